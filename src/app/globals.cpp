@@ -1,0 +1,20 @@
+#include "app/globals.h"
+
+namespace marvik {
+
+std::atomic<bool> g_running{true};
+std::atomic<bool> g_sessionActive{false};
+std::atomic<bool> g_verified{false};
+std::atomic<std::uint32_t> g_gamePID{0};
+
+std::string g_serverIP;
+std::uint16_t g_serverPort = 28960;
+std::string g_playerName;
+bool g_autoStart = true;
+bool g_encryption = false;
+
+std::uint32_t g_sessionStartTick = 0;
+std::uint32_t g_initialSelfCRC = 0;
+std::atomic<UDPClient*> g_clientPtr{nullptr};
+
+}  // namespace marvik

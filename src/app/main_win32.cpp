@@ -1,0 +1,70 @@
+// Process entry: one instance per Windows session, the tray icon, the
+// monitor thread, the message loop, and an orderly shutdown.
+#include <windows.h>
+#include <commctrl.h>
+
+#include "app/globals.h"
+#include "app/monitor_win32.h"
+#include "report/log.h"
+#include "report/tray_win32.h"
+#include "ui/main_window_win32.h"
+
+namespace marvik {
+
+HINSTANCE g_hInstance = nullptr;
+HICON g_hIcon = nullptr;
+
+constexpr int IDI_APPICON = 101;
+constexpr DWORD MONITOR_SHUTDOWN_WAIT_MS = 10000;
+
+static HICON loadAppIcon(HINSTANCE instance) {
+    HICON icon = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(IDI_APPICON),
+                                               IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
+    return icon != nullptr ? icon : LoadIcon(nullptr, IDI_APPLICATION);
+}
+
+static int runClient(HINSTANCE instance) {
+    g_hInstance = instance;
+    HANDLE mutex = CreateMutexA(nullptr, TRUE, "Marvik_AntiCheat_Mutex_v32");
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        MessageBoxA(nullptr, "Marvik AntiCheat is already running!", "Marvik AC",
+                    MB_OK | MB_ICONINFORMATION);
+        if (mutex != nullptr) CloseHandle(mutex);
+        return 0;
+    }
+    logInit();
+    INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&icc);
+    g_hIcon = loadAppIcon(instance);
+
+    HWND mainWindow = createMainWindow(instance);
+    initTrayRecord(mainWindow, g_hIcon);
+    addTrayIcon();
+
+    HANDLE monitor = CreateThread(nullptr, 0, acMainThread, nullptr, 0, nullptr);
+
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+
+    g_running.exchange(false);
+    g_sessionActive.exchange(false);
+    if (monitor != nullptr) {
+        WaitForSingleObject(monitor, MONITOR_SHUTDOWN_WAIT_MS);
+        CloseHandle(monitor);
+    }
+    logShutdown();
+    if (mutex != nullptr) {
+        ReleaseMutex(mutex);
+        CloseHandle(mutex);
+    }
+    return 0;
+}
+
+}  // namespace marvik
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    return marvik::runClient(instance);
+}

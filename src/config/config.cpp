@@ -1,0 +1,84 @@
+#include "config/config.h"
+
+#include <cctype>
+#include <climits>
+#include <cstring>
+
+#include "app/exe_path.h"
+#include "app/globals.h"
+#include "report/log.h"
+#include "report/tray.h"
+
+namespace marvik {
+
+int configInteger(const char* text) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+    while (std::isspace(*p)) ++p;
+    bool negative = false;
+    if (*p == '+' || *p == '-') negative = (*p++ == '-');
+    long long value = 0;
+    const long long limit = negative ? -static_cast<long long>(INT_MIN) : INT_MAX;
+    for (; std::isdigit(*p); ++p) {
+        value = value * 10 + (*p - '0');
+        if (value >= limit) {
+            value = limit;
+            // Swallow the remaining digits: the value stays saturated.
+            while (std::isdigit(p[1])) ++p;
+        }
+    }
+    return static_cast<int>(negative ? -value : value);
+}
+
+void parseConfigLine(char* line, Config& cfg) {
+    line[std::strcspn(line, "\n")] = '\0';
+    line[std::strcspn(line, "\r")] = '\0';
+    if (line[0] == '\0' || line[0] == '#') return;
+
+    char key[64];
+    char value[192];
+    if (std::sscanf(line, "%63[^=]=%191s", key, value) != 2) return;
+
+    if (std::strcmp(key, "server_ip") == 0) {
+        cfg.serverIP = value;
+    } else if (std::strcmp(key, "server_port") == 0) {
+        cfg.serverPort = static_cast<std::uint16_t>(configInteger(value));
+    } else if (std::strcmp(key, "player_name") == 0) {
+        cfg.playerName = value;
+    } else if (std::strcmp(key, "auto_start") == 0) {
+        cfg.autoStart = configInteger(value) != 0;
+    } else if (std::strcmp(key, "encryption") == 0) {
+        cfg.encryption = configInteger(value) != 0;
+    }
+}
+
+void parseConfigStream(std::FILE* file, Config& cfg) {
+    char line[256];
+    while (std::fgets(line, sizeof line, file) != nullptr) parseConfigLine(line, cfg);
+}
+
+bool readConfigFile(const char* path, Config& cfg) {
+    std::FILE* file = std::fopen(path, "r");
+    if (file == nullptr) return false;
+    parseConfigStream(file, cfg);
+    std::fclose(file);
+    return !cfg.serverIP.empty();
+}
+
+bool loadConfiguration() {
+    std::string path = pathBesideExecutable(CONFIG_FILE_NAME);
+    Config cfg;
+    if (path.empty() || !readConfigFile(path.c_str(), cfg)) {
+        logToFile("ERROR", "No config found at %s", path.c_str());
+        showTrayBalloon("Config not found! Place marvik_ac.cfg next to exe.",
+                        TrayBalloonLevel::Error);
+        return false;
+    }
+    g_serverIP = cfg.serverIP;
+    g_serverPort = cfg.serverPort;
+    g_playerName = cfg.playerName;
+    g_autoStart = cfg.autoStart;
+    g_encryption = cfg.encryption;
+    return true;
+}
+
+}  // namespace marvik

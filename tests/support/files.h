@@ -1,0 +1,24 @@
+// Real files beside the test executable, where the program keeps its own.
+#pragma once
+
+#include <string>
+
+namespace marvik::test {
+
+std::string besideExe(const char* name);
+std::string readFile(const std::string& path);  // empty when missing
+bool fileExists(const std::string& path);
+void writeFile(const std::string& path, const std::string& bytes);
+// Removes a file or a folder with its contents; no error when missing.
+void removePath(const std::string& path);
+
+// What the tray shows now: the last balloon's text, title and level.
+struct TrayView {
+    std::string tip;
+    std::string info;
+    std::string infoTitle;
+    unsigned level;
+};
+TrayView trayView();
+
+}  // namespace marvik::test
