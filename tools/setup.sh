@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need and prepares the private Wine
+# prefix in build/wineprefix. Safe to run again: it only adds what is missing.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+
+packages=(
+  cmake make python3 git
+  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64
+  wine64 xvfb xauth xdotool imagemagick x11-utils
+  g++ libgtest-dev libgmock-dev googletest libbenchmark-dev zlib1g-dev libssl-dev
+  clang libclang-rt-14-dev
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo_cmd[@]}" apt-get update -qq || true
+  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+prefix="$root/build/wineprefix"
+if [ ! -f "$prefix/system.reg" ]; then
+  echo "setup: creating Wine prefix $prefix"
+  mkdir -p "$root/build"
+  WINEPREFIX="$prefix" WINEDEBUG=-all /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 || true
+  WINEPREFIX="$prefix" /usr/lib/wine/wineserver -w || true
+fi
+[ -f "$prefix/system.reg" ] || { echo "setup: Wine prefix was not created" >&2; exit 1; }
+echo "setup: ready"
