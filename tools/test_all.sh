@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Sets up the machine and runs every test: native unit tests, the same under
+# AddressSanitizer and UBSan, the Windows build's tests and system tests under
+# Wine, and the i686 build (compiled and linked only: no 32-bit Wine here).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+jobs=${MARVIK_JOBS:-2}
+
+step() { printf '\n=== %s\n' "$*"; }
+
+step "setup"
+tools/setup.sh
+
+step "native: build and unit tests"
+cmake --preset native >/dev/null
+cmake --build --preset native -j"$jobs"
+ctest --preset native -j"$jobs"
+
+step "native-asan: unit tests under ASan + UBSan"
+cmake --preset native-asan >/dev/null
+cmake --build --preset native-asan -j"$jobs"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --preset native-asan -j"$jobs"
+
+step "win32 (i686): compile and link"
+cmake --preset win32 >/dev/null
+cmake --build --preset win32 -j"$jobs"
+
+step "win64: build"
+cmake --preset win64 >/dev/null
+cmake --build --preset win64 -j"$jobs"
+
+step "win64: unit tests and system tests under wine64"
+export WINEPREFIX="$root/build/wineprefix" WINEDEBUG=-all
+exec {xfd}<> <(:)
+Xvfb -displayfd "$xfd" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+read -r -u "$xfd" display
+export DISPLAY=":$display"
+cleanup() {
+  /usr/lib/wine/wineserver -k 2>/dev/null || true
+  kill "$xvfb_pid" 2>/dev/null || true
+}
+trap cleanup EXIT
+# A persistent wineserver, warmed up by one process, so that test processes
+# start fast and never race the prefix's first start.
+/usr/lib/wine/wineserver -p
+tools/wine-run cmd /c exit
+ctest --preset win64 -j"$jobs"
+
+step "all tests passed"
