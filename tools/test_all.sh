@@ -23,6 +23,16 @@ cmake --build --preset native-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --preset native-asan -j"$jobs"
 
+step "fuzz: each libFuzzer target for a short, bounded run"
+CC=clang CXX=clang++ cmake -S . -B build/fuzz -DMARVIK_FUZZ=ON \
+  -DMARVIK_FUZZ_SECONDS="${MARVIK_FUZZ_SECONDS:-10}" >/dev/null
+cmake --build build/fuzz -j"$jobs" --target marvik_fuzz_client_receive marvik_fuzz_refserver marvik_fuzz_seeds
+ctest --test-dir build/fuzz -R fuzz_ --output-on-failure
+
+step "bench: the benchmarks still build (run: build/bench/bench/marvik_bench)"
+cmake --preset bench >/dev/null
+cmake --build --preset bench -j"$jobs"
+
 step "win32 (i686): compile and link"
 cmake --preset win32 >/dev/null
 cmake --build --preset win32 -j"$jobs"

@@ -1,0 +1,38 @@
+// libFuzzer target: the client's receive path over one datagram from the
+// network, as receivePacket judges it, with the handshake's and the
+// listener's buffer sizes, encryption off and on, and the challenge taken
+// from what came.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "answer_check.h"
+#include "net/packets.h"
+#include "net/udp_client.h"
+
+using namespace marvik;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size > 65536) return 0;  // more than one recvfrom can deliver
+    const std::int32_t capacities[] = {1024, 4096, 0};
+    for (int encryption = 0; encryption < 2; ++encryption) {
+        for (std::int32_t capacity : capacities) {
+            // Exactly sized copies, so a read past the datagram is caught.
+            std::vector<std::uint8_t> datagram(data, data + size);
+            std::vector<std::uint8_t> buffer(static_cast<std::size_t>(capacity));
+            ACPacketHeader header{};
+            std::int32_t n = parseDatagram(datagram.data(), static_cast<std::int32_t>(size),
+                                           encryption != 0, header,
+                                           capacity > 0 ? buffer.data() : nullptr, capacity);
+            if (n < -1 || (n >= 0 && static_cast<std::size_t>(n) + AC_HEADER_SIZE != size)) __builtin_trap();
+            if (n >= 0 && header.type == PKT_CHALLENGE) {
+                std::uint8_t challenge[32];
+                std::uint8_t answer[32];
+                if (clientChallengeFromPayload(capacity > 0 ? buffer.data() : nullptr, n, capacity, challenge))
+                    clientChallengeAnswer(challenge, answer);
+            }
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,392 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "inventory/module_info.h"
+#include "net/chunks.h"
+#include "net/packets.h"
+#include "net/platform_clock.h"
+#include "net/rc4.h"
+#include "net/udp_client.h"
+#include "report/log.h"
+#include "support/files.h"
+#include "support/udp_peer.h"
+
+namespace marvik {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+long long msSince(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+// A datagram as the server would send it, built byte by byte.
+Bytes rawPacket(std::uint8_t type, const Bytes& payload) {
+    const Bytes header = {0x00, 0x43, 0x41, 0x4D, 0x01, type, static_cast<std::uint8_t>(payload.size()),
+                          static_cast<std::uint8_t>(payload.size() >> 8), 0x44, 0x33, 0x22, 0x11};
+    Bytes d(header.size() + payload.size());
+    std::copy(header.begin(), header.end(), d.begin());
+    std::copy(payload.begin(), payload.end(), d.begin() + 12);
+    return d;
+}
+
+Bytes pattern(std::size_t n, std::uint8_t seed) {
+    Bytes b(n);
+    for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(seed + i * 13);
+    return b;
+}
+
+Bytes encrypt(Bytes b) {
+    rc4_crypt(b.data(), static_cast<std::int32_t>(b.size()), AC_ENCRYPT_KEY, AC_ENCRYPT_KEY_LENGTH);
+    return b;
+}
+
+Bytes head(const Bytes& d) { return Bytes(d.begin(), d.begin() + 12); }
+Bytes payloadOf(const Bytes& d) { return Bytes(d.begin() + 12, d.end()); }
+
+TEST(UdpClientOpen, NewClientIsUnopenedAndZero) {
+    UDPClient client;
+    EXPECT_FALSE(client.isOpen());
+    EXPECT_EQ(client.session(), 0u);
+    EXPECT_FALSE(client.encrypted());
+    SockAddrIn zero{};
+    EXPECT_EQ(std::memcmp(&client.server(), &zero, sizeof zero), 0);
+}
+
+TEST(UdpClientOpen, FixesDestinationSessionIdAndEncryption) {
+    UDPClient client;
+    ASSERT_TRUE(client.open("10.1.2.3", 28960, true));
+    EXPECT_TRUE(client.isOpen());
+    EXPECT_TRUE(client.encrypted());
+    const SockAddrIn& a = client.server();
+    EXPECT_EQ(a.family, 2);  // AF_INET
+    EXPECT_EQ(a.port[0], 0x71);  // 28960 in network order
+    EXPECT_EQ(a.port[1], 0x20);
+    EXPECT_EQ(Bytes(a.addr, a.addr + 4), (Bytes{10, 1, 2, 3}));
+    EXPECT_EQ(Bytes(a.zero, a.zero + 8), Bytes(8, 0));
+
+    // (pid << 16) ^ tick: what is left after taking out the pid is a tick of
+    // the moment of opening.
+    std::uint32_t tick = client.session() ^ static_cast<std::uint32_t>(currentProcessId() << 16);
+    EXPECT_LT(static_cast<std::uint32_t>(tickCount() - tick), 2000u);
+    EXPECT_EQ(makeSessionId(0x1234, 0x00005678u), 0x12345678u);
+    EXPECT_EQ(makeSessionId(0xABCD1234u, 0xFFFF0000u), 0xEDCB0000u);
+}
+
+TEST(UdpClientOpen, HostNamesAreNotResolved) {
+    UDPClient client;
+    ASSERT_TRUE(client.open("localhost", 28960, false));
+    EXPECT_EQ(Bytes(client.server().addr, client.server().addr + 4), Bytes(4, 0));
+    EXPECT_EQ(client.server().port[0], 0x71);
+}
+
+// A client talking to a real peer socket on 127.0.0.1.
+class UdpLink : public testing::Test {
+protected:
+    void open(bool encryption) { openTowards(server, "127.0.0.1", encryption); }
+    void openTowards(const test::UdpPeer& peer, const char* ip, bool encryption) {
+        ASSERT_NE(peer.sock, INVALID_SOCKET_HANDLE);
+        ASSERT_TRUE(client.open(ip, peer.port(), encryption));
+        // The client's first send gives it its port; the server learns it.
+        client.sendPacket(PKT_HELLO, nullptr, 0);
+        Bytes first;
+        ASSERT_TRUE(peer.receive(first, clientAddr));
+    }
+    Bytes sent(std::uint8_t type, const void* data, std::uint16_t length) {
+        client.sendPacket(type, data, length);
+        return nextAtServer();
+    }
+    Bytes nextAtServer() {
+        Bytes d;
+        SockAddrIn from{};
+        EXPECT_TRUE(server.receive(d, from));
+        return d;
+    }
+    std::int32_t deliver(const Bytes& datagram, ACPacketHeader& h, void* buffer, std::int32_t capacity) {
+        server.sendTo(datagram, clientAddr);
+        return client.receivePacket(h, buffer, capacity);
+    }
+    void freshLog() {
+        logShutdown();
+        test::removePath(logPath);
+        logInit();
+    }
+
+    test::UdpPeer server{"127.0.0.1"};
+    UDPClient client;
+    SockAddrIn clientAddr{};
+    std::string logPath = test::besideExe("marvik_ac.log");
+};
+
+TEST_F(UdpLink, SendFramesHeaderSessionIdAndPayload) {
+    open(false);
+    Bytes payload = pattern(20, 1);
+    Bytes d = sent(PKT_HEARTBEAT, payload.data(), 20);
+    ASSERT_EQ(d.size(), 32u);
+    std::uint32_t sid = client.session();
+    EXPECT_EQ(head(d), (Bytes{0x00, 0x43, 0x41, 0x4D, 0x01, 0x05, 0x14, 0x00, static_cast<std::uint8_t>(sid),
+                              static_cast<std::uint8_t>(sid >> 8), static_cast<std::uint8_t>(sid >> 16),
+                              static_cast<std::uint8_t>(sid >> 24)}));
+    EXPECT_EQ(payloadOf(d), payload);
+
+    Bytes zeros = sent(PKT_HEARTBEAT, nullptr, 8);
+    ASSERT_EQ(zeros.size(), 20u);
+    EXPECT_EQ(zeros[6], 8);
+    EXPECT_EQ(payloadOf(zeros), Bytes(8, 0));
+}
+
+TEST_F(UdpLink, EncryptionLeavesHeadersAndHelloInClear) {
+    open(true);
+    Bytes hello = pattern(144, 7);
+    Bytes h = sent(PKT_HELLO, hello.data(), 144);
+    EXPECT_EQ(h, framePacket(PKT_HELLO, hello.data(), 144, client.session(), false));
+
+    Bytes response = pattern(41, 9);
+    Bytes r = sent(PKT_CHALLENGE_RESPONSE, response.data(), 41);
+    EXPECT_EQ(head(r), head(framePacket(PKT_CHALLENGE_RESPONSE, nullptr, 41, client.session(), false)));
+    EXPECT_NE(payloadOf(r), response);
+    EXPECT_EQ(encrypt(payloadOf(r)), response);
+
+    // Null data is encrypted zeros: the keystream itself.
+    Bytes z = sent(PKT_HEARTBEAT, nullptr, 8);
+    ASSERT_EQ(z.size(), 20u);
+    EXPECT_EQ(payloadOf(z), encrypt(Bytes(8, 0)));
+}
+
+TEST_F(UdpLink, HeaderOnlyDatagramGivesZeroAndLeavesBuffer) {
+    open(false);
+    ACPacketHeader h{};
+    Bytes buffer(64, 0xEE);
+    EXPECT_EQ(deliver(rawPacket(PKT_KICK, {}), h, buffer.data(), 64), 0);
+    EXPECT_EQ(h.magic, AC_PACKET_MAGIC);
+    EXPECT_EQ(h.type, PKT_KICK);
+    EXPECT_EQ(h.sessionId, 0x11223344u);
+    EXPECT_EQ(buffer, Bytes(64, 0xEE));
+}
+
+TEST_F(UdpLink, RuntAndWrongMagicGiveMinusOne) {
+    open(false);
+    ACPacketHeader h;
+    std::memset(&h, 0x5C, sizeof h);
+    Bytes runt = rawPacket(PKT_KICK, {});
+    runt.pop_back();
+    EXPECT_EQ(deliver(runt, h, nullptr, 0), -1);
+    Bytes untouched(sizeof h, 0x5C);
+    EXPECT_EQ(std::memcmp(&h, untouched.data(), sizeof h), 0);
+
+    Bytes wrong = rawPacket(PKT_KICK, {1, 2, 3});
+    wrong[1] = 0x44;
+    Bytes buffer(16, 0xEE);
+    EXPECT_EQ(deliver(wrong, h, buffer.data(), 16), -1);
+    EXPECT_EQ(std::memcmp(&h, wrong.data(), sizeof h), 0);
+    EXPECT_EQ(buffer, Bytes(16, 0xEE));
+}
+
+TEST_F(UdpLink, PayloadIsCopiedOnlyWhenItFits) {
+    open(false);
+    ACPacketHeader h{};
+    Bytes buffer(4096, 0xEE);
+    EXPECT_EQ(deliver(rawPacket(PKT_SCREENSHOT_REQUEST, pattern(5000, 3)), h, buffer.data(), 4096), 5000);
+    EXPECT_EQ(h.type, PKT_SCREENSHOT_REQUEST);
+    EXPECT_EQ(buffer, Bytes(4096, 0xEE));
+
+    Bytes full = pattern(4096, 5);
+    EXPECT_EQ(deliver(rawPacket(PKT_UPDATE_AVAILABLE, full), h, buffer.data(), 4096), 4096);
+    EXPECT_EQ(buffer, full);
+
+    EXPECT_EQ(deliver(rawPacket(PKT_VERIFY_OK, pattern(10, 1)), h, nullptr, 4096), 10);
+    EXPECT_EQ(h.type, PKT_VERIFY_OK);
+}
+
+TEST_F(UdpLink, ReceiveDecryptsEveryTypeButChallenge) {
+    open(true);
+    Bytes secret = pattern(32, 11);
+    ACPacketHeader h{};
+    Bytes buffer(1024, 0);
+    EXPECT_EQ(deliver(rawPacket(PKT_CHALLENGE, secret), h, buffer.data(), 1024), 32);
+    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 32), secret);
+
+    std::fill(buffer.begin(), buffer.end(), 0);
+    EXPECT_EQ(deliver(rawPacket(PKT_KICK, encrypt(secret)), h, buffer.data(), 1024), 32);
+    EXPECT_EQ(h.type, PKT_KICK);
+    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 32), secret);
+}
+
+// Wine binds a UDP socket to any address of the interface, so its datagrams
+// leave from 127.0.0.1 whatever loopback address it was bound to.
+bool loopbackSourceIsKept() {
+    test::UdpPeer from("127.0.0.2");
+    test::UdpPeer to("127.0.0.1");
+    if (from.sock == INVALID_SOCKET_HANDLE || to.sock == INVALID_SOCKET_HANDLE) return false;
+    from.sendTo({1}, udpAddress("127.0.0.1", to.port()));
+    Bytes d;
+    SockAddrIn source{};
+    return to.receive(d, source) && source.addr[3] == 2;
+}
+
+TEST_F(UdpLink, ServerMayAnswerFromAnotherPort) {
+    open(false);
+    test::UdpPeer serverSide("127.0.0.1");
+    ASSERT_NE(serverSide.sock, INVALID_SOCKET_HANDLE);
+    ASSERT_NE(serverSide.port(), server.port());
+    serverSide.sendTo(rawPacket(PKT_UPDATE_AVAILABLE, {9}), clientAddr);
+    ACPacketHeader h{};
+    std::uint8_t byte = 0;
+    EXPECT_EQ(client.receivePacket(h, &byte, 1), 1);
+    EXPECT_EQ(h.type, PKT_UPDATE_AVAILABLE);
+    EXPECT_EQ(byte, 9);
+}
+
+TEST_F(UdpLink, SpooferOnAnotherLoopbackAddressIsDropped) {
+    if (!loopbackSourceIsKept()) GTEST_SKIP() << "this platform sends every loopback datagram from 127.0.0.1";
+    open(false);
+    test::UdpPeer spoofer("127.0.0.2");
+    test::UdpPeer serverSide("127.0.0.1");
+    spoofer.sendTo(rawPacket(PKT_KICK, {}), clientAddr);
+    spoofer.sendTo(rawPacket(PKT_VERIFY_OK, {}), clientAddr);
+    serverSide.sendTo(rawPacket(PKT_SCREENSHOT_REQUEST, {}), clientAddr);
+    ACPacketHeader h{};
+    EXPECT_EQ(client.receivePacket(h, nullptr, 0), 0);
+    EXPECT_EQ(h.type, PKT_SCREENSHOT_REQUEST);
+
+    spoofer.sendTo(rawPacket(PKT_KICK, {}), clientAddr);
+    EXPECT_EQ(deliver(rawPacket(PKT_UPDATE_AVAILABLE, {}), h, nullptr, 0), 0);
+    EXPECT_EQ(h.type, PKT_UPDATE_AVAILABLE);
+}
+
+// The server is at 127.0.0.2 here and the foreign host at 127.0.0.1, a layout
+// that holds under Wine too.
+TEST_F(UdpLink, ForeignTrafficIsDroppedWithinTheFiveSecondWait) {
+    test::UdpPeer serverAt2("127.0.0.2");
+    openTowards(serverAt2, "127.0.0.2", false);
+    test::UdpPeer foreign("127.0.0.1");
+    ASSERT_NE(foreign.sock, INVALID_SOCKET_HANDLE);
+    std::thread flood([&] {
+        for (int i = 0; i < 4; ++i) {
+            if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1400));
+            foreign.sendTo(rawPacket(PKT_KICK, {}), clientAddr);
+            foreign.sendTo(rawPacket(PKT_VERIFY_OK, {}), clientAddr);
+        }
+    });
+    ACPacketHeader h;
+    std::memset(&h, 0x5C, sizeof h);
+    Clock::time_point start = Clock::now();
+    std::int32_t r = client.receivePacket(h, nullptr, 0);
+    long long elapsed = msSince(start);
+    flood.join();
+    EXPECT_EQ(r, -1);
+    EXPECT_EQ(h.type, 0x5C);
+    EXPECT_GE(elapsed, 4500);
+    EXPECT_LE(elapsed, 6000);
+}
+
+TEST_F(UdpLink, SilenceTimesOutAfterFiveSeconds) {
+    open(false);
+    ACPacketHeader h;
+    std::memset(&h, 0x5C, sizeof h);
+    Clock::time_point start = Clock::now();
+    EXPECT_EQ(client.receivePacket(h, nullptr, 0), -1);
+    long long elapsed = msSince(start);
+    EXPECT_GE(elapsed, 4500);
+    EXPECT_LE(elapsed, 6000);
+    EXPECT_EQ(h.type, 0x5C);
+}
+
+TEST_F(UdpLink, StopEndsAWaitingReceive) {
+    open(false);
+    std::future<std::int32_t> waiting = std::async(std::launch::async, [&] {
+        ACPacketHeader h{};
+        return client.receivePacket(h, nullptr, 0);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    Clock::time_point start = Clock::now();
+    client.stop();
+    ASSERT_EQ(waiting.wait_for(std::chrono::milliseconds(2000)), std::future_status::ready);
+    EXPECT_EQ(waiting.get(), -1);
+    EXPECT_LT(msSince(start), 2000);
+}
+
+std::vector<ModuleInfo> someModules(std::size_t n) {
+    std::vector<ModuleInfo> out(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        out[i].name = "m" + std::to_string(i) + ".dll";
+        out[i].path = "C:\\m" + std::to_string(i) + ".dll";
+        out[i].crc32 = static_cast<std::uint32_t>(i);
+    }
+    return out;
+}
+
+TEST_F(UdpLink, SendModulesPacesEveryChunkAndLogs) {
+    open(false);
+    freshLog();
+    Clock::time_point start = Clock::now();
+    sendModules(client, someModules(16));
+    long long elapsed = msSince(start);
+    EXPECT_GE(elapsed, 95);  // 50 ms after each of the two chunks
+    Bytes a = nextAtServer();
+    Bytes b = nextAtServer();
+    ASSERT_EQ(a.size(), 12u + 1088);
+    ASSERT_EQ(b.size(), 12u + 80);
+    EXPECT_EQ(a[5], PKT_MODULE_LIST);
+    EXPECT_EQ(Bytes(a.begin() + 12, a.begin() + 20), (Bytes{15, 0, 0, 0, 2, 0, 16, 0}));
+    EXPECT_EQ(Bytes(b.begin() + 12, b.begin() + 20), (Bytes{1, 0, 1, 0, 2, 0, 16, 0}));
+
+    sendModules(client, {});
+    Bytes empty = nextAtServer();
+    EXPECT_EQ(payloadOf(empty), (Bytes{0, 0, 0, 0, 1, 0, 0, 0}));
+    std::string log = test::readFile(logPath);
+    EXPECT_NE(log.find("[SCAN] Sent 16 modules in 2 chunks"), std::string::npos) << log;
+    EXPECT_NE(log.find("[SCAN] Sent 0 modules in 1 chunks"), std::string::npos) << log;
+}
+
+TEST_F(UdpLink, SendModuleLogCarriesOneTickAndLogs) {
+    open(true);
+    freshLog();
+    std::uint32_t before = tickCount();
+    sendModuleLog(client, someModules(4));
+    Bytes a = payloadOf(nextAtServer());
+    Bytes b = payloadOf(nextAtServer());
+    ASSERT_EQ(a.size(), 1203u);
+    ASSERT_EQ(b.size(), 409u);
+    a = encrypt(a);
+    b = encrypt(b);
+    EXPECT_EQ(getLeU16(a.data()), 3);
+    EXPECT_EQ(getLeU16(b.data()), 1);
+    EXPECT_EQ(getLeU16(b.data() + 6), 1);
+    std::uint32_t tick = getLeU32(a.data() + 2);
+    EXPECT_EQ(getLeU32(b.data() + 2), tick);
+    EXPECT_LE(tick - before, 1000u);
+    EXPECT_NE(test::readFile(logPath).find("[LOG] Sent module log (4 entries, 2 chunks)"), std::string::npos);
+}
+
+TEST_F(UdpLink, SendPlayerConfigSendsSlicesInFileOrder) {
+    open(false);
+    Bytes file = pattern(901, 17);
+    Clock::time_point start = Clock::now();
+    EXPECT_EQ(sendPlayerConfig(client, file, "Alice"), 2);
+    EXPECT_GE(msSince(start), 95);
+    Bytes a = nextAtServer();
+    Bytes b = nextAtServer();
+    ASSERT_EQ(a.size(), 12u + 940);
+    ASSERT_EQ(b.size(), 12u + 41);
+    EXPECT_EQ(a[5], PKT_CONFIG_CHUNK);
+    Bytes joined(a.begin() + 52, a.end());
+    joined.insert(joined.end(), b.begin() + 52, b.end());
+    EXPECT_EQ(joined, file);
+
+    EXPECT_EQ(sendPlayerConfig(client, pattern(60000, 1), "Alice"), 0);
+    Bytes none;
+    SockAddrIn from{};
+    EXPECT_FALSE(server.receive(none, from, 300));
+}
+
+}  // namespace
+}  // namespace marvik
