@@ -8,6 +8,7 @@
 #include "report/log.h"
 #include "report/tray_win32.h"
 #include "ui/main_window_win32.h"
+#include "ui/splash_win32.h"
 
 namespace marvik {
 
@@ -36,6 +37,7 @@ static int runClient(HINSTANCE instance) {
     INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&icc);
     g_hIcon = loadAppIcon(instance);
+    showSplash(instance);
 
     HWND mainWindow = createMainWindow(instance);
     initTrayRecord(mainWindow, g_hIcon);
@@ -45,6 +47,7 @@ static int runClient(HINSTANCE instance) {
 
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        if (g_hSplashWnd != nullptr && IsWindow(g_hSplashWnd) && IsDialogMessageA(g_hSplashWnd, &msg)) continue;
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }

@@ -2,13 +2,21 @@
 
 #include <winsock2.h>
 
+#include <string>
+
 #include "app/globals.h"
 #include "config/autostart.h"
 #include "config/config.h"
+#include "inventory/hwid.h"
 #include "report/log.h"
 #include "report/tray.h"
+#include "session/session.h"
 
 namespace marvik {
+
+namespace {
+constexpr DWORD BETWEEN_SESSIONS_MS = 5000;
+}
 
 bool monitorStartup() {
     WSADATA wsa;
@@ -22,15 +30,30 @@ bool monitorStartup() {
         return false;
     }
     if (g_autoStart) writeAutostartValue();
-    logToFile("INFO", "Server: %s:%d, Player: %s", g_serverIP.c_str(),
-              static_cast<int>(g_serverPort), g_playerName.c_str());
+    logToFile("INFO", "Server: %s:%d, Player: %s", g_serverIP.c_str(), static_cast<int>(g_serverPort),
+              g_playerName.c_str());
     return true;
 }
 
 DWORD WINAPI acMainThread(LPVOID) {
     if (!monitorStartup()) return 1;
-    // Until game sessions run here, the monitor stays ready until stopped.
-    while (g_running.load()) Sleep(250);
+    const std::string hwid = generateHWID();
+    logToFile("HWID", "Hardware ID: %s", hwid.c_str());
+
+    while (g_running.load()) {
+        int result = runSession(hwid);
+        if (!g_autoStart) break;
+        if (!g_running.load()) break;
+        if (result == SESSION_REJECTED) {
+            logToFile("AC", "Rejected by server. Not retrying.");
+            showTrayBalloon("Rejected by server.", TrayBalloonLevel::Error);
+            break;
+        }
+        logToFile("AC", "Game session ended. Waiting for next launch...");
+        showTrayBalloon("Game ended. Waiting for next launch...", TrayBalloonLevel::Info);
+        setTrayStatus("Waiting for game...");
+        Sleep(BETWEEN_SESSIONS_MS);
+    }
     WSACleanup();
     logToFile("AC", "Marvik AntiCheat stopped.");
     return 0;

@@ -2,14 +2,41 @@
 
 #include "app/globals.h"
 #include "report/tray_win32.h"
+#include "ui/menu_status.h"
 
 namespace marvik {
 
+static void showTrayMenu(HWND hwnd) {
+    HMENU menu = CreatePopupMenu();
+    char status[MENU_STATUS_SIZE];
+    formatMenuStatus(status, g_verified.load(), g_gamePID.load());
+    AppendMenuA(menu, MF_STRING | MF_GRAYED, IDM_STATUS, status);
+    AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuA(menu, MF_STRING, IDM_STOP, "Stop AntiCheat");
+    POINT cursor;
+    GetCursorPos(&cursor);
+    // Without the foreground switch the menu would not close on a click elsewhere.
+    SetForegroundWindow(hwnd);
+    TrackPopupMenu(menu, TPM_RIGHTALIGN | TPM_BOTTOMALIGN, cursor.x, cursor.y, 0, hwnd, nullptr);
+    PostMessageA(hwnd, WM_NULL, 0, 0);
+    DestroyMenu(menu);
+}
+
 LRESULT CALLBACK mainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
+    case WM_TRAYICON:
+        // Version 4: the event is the low word of lParam.
+        if (LOWORD(lParam) == WM_CONTEXTMENU || LOWORD(lParam) == WM_RBUTTONUP) showTrayMenu(hwnd);
+        return 0;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDM_STOP) {
+            g_running.exchange(false);
+            g_sessionActive.exchange(false);
+            removeTrayIcon();
+            PostQuitMessage(0);
+        }
+        return 0;
     case WM_DESTROY:
-        g_running.exchange(false);
-        g_sessionActive.exchange(false);
         removeTrayIcon();
         PostQuitMessage(0);
         return 0;

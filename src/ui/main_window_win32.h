@@ -1,4 +1,5 @@
-// The hidden, message-only main window: it owns the tray icon's callbacks.
+// The hidden, message-only main window: it receives the tray icon's
+// callbacks and the menu's one command.
 #pragma once
 
 #include <windows.h>
@@ -7,6 +8,8 @@ namespace marvik {
 
 constexpr const char* MAIN_WND_CLASS = "Marvik_AC_WndClass";
 constexpr const char* WINDOW_TITLE = "Marvik AC";
+constexpr UINT IDM_STATUS = 2001;
+constexpr UINT IDM_STOP = 2002;
 
 LRESULT CALLBACK mainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 

@@ -16,6 +16,14 @@ PREFIX = os.path.join(ROOT, "build", "wineprefix")
 WINE = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver"
 RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
+TOOLS = {
+    "acctl.exe": os.path.join(BUILD, "tools", "acctl", "acctl.exe"),
+    "menu_probe.dll": os.path.join(BUILD, "tools", "acctl", "menu_probe.dll"),
+    "tray_recorder.exe": os.path.join(BUILD, "tools", "tray_recorder", "tray_recorder.exe"),
+    "standin_game.exe": os.path.join(BUILD, "tools", "standin_game", "standin_game.exe"),
+}
+# Screenshots and tray records of the system tests, kept for a look.
+ARTIFACTS = os.path.join(BUILD, "system-artifacts")
 
 
 def wait_for(predicate, timeout, step=0.2):
@@ -31,7 +39,7 @@ def wait_for(predicate, timeout, step=0.2):
 class WineBox:
     """One private prefix and X display; the client lives in C:\\<folder>."""
 
-    def __init__(self, folder="marvik"):
+    def __init__(self, folder="marvik", screen="1280x800", name="box"):
         self.tmp = tempfile.mkdtemp(prefix="marvik-sys-")
         self.prefix = os.path.join(self.tmp, "prefix")
         shutil.copytree(PREFIX, self.prefix, symlinks=True)
@@ -39,9 +47,15 @@ class WineBox:
         self.folder = os.path.join(self.prefix, "drive_c", *folder.split("/"))
         os.makedirs(self.folder, exist_ok=True)
         shutil.copy(EXE, os.path.join(self.folder, "marvik_ac.exe"))
+        for tool, source in TOOLS.items():
+            shutil.copy(source, os.path.join(self.folder, tool))
+        self.name = name
+        self.screen = screen
         self.xvfb = None
         self.display = None
         self.procs = []
+        self.recorder = None
+        self.games = []
         self._start_display()
         self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all", DISPLAY=self.display)
         # Warm the prefix up: the first process of a fresh wineserver starts
@@ -51,7 +65,7 @@ class WineBox:
     def _start_display(self):
         read_fd, write_fd = os.pipe()
         self.xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x800x24", "-nolisten", "tcp"],
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", self.screen + "x24", "-nolisten", "tcp"],
             pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_fd)
         with os.fdopen(read_fd) as f:
@@ -74,6 +88,102 @@ class WineBox:
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.procs.append(proc)
         return proc
+
+    def wait_client_exit(self, timeout):
+        """The client's exit code, or None while it still runs after timeout seconds."""
+        try:
+            return self.procs[0].wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            return None
+
+    def start_second_client(self):
+        exe = self.folder_win + "\\marvik_ac.exe"
+        return subprocess.Popen([WINE, exe], env=self.env, cwd=self.tmp,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    # The tray: tray_recorder poses as the notification area, so it must
+    # run before the client starts.
+    def start_tray_recorder(self):
+        out = self.path("tray.txt")
+        self.recorder = subprocess.Popen([WINE, self.folder_win + "\\tray_recorder.exe",
+                                          self.folder_win + "\\tray.txt"], env=self.env,
+                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        ready = wait_for(lambda: os.path.exists(out) and open(out).read().startswith("ready"), 30)
+        if not ready:
+            raise RuntimeError("tray_recorder did not start")
+
+    def tray_events(self):
+        """Shell_NotifyIcon calls so far: dicts with t (ms), op, tip, info, title, infoflags."""
+        events = []
+        try:
+            with open(self.path("tray.txt"), encoding="utf-8", errors="replace") as f:
+                lines = f.read().splitlines()
+        except FileNotFoundError:
+            return events
+        for line in lines[1:]:
+            fields = line.split("\t")
+            if len(fields) < 8:
+                continue
+            event = {"t": int(fields[0]), "op": fields[1]}
+            for field in fields[2:]:
+                key, _, value = field.partition("=")
+                event[key] = value
+            events.append(event)
+        return events
+
+    def wait_tray(self, predicate, timeout=20):
+        """The first tray event for which predicate holds, waiting for it."""
+        def find():
+            return next((e for e in self.tray_events() if predicate(e)), None)
+        return wait_for(find, timeout)
+
+    # What a player does with the icon, through acctl.
+    def acctl(self, *args, timeout=30):
+        r = self.wine(self.folder_win + "\\acctl.exe", *args, timeout=timeout)
+        return r.returncode, r.stdout.replace("\r\n", "\n")
+
+    def menu_items(self):
+        rc, out = self.acctl("menu")
+        if rc != 0:
+            raise AssertionError("acctl menu failed: " + out)
+        return [line.split(": ", 1)[1] for line in out.splitlines() if line.startswith("item ")]
+
+    # The stand-in game: standin_game.exe copied as C:\<folder>\<name>.
+    def start_game(self, name="iw3mp.exe", folder="game"):
+        game_dir = os.path.join(self.prefix, "drive_c", folder)
+        os.makedirs(game_dir, exist_ok=True)
+        path = os.path.join(game_dir, name)
+        shutil.copy(TOOLS["standin_game.exe"], path)
+        proc = subprocess.Popen([WINE, "C:\\" + folder + "\\" + name], env=self.env, cwd=self.tmp,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.games.append((proc, path))
+        return proc
+
+    def stop_game(self, timeout=10):
+        for proc, path in self.games:
+            with open(path + ".exit", "w") as f:
+                f.write("0\n")
+            proc.wait(timeout=timeout)
+        self.games = []
+
+    def screenshot(self, label):
+        """The whole screen now: ((width, height), rgb bytes); also kept as a PNG."""
+        ppm = subprocess.run(["import", "-display", self.display, "-window", "root", "-depth", "8", "ppm:-"],
+                             capture_output=True, timeout=30).stdout
+        # P6 <width> <height> 255, one whitespace byte, then the pixels.
+        parts = ppm.split(maxsplit=3)
+        width, height = int(parts[1]), int(parts[2])
+        pixels = ppm[len(ppm) - width * height * 3:]
+        os.makedirs(ARTIFACTS, exist_ok=True)
+        png = os.path.join(ARTIFACTS, "%s-%s.png" % (self.name, label))
+        subprocess.run(["convert", "ppm:-", png], input=ppm, capture_output=True, timeout=30)
+        return (width, height), pixels
+
+    @staticmethod
+    def pixel(shot, x, y):
+        (width, _), pixels = shot
+        i = (y * width + x) * 3
+        return tuple(pixels[i:i + 3])
 
     def log_text(self):
         try:
@@ -101,8 +211,12 @@ class WineBox:
         return any(p.poll() is None for p in self.procs)
 
     def close(self):
+        if os.path.exists(self.path("tray.txt")):
+            os.makedirs(ARTIFACTS, exist_ok=True)
+            shutil.copy(self.path("tray.txt"), os.path.join(ARTIFACTS, self.name + "-tray.txt"))
         subprocess.run([WINESERVER, "-k"], env=self.env, capture_output=True, timeout=60)
-        for p in self.procs:
+        extra = [g for g, _ in self.games] + ([self.recorder] if self.recorder else [])
+        for p in self.procs + extra:
             try:
                 p.wait(timeout=10)
             except subprocess.TimeoutExpired:
@@ -118,9 +232,10 @@ class SystemTest(unittest.TestCase):
     """Base for system tests: a fresh WineBox per test, closed afterwards."""
 
     folder = "marvik"
+    screen = "1280x800"
 
     def setUp(self):
         if not os.path.exists(EXE):
             self.fail("marvik_ac.exe is not built: " + EXE)
-        self.box = WineBox(self.folder)
+        self.box = WineBox(self.folder, self.screen, name=self.id().split(".", 1)[-1])
         self.addCleanup(self.box.close)

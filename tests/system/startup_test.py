@@ -13,11 +13,12 @@ class Startup(SystemTest):
     def test_reads_config_logs_server_and_writes_run_value(self):
         self.box.write_config(CONFIG)
         self.box.start_client()
-        self.assertTrue(self.box.wait_log("[INFO] Server: 127.0.0.1:28961, Player: Tester"),
-                        self.box.log_text())
+        self.assertTrue(self.box.wait_log("[WAIT] Waiting for iw3mp.exe..."), self.box.log_text())
         raw = self.box.log_text()
-        # Text mode: CR LF on disk, one line per event, nothing else logged.
-        self.assertRegex(raw, r"^\[\d\d:\d\d:\d\d\] \[INFO\] Server: 127\.0\.0\.1:28961, Player: Tester\r\n$")
+        # Text mode: CR LF on disk, one line per event, in this order.
+        self.assertRegex(raw, r"^\[\d\d:\d\d:\d\d\] \[INFO\] Server: 127\.0\.0\.1:28961, Player: Tester\r\n"
+                              r"\[\d\d:\d\d:\d\d\] \[HWID\] Hardware ID: MARVIK-[0-9A-F]{8}-[0-9A-F]{8}\r\n"
+                              r"\[\d\d:\d\d:\d\d\] \[WAIT\] Waiting for iw3mp\.exe\.\.\.\r\n$")
         value = self.box.run_value()
         self.assertEqual(value, ("REG_SZ", r"C:\marvik\marvik_ac.exe"))
 

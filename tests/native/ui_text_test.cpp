@@ -1,0 +1,31 @@
+#include <gtest/gtest.h>
+
+#include "session/discovery.h"
+#include "ui/menu_status.h"
+
+namespace marvik {
+namespace {
+
+std::string status(bool verified, std::uint32_t pid) {
+    char line[MENU_STATUS_SIZE];
+    formatMenuStatus(line, verified, pid);
+    return line;
+}
+
+TEST(MenuStatus, FollowsVerifiedThenGamePID) {
+    EXPECT_EQ(status(false, 0), "Status: Waiting for game");
+    EXPECT_EQ(status(false, 4242), "Status: Connecting...");
+    EXPECT_EQ(status(true, 4242), "Status: Verified (PID: 4242)");
+    // Between sessions the flag can outlive the game's id.
+    EXPECT_EQ(status(true, 0), "Status: Verified (PID: 0)");
+    EXPECT_EQ(status(true, 0xFFFFFFFFu), "Status: Verified (PID: 4294967295)");
+}
+
+TEST(GameDiscovery, ExeNameMatchesWholeNameInAnyCase) {
+    for (const char* name : {"iw3mp.exe", "IW3MP.EXE", "Iw3Mp.ExE"}) EXPECT_TRUE(isGameExeName(name)) << name;
+    for (const char* name : {"", "iw3mp", "iw3mp.exe.bak", "xiw3mp.exe", "iw3mp.ex", "iw3sp.exe", "iw3mp.exe "})
+        EXPECT_FALSE(isGameExeName(name)) << name;
+}
+
+}  // namespace
+}  // namespace marvik
