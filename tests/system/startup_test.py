@@ -4,7 +4,7 @@ import os
 import time
 import unittest
 
-from harness import SystemTest, WineBox, wait_for
+from harness import TOOLS, SystemTest, WineBox, wait_for
 
 CONFIG = "server_ip=127.0.0.1\r\nserver_port=28961\r\nplayer_name=Tester\r\nauto_start=1\r\n"
 
@@ -70,7 +70,7 @@ class LongPath(SystemTest):
         names = set()
         for _, dirs, files in os.walk(os.path.join(self.box.prefix, "drive_c", "a" * 120)):
             names.update(files)
-        self.assertEqual(names, {"marvik_ac.exe", "marvik_ac.cfg"})
+        self.assertEqual(names - set(TOOLS), {"marvik_ac.exe", "marvik_ac.cfg"})
         self.assertIsNone(self.box.run_value())
 
 
