@@ -3,12 +3,14 @@
 //   acctl stop   right-click the icon and pick "Stop AntiCheat"
 //   acctl alive  exit code 0 while the client's main window exists
 //   acctl dialog <caption>   print the texts of a message box with that caption
+//   acctl stats  print the client's thread and handle counts
 //   acctl dismiss <caption>  press its OK button
 // The menu's items are read by menu_probe.dll, loaded into the client for
 // the moment (a process cannot read another's menus).
 // The right click is the icon's real callback (version 4 context-menu event)
 // sent to the client's message-only window; the menu is the client's own.
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstring>
@@ -116,6 +118,28 @@ BOOL CALLBACK printChild(HWND child, LPARAM) {
     return TRUE;
 }
 
+int printStats(HWND client) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(client, &pid);
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid);
+    DWORD handles = 0;
+    if (process == nullptr || !GetProcessHandleCount(process, &handles)) {
+        std::printf("error: cannot read the client's counts\n");
+        if (process != nullptr) CloseHandle(process);
+        return 4;
+    }
+    CloseHandle(process);
+    int threads = 0;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        if (entry.th32OwnerProcessID == pid) ++threads;
+    CloseHandle(snapshot);
+    std::printf("threads=%d handles=%lu\n", threads, static_cast<unsigned long>(handles));
+    return 0;
+}
+
 int dialogCommand(const std::string& command, const char* caption) {
     HWND dialog = findDialog(caption);
     if (dialog == nullptr) {
@@ -141,6 +165,7 @@ int main(int argc, char** argv) {
     if ((command == "dialog" || command == "dismiss") && argc > 2) return dialogCommand(command, argv[2]);
     HWND client = findClient();
     if (command == "alive") return client != nullptr ? 0 : 1;
+    if (command == "stats" && client != nullptr) return printStats(client);
     if (command != "menu" && command != "stop") {
         std::fprintf(stderr, "usage: acctl menu|stop|alive|dialog <caption>|dismiss <caption>\n");
         return 64;

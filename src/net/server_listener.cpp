@@ -1,0 +1,48 @@
+#include "net/server_listener.h"
+
+#include "app/globals.h"
+#include "net/udp_client.h"
+#include "report/log.h"
+#include "report/tray.h"
+#include "session/session_stop.h"
+
+namespace marvik {
+
+namespace {
+constexpr std::int32_t LISTEN_BUFFER_SIZE = 4096;
+}
+
+bool handleServerCommand(std::uint8_t type) {
+    switch (type) {
+    case PKT_SCREENSHOT_REQUEST:
+        logToFile("SCREENSHOT", "Server requested screenshot");
+        return false;
+    case PKT_UPDATE_AVAILABLE:
+        logToFile("UPDATE", "Update available from server");
+        return false;
+    case PKT_KICK:
+        logToFile("AC", "Server kicked us!");
+        showTrayBalloon("Kicked by server!", TrayBalloonLevel::Error);
+        g_sessionActive.exchange(false);
+        return true;
+    default:
+        return false;
+    }
+}
+
+void serverListenLoop(UDPClient& client) {
+    std::uint8_t buffer[LISTEN_BUFFER_SIZE];
+    for (;;) {
+        if (!g_running.load()) return;
+        if (!g_sessionActive.load()) return;
+        ACPacketHeader header;
+        if (client.receivePacket(header, buffer, LISTEN_BUFFER_SIZE) < 0) {
+            // A stopped client fails at once; do not spin on it.
+            if (sessionStopped()) return;
+            continue;
+        }
+        if (handleServerCommand(header.type)) return;
+    }
+}
+
+}  // namespace marvik

@@ -1,0 +1,25 @@
+#include <windows.h>
+
+#include <cstring>
+
+#include "session/player_config_backend.h"
+
+namespace marvik {
+
+std::vector<std::string> listProfileDirs(const std::string& root) {
+    std::vector<std::string> dirs;
+    std::string pattern = root + "\\players\\profiles\\*";
+    if (pattern.size() > 259) pattern.resize(259);
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA(pattern.c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE) return dirs;
+    do {
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) continue;
+        if (std::strcmp(entry.cFileName, ".") == 0 || std::strcmp(entry.cFileName, "..") == 0) continue;
+        dirs.push_back(entry.cFileName);
+    } while (FindNextFileA(find, &entry));
+    FindClose(find);
+    return dirs;
+}
+
+}  // namespace marvik
