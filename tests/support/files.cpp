@@ -25,6 +25,9 @@ bool fileExists(const std::string& path) {
 }
 
 void writeFile(const std::string& path, const std::string& bytes) {
+    std::error_code ec;
+    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+    if (!parent.empty()) std::filesystem::create_directories(parent, ec);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << bytes;
 }

@@ -24,6 +24,7 @@ TOOLS = {
 }
 # Screenshots and tray records of the system tests, kept for a look.
 ARTIFACTS = os.path.join(BUILD, "system-artifacts")
+FIXTURES = os.path.join(BUILD, "fixtures")
 
 
 def wait_for(predicate, timeout, step=0.2):
@@ -108,7 +109,13 @@ class WineBox:
         self.recorder = subprocess.Popen([WINE, self.folder_win + "\\tray_recorder.exe",
                                           self.folder_win + "\\tray.txt"], env=self.env,
                                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        ready = wait_for(lambda: os.path.exists(out) and open(out).read().startswith("ready"), 30)
+        def started():
+            try:
+                with open(out) as f:
+                    return f.read().startswith("ready")
+            except FileNotFoundError:
+                return False
+        ready = wait_for(started, 30)
         if not ready:
             raise RuntimeError("tray_recorder did not start")
 
@@ -149,15 +156,22 @@ class WineBox:
         return [line.split(": ", 1)[1] for line in out.splitlines() if line.startswith("item ")]
 
     # The stand-in game: standin_game.exe copied as C:\<folder>\<name>.
-    def start_game(self, name="iw3mp.exe", folder="game"):
+    def start_game(self, name="iw3mp.exe", folder="game", args=()):
         game_dir = os.path.join(self.prefix, "drive_c", folder)
         os.makedirs(game_dir, exist_ok=True)
         path = os.path.join(game_dir, name)
         shutil.copy(TOOLS["standin_game.exe"], path)
-        proc = subprocess.Popen([WINE, "C:\\" + folder + "\\" + name], env=self.env, cwd=self.tmp,
+        proc = subprocess.Popen([WINE, "C:\\" + folder.replace("/", "\\") + "\\" + name, *args], env=self.env, cwd=self.tmp,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.games.append((proc, path))
         return proc
+
+    def game_command(self, line, index=0):
+        """A line for the stand-in game's command file (load <dll>, rwx, rwx-pe, patch)."""
+        path = self.games[index][1] + ".cmd"
+        with open(path, "w") as f:
+            f.write(line + "\n")
+        return wait_for(lambda: not os.path.exists(path), 10)
 
     def stop_game(self, timeout=10):
         for proc, path in self.games:
@@ -239,3 +253,79 @@ class SystemTest(unittest.TestCase):
             self.fail("marvik_ac.exe is not built: " + EXE)
         self.box = WineBox(self.folder, self.screen, name=self.id().split(".", 1)[-1])
         self.addCleanup(self.box.close)
+
+
+REFSERVER = os.environ.get("MARVIK_REFSERVER",
+                           os.path.join(ROOT, "build", "native", "tools", "refserver", "marvik_refserver"))
+
+
+class RefServer:
+    """The reference server on 127.0.0.1 and a free port, its events read
+    from its JSON Lines file."""
+
+    def __init__(self, *options, label="server"):
+        import json
+        self._json = json
+        self.tmp = tempfile.mkdtemp(prefix="marvik-srv-")
+        self.events_path = os.path.join(self.tmp, "events.jsonl")
+        self.summary_path = os.path.join(ARTIFACTS, label + "-server.txt")
+        os.makedirs(ARTIFACTS, exist_ok=True)
+        self.summary = open(self.summary_path, "w")
+        self.proc = subprocess.Popen([REFSERVER, "--listen", "127.0.0.1", "--port", "0", "--json",
+                                      self.events_path, "--summary", *options],
+                                     stdout=subprocess.DEVNULL, stderr=self.summary)
+        listening = wait_for(lambda: next((e for e in self.events() if e["event"] == "listening"), None), 20)
+        if not listening:
+            raise RuntimeError("the reference server did not start")
+        self.port = listening["port"]
+
+    def events(self, name=None):
+        try:
+            with open(self.events_path) as f:
+                lines = f.read().splitlines()
+        except FileNotFoundError:
+            return []
+        out = []
+        for line in lines:
+            try:
+                event = self._json.loads(line)
+            except ValueError:
+                continue  # a line still being written
+            if name is None or event["event"] == name:
+                out.append(event)
+        return out
+
+    def wait_events(self, name, count=1, timeout=30, where=lambda e: True):
+        """The first count events of that name matching where, or [] after timeout."""
+        found = wait_for(lambda: (lambda es: es if len(es) >= count else None)(
+            [e for e in self.events(name) if where(e)]), timeout)
+        return found[:count] if found else []
+
+    def close(self):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+        self.summary.close()
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
+
+class SessionTest(SystemTest):
+    """A client with the tray recorder, a reference server and a stand-in
+    game; config_text may use {port}."""
+
+    server_options = ()
+    config_text = "server_ip=127.0.0.1\nserver_port={port}\nplayer_name=Tester\nauto_start=1\n"
+
+    def setUp(self):
+        super().setUp()
+        self.server = RefServer(*self.server_options, label=self.box.name)
+        self.addCleanup(self.server.close)
+        self.box.start_tray_recorder()
+        self.box.write_config(self.config_text.format(port=self.server.port, name="Tester"))
+
+    def log_lines(self):
+        import re
+        return [re.sub(r"^\[\d\d:\d\d:\d\d\] ", "", line) for line in self.box.log_text().splitlines()]

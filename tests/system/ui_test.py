@@ -147,15 +147,15 @@ class TrayAndMenu(SystemTest):
         self.box.start_game()
         self.box.start_client()
         second = lambda: [e for e in self.box.tray_events() if e["info"] == "Game detected! Connecting..."][1:]
-        self.assertTrue(wait_for(second, 30), self.box.log_text())
+        self.assertTrue(wait_for(second, 50), self.box.log_text())
         events = self.box.tray_events()
         detected = [e["t"] for e in events if e["info"] == "Game detected! Connecting..."]
         ended = next(e for e in events if e["info"] == "Game ended. Waiting for next launch...")
         self.assertEqual(ended["infoflags"], BALLOON_INFO)
-        # The game runs all along, so each session finds it on its first poll:
+        # No server answers, so each session ends after its handshake; the
+        # game runs all along, so the next one finds it on its first poll:
         # 5000 ms pause, then the 3000 ms settle before the balloon.
         self.assertAlmostEqual(detected[1] - ended["t"], 8000, delta=800)
-        self.assertAlmostEqual(detected[1] - detected[0], 8000, delta=800)
         lines = log_lines(self.box)
         self.assertIn("[AC] Game session ended. Waiting for next launch...", lines)
         self.assertGreaterEqual(sum(l.startswith("[GAME] Found iw3mp.exe") for l in lines), 2)

@@ -109,12 +109,15 @@ HWND findDialog(const char* caption) {
     return nullptr;
 }
 
-BOOL CALLBACK printChild(HWND child, LPARAM) {
+BOOL CALLBACK collectChild(HWND child, LPARAM lines) {
     char cls[64] = {}, text[512] = {};
     GetClassNameA(child, cls, sizeof cls);
     GetWindowTextA(child, text, sizeof text);
-    if (IsWindowVisible(child) && text[0] != '\0')
-        std::printf("%s id=%d: %s\n", cls, GetDlgCtrlID(child), text);
+    if (IsWindowVisible(child) && text[0] != '\0') {
+        char line[700];
+        std::snprintf(line, sizeof line, "%s id=%d: %s\n", cls, GetDlgCtrlID(child), text);
+        *reinterpret_cast<std::string*>(lines) += line;
+    }
     return TRUE;
 }
 
@@ -150,10 +153,17 @@ int dialogCommand(const std::string& command, const char* caption) {
         PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
         return 0;
     }
+    // The box can be found before its text and buttons are shown.
+    std::string lines;
+    for (int waited = 0; waited < 5000; waited += 100) {
+        lines.clear();
+        EnumChildWindows(dialog, collectChild, reinterpret_cast<LPARAM>(&lines));
+        if (lines.find("Static") != std::string::npos && lines.find("Button") != std::string::npos) break;
+        Sleep(100);
+    }
     char title[256] = {};
     GetWindowTextA(dialog, title, sizeof title);
-    std::printf("caption: %s\n", title);
-    EnumChildWindows(dialog, printChild, 0);
+    std::printf("caption: %s\n%s", title, lines.c_str());
     std::fflush(stdout);
     return 0;
 }

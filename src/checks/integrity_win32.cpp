@@ -1,0 +1,144 @@
+#include <winsock2.h>
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <cstring>
+#include <vector>
+
+#include "checks/checks.h"
+#include "checks/code_check.h"
+#include "inventory/hash.h"
+
+namespace marvik {
+
+namespace {
+
+bool debugRegistersSet(const CONTEXT& c) {
+    return c.Dr0 != 0 || c.Dr1 != 0 || c.Dr2 != 0 || c.Dr3 != 0 || (c.Dr7 & 0xFF) != 0;
+}
+
+std::string ownExecutablePath() {
+    char path[MAX_PATH] = {};
+    DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    return (n == 0 || n >= MAX_PATH) ? std::string() : std::string(path);
+}
+
+std::vector<std::uint8_t> readWholeFile(const std::string& path) {
+    std::vector<std::uint8_t> data;
+    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+    if (f == INVALID_HANDLE_VALUE) return data;
+    LARGE_INTEGER size;
+    if (GetFileSizeEx(f, &size) && size.QuadPart > 0 && size.QuadPart < (256ll << 20)) {
+        data.resize(static_cast<std::size_t>(size.QuadPart));
+        DWORD got = 0;
+        if (!ReadFile(f, data.data(), static_cast<DWORD>(data.size()), &got, nullptr) || got != data.size())
+            data.clear();
+    }
+    CloseHandle(f);
+    return data;
+}
+
+// The client's code in memory against its file, relocated to where it
+// was loaded: a patch or a software breakpoint changes it.
+bool ownCodeModified() {
+    const std::vector<std::uint8_t> file = readWholeFile(ownExecutablePath());
+    if (file.empty()) return false;
+    const auto base = reinterpret_cast<std::uint64_t>(GetModuleHandleA(nullptr));
+    const CodeSection expected = expectedCodeSection(file, base);
+    if (expected.bytes.empty()) return false;
+    const auto* loaded = reinterpret_cast<const std::uint8_t*>(base + expected.rva);
+    return std::memcmp(loaded, expected.bytes.data(), expected.bytes.size()) != 0;
+}
+
+bool insideImage(std::uint64_t address) {
+    MEMORY_BASIC_INFORMATION info;
+    if (VirtualQuery(reinterpret_cast<void*>(address), &info, sizeof info) == 0) return false;
+    return info.State == MEM_COMMIT && info.Type == MEM_IMAGE;
+}
+
+// The system functions the client's checks and transport rely on.
+struct Watched {
+    const char* module;
+    const char* function;
+};
+const Watched WATCHED[] = {
+    {"kernel32.dll", "IsDebuggerPresent"},       {"kernel32.dll", "CheckRemoteDebuggerPresent"},
+    {"kernel32.dll", "OpenProcess"},             {"kernel32.dll", "ReadProcessMemory"},
+    {"kernel32.dll", "VirtualQueryEx"},          {"kernel32.dll", "CreateToolhelp32Snapshot"},
+    {"kernel32.dll", "GetThreadContext"},        {"kernel32.dll", "K32EnumProcessModulesEx"},
+    {"ntdll.dll", "NtQueryInformationProcess"},  {"ws2_32.dll", "sendto"},
+    {"ws2_32.dll", "recvfrom"},
+};
+
+}  // namespace
+
+bool functionHooked(const void* function) {
+    if (function == nullptr) return false;
+    const auto address = reinterpret_cast<std::uint64_t>(function);
+    std::uint8_t bytes[16];
+    std::memcpy(bytes, function, sizeof bytes);
+    Prologue p = decodePrologue(bytes, sizeof bytes, address);
+    if (p.breakpoint) return true;
+    if (!p.jumps) return false;
+    std::uint64_t target = p.target;
+    if (p.indirect) {
+        if (!insideImage(target)) return true;  // the pointer itself lives outside any module
+        std::memcpy(&target, reinterpret_cast<const void*>(target), sizeof target);
+    }
+    // Forwarding into another module is how system DLLs are built; a jump
+    // into memory no module owns is a detour.
+    return !insideImage(target);
+}
+
+bool checkHardwareBreakpoints() {
+    const DWORD self = GetCurrentThreadId();
+    const DWORD pid = GetCurrentProcessId();
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return false;
+    bool found = false;
+    THREADENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more && !found; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID != pid) continue;
+        CONTEXT context = {};
+        context.ContextFlags = CONTEXT_DEBUG_REGISTERS;
+        if (entry.th32ThreadID == self) {
+            if (GetThreadContext(GetCurrentThread(), &context)) found = debugRegistersSet(context);
+            continue;
+        }
+        HANDLE thread = OpenThread(THREAD_GET_CONTEXT | THREAD_SUSPEND_RESUME | THREAD_QUERY_INFORMATION, FALSE,
+                                   entry.th32ThreadID);
+        if (thread == nullptr) continue;
+        if (SuspendThread(thread) != static_cast<DWORD>(-1)) {
+            if (GetThreadContext(thread, &context)) found = debugRegistersSet(context);
+            ResumeThread(thread);
+        }
+        CloseHandle(thread);
+    }
+    CloseHandle(snapshot);
+    return found;
+}
+
+IntegrityIndicators checkIntegrity() {
+    IntegrityIndicators r;
+    r.debuggerOnClient = clientBeingDebugged();
+    r.hardwareBreakpoints = checkHardwareBreakpoints();
+    r.codeModified = ownCodeModified();
+    for (const Watched& w : WATCHED) {
+        HMODULE module = GetModuleHandleA(w.module);
+        if (module == nullptr) continue;
+        if (functionHooked(reinterpret_cast<const void*>(GetProcAddress(module, w.function)))) {
+            r.apiHooked = true;
+            break;
+        }
+    }
+    return r;
+}
+
+std::uint32_t selfIntegrityValue() {
+    const std::string path = ownExecutablePath();
+    return path.empty() ? 0 : fileCRC32(path);
+}
+
+}  // namespace marvik

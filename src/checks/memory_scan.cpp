@@ -1,0 +1,91 @@
+#include "checks/memory_scan.h"
+
+#include <cstring>
+
+namespace marvik {
+
+namespace {
+
+constexpr std::uint32_t MEM_COMMIT_STATE = 0x1000;
+constexpr std::uint32_t MEM_IMAGE_TYPE = 0x1000000;
+constexpr std::uint32_t MEM_MAPPED_TYPE = 0x40000;
+constexpr std::uint32_t MEM_PRIVATE_TYPE = 0x20000;
+constexpr std::uint32_t PAGE_GUARD_FLAG = 0x100;
+constexpr std::uint32_t PAGE_NOACCESS_FLAG = 0x01;
+
+enum class Finding { None, PEInPrivate, RWXPrivate, ExecPrivate, ExecMapped, RWXImage };
+
+const char* describe(Finding f) {
+    switch (f) {
+    case Finding::PEInPrivate: return "PE image in private memory (module mapped by hand)";
+    case Finding::RWXPrivate: return "private writable and executable memory";
+    case Finding::ExecPrivate: return "private executable memory";
+    case Finding::ExecMapped: return "executable mapped memory not backed by an image";
+    case Finding::RWXImage: return "writable and executable page in a module image";
+    default: return "";
+    }
+}
+
+Finding classify(const MemoryRegion& r) {
+    if (r.state != MEM_COMMIT_STATE) return Finding::None;
+    if ((r.protect & PAGE_GUARD_FLAG) != 0 || r.protect == PAGE_NOACCESS_FLAG) return Finding::None;
+    const bool exec = isExecutableProtection(r.protect);
+    const bool rwx = isWritableExecutable(r.protect);
+    if (r.type != MEM_IMAGE_TYPE) {
+        // A DLL mapped as a data file (for its resources) has headers in a
+        // read-only view; only headers in private or executable memory are
+        // a module that bypassed the loader.
+        if (r.peHeader && (r.type == MEM_PRIVATE_TYPE || exec)) return Finding::PEInPrivate;
+        if (!exec) return Finding::None;
+        if (rwx) return Finding::RWXPrivate;
+        return r.type == MEM_MAPPED_TYPE ? Finding::ExecMapped : Finding::ExecPrivate;
+    }
+    return rwx ? Finding::RWXImage : Finding::None;
+}
+
+std::uint32_t clamp32(std::uint64_t v) { return v > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<std::uint32_t>(v); }
+
+}  // namespace
+
+bool isExecutableProtection(std::uint32_t protect) { return (protect & 0xF0) != 0; }
+bool isWritableExecutable(std::uint32_t protect) { return (protect & 0xC0) != 0; }  // EXECUTE_READWRITE, _WRITECOPY
+
+bool looksLikePEHeader(const std::uint8_t* b, std::size_t n) {
+    if (n < 0x40 || b[0] != 'M' || b[1] != 'Z') return false;
+    const std::uint32_t pe = static_cast<std::uint32_t>(b[0x3C]) | (static_cast<std::uint32_t>(b[0x3D]) << 8) |
+                             (static_cast<std::uint32_t>(b[0x3E]) << 16) | (static_cast<std::uint32_t>(b[0x3F]) << 24);
+    return pe >= 0x40 && pe <= n - 4 && std::memcmp(b + pe, "PE\0\0", 4) == 0;
+}
+
+std::vector<MemoryScanHit> classifyRegions(const std::vector<MemoryRegion>& regions) {
+    std::vector<MemoryScanHit> hits;
+    Finding last = Finding::None;
+    std::uint64_t lastAllocation = 0, lastEnd = 0, start = 0;
+    for (const MemoryRegion& r : regions) {
+        Finding f = classify(r);
+        // A hand-mapped module's later sections continue its header's hit.
+        if (f != Finding::None && last == Finding::PEInPrivate && r.allocationBase == lastAllocation &&
+            r.base == lastEnd)
+            f = Finding::PEInPrivate;
+        if (f != Finding::None && f == last && r.allocationBase == lastAllocation && r.base == lastEnd) {
+            lastEnd = r.base + r.size;
+            hits.back().size = clamp32(lastEnd - start);
+            continue;
+        }
+        last = f;
+        if (f == Finding::None) continue;
+        start = r.base;
+        lastAllocation = r.allocationBase;
+        lastEnd = r.base + r.size;
+        MemoryScanHit hit;
+        // The game is a 32-bit process; in a 64-bit one the low half of the
+        // address is reported, the description names the range in full.
+        hit.address = static_cast<std::uint32_t>(r.base);
+        hit.size = clamp32(r.size);
+        hit.description = describe(f);
+        hits.push_back(hit);
+    }
+    return hits;
+}
+
+}  // namespace marvik

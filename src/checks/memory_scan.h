@@ -1,0 +1,33 @@
+// The memory check's decisions, on a recorded map of the game's address
+// space, so they can be tested on any machine.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "checks/checks.h"
+
+namespace marvik {
+
+// One region as VirtualQueryEx describes it (the Windows values).
+struct MemoryRegion {
+    std::uint64_t base = 0;
+    std::uint64_t size = 0;
+    std::uint64_t allocationBase = 0;
+    std::uint32_t state = 0;    // MEM_COMMIT 0x1000
+    std::uint32_t protect = 0;  // PAGE_* with modifiers
+    std::uint32_t type = 0;     // MEM_IMAGE 0x1000000, MEM_MAPPED 0x40000, MEM_PRIVATE 0x20000
+    bool peHeader = false;      // its first bytes are a PE image's headers
+};
+
+bool isExecutableProtection(std::uint32_t protect);
+bool isWritableExecutable(std::uint32_t protect);
+// Whether bytes (read at a region's start) hold MZ and PE headers.
+bool looksLikePEHeader(const std::uint8_t* bytes, std::size_t length);
+
+// One hit per run of adjacent regions of one allocation with the same
+// finding: executable memory not backed by an image file, memory that is
+// writable and executable, and PE headers outside any image.
+std::vector<MemoryScanHit> classifyRegions(const std::vector<MemoryRegion>& regions);
+
+}  // namespace marvik

@@ -1,0 +1,48 @@
+#include <windows.h>
+
+#include "checks/checks.h"
+#include "checks/memory_scan.h"
+
+namespace marvik {
+
+namespace {
+// Far above any real process's region count; bounds the walk of a hostile one.
+constexpr int MEMORY_MAX_REGIONS = 200000;
+}
+
+std::vector<MemoryScanHit> scanProcessMemory(std::uint32_t pid) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+    if (process == nullptr) return {};
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    const auto top = reinterpret_cast<std::uint64_t>(system.lpMaximumApplicationAddress);
+    std::vector<MemoryRegion> regions;
+    std::uint64_t address = 0;
+    for (int i = 0; i < MEMORY_MAX_REGIONS && address < top; ++i) {
+        MEMORY_BASIC_INFORMATION info;
+        if (VirtualQueryEx(process, reinterpret_cast<void*>(address), &info, sizeof info) == 0) break;
+        MemoryRegion r;
+        r.base = reinterpret_cast<std::uint64_t>(info.BaseAddress);
+        r.size = info.RegionSize;
+        r.allocationBase = reinterpret_cast<std::uint64_t>(info.AllocationBase);
+        r.state = info.State;
+        r.protect = info.Protect;
+        r.type = info.Type;
+        // Only the first region of a non-image allocation can start a PE image.
+        if (info.State == MEM_COMMIT && info.Type != MEM_IMAGE && r.base == r.allocationBase &&
+            (info.Protect & (PAGE_GUARD | PAGE_NOACCESS)) == 0) {
+            std::uint8_t head[0x400];
+            SIZE_T got = 0;
+            const SIZE_T want = info.RegionSize < sizeof head ? info.RegionSize : sizeof head;
+            if (ReadProcessMemory(process, info.BaseAddress, head, want, &got)) r.peHeader = looksLikePEHeader(head, got);
+        }
+        regions.push_back(r);
+        const std::uint64_t next = r.base + r.size;
+        if (next <= address) break;  // no progress: stop rather than loop
+        address = next;
+    }
+    CloseHandle(process);
+    return classifyRegions(regions);
+}
+
+}  // namespace marvik

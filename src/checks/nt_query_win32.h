@@ -1,0 +1,18 @@
+// NtQueryInformationProcess, looked up at run time (it has no import
+// library in every toolchain).
+#pragma once
+
+#include <windows.h>
+
+namespace marvik {
+
+constexpr ULONG PROCESS_INFO_BASIC = 0;
+constexpr ULONG PROCESS_INFO_DEBUG_PORT = 7;
+constexpr ULONG PROCESS_INFO_WOW64 = 26;
+constexpr ULONG PROCESS_INFO_DEBUG_OBJECT = 0x1E;
+constexpr ULONG PROCESS_INFO_DEBUG_FLAGS = 0x1F;
+
+// The NTSTATUS of the call; negative on failure, also when ntdll lacks it.
+LONG queryProcess(HANDLE process, ULONG infoClass, void* out, ULONG size);
+
+}  // namespace marvik

@@ -1,0 +1,88 @@
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include "checks/checks.h"
+#include "checks/signatures.h"
+#include "checks/text_match.h"
+#include "inventory/hash.h"
+
+namespace marvik {
+
+namespace {
+
+// Bounds of one scan's hashing: files above the size limit are matched by
+// name only, and after the byte budget only names are looked at.
+constexpr ULONGLONG PROCESS_HASH_MAX_FILE = 64ull << 20;
+constexpr ULONGLONG PROCESS_HASH_BUDGET = 256ull << 20;
+constexpr int PROCESS_SCAN_MAX = 4096;
+
+std::string imagePath(DWORD pid) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (process == nullptr) return std::string();
+    char path[MAX_PATH] = {};
+    DWORD size = MAX_PATH;
+    BOOL named = QueryFullProcessImageNameA(process, 0, path, &size);
+    CloseHandle(process);
+    return named ? std::string(path) : std::string();
+}
+
+ULONGLONG fileSize(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+    return (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+// System binaries are not hashed: nothing of a cheat tool's lives there,
+// and they are most of a machine's processes.
+bool underSystemFolder(const std::string& path) {
+    char windows[MAX_PATH] = {};
+    UINT n = GetWindowsDirectoryA(windows, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return false;
+    const std::string folder = asciiLowerCopy(std::string(windows) + "\\");
+    return asciiLowerCopy(path).compare(0, folder.size(), folder) == 0;
+}
+
+}  // namespace
+
+std::vector<ProcessMD5Hit> scanRunningProcessesMD5() {
+    std::vector<ProcessMD5Hit> hits;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return hits;
+    const DWORD self = GetCurrentProcessId();
+    ULONGLONG hashed = 0;
+    int seen = 0;
+    PROCESSENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more && seen < PROCESS_SCAN_MAX;
+         more = Process32Next(snapshot, &entry), ++seen) {
+        if (entry.th32ProcessID == 0 || entry.th32ProcessID == self) continue;
+        const std::string name = entry.szExeFile;
+        const char* label = cheatProcessName(name);
+        std::string path;
+        std::string md5;
+        if (label == nullptr) {
+            path = imagePath(entry.th32ProcessID);
+            if (path.empty() || underSystemFolder(path)) continue;
+            const ULONGLONG size = fileSize(path);
+            if (size == 0 || size > PROCESS_HASH_MAX_FILE || hashed + size > PROCESS_HASH_BUDGET) continue;
+            hashed += size;
+            md5 = fileMD5(path);
+            label = knownCheatMD5(md5);
+            if (label == nullptr) continue;
+        } else {
+            path = imagePath(entry.th32ProcessID);
+            if (!path.empty()) md5 = fileMD5(path);
+        }
+        ProcessMD5Hit hit;
+        hit.pid = entry.th32ProcessID;
+        hit.name = name;
+        hit.path = path;
+        hit.md5 = md5;
+        hit.detection = label;
+        hits.push_back(std::move(hit));
+    }
+    CloseHandle(snapshot);
+    return hits;
+}
+
+}  // namespace marvik

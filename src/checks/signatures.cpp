@@ -1,0 +1,65 @@
+#include "checks/signatures.h"
+
+#include "checks/text_match.h"
+
+namespace marvik {
+
+namespace {
+
+struct Signature {
+    const char* key;
+    const char* label;
+};
+
+// Files known by their content. The first entry is the harmless test file
+// that tools/fixtures/make_test_dll.py writes byte for byte, so a client in
+// the field can be checked end to end without any real cheat.
+const Signature CHEAT_MD5[] = {
+    {"b525a69694bfb01741d0411ebeb90e79", "Marvik test signature (harmless)"},
+};
+
+// Module file names: aim and wall hacks, speed hacks and the helper DLLs
+// that memory editors inject into their target.
+const Signature CHEAT_MODULES[] = {
+    {"*aimbot*.dll", "Aimbot module"},
+    {"*wallhack*.dll", "Wallhack module"},
+    {"*triggerbot*.dll", "Triggerbot module"},
+    {"*esp?hook*.dll", "ESP overlay hook"},
+    {"speedhack-*.dll", "Memory editor speed hack"},
+    {"vehdebug-*.dll", "Memory editor VEH debugger"},
+    {"allochook-*.dll", "Memory editor allocation hook"},
+    {"*cod4?hook*.dll", "Game hook module"},
+};
+
+// Process names of memory editors, trainers and injectors.
+const Signature CHEAT_PROCESSES[] = {
+    {"cheatengine*.exe", "Memory editor"},
+    {"cheat engine*.exe", "Memory editor"},
+    {"artmoney*.exe", "Memory editor"},
+    {"tsearch*.exe", "Memory editor"},
+    {"*aimbot*.exe", "Aimbot loader"},
+    {"*wallhack*.exe", "Wallhack loader"},
+    {"*triggerbot*.exe", "Triggerbot loader"},
+    {"*dllinjector*.exe", "DLL injector"},
+    {"extreme injector*.exe", "DLL injector"},
+};
+
+template <std::size_t N>
+const char* matchName(const Signature (&table)[N], const std::string& name) {
+    for (const Signature& s : table)
+        if (wildcardMatch(s.key, name.c_str())) return s.label;
+    return nullptr;
+}
+
+}  // namespace
+
+const char* knownCheatMD5(const std::string& md5) {
+    for (const Signature& s : CHEAT_MD5)
+        if (equalsIgnoreCase(md5, s.key)) return s.label;
+    return nullptr;
+}
+
+const char* cheatModuleName(const std::string& name) { return matchName(CHEAT_MODULES, name); }
+const char* cheatProcessName(const std::string& name) { return matchName(CHEAT_PROCESSES, name); }
+
+}  // namespace marvik

@@ -1,0 +1,44 @@
+#include "checks/text_match.h"
+
+namespace marvik {
+
+namespace {
+char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+}  // namespace
+
+std::string asciiLowerCopy(const std::string& text) {
+    std::string out = text;
+    for (char& c : out) c = lower(c);
+    return out;
+}
+
+bool wildcardMatch(const char* pattern, const char* text) {
+    // Iterative with one backtrack point: linear in practice, no recursion.
+    const char* star = nullptr;
+    const char* resume = nullptr;
+    while (*text != '\0') {
+        if (*pattern == '*') {
+            star = pattern++;
+            resume = text;
+        } else if (*pattern == '?' || lower(*pattern) == lower(*text)) {
+            ++pattern;
+            ++text;
+        } else if (star != nullptr) {
+            pattern = star + 1;
+            text = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (*pattern == '*') ++pattern;
+    return *pattern == '\0';
+}
+
+bool equalsIgnoreCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (lower(a[i]) != lower(b[i])) return false;
+    return true;
+}
+
+}  // namespace marvik

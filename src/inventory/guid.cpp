@@ -1,0 +1,36 @@
+#include "inventory/guid.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace marvik {
+
+namespace {
+
+// The first line of a guid.dat; false when it does not open.
+bool readGUIDFile(const char* path, std::string& guid) {
+    std::FILE* f = std::fopen(path, "r");
+    if (f == nullptr) return false;
+    char line[64] = {};
+    if (std::fgets(line, sizeof line, f) == nullptr) line[0] = '\0';
+    std::fclose(f);
+    line[std::strcspn(line, "\r\n")] = '\0';
+    guid = line;  // up to the first NUL
+    return true;
+}
+
+}  // namespace
+
+std::string guidFromImagePath(const std::string& imagePath) {
+    const std::size_t cut = imagePath.find_last_of("\\/");
+    const std::string folder = cut == std::string::npos ? imagePath : imagePath.substr(0, cut);
+    for (const char* sub : {"players", "main"}) {
+        char path[260];
+        std::snprintf(path, sizeof path, "%s\\%s\\guid.dat", folder.c_str(), sub);
+        std::string guid;
+        if (readGUIDFile(path, guid)) return guid;
+    }
+    return std::string();
+}
+
+}  // namespace marvik

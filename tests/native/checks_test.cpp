@@ -1,0 +1,217 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "checks/checks.h"
+#include "checks/code_check.h"
+#include "checks/memory_scan.h"
+#include "checks/signatures.h"
+#include "checks/text_match.h"
+#include "inventory/guid.h"
+#include "support/files.h"
+
+namespace marvik {
+namespace {
+
+TEST(TextMatch, WildcardsIgnoreCaseAndBacktrack) {
+    EXPECT_TRUE(wildcardMatch("*aimbot*.dll", "My_AimBot_v2.DLL"));
+    EXPECT_TRUE(wildcardMatch("speedhack-*.dll", "speedhack-x86_64.dll"));
+    EXPECT_TRUE(wildcardMatch("*esp?hook*.dll", "cod_esp_hook.dll"));
+    EXPECT_TRUE(wildcardMatch("a*b*c", "aXbYbZc"));
+    EXPECT_FALSE(wildcardMatch("*aimbot*.dll", "aimbot.exe"));
+    EXPECT_FALSE(wildcardMatch("speedhack-*.dll", "myspeedhack-x.dll"));
+    EXPECT_FALSE(wildcardMatch("a*b*c", "aXbYbZ"));
+    EXPECT_TRUE(equalsIgnoreCase("C:\\Game\\IW3MP.EXE", "c:\\game\\iw3mp.exe"));
+    EXPECT_FALSE(equalsIgnoreCase("a.dll", "a.dl"));
+}
+
+ModuleInfo module(const std::string& name, const std::string& path, const std::string& md5 = "") {
+    ModuleInfo m;
+    m.name = name;
+    m.path = path;
+    m.md5 = md5;
+    return m;
+}
+
+TEST(ModuleCheck, LabelsByMD5ThenNameAndFlagsUnusualFoldersWithoutLabel) {
+    ModuleInfo byMd5 = module("innocent.dll", "C:\\Game\\innocent.dll", "B525A69694BFB01741D0411EBEB90E79");
+    checkModule(byMd5);
+    EXPECT_TRUE(byMd5.suspicious);
+    EXPECT_EQ(byMd5.detection, "Marvik test signature (harmless)");
+
+    ModuleInfo byName = module("CoD4_WallHack.dll", "C:\\Game\\CoD4_WallHack.dll", "00000000000000000000000000000000");
+    checkModule(byName);
+    EXPECT_TRUE(byName.suspicious);
+    EXPECT_EQ(byName.detection, "Wallhack module");
+
+    ModuleInfo temp = module("x.dll", "C:\\Users\\p\\AppData\\Local\\Temp\\x.dll");
+    checkModule(temp);
+    EXPECT_TRUE(temp.suspicious);
+    EXPECT_EQ(temp.detection, "");
+}
+
+TEST(ModuleCheck, GameAndSystemModulesStayClean) {
+    for (const ModuleInfo& clean :
+         {module("iw3mp.exe", "D:\\Games\\CoD4\\iw3mp.exe"), module("KERNEL32.DLL", "C:\\Windows\\System32\\KERNEL32.DLL"),
+          module("d3d9.dll", "C:\\windows\\system32\\d3d9.dll"), module("mss32.dll", "D:\\Games\\CoD4\\mss32.dll"),
+          module("ws2_32.dll", "C:\\windows\\SysWOW64\\ws2_32.dll"),
+          // An executable in Downloads is the game itself, not an injected DLL.
+          module("iw3mp.exe", "C:\\Users\\p\\Downloads\\CoD4\\iw3mp.exe")}) {
+        ModuleInfo m = clean;
+        checkModule(m);
+        EXPECT_FALSE(m.suspicious) << m.path;
+        EXPECT_EQ(m.detection, "") << m.path;
+    }
+    EXPECT_EQ(cheatProcessName("explorer.exe"), nullptr);
+    EXPECT_NE(cheatProcessName("CheatEngine-x86_64.exe"), nullptr);
+    EXPECT_NE(cheatProcessName("marvik_test_aimbot.exe"), nullptr);
+}
+
+TEST(ModuleInjection, NewPathAnyCaseFiresAndBaselineIsReadWhole) {
+    const std::vector<ModuleInfo> base = {module("iw3mp.exe", "C:\\G\\iw3mp.exe"), module("a.dll", "C:\\G\\a.dll")};
+    EXPECT_FALSE(hasModuleNotIn({module("A.DLL", "c:\\g\\A.DLL")}, base));
+    EXPECT_TRUE(hasModuleNotIn({module("a.dll", "C:\\G\\a.dll"), module("b.dll", "C:\\G\\b.dll")}, base));
+    // The same name from another folder is another module.
+    EXPECT_TRUE(hasModuleNotIn({module("a.dll", "C:\\Temp\\a.dll")}, base));
+
+    replaceBaselineModules(base);
+    EXPECT_EQ(baselineModulesCopy().size(), 2u);
+    EXPECT_FALSE(checkModuleInjection({}));
+    EXPECT_TRUE(checkModuleInjection({module("b.dll", "C:\\G\\b.dll")}));
+    EXPECT_FALSE(checkModuleInjection(base));
+    replaceBaselineModules({});
+}
+
+TEST(PlayerGUID, PlayersOverMainFirstLineCutAndBounded) {
+    const std::string root = test::besideExe("guid_game");
+    test::removePath(root);
+    const std::string exe = root + "\\iw3mp.exe";
+    struct Case {
+        const char* players;  // null: no file
+        const char* main;
+        std::string expected;
+    };
+    const std::string hundred(100, 'g');
+    const Case cases[] = {
+        {"players-guid\r\n", "main-guid\r\n", "players-guid"},
+        {nullptr, "main-guid\n", "main-guid"},
+        {"abc\r\n", nullptr, "abc"},
+        {"abc", nullptr, "abc"},
+        {"\r\n", "main-guid\n", ""},  // the file in players opens: main is not looked at
+        {"", nullptr, ""},
+        {nullptr, nullptr, ""},
+    };
+    auto clear = [&] {
+        test::removePath(root + "\\players\\guid.dat");
+        test::removePath(root + "\\main\\guid.dat");
+        test::removePath(root);
+    };
+    for (const Case& c : cases) {
+        clear();
+        if (c.players != nullptr) test::writeFile(root + "\\players\\guid.dat", c.players);
+        if (c.main != nullptr) test::writeFile(root + "\\main\\guid.dat", c.main);
+        EXPECT_EQ(guidFromImagePath(exe), c.expected) << (c.players ? c.players : "-");
+    }
+    test::writeFile(root + "\\players\\guid.dat", hundred + "\n");
+    EXPECT_EQ(guidFromImagePath(exe), hundred.substr(0, 63));
+    test::writeFile(root + "\\players\\guid.dat", std::string("ab\0cd\n", 6));
+    EXPECT_EQ(guidFromImagePath(exe), "ab");
+    // A forward slash separates the folder too.
+    EXPECT_EQ(guidFromImagePath(root + "/iw3mp.exe"), "ab");
+    clear();
+}
+
+MemoryRegion region(std::uint64_t base, std::uint64_t size, std::uint32_t protect, std::uint32_t type,
+                    std::uint64_t allocation, bool pe = false) {
+    MemoryRegion r;
+    r.base = base;
+    r.size = size;
+    r.allocationBase = allocation;
+    r.state = 0x1000;
+    r.protect = protect;
+    r.type = type;
+    r.peHeader = pe;
+    return r;
+}
+
+constexpr std::uint32_t IMAGE = 0x1000000, MAPPED = 0x40000, PRIVATE = 0x20000;
+
+TEST(MemoryScan, FindsForeignCodeAndMergesItsRanges) {
+    const std::vector<MemoryRegion> regions = {
+        region(0x400000, 0x1000, 0x02, IMAGE, 0x400000, true),   // a module's own headers
+        region(0x401000, 0x5000, 0x20, IMAGE, 0x400000),         // its code
+        region(0x500000, 0x1000, 0x04, PRIVATE, 0x500000, true),  // hand-mapped: headers...
+        region(0x501000, 0x3000, 0x20, PRIVATE, 0x500000),        // ...and code, one hit
+        region(0x600000, 0x2000, 0x40, PRIVATE, 0x600000),        // RWX
+        region(0x700000, 0x1000, 0x20, PRIVATE, 0x700000),        // plain private code
+        region(0x800000, 0x1000, 0x20, MAPPED, 0x800000),         // executable view of a file
+        region(0x900000, 0x1000, 0x02, MAPPED, 0x900000, true),  // a DLL mapped as data: fine
+        region(0xA00000, 0x1000, 0x04, PRIVATE, 0xA00000),        // data
+        region(0xB00000, 0x1000, 0x140, PRIVATE, 0xB00000),       // guard page
+        region(0xC00000, 0x1000, 0x40, IMAGE, 0xC00000),          // RWX inside an image
+    };
+    const std::vector<MemoryScanHit> hits = classifyRegions(regions);
+    ASSERT_EQ(hits.size(), 5u);
+    EXPECT_EQ(hits[0].address, 0x500000u);
+    EXPECT_EQ(hits[0].size, 0x4000u);
+    EXPECT_NE(hits[0].description.find("PE image"), std::string::npos);
+    EXPECT_EQ(hits[1].address, 0x600000u);
+    EXPECT_NE(hits[1].description.find("writable and executable"), std::string::npos);
+    EXPECT_EQ(hits[2].address, 0x700000u);
+    EXPECT_EQ(hits[3].address, 0x800000u);
+    EXPECT_EQ(hits[4].address, 0xC00000u);
+    for (const MemoryScanHit& h : hits) EXPECT_LE(h.description.size(), 63u) << h.description;
+}
+
+TEST(MemoryScan, AdjacentRegionsOfOtherAllocationsStaySeparateAndSizesClamp) {
+    const std::vector<MemoryScanHit> hits = classifyRegions({
+        region(0x10000, 0x1000, 0x40, PRIVATE, 0x10000),
+        region(0x11000, 0x1000, 0x40, PRIVATE, 0x11000),
+        region(0x7FF0F0000000ull, 0x200000000ull, 0x20, PRIVATE, 0x7FF0F0000000ull),
+    });
+    ASSERT_EQ(hits.size(), 3u);
+    EXPECT_EQ(hits[2].size, 0xFFFFFFFFu);
+    EXPECT_EQ(hits[2].address, 0xF0000000u);  // the low half of a 64-bit address
+    std::uint8_t head[0x100] = {'M', 'Z'};
+    head[0x3C] = 0x80;
+    std::memcpy(head + 0x80, "PE\0\0", 4);
+    EXPECT_TRUE(looksLikePEHeader(head, sizeof head));
+    head[0x3C] = 0xFE;  // points past the bytes read
+    EXPECT_FALSE(looksLikePEHeader(head, sizeof head));
+}
+
+TEST(Prologue, JumpsBreakpointsAndPlainCode) {
+    std::uint8_t b[16] = {0xE9, 0xFB, 0x0F, 0x00, 0x00};  // jmp +0xFFB
+    Prologue p = decodePrologue(b, sizeof b, 0x1000);
+    EXPECT_TRUE(p.jumps);
+    EXPECT_EQ(p.target, 0x1000u + 5 + 0xFFB);
+    const std::uint8_t indirect[16] = {0xFF, 0x25, 0x10, 0x00, 0x00, 0x00};
+    p = decodePrologue(indirect, sizeof indirect, 0x2000);
+    EXPECT_TRUE(p.jumps && p.indirect);
+    EXPECT_EQ(p.target, 0x2000u + 6 + 0x10);
+    const std::uint8_t movJmp[16] = {0x48, 0xB8, 1, 2, 3, 4, 5, 6, 7, 8, 0xFF, 0xE0};
+    EXPECT_EQ(decodePrologue(movJmp, 16, 0).target, 0x0807060504030201ull);
+    const std::uint8_t int3[16] = {0xCC};
+    EXPECT_TRUE(decodePrologue(int3, 16, 0).breakpoint);
+    const std::uint8_t plain[16] = {0x48, 0x83, 0xEC, 0x28, 0x48, 0x8B, 0x05};  // sub rsp, 28h; mov rax, ...
+    p = decodePrologue(plain, 16, 0);
+    EXPECT_FALSE(p.jumps || p.breakpoint);
+    EXPECT_FALSE(decodePrologue(b, 4, 0).jumps);  // too few bytes to judge
+}
+
+TEST(IntegrityFlags, IndicatorIBitIAndTheAlert) {
+    IntegrityIndicators r;
+    EXPECT_EQ(integrityFlagsByte(r), 0);
+    EXPECT_FALSE(integrityAlert(r));
+    r.hardwareBreakpoints = true;
+    r.apiHooked = true;
+    EXPECT_EQ(integrityFlagsByte(r), 0x0A);
+    EXPECT_TRUE(integrityAlert(r));
+    r = IntegrityIndicators{};
+    r.reserved7 = true;
+    EXPECT_EQ(integrityFlagsByte(r), 0x80);
+    EXPECT_FALSE(integrityAlert(r));
+}
+
+}  // namespace
+}  // namespace marvik

@@ -1,0 +1,280 @@
+// The checks against a real stand-in game process under Windows (Wine).
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "checks/checks.h"
+#include "inventory/guid.h"
+#include "inventory/modules.h"
+#include "support/files.h"
+
+namespace marvik {
+namespace {
+
+std::string testFolder() {
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string p = path;
+    return p.substr(0, p.find_last_of('\\'));
+}
+std::string fixture(const char* name) { return testFolder() + "\\..\\fixtures\\" + name; }
+std::string standinExe() { return testFolder() + "\\..\\tools\\standin_game\\standin_game.exe"; }
+
+// A stand-in game copied as <folder>\<name> and started with args; ended by
+// its exit file, or killed.
+struct Game {
+    std::string folder, exe;
+    PROCESS_INFORMATION pi{};
+
+    Game(const std::string& args = "", const char* name = "iw3mp.exe") {
+        char temp[MAX_PATH];
+        GetTempPathA(MAX_PATH, temp);
+        folder = std::string(temp) + "marvik_game_" + std::to_string(GetTickCount()) + "_" + name;
+        CreateDirectoryA(folder.c_str(), nullptr);
+        exe = folder + "\\" + name;
+        CopyFileA(standinExe().c_str(), exe.c_str(), FALSE);
+        std::string command = "\"" + exe + "\" " + args;
+        STARTUPINFOA si{};
+        si.cb = sizeof si;
+        if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &si, &pi))
+            return;
+        for (int i = 0; i < 100 && !test::fileExists(exe + ".ready"); ++i) Sleep(50);
+    }
+    ~Game() {
+        if (pi.hProcess != nullptr) {
+            TerminateProcess(pi.hProcess, 0);
+            WaitForSingleObject(pi.hProcess, 5000);
+            CloseHandle(pi.hProcess);
+            CloseHandle(pi.hThread);
+        }
+        test::removePath(folder);
+    }
+    std::uint32_t pid() const { return pi.dwProcessId; }
+    void command(const std::string& line) {
+        test::writeFile(exe + ".cmd", line + "\n");
+        for (int i = 0; i < 100 && test::fileExists(exe + ".cmd"); ++i) Sleep(50);
+        Sleep(100);
+    }
+};
+
+const ModuleInfo* findModule(const std::vector<ModuleInfo>& list, const std::string& name) {
+    for (const ModuleInfo& m : list)
+        if (_stricmp(m.name.c_str(), name.c_str()) == 0) return &m;
+    return nullptr;
+}
+
+TEST(ChecksWin32, ModulesOfACleanGameThenFlaggedAndInjectedOnes) {
+    Game game;
+    ASSERT_NE(game.pid(), 0u);
+    std::vector<ModuleInfo> clean = scanProcessModules(game.pid());
+    ASSERT_GT(clean.size(), 2u);
+    EXPECT_EQ(clean[0].name, "iw3mp.exe");
+    EXPECT_EQ(_stricmp(clean[0].path.c_str(), game.exe.c_str()), 0) << clean[0].path;
+    EXPECT_EQ(clean[0].md5.size(), 32u);
+    EXPECT_NE(clean[0].size, 0u);
+    for (const ModuleInfo& m : clean) EXPECT_FALSE(m.suspicious) << m.path;
+
+    replaceBaselineModules(clean);
+    EXPECT_FALSE(checkModuleInjection(scanProcessModules(game.pid())));
+    // The test signature, loaded later as an injector would.
+    const std::string cheat = game.folder + "\\marvik_test_aimbot.dll";
+    CopyFileA(fixture("marvik_test_aimbot.dll").c_str(), cheat.c_str(), FALSE);
+    game.command("load " + cheat);
+    std::vector<ModuleInfo> now = scanProcessModules(game.pid());
+    const ModuleInfo* flagged = findModule(now, "marvik_test_aimbot.dll");
+    ASSERT_NE(flagged, nullptr);
+    EXPECT_TRUE(flagged->suspicious);
+    EXPECT_EQ(flagged->detection, "Marvik test signature (harmless)");
+    EXPECT_TRUE(checkModuleInjection(now));
+    replaceBaselineModules({});
+}
+
+TEST(ChecksWin32, RemoteThreadInjectionAndTempFolderModule) {
+    Game game;
+    replaceBaselineModules(scanProcessModules(game.pid()));
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    const std::string dll = std::string(temp) + "marvik_plain_" + std::to_string(GetTickCount()) + ".dll";
+    ASSERT_TRUE(CopyFileA(fixture("marvik_plain.dll").c_str(), dll.c_str(), FALSE));
+    // A real injection: LoadLibraryA run by a thread created in the game.
+    HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, game.pid());
+    ASSERT_NE(process, nullptr);
+    void* remote = VirtualAllocEx(process, nullptr, dll.size() + 1, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    WriteProcessMemory(process, remote, dll.c_str(), dll.size() + 1, nullptr);
+    auto loadLibrary = reinterpret_cast<LPTHREAD_START_ROUTINE>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "LoadLibraryA")));
+    HANDLE thread = CreateRemoteThread(process, nullptr, 0, loadLibrary, remote, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    WaitForSingleObject(thread, 5000);
+    CloseHandle(thread);
+    CloseHandle(process);
+
+    std::vector<ModuleInfo> now = scanProcessModules(game.pid());
+    EXPECT_TRUE(checkModuleInjection(now));
+    const std::string base = dll.substr(dll.find_last_of('\\') + 1);
+    const ModuleInfo* m = findModule(now, base);
+    ASSERT_NE(m, nullptr);
+    EXPECT_TRUE(m->suspicious);  // loaded from the temporary folder
+    EXPECT_EQ(m->detection, "");
+    replaceBaselineModules({});
+}
+
+TEST(ChecksWin32, ProcessThatCannotBeOpenedGivesNothing) {
+    std::uint32_t gone;
+    {
+        Game game;
+        gone = game.pid();
+    }
+    EXPECT_TRUE(scanProcessModules(gone).empty());
+    EXPECT_TRUE(scanProcessMemory(gone).empty());
+    EXPECT_FALSE(checkDebugger(gone));
+    EXPECT_EQ(getPlayerGUID(gone), "");
+}
+
+TEST(ChecksWin32, PlayerGUIDFromTheGamesFolder) {
+    Game game;
+    test::writeFile(game.folder + "\\players\\guid.dat", "0123456789abcdef\r\nsecond line\r\n");
+    test::writeFile(game.folder + "\\main\\guid.dat", "main-guid\r\n");
+    EXPECT_EQ(getPlayerGUID(game.pid()), "0123456789abcdef");
+}
+
+TEST(ChecksWin32, MemoryOfCleanAndPreparedGames) {
+    Game clean;
+    EXPECT_TRUE(scanProcessMemory(clean.pid()).empty());
+    EXPECT_TRUE(scanProcessMemory(GetCurrentProcessId()).empty());
+
+    Game mapped("--rwx-pe");
+    std::vector<MemoryScanHit> hits = scanProcessMemory(mapped.pid());
+    ASSERT_EQ(hits.size(), 1u);
+    EXPECT_NE(hits[0].description.find("PE image"), std::string::npos);
+    EXPECT_GE(hits[0].size, 0x2000u);
+    mapped.command("rwx");
+    hits = scanProcessMemory(mapped.pid());
+    ASSERT_EQ(hits.size(), 2u);
+    EXPECT_NE(hits[1].description.find("writable and executable"), std::string::npos);
+}
+
+TEST(ChecksWin32, DebuggerAttachedToTheGame) {
+    Game game;
+    EXPECT_FALSE(checkDebugger(game.pid()));
+    ASSERT_TRUE(DebugActiveProcess(game.pid()));
+    DebugSetProcessKillOnExit(FALSE);
+    EXPECT_TRUE(checkDebugger(game.pid()));
+    DebugActiveProcessStop(game.pid());
+}
+
+DWORD WINAPI idleThread(LPVOID stop) {
+    while (WaitForSingleObject(static_cast<HANDLE>(stop), 10) == WAIT_TIMEOUT) {
+    }
+    return 0;
+}
+
+TEST(ChecksWin32, HardwareBreakpointOnAnotherThread) {
+    EXPECT_FALSE(checkHardwareBreakpoints());
+    HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE thread = CreateThread(nullptr, 0, idleThread, stop, 0, nullptr);
+    static int watched = 0;
+    SuspendThread(thread);
+    CONTEXT c{};
+    c.ContextFlags = CONTEXT_DEBUG_REGISTERS;
+    GetThreadContext(thread, &c);
+    c.Dr0 = reinterpret_cast<DWORD64>(&watched);
+    c.Dr7 = 1 | (3u << 16) | (3u << 18);  // local enable, write, 4 bytes
+    const bool set = SetThreadContext(thread, &c);
+    CONTEXT back{};
+    back.ContextFlags = CONTEXT_DEBUG_REGISTERS;
+    GetThreadContext(thread, &back);
+    ResumeThread(thread);
+    if (!set || back.Dr0 == 0) {
+        SetEvent(stop);
+        WaitForSingleObject(thread, 5000);
+        GTEST_SKIP() << "this system does not keep debug registers";
+    }
+    EXPECT_TRUE(checkHardwareBreakpoints());
+    EXPECT_TRUE(checkIntegrity().hardwareBreakpoints);
+    SuspendThread(thread);
+    c.Dr0 = 0;
+    c.Dr7 = 0;
+    SetThreadContext(thread, &c);
+    ResumeThread(thread);
+    EXPECT_FALSE(checkHardwareBreakpoints());
+    SetEvent(stop);
+    WaitForSingleObject(thread, 5000);
+    CloseHandle(thread);
+    CloseHandle(stop);
+}
+
+// Writes bytes over code and puts them back. Volatile, so the compiler
+// cannot drop the restoring writes as stores to unchanging code.
+struct Patch {
+    volatile unsigned char* at;
+    unsigned char saved[16];
+    Patch(void* where, const unsigned char* bytes, std::size_t n) : at(static_cast<unsigned char*>(where)) {
+        DWORD old;
+        VirtualProtect(where, 16, PAGE_EXECUTE_READWRITE, &old);
+        for (int i = 0; i < 16; ++i) saved[i] = at[i];
+        for (std::size_t i = 0; i < n; ++i) at[i] = bytes[i];
+        FlushInstructionCache(GetCurrentProcess(), where, 16);
+    }
+    ~Patch() {
+        for (int i = 0; i < 16; ++i) at[i] = saved[i];
+        FlushInstructionCache(GetCurrentProcess(), const_cast<unsigned char*>(at), 16);
+    }
+};
+
+__attribute__((noinline)) int spareFunction(int x) { return x * 7 + 3; }
+
+TEST(ChecksWin32, CleanClientThenPatchedCodeAndHookedApi) {
+    IntegrityIndicators clean = checkIntegrity();
+    EXPECT_EQ(integrityFlagsByte(clean), 0);
+    for (const char* f : {"IsDebuggerPresent", "OpenProcess", "ReadProcessMemory"})
+        EXPECT_FALSE(functionHooked(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), f)))) << f;
+
+    {
+        const unsigned char int3[] = {0xCC};
+        Patch p(reinterpret_cast<void*>(&spareFunction), int3, 1);
+        EXPECT_TRUE(checkIntegrity().codeModified);
+    }
+    EXPECT_FALSE(checkIntegrity().codeModified);
+
+    // A detour: the entry jumps into memory no module owns.
+    auto* stub = static_cast<unsigned char*>(VirtualAlloc(nullptr, 4096, MEM_COMMIT, PAGE_EXECUTE_READWRITE));
+    const unsigned char returnZero[] = {0x31, 0xC0, 0xC3};
+    std::memcpy(stub, returnZero, sizeof returnZero);
+    unsigned char jump[12] = {0x48, 0xB8};
+    const auto target = reinterpret_cast<std::uint64_t>(stub);
+    std::memcpy(jump + 2, &target, 8);
+    jump[10] = 0xFF;
+    jump[11] = 0xE0;
+    void* isDebuggerPresent = reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "IsDebuggerPresent"));
+    {
+        Patch p(isDebuggerPresent, jump, sizeof jump);
+        EXPECT_TRUE(functionHooked(isDebuggerPresent));
+        EXPECT_TRUE(checkIntegrity().apiHooked);
+    }
+    EXPECT_FALSE(checkIntegrity().apiHooked);
+    VirtualFree(stub, 0, MEM_RELEASE);
+}
+
+TEST(ChecksWin32, SelfValueAndTheProcessTable) {
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    EXPECT_NE(selfIntegrityValue(), 0u);
+    EXPECT_EQ(selfIntegrityValue(), selfIntegrityValue());
+
+    EXPECT_TRUE(scanRunningProcessesMD5().empty());
+    Game tool("", "marvik_test_aimbot.exe");
+    std::vector<ProcessMD5Hit> hits = scanRunningProcessesMD5();
+    ASSERT_EQ(hits.size(), 1u);
+    EXPECT_EQ(hits[0].pid, tool.pid());
+    EXPECT_EQ(hits[0].name, "marvik_test_aimbot.exe");
+    EXPECT_EQ(hits[0].detection, "Aimbot loader");
+    EXPECT_EQ(hits[0].md5.size(), 32u);
+    EXPECT_EQ(_stricmp(hits[0].path.c_str(), tool.exe.c_str()), 0) << hits[0].path;
+}
+
+}  // namespace
+}  // namespace marvik
