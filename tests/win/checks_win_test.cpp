@@ -276,5 +276,33 @@ TEST(ChecksWin32, SelfValueAndTheProcessTable) {
     EXPECT_EQ(_stricmp(hits[0].path.c_str(), tool.exe.c_str()), 0) << hits[0].path;
 }
 
+// A program known by its content under an innocent name, found on the first
+// scan (file read) and on the next one (digest remembered).
+TEST(ChecksWin32, ProcessKnownByItsImageMD5) {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    const std::string exe = std::string(temp) + "notes_" + std::to_string(GetTickCount()) + ".exe";
+    ASSERT_TRUE(CopyFileA(fixture("marvik_test_tool.exe").c_str(), exe.c_str(), FALSE));
+    std::string command = "\"" + exe + "\"";
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    Sleep(1000);
+    for (int scan = 0; scan < 2; ++scan) {
+        std::vector<ProcessMD5Hit> hits = scanRunningProcessesMD5();
+        ASSERT_EQ(hits.size(), 1u) << "scan " << scan;
+        EXPECT_EQ(hits[0].pid, pi.dwProcessId);
+        EXPECT_EQ(hits[0].md5, "2467ec4140466391f74ef8aacac47465");
+        EXPECT_EQ(hits[0].detection, "Marvik test program signature (harmless)");
+    }
+    TerminateProcess(pi.hProcess, 0);
+    WaitForSingleObject(pi.hProcess, 5000);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    EXPECT_TRUE(scanRunningProcessesMD5().empty());
+    DeleteFileA(exe.c_str());
+}
+
 }  // namespace
 }  // namespace marvik
