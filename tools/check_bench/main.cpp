@@ -31,13 +31,23 @@ double cpuMs() {
 
 double wallMs() { return GetTickCount64(); }
 
+std::string otherImage(const std::string& image, int i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "other%03d.exe", i);
+    return image.substr(0, image.find_last_of('\\') + 1) + name;
+}
+
+void removeOthers(const std::string& image, int count) {
+    for (int i = 0; i < count; ++i) {
+        DeleteFileA(otherImage(image, i).c_str());
+        DeleteFileA((otherImage(image, i) + ".ready").c_str());
+    }
+}
+
 std::vector<PROCESS_INFORMATION> startOthers(const std::string& image, int count) {
     std::vector<PROCESS_INFORMATION> started;
-    const std::string folder = image.substr(0, image.find_last_of('\\') + 1);
     for (int i = 0; i < count; ++i) {
-        char name[32];
-        std::snprintf(name, sizeof name, "other%03d.exe", i);
-        std::string copy = folder + name;
+        const std::string copy = otherImage(image, i);
         if (!CopyFileA(image.c_str(), copy.c_str(), FALSE)) continue;
         std::string command = "\"" + copy + "\"";
         STARTUPINFOA si{};
@@ -160,9 +170,11 @@ int main(int argc, char** argv) {
 
     for (PROCESS_INFORMATION& f : fillers) {
         TerminateProcess(f.hProcess, 0);
+        WaitForSingleObject(f.hProcess, 5000);
         CloseHandle(f.hProcess);
         CloseHandle(f.hThread);
     }
+    removeOthers(argv[1], others);
     TerminateProcess(pi.hProcess, 0);
     CloseHandle(pi.hProcess);
     CloseHandle(pi.hThread);
