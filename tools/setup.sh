@@ -11,6 +11,11 @@ packages=(
   g++ libgtest-dev libgmock-dev googletest libbenchmark-dev zlib1g-dev libssl-dev
   clang libclang-rt-14-dev
 )
+# 32-bit Wine runs the i686 build and a 32-bit game the way a player's 64-bit
+# Windows runs them (WOW64); it needs the i386 architecture first.
+need_i386=0
+dpkg --print-foreign-architectures | grep -qx i386 || need_i386=1
+packages+=(wine32:i386)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
@@ -20,11 +25,19 @@ if [ ${#missing[@]} -gt 0 ]; then
   sudo_cmd=()
   [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
   export DEBIAN_FRONTEND=noninteractive
+  [ "$need_i386" -eq 0 ] || "${sudo_cmd[@]}" dpkg --add-architecture i386
   "${sudo_cmd[@]}" apt-get update -qq || true
   "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
 prefix="$root/build/wineprefix"
+# A prefix made before 32-bit Wine was installed has no syswow64 and cannot
+# run a 32-bit program: make it anew.
+if [ -f "$prefix/system.reg" ] && [ ! -d "$prefix/drive_c/windows/syswow64" ]; then
+  echo "setup: Wine prefix has no 32-bit half, recreating it"
+  WINEPREFIX="$prefix" /usr/lib/wine/wineserver -k 2>/dev/null || true
+  rm -rf "$prefix"
+fi
 if [ ! -f "$prefix/system.reg" ]; then
   echo "setup: creating Wine prefix $prefix"
   mkdir -p "$root/build"
@@ -32,4 +45,5 @@ if [ ! -f "$prefix/system.reg" ]; then
   WINEPREFIX="$prefix" /usr/lib/wine/wineserver -w || true
 fi
 [ -f "$prefix/system.reg" ] || { echo "setup: Wine prefix was not created" >&2; exit 1; }
+[ -d "$prefix/drive_c/windows/syswow64" ] || { echo "setup: Wine prefix has no syswow64" >&2; exit 1; }
 echo "setup: ready"

@@ -16,6 +16,10 @@ step "native: build and unit tests"
 cmake --preset native >/dev/null
 cmake --build --preset native -j"$jobs"
 ctest --preset native -j"$jobs"
+# CTest runs each test in a process of its own; the product runs everything
+# in one. The whole suite once more in one process, in random order, catches
+# tests that only pass because of what ran before them.
+build/native/tests/marvik_tests --gtest_shuffle --gtest_brief=1
 
 step "native-asan: unit tests under ASan + UBSan"
 cmake --preset native-asan >/dev/null
@@ -58,5 +62,6 @@ trap cleanup EXIT
 /usr/lib/wine/wineserver -p
 tools/wine-run cmd /c exit
 ctest --preset win64 -j"$jobs"
+tools/wine-run build/win64/tests/marvik_tests.exe --gtest_shuffle --gtest_brief=1
 
 step "all tests passed"

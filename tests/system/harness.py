@@ -27,6 +27,19 @@ ARTIFACTS = os.path.join(BUILD, "system-artifacts")
 FIXTURES = os.path.join(BUILD, "fixtures")
 
 
+def _link_or_copy(src, dst):
+    """The prefix's system DLLs (over a gigabyte with the 32-bit half) are
+    only ever read: link them. Registry files and anything small that Wine
+    may rewrite in place are copied."""
+    if src.endswith((".dll", ".exe", ".drv", ".sys", ".ocx", ".acm", ".cpl", ".tlb", ".nls", ".ttf")):
+        try:
+            os.link(src, dst)
+            return dst
+        except OSError:
+            pass
+    return shutil.copy2(src, dst)
+
+
 def wait_for(predicate, timeout, step=0.2):
     """Polls predicate until it gives a true value or timeout seconds pass."""
     deadline = time.monotonic() + timeout
@@ -43,7 +56,7 @@ class WineBox:
     def __init__(self, folder="marvik", screen="1280x800", name="box"):
         self.tmp = tempfile.mkdtemp(prefix="marvik-sys-")
         self.prefix = os.path.join(self.tmp, "prefix")
-        shutil.copytree(PREFIX, self.prefix, symlinks=True)
+        shutil.copytree(PREFIX, self.prefix, symlinks=True, copy_function=_link_or_copy)
         self.folder_win = "C:\\" + folder.replace("/", "\\")
         self.folder = os.path.join(self.prefix, "drive_c", *folder.split("/"))
         os.makedirs(self.folder, exist_ok=True)
