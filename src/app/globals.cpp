@@ -1,5 +1,7 @@
 #include "app/globals.h"
 
+#include "app/test_hold.h"
+
 namespace marvik {
 
 std::atomic<bool> g_running{true};
@@ -15,6 +17,8 @@ bool g_encryption = false;
 
 std::uint32_t g_sessionStartTick = 0;
 std::uint32_t g_initialSelfCRC = 0;
-std::atomic<UDPClient*> g_clientPtr{nullptr};
+std::atomic<int> g_liveWorkers{0};
+
+void (*g_testHold)(const char*) = nullptr;
 
 }  // namespace marvik

@@ -10,8 +10,6 @@
 
 namespace marvik {
 
-class UDPClient;
-
 // Stop request: true from start, cleared by the stop command and the shutdown.
 extern std::atomic<bool> g_running;
 // The current session goes on while this is true; any party may clear it.
@@ -32,7 +30,8 @@ extern bool g_encryption;
 // Session values.
 extern std::uint32_t g_sessionStartTick;
 extern std::uint32_t g_initialSelfCRC;
-// The running session's client, published for its worker threads.
-extern std::atomic<UDPClient*> g_clientPtr;
+// Session worker threads that have not ended yet, whatever their session.
+// The process end must not run static destructors under one of them.
+extern std::atomic<int> g_liveWorkers;
 
 }  // namespace marvik

@@ -5,6 +5,7 @@
 
 #include "app/globals.h"
 #include "app/monitor_win32.h"
+#include "app/test_hold.h"
 #include "report/log.h"
 #include "report/tray_win32.h"
 #include "ui/main_window_win32.h"
@@ -54,8 +55,9 @@ static int runClient(HINSTANCE instance) {
 
     g_running.exchange(false);
     g_sessionActive.exchange(false);
+    bool monitorEnded = true;
     if (monitor != nullptr) {
-        WaitForSingleObject(monitor, MONITOR_SHUTDOWN_WAIT_MS);
+        monitorEnded = WaitForSingleObject(monitor, MONITOR_SHUTDOWN_WAIT_MS) == WAIT_OBJECT_0;
         CloseHandle(monitor);
     }
     logShutdown();
@@ -63,11 +65,25 @@ static int runClient(HINSTANCE instance) {
         ReleaseMutex(mutex);
         CloseHandle(mutex);
     }
+    // Returning would run the static destructors (the module baseline, the
+    // digest cache, the configuration strings) under any thread still using
+    // them. A thread stuck in a system call gets no say: end the process
+    // here, threads and all, with the same exit code.
+    if (!monitorEnded || g_liveWorkers.load() != 0) TerminateProcess(GetCurrentProcess(), 0);
     return 0;
 }
 
 }  // namespace marvik
 
+#ifdef MARVIK_TEST_HOOKS
+namespace marvik::test {
+void installTestHold();
+}
+#endif
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+#ifdef MARVIK_TEST_HOOKS
+    marvik::test::installTestHold();
+#endif
     return marvik::runClient(instance);
 }

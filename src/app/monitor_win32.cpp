@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/globals.h"
+#include "app/test_hold.h"
 #include "config/autostart.h"
 #include "config/config.h"
 #include "inventory/hwid.h"
@@ -54,6 +55,7 @@ DWORD WINAPI acMainThread(LPVOID) {
         setTrayStatus("Waiting for game...");
         Sleep(BETWEEN_SESSIONS_MS);
     }
+    testHold("monitor");
     WSACleanup();
     logToFile("AC", "Marvik AntiCheat stopped.");
     return 0;

@@ -83,6 +83,9 @@ bool checkHardwareBreakpoints();
 // Self-integrity value: CRC-32 of the client's executable file, 0 when it
 // cannot be read.
 std::uint32_t selfIntegrityValue();
+// Whether the executable changed since the session began; 0 on either side
+// means no value (the file could not be read), never a change.
+bool selfIntegrityChanged(std::uint32_t initial, std::uint32_t current);
 
 // Running-process check over every process of the machine.
 std::vector<ProcessMD5Hit> scanRunningProcessesMD5();

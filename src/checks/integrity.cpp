@@ -15,4 +15,8 @@ bool integrityAlert(const IntegrityIndicators& r) {
     return r.debuggerOnClient || r.hardwareBreakpoints || r.codeModified || r.apiHooked;
 }
 
+bool selfIntegrityChanged(std::uint32_t initial, std::uint32_t current) {
+    return initial != 0 && current != 0 && initial != current;
+}
+
 }  // namespace marvik

@@ -1,16 +1,18 @@
 #include <windows.h>
 #include <psapi.h>
 
+#include <atomic>
+#include <vector>
+
 #include "app/globals.h"
+#include "app/test_hold.h"
 #include "checks/checks.h"
 #include "inventory/modules.h"
 #include "monitor/workers_win32.h"
 #include "net/chunks.h"
 #include "net/packets.h"
-#include "net/udp_client.h"
 #include "report/log.h"
 #include "report/tray.h"
-#include "session/session_stop.h"
 
 namespace marvik {
 
@@ -21,13 +23,15 @@ constexpr std::uint32_t HEARTBEAT_UNVERIFIED_MS = 500;
 constexpr std::uint32_t PROCESS_SCAN_PERIOD_MS = 30000;
 constexpr DWORD MAX_PROCESS_IDS = 2048;
 
-// Tick of the last running-process check; kept across sessions.
-std::uint32_t lastProcessScan = 0;
+// Tick of the last running-process check; kept across sessions. Atomic
+// because a heartbeat that outlived its session may still be ending while
+// the next session's one starts.
+std::atomic<std::uint32_t> lastProcessScan{0};
 
 std::uint32_t countProcesses() {
-    static DWORD ids[MAX_PROCESS_IDS];  // heartbeat thread only
+    std::vector<DWORD> ids(MAX_PROCESS_IDS);
     DWORD bytes = 0;
-    if (!K32EnumProcesses(ids, sizeof ids, &bytes)) return 0;
+    if (!K32EnumProcesses(ids.data(), static_cast<DWORD>(ids.size() * sizeof(DWORD)), &bytes)) return 0;
     return bytes / sizeof(DWORD);
 }
 
@@ -51,9 +55,10 @@ bool gameStillRuns(std::uint32_t pid) {
     return true;
 }
 
-// One cycle; false when the game is gone and the thread must end.
-bool heartbeatCycle(UDPClient& client) {
-    const std::uint32_t pid = g_gamePID.load();
+// One cycle; false when the game is gone or the session over and the
+// thread must end.
+bool heartbeatCycle(SessionLink& link) {
+    const std::uint32_t pid = link.gamePid;
     if (!gameStillRuns(pid)) return false;
 
     HeartbeatPayload beat{};
@@ -64,7 +69,11 @@ bool heartbeatCycle(UDPClient& client) {
     const bool injected = checkModuleInjection(modules);
     bool tampered = integrityAlert(checkIntegrity());
     const std::uint32_t selfCrc = selfIntegrityValue();
-    if (selfCrc != g_initialSelfCRC) {
+    testHold("heartbeat");
+    // The checks take time; what they found about a session that has ended
+    // meanwhile is not this session's to report.
+    if (sessionStopped(link)) return false;
+    if (selfIntegrityChanged(g_initialSelfCRC, selfCrc)) {
         logToFile("ALERT", "AC binary has been modified!");
         tampered = true;
     }
@@ -73,7 +82,7 @@ bool heartbeatCycle(UDPClient& client) {
     beat.moduleAlertFlag = injected ? 1 : 0;
     beat.integrityAlertFlag = tampered ? 1 : 0;
     beat.selfCrc = selfCrc;
-    client.sendPacket(PKT_HEARTBEAT, &beat, sizeof beat);
+    link.client.sendPacket(PKT_HEARTBEAT, &beat, sizeof beat);
 
     if (debugger) {
         logToFile("ALERT", "Debugger detected!");
@@ -81,7 +90,7 @@ bool heartbeatCycle(UDPClient& client) {
     }
     if (injected) {
         logToFile("ALERT", "New module injection detected!");
-        sendModules(client, modules);
+        sendModules(link.client, modules);
     }
     if (tampered) logToFile("ALERT", "Tampering detected!");
     for (const ModuleInfo& m : modules) {
@@ -89,8 +98,8 @@ bool heartbeatCycle(UDPClient& client) {
             logToFile("MD5", "Cheat DLL detected: %s [%s] md5=%s", m.name.c_str(), m.detection.c_str(),
                       m.md5.c_str());
     }
-    if (GetTickCount() - lastProcessScan > PROCESS_SCAN_PERIOD_MS) {
-        lastProcessScan = GetTickCount();
+    if (GetTickCount() - lastProcessScan.load() > PROCESS_SCAN_PERIOD_MS) {
+        lastProcessScan.store(GetTickCount());
         for (const ProcessMD5Hit& hit : scanRunningProcessesMD5())
             logToFile("MD5", "Cheat process detected: %s [%s] PID=%lu md5=%s", hit.name.c_str(),
                       hit.detection.c_str(), static_cast<unsigned long>(hit.pid), hit.md5.c_str());
@@ -100,22 +109,18 @@ bool heartbeatCycle(UDPClient& client) {
 
 }  // namespace
 
-DWORD WINAPI heartbeatThread(LPVOID) {
-    UDPClient* client = g_clientPtr.load();
-    if (client == nullptr) return 0;
+void heartbeatThread(SessionLink& link) {
     bool first = true;
-    if (!g_running.load()) return 0;
+    if (!g_running.load()) return;
     for (;;) {
-        if (g_gamePID.load() == 0) return 0;
+        if (!workerMayGoOn(link)) return;
         if (!g_verified.load()) {
-            if (!sessionSleep(HEARTBEAT_UNVERIFIED_MS)) return 0;
-            if (!g_running.load()) return 0;
+            if (!sessionSleep(link, HEARTBEAT_UNVERIFIED_MS)) return;
             continue;
         }
-        if (!first && !sessionSleep(HEARTBEAT_PERIOD_MS)) return 0;
-        if (!heartbeatCycle(*client)) return 0;
+        if (!first && !sessionSleep(link, HEARTBEAT_PERIOD_MS)) return;
+        if (!heartbeatCycle(link)) return;
         first = false;
-        if (!g_running.load()) return 0;
     }
 }
 

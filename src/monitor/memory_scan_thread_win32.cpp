@@ -2,9 +2,7 @@
 #include "checks/checks.h"
 #include "monitor/workers_win32.h"
 #include "net/packets.h"
-#include "net/udp_client.h"
 #include "report/log.h"
-#include "session/session_stop.h"
 
 namespace marvik {
 
@@ -24,26 +22,24 @@ void sendMemoryReport(UDPClient& client, const MemoryScanHit& hit) {
 
 }  // namespace
 
-DWORD WINAPI memoryScanThread(LPVOID) {
-    UDPClient* client = g_clientPtr.load();
-    if (client == nullptr) return 0;
-    if (!sessionSleep(MEMORY_SCAN_FIRST_WAIT_MS)) return 0;
-    while (g_running.load() && g_gamePID.load() != 0 && g_sessionActive.load()) {
+void memoryScanThread(SessionLink& link) {
+    if (!sessionSleep(link, MEMORY_SCAN_FIRST_WAIT_MS)) return;
+    while (workerMayGoOn(link) && g_sessionActive.load()) {
         if (!g_verified.load()) {
-            if (!sessionSleep(MEMORY_SCAN_UNVERIFIED_MS)) return 0;
+            if (!sessionSleep(link, MEMORY_SCAN_UNVERIFIED_MS)) return;
             continue;
         }
         logToFile("MEMSCAN", "Scanning game memory...");
-        const std::vector<MemoryScanHit> hits = scanProcessMemory(g_gamePID.load());
-        if (!hits.empty()) {
+        const std::vector<MemoryScanHit> hits = scanProcessMemory(link.gamePid);
+        // A scan that outlived its session reports nothing.
+        if (!hits.empty() && !sessionStopped(link)) {
             const int count = static_cast<int>(hits.size());
             logToFile("MEMSCAN", "Found %d suspicious memory regions!", count);
-            for (const MemoryScanHit& hit : hits) sendMemoryReport(*client, hit);
+            for (const MemoryScanHit& hit : hits) sendMemoryReport(link.client, hit);
             logToFile("MEMSCAN", "Sent %d suspicious memory regions", count);
         }
-        if (!sessionSleep(MEMORY_SCAN_PERIOD_MS)) return 0;
+        if (!sessionSleep(link, MEMORY_SCAN_PERIOD_MS)) return;
     }
-    return 0;
 }
 
 }  // namespace marvik

@@ -3,8 +3,6 @@
 #include "inventory/modules.h"
 #include "monitor/workers_win32.h"
 #include "net/chunks.h"
-#include "net/udp_client.h"
-#include "session/session_stop.h"
 
 namespace marvik {
 
@@ -13,22 +11,21 @@ constexpr std::uint32_t MODULE_SCAN_PERIOD_MS = 60000;
 constexpr std::uint32_t MODULE_SCAN_UNVERIFIED_MS = 2000;
 }  // namespace
 
-DWORD WINAPI moduleScanThread(LPVOID) {
-    UDPClient* client = g_clientPtr.load();
-    if (client == nullptr) return 0;
+void moduleScanThread(SessionLink& link) {
     for (;;) {
-        if (!g_running.load() || g_gamePID.load() == 0 || !g_sessionActive.load()) return 0;
+        if (!workerMayGoOn(link) || !g_sessionActive.load()) return;
         if (!g_verified.load()) {
-            if (!sessionSleep(MODULE_SCAN_UNVERIFIED_MS)) return 0;
+            if (!sessionSleep(link, MODULE_SCAN_UNVERIFIED_MS)) return;
             continue;
         }
-        std::vector<ModuleInfo> modules = scanProcessModules(g_gamePID.load());
+        std::vector<ModuleInfo> modules = scanProcessModules(link.gamePid);
         if (!modules.empty()) {
-            sendModules(*client, modules);
-            sendModuleLog(*client, modules);
-            replaceBaselineModules(modules);
+            sendModules(link.client, modules);
+            sendModuleLog(link.client, modules);
+            // Never into the next session's baseline.
+            unlessStopped(link, [&] { replaceBaselineModules(modules); });
         }
-        if (!sessionSleep(MODULE_SCAN_PERIOD_MS)) return 0;
+        if (!sessionSleep(link, MODULE_SCAN_PERIOD_MS)) return;
     }
 }
 

@@ -1,15 +1,14 @@
-// The session's four worker threads. Each reads g_clientPtr once when it
-// starts and ends when the session ends; their pauses wait on the session's
-// stop signal.
+// The session's worker threads. Each runs on a thread of its own that holds
+// its session's link until it ends; every pause waits on the session's stop
+// signal, so a worker ends as soon as its session does.
 #pragma once
 
-#include <windows.h>
+#include "session/session_link.h"
 
 namespace marvik {
 
-DWORD WINAPI heartbeatThread(LPVOID);
-DWORD WINAPI moduleScanThread(LPVOID);
-DWORD WINAPI memoryScanThread(LPVOID);
-DWORD WINAPI serverListenThread(LPVOID);
+void heartbeatThread(SessionLink& link);
+void moduleScanThread(SessionLink& link);
+void memoryScanThread(SessionLink& link);
 
 }  // namespace marvik

@@ -4,7 +4,7 @@
 #include "net/udp_client.h"
 #include "report/log.h"
 #include "report/tray.h"
-#include "session/session_stop.h"
+#include "session/session_link.h"
 
 namespace marvik {
 
@@ -30,17 +30,20 @@ bool handleServerCommand(std::uint8_t type) {
     }
 }
 
-void serverListenLoop(UDPClient& client) {
+void serverListenThread(SessionLink& link) {
     std::uint8_t buffer[LISTEN_BUFFER_SIZE];
     for (;;) {
         if (!g_running.load()) return;
         if (!g_sessionActive.load()) return;
         ACPacketHeader header;
-        if (client.receivePacket(header, buffer, LISTEN_BUFFER_SIZE) < 0) {
+        if (link.client.receivePacket(header, buffer, LISTEN_BUFFER_SIZE) < 0) {
             // A stopped client fails at once; do not spin on it.
-            if (sessionStopped()) return;
+            if (sessionStopped(link)) return;
             continue;
         }
+        // A command that arrived as the session stopped belongs to it, not
+        // to whatever session runs when this thread gets to act on it.
+        if (sessionStopped(link)) return;
         if (handleServerCommand(header.type)) return;
     }
 }

@@ -6,14 +6,15 @@
 
 namespace marvik {
 
-class UDPClient;
+struct SessionLink;
 
 // What a command packet's type leads to. Logs its line; a kick also shows
 // the balloon and clears g_sessionActive. True for a kick.
 bool handleServerCommand(std::uint8_t type);
 
-// Receives until g_running or g_sessionActive is false before a receive,
-// or until a kick.
-void serverListenLoop(UDPClient& client);
+// The session's listener: receives on the session's client until g_running
+// or g_sessionActive is false before a receive, the session is stopped, or
+// a kick.
+void serverListenThread(SessionLink& link);
 
 }  // namespace marvik

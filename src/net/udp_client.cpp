@@ -58,10 +58,12 @@ bool UDPClient::open(const std::string& serverIP, std::uint16_t serverPort, bool
     serverAddr = udpAddress(serverIP.c_str(), serverPort);
     sessionId = makeSessionId(currentProcessId(), tickCount());
     encryption = encryptionOn;
+    stopped.store(false);
     return true;
 }
 
 void UDPClient::sendPacket(std::uint8_t type, const void* data, std::uint16_t length) {
+    if (stopped.load()) return;
     std::vector<std::uint8_t> packet = framePacket(type, data, length, sessionId, encryption);
     udpSocketSendTo(sock, packet.data(), packet.size(), serverAddr);
 }
@@ -72,12 +74,12 @@ std::int32_t UDPClient::receivePacket(ACPacketHeader& header, void* buffer, std:
     for (;;) {
         SockAddrIn from{};
         int got = udpSocketReceive(sock, datagram.data(), static_cast<int>(datagram.size()), from);
-        // 0 is also what a stopped socket reports; nothing shorter than the
-        // header is a packet anyway.
-        if (got <= 0) return -1;
+        if (got < 0 || stopped.load()) return -1;
+        // Another host's datagram, whatever its size, is dropped unseen before
+        // anything else is judged, so it can neither kick us nor stand in for
+        // a verdict nor cut a wait short. Keep waiting for what is left of the
+        // 5 s; a runt from the server itself is the server's answer.
         if (sameHost(from, serverAddr)) return parseDatagram(datagram.data(), got, encryption, header, buffer, capacity);
-        // Another host: dropped unseen, so it can neither kick us nor stand
-        // in for a verdict. Keep waiting for what is left of the 5 s.
         std::uint32_t elapsed = tickCount() - start;
         if (elapsed >= UDP_RECEIVE_TIMEOUT_MS) return -1;
         if (!udpSocketWaitReadable(sock, UDP_RECEIVE_TIMEOUT_MS - elapsed)) return -1;
@@ -85,6 +87,7 @@ std::int32_t UDPClient::receivePacket(ACPacketHeader& header, void* buffer, std:
 }
 
 void UDPClient::stop() {
+    stopped.store(true);
     if (sock != INVALID_SOCKET_HANDLE) udpSocketShutdown(sock);
 }
 

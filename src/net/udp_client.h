@@ -5,6 +5,7 @@
 // answer from a socket of its own.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -73,6 +74,9 @@ private:
     SockAddrIn serverAddr{};
     std::uint32_t sessionId = 0;
     bool encryption = false;
+    // Set by stop: what the socket then reports (0 bytes from nobody on some
+    // systems) is not a datagram.
+    std::atomic<bool> stopped{false};
 };
 
 }  // namespace marvik

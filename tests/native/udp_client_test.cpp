@@ -272,6 +272,9 @@ TEST_F(UdpLink, ForeignTrafficIsDroppedWithinTheFiveSecondWait) {
     std::thread flood([&] {
         for (int i = 0; i < 4; ++i) {
             if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1400));
+            // Empty and runt datagrams first: they must not end the wait either.
+            foreign.sendTo({}, clientAddr);
+            foreign.sendTo(Bytes(11, 0), clientAddr);
             foreign.sendTo(rawPacket(PKT_KICK, {}), clientAddr);
             foreign.sendTo(rawPacket(PKT_VERIFY_OK, {}), clientAddr);
         }

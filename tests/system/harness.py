@@ -12,6 +12,8 @@ import unittest
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 BUILD = os.environ.get("MARVIK_BUILD_DIR", os.path.join(ROOT, "build", "win64"))
 EXE = os.environ.get("MARVIK_EXE", os.path.join(BUILD, "marvik_ac.exe"))
+# The same program with the hold hook (MARVIK_TEST_HOLD), to stall a thread.
+HOLD_EXE = os.environ.get("MARVIK_HOLD_EXE", os.path.join(BUILD, "marvik_ac_hold.exe"))
 PREFIX = os.path.join(ROOT, "build", "wineprefix")
 WINE = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver"
@@ -53,14 +55,14 @@ def wait_for(predicate, timeout, step=0.2):
 class WineBox:
     """One private prefix and X display; the client lives in C:\\<folder>."""
 
-    def __init__(self, folder="marvik", screen="1280x800", name="box"):
+    def __init__(self, folder="marvik", screen="1280x800", name="box", exe=EXE):
         self.tmp = tempfile.mkdtemp(prefix="marvik-sys-")
         self.prefix = os.path.join(self.tmp, "prefix")
         shutil.copytree(PREFIX, self.prefix, symlinks=True, copy_function=_link_or_copy)
         self.folder_win = "C:\\" + folder.replace("/", "\\")
         self.folder = os.path.join(self.prefix, "drive_c", *folder.split("/"))
         os.makedirs(self.folder, exist_ok=True)
-        shutil.copy(EXE, os.path.join(self.folder, "marvik_ac.exe"))
+        shutil.copy(exe, os.path.join(self.folder, "marvik_ac.exe"))
         for tool, source in TOOLS.items():
             shutil.copy(source, os.path.join(self.folder, tool))
         self.name = name
@@ -96,9 +98,9 @@ class WineBox:
         return subprocess.run([WINE, *args], env=self.env, capture_output=True, text=True,
                               errors="replace", timeout=timeout)
 
-    def start_client(self):
+    def start_client(self, **extra_env):
         exe = self.folder_win + "\\marvik_ac.exe"
-        proc = subprocess.Popen([WINE, exe], env=self.env, cwd=self.tmp,
+        proc = subprocess.Popen([WINE, exe], env=dict(self.env, **extra_env), cwd=self.tmp,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.procs.append(proc)
         return proc
@@ -260,11 +262,12 @@ class SystemTest(unittest.TestCase):
 
     folder = "marvik"
     screen = "1280x800"
+    exe = EXE
 
     def setUp(self):
-        if not os.path.exists(EXE):
-            self.fail("marvik_ac.exe is not built: " + EXE)
-        self.box = WineBox(self.folder, self.screen, name=self.id().split(".", 1)[-1])
+        if not os.path.exists(self.exe):
+            self.fail("the client is not built: " + self.exe)
+        self.box = WineBox(self.folder, self.screen, name=self.id().split(".", 1)[-1], exe=self.exe)
         self.addCleanup(self.box.close)
 
 

@@ -1,0 +1,136 @@
+#include "session/handshake.h"
+
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <thread>
+
+#include "app/globals.h"
+#include "checks/checks.h"
+#include "net/udp_client.h"
+#include "report/log.h"
+#include "report/tray.h"
+#include "session/challenge.h"
+
+namespace marvik {
+
+namespace {
+
+constexpr std::int32_t HANDSHAKE_BUFFER_SIZE = 1024;
+constexpr std::uint32_t HELLO_RETRY_PAUSE_MS = 5000;
+// How often the retry pause looks at the stop request.
+constexpr std::uint32_t STOP_POLL_MS = 100;
+
+// Waits ms milliseconds against a deadline (a count of short sleeps drifts
+// by the timer's resolution each time); false, early, when the program is
+// told to stop.
+bool pauseUnlessStopping(std::uint32_t ms) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        if (!g_running.load()) return false;
+        const Clock::time_point now = Clock::now();
+        if (now >= deadline) return true;
+        std::this_thread::sleep_for(std::min<Clock::duration>(deadline - now, std::chrono::milliseconds(STOP_POLL_MS)));
+    }
+}
+
+// One try: the next datagram must be a challenge.
+bool receiveChallenge(UDPClient& client, std::uint8_t (&buffer)[HANDSHAKE_BUFFER_SIZE],
+                      std::uint8_t (&challenge)[AC_CHALLENGE_SIZE]) {
+    ACPacketHeader header;
+    std::int32_t length = client.receivePacket(header, buffer, HANDSHAKE_BUFFER_SIZE);
+    if (length < 0 || header.type != PKT_CHALLENGE) return false;
+    return challengeFromPayload(buffer, length, HANDSHAKE_BUFFER_SIZE, challenge);
+}
+
+void sendHello(UDPClient& client, const HandshakeFacts& facts) {
+    const HelloPayload hello = makeHello(g_playerName, g_serverPort, facts.hwid, facts.guid);
+    client.sendPacket(PKT_HELLO, &hello, sizeof hello);
+}
+
+}  // namespace
+
+HelloPayload makeHello(const std::string& playerName, std::uint16_t serverPort, const std::string& hwid,
+                       const std::string& guid) {
+    HelloPayload hello{};
+    copyText(hello.playerName, playerName);
+    hello.serverPort = serverPort;
+    hello.clientVersion = AC_CLIENT_VERSION;
+    copyText(hello.hwid, hwid);
+    copyText(hello.guid, guid);
+    return hello;
+}
+
+ChallengeResponsePayload makeChallengeResponse(const std::uint8_t (&challenge)[AC_CHALLENGE_SIZE],
+                                               std::uint32_t selfCrc, std::uint32_t gameCrc,
+                                               std::uint8_t integrityFlags) {
+    ChallengeResponsePayload response{};
+    computeChallengeAnswer(challenge, response.answer);
+    response.selfCrc = selfCrc;
+    response.gameCrc = gameCrc;
+    response.integrityFlags = integrityFlags;
+    return response;
+}
+
+IdentityPayload makeIdentity(const std::string& hwid, const std::string& guid, std::uint32_t timestamp) {
+    IdentityPayload identity{};
+    copyText(identity.hwid, hwid);
+    copyText(identity.guid, guid);
+    identity.timestamp = timestamp;
+    return identity;
+}
+
+HandshakeResult handshake(UDPClient& client, const HandshakeFacts& facts) {
+    if (g_encryption) logToFile("CRYPTO", "RC4 encryption enabled");
+    logToFile("NET", "Connecting to server AC...");
+    sendHello(client, facts);
+
+    std::uint8_t buffer[HANDSHAKE_BUFFER_SIZE] = {};
+    std::uint8_t challenge[AC_CHALLENGE_SIZE] = {};
+    if (!receiveChallenge(client, buffer, challenge)) {
+        logToFile("WARN", "No challenge, retrying...");
+        // A stop during the pause ends the attempt at once: the user asked
+        // to quit, the server did nothing wrong, so no "not responding".
+        if (!pauseUnlessStopping(HELLO_RETRY_PAUSE_MS)) return HANDSHAKE_STOPPED;
+        sendHello(client, facts);
+        if (!receiveChallenge(client, buffer, challenge)) {
+            logToFile("ERROR", "Server not responding.");
+            showTrayBalloon("Server not responding. Is marvik-ac.so loaded?", TrayBalloonLevel::Warning);
+            return HANDSHAKE_NO_CHALLENGE;
+        }
+    }
+
+    logToFile("NET", "Challenge received, computing response...");
+    const ChallengeResponsePayload response =
+        makeChallengeResponse(challenge, g_initialSelfCRC, facts.gameCrc, integrityFlagsByte(checkIntegrity()));
+    client.sendPacket(PKT_CHALLENGE_RESPONSE, &response, sizeof response);
+
+    ACPacketHeader header;
+    std::int32_t length = client.receivePacket(header, buffer, HANDSHAKE_BUFFER_SIZE);
+    if (length >= 0 && header.type == PKT_VERIFY_OK) {
+        g_verified.exchange(true);
+        logToFile("AC", "Successfully verified with server!");
+        showTrayBalloon("AntiCheat verified! Play fair.", TrayBalloonLevel::Info);
+        setTrayStatus("Verified - Active");
+        return HANDSHAKE_VERIFIED;
+    }
+    if (length >= 0 && header.type == PKT_KICK) {
+        logToFile("AC", "Server rejected connection.");
+        showTrayBalloon("Connection rejected by server!", TrayBalloonLevel::Error);
+        return HANDSHAKE_REJECTED;
+    }
+    logToFile("WARN", "No verification response. Continuing...");
+    g_verified.exchange(true);
+    setTrayStatus("Active (no verify)");
+    return HANDSHAKE_UNVERIFIED;
+}
+
+void reportIdentity(UDPClient& client, const HandshakeFacts& facts) {
+    if (facts.guid.empty()) return;
+    const IdentityPayload identity =
+        makeIdentity(facts.hwid, facts.guid, static_cast<std::uint32_t>(std::time(nullptr)));
+    client.sendPacket(PKT_IDENTITY, &identity, sizeof identity);
+}
+
+}  // namespace marvik

@@ -1,0 +1,46 @@
+// The session's handshake with the server plug-in: hello (one retry),
+// challenge and answer, verdict; then the identity report. Portable: it
+// talks only through UDPClient, the log and the tray, so its rules run in
+// native tests against a scripted peer.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "net/packets.h"
+
+namespace marvik {
+
+class UDPClient;
+
+// How the handshake ended.
+enum HandshakeResult : int {
+    HANDSHAKE_VERIFIED,     // the server sent its verdict: verified
+    HANDSHAKE_UNVERIFIED,   // a challenge came but no verdict: the session goes on
+    HANDSHAKE_NO_CHALLENGE, // no challenge in two tries
+    HANDSHAKE_REJECTED,     // the server answered with a kick
+    HANDSHAKE_STOPPED,      // the program was stopped during the retry pause
+};
+
+// What the session learnt about the player and the game before connecting.
+struct HandshakeFacts {
+    std::string hwid;
+    std::string guid;        // empty when the game has none
+    std::uint32_t gameCrc = 0;
+};
+
+HelloPayload makeHello(const std::string& playerName, std::uint16_t serverPort, const std::string& hwid,
+                       const std::string& guid);
+ChallengeResponsePayload makeChallengeResponse(const std::uint8_t (&challenge)[AC_CHALLENGE_SIZE],
+                                               std::uint32_t selfCrc, std::uint32_t gameCrc,
+                                               std::uint8_t integrityFlags);
+IdentityPayload makeIdentity(const std::string& hwid, const std::string& guid, std::uint32_t timestamp);
+
+// Hello to verdict on an open client, with its log lines and tray reports.
+// Sets g_verified unless rejected or stopped.
+HandshakeResult handshake(UDPClient& client, const HandshakeFacts& facts);
+
+// The identity report; nothing is sent for an empty GUID.
+void reportIdentity(UDPClient& client, const HandshakeFacts& facts);
+
+}  // namespace marvik

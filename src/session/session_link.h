@@ -1,0 +1,51 @@
+// What one session shares with its worker threads: the client they send
+// through, the game they watch and the session's own stop signal. Each
+// worker holds the record of the session that started it, so a worker that
+// outlives its session keeps a valid (stopped) client and sees its own
+// session's stop, never the state of the session after it.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "net/udp_client.h"
+
+namespace marvik {
+
+struct SessionLink {
+    UDPClient client;
+    std::uint32_t gamePid = 0;
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool stopped = false;
+};
+
+// Ends the session for its workers: every pause returns at once, now and
+// later, and the client fails every send and receive from here on (a
+// receive waiting on another thread returns at once).
+void stopSession(SessionLink& link);
+
+bool sessionStopped(SessionLink& link);
+
+// Sleeps ms milliseconds against a deadline; false, early, once the session
+// is stopped.
+bool sessionSleep(SessionLink& link, std::uint32_t ms);
+
+// A worker's test before each step: the program runs and its session does.
+bool workerMayGoOn(SessionLink& link);
+
+// Runs action under the link's lock unless the session has stopped; false
+// when it had. What must never reach the next session (replacing the shared
+// module baseline) goes through here, so a stale worker cannot slip in
+// between its test and its write.
+template <typename Action>
+bool unlessStopped(SessionLink& link, Action action) {
+    std::lock_guard<std::mutex> lock(link.mutex);
+    if (link.stopped) return false;
+    action();
+    return true;
+}
+
+}  // namespace marvik

@@ -1,0 +1,78 @@
+// The test build's hold hook: MARVIK_TEST_HOLD="place=ms,place=ms" stalls
+// the thread that reaches place for ms milliseconds, once per place, where
+// no stop signal cuts it short, as a thread stuck in a system call would. Each hold is noted in marvik_hold.txt beside the executable
+// (start and end), so a test can tell when the stalled thread goes on.
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "app/exe_path.h"
+#include "app/globals.h"
+#include "app/test_hold.h"
+#include "checks/checks.h"
+
+namespace marvik::test {
+
+namespace {
+
+std::mutex g_holdMutex;
+std::string g_holdSpec;
+std::atomic<int> g_holding{0};
+
+void note(const char* place, const char* what) {
+    std::string path = pathBesideExecutable("marvik_hold.txt");
+    if (path.empty()) return;
+    std::FILE* f = std::fopen(path.c_str(), "a");
+    if (f == nullptr) return;
+    std::fprintf(f, "%lu %s %s\n", static_cast<unsigned long>(GetTickCount()), place, what);
+    std::fclose(f);
+}
+
+void holdAt(const char* place) {
+    unsigned long ms = 0;
+    {
+        std::lock_guard<std::mutex> lock(g_holdMutex);
+        const std::string key = std::string(place) + "=";
+        std::size_t at = g_holdSpec.find(key);
+        if (at == std::string::npos || (at != 0 && g_holdSpec[at - 1] != ',')) return;
+        ms = std::strtoul(g_holdSpec.c_str() + at + key.size(), nullptr, 10);
+        g_holdSpec.erase(at, key.size());  // once per place
+        g_holdSpec.insert(at, "done-");
+    }
+    g_holding.fetch_add(1);
+    note(place, "held");
+    // Busy with what the program shares, as a thread in the middle of its
+    // work is, so that anything destroyed under it shows.
+    const DWORD start = GetTickCount();
+    volatile std::size_t seen = 0;
+    while (GetTickCount() - start < ms) {
+        seen = seen + g_serverIP.size() + g_playerName.size() + baselineModulesCopy().size();
+        Sleep(1);
+    }
+    note(place, "released");
+    g_holding.fetch_sub(1);
+}
+
+// Registered after the program's statics were built, so it runs before any
+// of their destructors: the moment to tell whether they are about to be
+// destroyed under a thread that is still at work.
+void atProcessExit() {
+    if (g_holding.load() != 0) note("exit", "statics-destroyed-under-a-held-thread");
+}
+
+}  // namespace
+
+void installTestHold() {
+    const char* spec = std::getenv("MARVIK_TEST_HOLD");
+    if (spec == nullptr || *spec == '\0') return;
+    g_holdSpec = spec;
+    g_testHold = holdAt;
+    std::atexit(atProcessExit);
+}
+
+}  // namespace marvik::test
