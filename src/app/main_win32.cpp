@@ -6,8 +6,10 @@
 #include "app/globals.h"
 #include "app/monitor_win32.h"
 #include "app/test_hold.h"
+#include "app/version.h"
 #include "report/log.h"
 #include "report/tray_win32.h"
+#include "session/session_link.h"
 #include "ui/main_window_win32.h"
 #include "ui/splash_win32.h"
 
@@ -16,7 +18,6 @@ namespace marvik {
 HINSTANCE g_hInstance = nullptr;
 HICON g_hIcon = nullptr;
 
-constexpr int IDI_APPICON = 101;
 constexpr DWORD MONITOR_SHUTDOWN_WAIT_MS = 10000;
 
 static HICON loadAppIcon(HINSTANCE instance) {
@@ -53,8 +54,7 @@ static int runClient(HINSTANCE instance) {
         DispatchMessageA(&msg);
     }
 
-    g_running.exchange(false);
-    g_sessionActive.exchange(false);
+    requestProgramStop();
     bool monitorEnded = true;
     if (monitor != nullptr) {
         monitorEnded = WaitForSingleObject(monitor, MONITOR_SHUTDOWN_WAIT_MS) == WAIT_OBJECT_0;

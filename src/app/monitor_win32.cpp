@@ -11,6 +11,7 @@
 #include "inventory/hwid.h"
 #include "report/log.h"
 #include "report/tray.h"
+#include "app/monitor.h"
 #include "session/session.h"
 
 namespace marvik {

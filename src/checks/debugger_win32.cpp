@@ -2,6 +2,7 @@
 
 #include "checks/checks.h"
 #include "checks/nt_query_win32.h"
+#include "inventory/game_process.h"
 
 namespace marvik {
 
@@ -77,10 +78,11 @@ bool clientBeingDebugged() { return IsDebuggerPresent() || kernelSaysDebugged(Ge
 
 bool checkDebugger(std::uint32_t gamePid) {
     if (clientBeingDebugged()) return true;
-    HANDLE game = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, gamePid);
-    if (game == nullptr) return false;
+    const ProcessHandle opened = openProcessForReading(gamePid);
+    if (opened == 0) return false;
+    HANDLE game = reinterpret_cast<HANDLE>(opened);
     const bool debugged = kernelSaysDebugged(game) || pebSaysDebugged(game);
-    CloseHandle(game);
+    closeProcess(opened);
     return debugged;
 }
 

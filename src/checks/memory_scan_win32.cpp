@@ -2,6 +2,7 @@
 
 #include "checks/checks.h"
 #include "checks/memory_scan.h"
+#include "inventory/game_process.h"
 
 namespace marvik {
 
@@ -11,8 +12,9 @@ constexpr int MEMORY_MAX_REGIONS = 200000;
 }
 
 std::vector<MemoryScanHit> scanProcessMemory(std::uint32_t pid) {
-    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
-    if (process == nullptr) return {};
+    const ProcessHandle opened = openProcessForReading(pid);
+    if (opened == 0) return {};
+    HANDLE process = reinterpret_cast<HANDLE>(opened);
     SYSTEM_INFO system;
     GetSystemInfo(&system);
     const auto top = reinterpret_cast<std::uint64_t>(system.lpMaximumApplicationAddress);
@@ -41,7 +43,7 @@ std::vector<MemoryScanHit> scanProcessMemory(std::uint32_t pid) {
         if (next <= address) break;  // no progress: stop rather than loop
         address = next;
     }
-    CloseHandle(process);
+    closeProcess(opened);
     return classifyRegions(regions);
 }
 

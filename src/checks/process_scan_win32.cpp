@@ -7,6 +7,7 @@
 #include "checks/digest_cache.h"
 #include "checks/signatures.h"
 #include "checks/text_match.h"
+#include "inventory/game_process.h"
 #include "inventory/hash.h"
 
 namespace marvik {
@@ -19,16 +20,6 @@ namespace {
 constexpr ULONGLONG PROCESS_HASH_MAX_FILE = 64ull << 20;
 constexpr ULONGLONG PROCESS_HASH_BUDGET = 256ull << 20;
 constexpr int PROCESS_SCAN_MAX = 4096;
-
-std::string imagePath(DWORD pid) {
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-    if (process == nullptr) return std::string();
-    char path[MAX_PATH] = {};
-    DWORD size = MAX_PATH;
-    BOOL named = QueryFullProcessImageNameA(process, 0, path, &size);
-    CloseHandle(process);
-    return named ? std::string(path) : std::string();
-}
 
 struct FileStamp {
     ULONGLONG size = 0;
@@ -80,7 +71,7 @@ std::vector<ProcessMD5Hit> scanRunningProcessesMD5() {
         std::string path;
         std::string md5;
         if (label == nullptr) {
-            path = imagePath(entry.th32ProcessID);
+            path = processImagePath(entry.th32ProcessID);
             if (path.empty() || underSystemFolder(path)) continue;
             const FileStamp stamp = fileStamp(path);
             if (stamp.size == 0 || stamp.size > PROCESS_HASH_MAX_FILE) continue;
@@ -97,7 +88,7 @@ std::vector<ProcessMD5Hit> scanRunningProcessesMD5() {
             label = knownCheatMD5(md5);
             if (label == nullptr) continue;
         } else {
-            path = imagePath(entry.th32ProcessID);
+            path = processImagePath(entry.th32ProcessID);
             if (!path.empty()) md5 = fileMD5(path);
         }
         ProcessMD5Hit hit;

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "inventory/game_process.h"
+
 namespace marvik {
 
 namespace {
@@ -31,6 +33,12 @@ std::string guidFromImagePath(const std::string& imagePath) {
         if (readGUIDFile(path, guid)) return guid;
     }
     return std::string();
+}
+
+std::string getPlayerGUID(std::uint32_t pid) {
+    // Without the game's path there is no folder to look in.
+    const std::string imagePath = processImagePath(pid);
+    return imagePath.empty() ? std::string() : guidFromImagePath(imagePath);
 }
 
 }  // namespace marvik

@@ -2,6 +2,7 @@
 #include <psapi.h>
 
 #include "checks/checks.h"
+#include "inventory/game_process.h"
 #include "inventory/hash.h"
 #include "inventory/modules.h"
 
@@ -14,12 +15,13 @@ constexpr DWORD MODULE_TABLE_SIZE = 1024;
 
 std::vector<ModuleInfo> scanProcessModules(std::uint32_t pid) {
     std::vector<ModuleInfo> modules;
-    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
-    if (process == nullptr) return modules;
+    const ProcessHandle opened = openProcessForReading(pid);
+    if (opened == 0) return modules;
+    HANDLE process = reinterpret_cast<HANDLE>(opened);
     HMODULE handles[MODULE_TABLE_SIZE];
     DWORD bytes = 0;
     if (!K32EnumProcessModulesEx(process, handles, sizeof handles, &bytes, LIST_MODULES_ALL) || bytes == 0) {
-        CloseHandle(process);
+        closeProcess(opened);
         return modules;
     }
     DWORD count = bytes / sizeof(HMODULE);
@@ -46,7 +48,7 @@ std::vector<ModuleInfo> scanProcessModules(std::uint32_t pid) {
         checkModule(m);
         modules.push_back(std::move(m));
     }
-    CloseHandle(process);
+    closeProcess(opened);
     return modules;
 }
 

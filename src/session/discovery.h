@@ -1,7 +1,6 @@
-// Finding the game: its process by executable name.
+// The game's executable name (findGameProcess in inventory/game_process.h
+// looks for it).
 #pragma once
-
-#include <cstdint>
 
 namespace marvik {
 
@@ -9,9 +8,5 @@ constexpr const char* GAME_EXE_NAME = "iw3mp.exe";
 
 // Whether an executable file name is the game's, without regard to ASCII case.
 bool isGameExeName(const char* exeName);
-
-// Process id of the first process in the system's list whose executable is
-// the game; 0 when there is none or the list cannot be taken.
-std::uint32_t findGameProcess();
 
 }  // namespace marvik

@@ -1,9 +1,6 @@
 #include "session/handshake.h"
 
-#include <algorithm>
-#include <chrono>
 #include <ctime>
-#include <thread>
 
 #include "app/globals.h"
 #include "checks/checks.h"
@@ -11,6 +8,7 @@
 #include "report/log.h"
 #include "report/tray.h"
 #include "session/challenge.h"
+#include "session/session_link.h"
 
 namespace marvik {
 
@@ -18,22 +16,6 @@ namespace {
 
 constexpr std::int32_t HANDSHAKE_BUFFER_SIZE = 1024;
 constexpr std::uint32_t HELLO_RETRY_PAUSE_MS = 5000;
-// How often the retry pause looks at the stop request.
-constexpr std::uint32_t STOP_POLL_MS = 100;
-
-// Waits ms milliseconds against a deadline (a count of short sleeps drifts
-// by the timer's resolution each time); false, early, when the program is
-// told to stop.
-bool pauseUnlessStopping(std::uint32_t ms) {
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
-    for (;;) {
-        if (!g_running.load()) return false;
-        const Clock::time_point now = Clock::now();
-        if (now >= deadline) return true;
-        std::this_thread::sleep_for(std::min<Clock::duration>(deadline - now, std::chrono::milliseconds(STOP_POLL_MS)));
-    }
-}
 
 // One try: the next datagram must be a challenge.
 bool receiveChallenge(UDPClient& client, std::uint8_t (&buffer)[HANDSHAKE_BUFFER_SIZE],
@@ -81,7 +63,8 @@ IdentityPayload makeIdentity(const std::string& hwid, const std::string& guid, s
     return identity;
 }
 
-HandshakeResult handshake(UDPClient& client, const HandshakeFacts& facts) {
+HandshakeResult handshake(SessionLink& link, const HandshakeFacts& facts) {
+    UDPClient& client = link.client;
     if (g_encryption) logToFile("CRYPTO", "RC4 encryption enabled");
     logToFile("NET", "Connecting to server AC...");
     sendHello(client, facts);
@@ -92,7 +75,7 @@ HandshakeResult handshake(UDPClient& client, const HandshakeFacts& facts) {
         logToFile("WARN", "No challenge, retrying...");
         // A stop during the pause ends the attempt at once: the user asked
         // to quit, the server did nothing wrong, so no "not responding".
-        if (!pauseUnlessStopping(HELLO_RETRY_PAUSE_MS)) return HANDSHAKE_STOPPED;
+        if (!sessionSleep(link, HELLO_RETRY_PAUSE_MS)) return HANDSHAKE_STOPPED;
         sendHello(client, facts);
         if (!receiveChallenge(client, buffer, challenge)) {
             logToFile("ERROR", "Server not responding.");

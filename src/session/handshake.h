@@ -12,6 +12,7 @@
 namespace marvik {
 
 class UDPClient;
+struct SessionLink;
 
 // How the handshake ended.
 enum HandshakeResult : int {
@@ -36,9 +37,9 @@ ChallengeResponsePayload makeChallengeResponse(const std::uint8_t (&challenge)[A
                                                std::uint8_t integrityFlags);
 IdentityPayload makeIdentity(const std::string& hwid, const std::string& guid, std::uint32_t timestamp);
 
-// Hello to verdict on an open client, with its log lines and tray reports.
-// Sets g_verified unless rejected or stopped.
-HandshakeResult handshake(UDPClient& client, const HandshakeFacts& facts);
+// Hello to verdict on the session's open client, with its log lines and
+// tray reports. Sets g_verified unless rejected or stopped.
+HandshakeResult handshake(SessionLink& link, const HandshakeFacts& facts);
 
 // The identity report; nothing is sent for an empty GUID.
 void reportIdentity(UDPClient& client, const HandshakeFacts& facts);

@@ -6,6 +6,11 @@
 
 namespace marvik {
 
+namespace {
+std::mutex g_runningMutex;
+std::shared_ptr<SessionLink> g_runningSession;
+}  // namespace
+
 void stopSession(SessionLink& link) {
     {
         std::lock_guard<std::mutex> lock(link.mutex);
@@ -23,7 +28,35 @@ bool sessionStopped(SessionLink& link) {
 bool sessionSleep(SessionLink& link, std::uint32_t ms) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     std::unique_lock<std::mutex> lock(link.mutex);
-    return !link.changed.wait_until(lock, deadline, [&] { return link.stopped; });
+    return !link.changed.wait_until(lock, deadline, [&] { return link.stopped || !g_running.load(); });
+}
+
+void setRunningSession(const std::shared_ptr<SessionLink>& link) {
+    std::lock_guard<std::mutex> lock(g_runningMutex);
+    g_runningSession = link;
+}
+
+void requestProgramStop() {
+    // g_running first: a session that registers after this sees it in its
+    // first pause.
+    g_running.exchange(false);
+    g_sessionActive.exchange(false);
+    std::lock_guard<std::mutex> lock(g_runningMutex);
+    if (g_runningSession != nullptr) stopSession(*g_runningSession);
+}
+
+void workerEnded(SessionLink& link, int slot) {
+    {
+        std::lock_guard<std::mutex> lock(link.mutex);
+        link.workerDone[slot] = true;
+    }
+    link.changed.notify_all();
+}
+
+bool waitForWorker(SessionLink& link, int slot, std::uint32_t ms) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    std::unique_lock<std::mutex> lock(link.mutex);
+    return link.changed.wait_until(lock, deadline, [&] { return link.workerDone[slot]; });
 }
 
 bool workerMayGoOn(SessionLink& link) { return g_running.load() && !sessionStopped(link); }

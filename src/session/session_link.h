@@ -14,12 +14,16 @@
 
 namespace marvik {
 
+// Heartbeat, module scan, memory scan, listener.
+constexpr int SESSION_WORKERS = 4;
+
 struct SessionLink {
     UDPClient client;
     std::uint32_t gamePid = 0;
     std::mutex mutex;
     std::condition_variable changed;
     bool stopped = false;
+    bool workerDone[SESSION_WORKERS] = {};
 };
 
 // Ends the session for its workers: every pause returns at once, now and
@@ -30,8 +34,21 @@ void stopSession(SessionLink& link);
 bool sessionStopped(SessionLink& link);
 
 // Sleeps ms milliseconds against a deadline; false, early, once the session
-// is stopped.
+// is stopped or the program is stopping.
 bool sessionSleep(SessionLink& link, std::uint32_t ms);
+
+// The session runSession is running now (null when none), so that a stop of
+// the program reaches its pauses at once.
+void setRunningSession(const std::shared_ptr<SessionLink>& link);
+
+// The program is stopping: clears g_running and g_sessionActive and stops
+// the running session, whose pauses and receive end at once.
+void requestProgramStop();
+
+// A worker's last word: its slot has ended.
+void workerEnded(SessionLink& link, int slot);
+// Waits at most ms for the worker of slot to end; false when it has not.
+bool waitForWorker(SessionLink& link, int slot, std::uint32_t ms);
 
 // A worker's test before each step: the program runs and its session does.
 bool workerMayGoOn(SessionLink& link);

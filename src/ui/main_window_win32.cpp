@@ -2,6 +2,7 @@
 
 #include "app/globals.h"
 #include "report/tray_win32.h"
+#include "session/session_link.h"
 #include "ui/menu_status.h"
 
 namespace marvik {
@@ -30,8 +31,7 @@ LRESULT CALLBACK mainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) 
         return 0;
     case WM_COMMAND:
         if (LOWORD(wParam) == IDM_STOP) {
-            g_running.exchange(false);
-            g_sessionActive.exchange(false);
+            requestProgramStop();
             removeTrayIcon();
             PostQuitMessage(0);
         }

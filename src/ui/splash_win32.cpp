@@ -1,5 +1,7 @@
 #include "ui/splash_win32.h"
 
+#include "app/version.h"
+
 #include "ui/main_window_win32.h"
 
 namespace marvik {
@@ -47,7 +49,7 @@ void paintSplash(HWND hwnd) {
 
     SelectObject(dc, body);
     SetTextColor(dc, RGB(150, 150, 180));
-    drawLine(dc, "v3.2 - Protect your game. Play fair.", 180, 210, width);
+    drawLine(dc, "v" MARVIK_VERSION_TEXT " - Protect your game. Play fair.", 180, 210, width);
     SetTextColor(dc, RGB(100, 200, 100));
     drawLine(dc, "Starting...", 230, 260, width);
 

@@ -116,21 +116,7 @@ protected:
         for (std::size_t at = text.find(s); at != std::string::npos; at = text.find(s, at + 1)) ++n;
         return n;
     }
-    // The tags and messages of the log, in order, without the times.
-    std::vector<std::string> lines() const {
-        std::vector<std::string> out;
-        const std::string text = log();
-        std::size_t at = 0;
-        while (at < text.size()) {
-            std::size_t end = text.find('\n', at);
-            if (end == std::string::npos) end = text.size();
-            std::string line = text.substr(at, end - at);
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            if (line.size() > 11) out.push_back(line.substr(11));
-            at = end + 1;
-        }
-        return out;
-    }
+    std::vector<std::string> lines() const { return test::logMessages(path); }
     std::string path = test::besideExe("marvik_ac.log");
 };
 
@@ -266,13 +252,13 @@ using Handshake = SessionFixture;
 
 TEST_F(Handshake, OtherReplyToTheHelloIsAFailedTryThenVerified) {
     ScriptedServer server;
-    UDPClient client;
-    ASSERT_TRUE(client.open("127.0.0.1", server.peer.port(), false));
+    SessionLink link;
+    ASSERT_TRUE(link.client.open("127.0.0.1", server.peer.port(), false));
     // A verdict where the challenge belongs, then the real exchange.
     std::thread peer([&] {
         server.play({{command(PKT_VERIFY_OK)}, {challengePacket()}, {command(PKT_VERIFY_OK)}}, 3);
     });
-    const HandshakeResult result = handshake(client, someFacts("guid-1"));
+    const HandshakeResult result = handshake(link, someFacts("guid-1"));
     peer.join();
     EXPECT_EQ(result, HANDSHAKE_VERIFIED);
     EXPECT_TRUE(g_verified.load());
@@ -309,13 +295,13 @@ TEST_F(Handshake, KickRejectsSilenceGoesOnUnverified) {
     for (const Case& c : cases) {
         SetUp();
         ScriptedServer server;
-        UDPClient client;
-        ASSERT_TRUE(client.open("127.0.0.1", server.peer.port(), false));
+        SessionLink link;
+        ASSERT_TRUE(link.client.open("127.0.0.1", server.peer.port(), false));
         std::vector<std::vector<Bytes>> script = {{challengePacket()}, {}};
         if (!c.verdict.empty()) script[1].push_back(c.verdict);
         std::thread peer([&] { server.play(script, 2); });
         Clock::time_point t0 = Clock::now();
-        EXPECT_EQ(handshake(client, someFacts("")), c.result);
+        EXPECT_EQ(handshake(link, someFacts("")), c.result);
         const long long ms = msSince(t0);
         peer.join();
         EXPECT_EQ(g_verified.load(), c.verified);
@@ -328,10 +314,10 @@ TEST_F(Handshake, KickRejectsSilenceGoesOnUnverified) {
 
 TEST_F(Handshake, NoIdentityReportWithoutGuid) {
     ScriptedServer server;
-    UDPClient client;
-    ASSERT_TRUE(client.open("127.0.0.1", server.peer.port(), false));
-    reportIdentity(client, someFacts(""));
-    reportIdentity(client, someFacts("abc"));
+    SessionLink link;
+    ASSERT_TRUE(link.client.open("127.0.0.1", server.peer.port(), false));
+    reportIdentity(link.client, someFacts(""));
+    reportIdentity(link.client, someFacts("abc"));
     server.play({}, 1);
     ASSERT_EQ(server.received.size(), 1u);
     EXPECT_EQ(server.received[0][5], PKT_IDENTITY);
@@ -342,18 +328,21 @@ TEST_F(Handshake, NoIdentityReportWithoutGuid) {
 
 TEST_F(Handshake, StopDuringTheRetryPauseEndsAtOnceWithoutNotResponding) {
     ScriptedServer server;
-    UDPClient client;
-    ASSERT_TRUE(client.open("127.0.0.1", server.peer.port(), false));
+    auto link = std::make_shared<SessionLink>();
+    ASSERT_TRUE(link->client.open("127.0.0.1", server.peer.port(), false));
     std::thread peer([&] { server.play({{command(PKT_KICK)}}, 1); });  // no challenge: a failed try
+    // The stop command reaches the pause through the running session.
+    setRunningSession(link);
     std::thread stopper([] {
         std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-        g_running = false;
+        requestProgramStop();
     });
     Clock::time_point t0 = Clock::now();
-    EXPECT_EQ(handshake(client, someFacts("")), HANDSHAKE_STOPPED);
+    EXPECT_EQ(handshake(*link, someFacts("")), HANDSHAKE_STOPPED);
     EXPECT_LT(msSince(t0), 2500);
     peer.join();
     stopper.join();
+    setRunningSession(nullptr);
     EXPECT_EQ(server.received.size(), 1u);
     EXPECT_EQ(count("Server not responding."), 0u);
     EXPECT_EQ(lines().back(), "[WARN] No challenge, retrying...");

@@ -37,4 +37,19 @@ void removePath(const std::string& path) {
     std::filesystem::remove_all(path, ec);
 }
 
+std::vector<std::string> logMessages(const std::string& path) {
+    std::vector<std::string> out;
+    const std::string text = readFile(path);
+    const std::size_t prefix = std::string("[00:00:00] ").size();
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(at, end - at);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.size() > prefix) out.push_back(line.substr(prefix));
+        at = end + 1;
+    }
+    return out;
+}
+
 }  // namespace marvik::test

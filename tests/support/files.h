@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace marvik::test {
 
@@ -11,6 +12,8 @@ bool fileExists(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
 // Removes a file or a folder with its contents; no error when missing.
 void removePath(const std::string& path);
+// The lines of a log file without their "[hh:mm:ss] " prefix and line end.
+std::vector<std::string> logMessages(const std::string& path);
 
 // What the tray shows now: the last balloon's text, title and level.
 struct TrayView {

@@ -1,7 +1,7 @@
 #include "app/globals.h"
 #include "checks/checks.h"
 #include "inventory/modules.h"
-#include "monitor/workers_win32.h"
+#include "monitor/workers.h"
 #include "net/chunks.h"
 
 namespace marvik {

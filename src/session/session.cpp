@@ -1,32 +1,37 @@
-#include <windows.h>
+#include "session/session.h"
 
+#include <chrono>
 #include <memory>
-#include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "app/globals.h"
 #include "checks/checks.h"
+#include "inventory/game_process.h"
 #include "inventory/guid.h"
 #include "inventory/hash.h"
 #include "inventory/modules.h"
-#include "monitor/workers_win32.h"
+#include "monitor/workers.h"
 #include "net/chunks.h"
+#include "net/platform_clock.h"
 #include "net/server_listener.h"
 #include "report/log.h"
 #include "report/tray.h"
 #include "session/discovery.h"
 #include "session/handshake.h"
 #include "session/player_config.h"
-#include "session/session.h"
 #include "session/session_link.h"
 
 namespace marvik {
 
 namespace {
 
-constexpr DWORD GAME_POLL_MS = 2000;
-constexpr DWORD GAME_SETTLE_MS = 3000;
-constexpr DWORD GAME_WATCH_MS = 3000;
+constexpr std::uint32_t GAME_POLL_MS = 2000;
+constexpr std::uint32_t GAME_SETTLE_MS = 3000;
+constexpr std::uint32_t GAME_WATCH_MS = 3000;
+
+void pause(std::uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 // Polls for the game until it runs or the program stops; 0 when stopped.
 std::uint32_t waitForGame() {
@@ -34,18 +39,13 @@ std::uint32_t waitForGame() {
         if (!g_running.load()) return 0;
         std::uint32_t pid = findGameProcess();
         if (pid != 0) return pid;
-        Sleep(GAME_POLL_MS);
+        pause(GAME_POLL_MS);
     }
 }
 
 std::uint32_t gameExecutableCRC(std::uint32_t pid) {
-    HANDLE game = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
-    if (game == nullptr) return 0;
-    char path[MAX_PATH] = {};
-    DWORD size = MAX_PATH;
-    BOOL named = QueryFullProcessImageNameA(game, 0, path, &size);
-    CloseHandle(game);
-    return named ? fileCRC32(path) : 0;
+    const std::string path = processImagePath(pid);
+    return path.empty() ? 0 : fileCRC32(path);
 }
 
 // Game watch: returns when the session is over, whoever ended it.
@@ -53,55 +53,47 @@ void watchGame(std::uint32_t pid) {
     for (;;) {
         if (!g_running.load()) return;
         if (!g_sessionActive.load()) return;
-        HANDLE game = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid);
-        if (game == nullptr) {
-            logToFile("GAME", "Game process ended.");
+        const GameStatus status = gameStatus(pid);
+        if (status != GameStatus::RUNNING) {
+            logToFile("GAME", status == GameStatus::GONE ? "Game process ended." : "Game has exited.");
             g_sessionActive.exchange(false);
             return;
         }
-        DWORD code = 0;
-        if (!GetExitCodeProcess(game, &code)) code = 0;
-        CloseHandle(game);
-        if (code != STILL_ACTIVE) {
-            logToFile("GAME", "Game has exited.");
-            g_sessionActive.exchange(false);
-            return;
-        }
-        Sleep(GAME_WATCH_MS);
+        pause(GAME_WATCH_MS);
     }
 }
 
-struct WorkerStart {
-    void (*body)(SessionLink&);
-    std::shared_ptr<SessionLink> link;
-};
-
-DWORD WINAPI workerMain(LPVOID param) {
-    std::unique_ptr<WorkerStart> start(static_cast<WorkerStart*>(param));
-    start->body(*start->link);
-    start.reset();  // the session's link goes before the thread counts as ended
-    g_liveWorkers.fetch_sub(1);
-    return 0;
-}
-
-// body on a new thread that shares the session's link; null when the
-// thread cannot be created.
-HANDLE startWorker(void (*body)(SessionLink&), const std::shared_ptr<SessionLink>& link) {
-    auto* start = new WorkerStart{body, link};
-    g_liveWorkers.fetch_add(1);
-    HANDLE thread = CreateThread(nullptr, 0, workerMain, start, 0, nullptr);
-    if (thread == nullptr) {
-        g_liveWorkers.fetch_sub(1);
-        delete start;
-    }
-    return thread;
-}
-
+// The workers in start order, with how long the teardown waits for each.
 struct Worker {
     void (*body)(SessionLink&);
-    DWORD waitMs;
-    HANDLE handle;
+    std::uint32_t waitMs;
 };
+const Worker WORKERS[SESSION_WORKERS] = {
+    {heartbeatThread, 5000},
+    {moduleScanThread, 5000},
+    {memoryScanThread, 3000},
+    {serverListenThread, 2000},
+};
+
+// Worker slot on a thread of its own that shares the session's link; false
+// when the thread cannot be started (the session runs without it).
+bool startWorker(int slot, const std::shared_ptr<SessionLink>& link) {
+    g_liveWorkers.fetch_add(1);
+    std::shared_ptr<SessionLink> held = link;
+    try {
+        std::thread([slot, held]() mutable {
+            WORKERS[slot].body(*held);
+            workerEnded(*held, slot);
+            held.reset();  // the link goes before the thread counts as ended
+            g_liveWorkers.fetch_sub(1);
+        }).detach();
+        return true;
+    } catch (const std::system_error&) {
+        g_liveWorkers.fetch_sub(1);
+        workerEnded(*link, slot);
+        return false;
+    }
+}
 
 // Reports, workers, game watch and teardown. The teardown is bounded: a
 // worker that has not ended within its wait keeps the session's link (and
@@ -110,13 +102,7 @@ struct Worker {
 void runWorkers(const std::shared_ptr<SessionLink>& link) {
     sendModules(link->client, g_baselineModules);
     sendModuleLog(link->client, g_baselineModules);
-    Worker workers[] = {
-        {heartbeatThread, 5000, nullptr},
-        {moduleScanThread, 5000, nullptr},
-        {memoryScanThread, 3000, nullptr},
-        {serverListenThread, 2000, nullptr},
-    };
-    for (Worker& w : workers) w.handle = startWorker(w.body, link);
+    for (int slot = 0; slot < SESSION_WORKERS; ++slot) startWorker(slot, link);
     logToFile("AC", "AntiCheat is running.");
 
     watchGame(link->gamePid);
@@ -126,11 +112,7 @@ void runWorkers(const std::shared_ptr<SessionLink>& link) {
     g_sessionActive.exchange(false);
     // Cuts every worker's pause short and ends the listener's receive.
     stopSession(*link);
-    for (Worker& w : workers) {
-        if (w.handle == nullptr) continue;
-        WaitForSingleObject(w.handle, w.waitMs);
-        CloseHandle(w.handle);
-    }
+    for (int slot = 0; slot < SESSION_WORKERS; ++slot) waitForWorker(*link, slot, WORKERS[slot].waitMs);
     g_gamePID.store(0);
 }
 
@@ -139,7 +121,7 @@ void runWorkers(const std::shared_ptr<SessionLink>& link) {
 int runSession(const std::string& hwid) {
     g_verified.exchange(false);
     g_sessionActive.exchange(true);
-    g_sessionStartTick = GetTickCount();
+    g_sessionStartTick = tickCount();
     logToFile("WAIT", "Waiting for %s...", GAME_EXE_NAME);
     setTrayStatus("Waiting for game...");
 
@@ -151,7 +133,7 @@ int runSession(const std::string& hwid) {
     }
     logToFile("GAME", "Found %s (PID: %lu)", GAME_EXE_NAME, static_cast<unsigned long>(pid));
     // Let the game finish loading before its modules and files are read.
-    Sleep(GAME_SETTLE_MS);
+    pause(GAME_SETTLE_MS);
     g_gamePID.store(pid);
     showTrayBalloon("Game detected! Connecting...", TrayBalloonLevel::Info);
     setTrayStatus("Connecting...");
@@ -173,7 +155,10 @@ int runSession(const std::string& hwid) {
         showTrayBalloon("Network error!", TrayBalloonLevel::Error);
         return SESSION_NO_SOCKET;
     }
-    switch (handshake(link->client, facts)) {
+    setRunningSession(link);
+    const HandshakeResult verdict = handshake(*link, facts);
+    if (verdict != HANDSHAKE_VERIFIED && verdict != HANDSHAKE_UNVERIFIED) setRunningSession(nullptr);
+    switch (verdict) {
     case HANDSHAKE_NO_CHALLENGE:
         return SESSION_NO_CHALLENGE;
     case HANDSHAKE_REJECTED:
@@ -187,6 +172,7 @@ int runSession(const std::string& hwid) {
     reportIdentity(link->client, facts);
     uploadPlayerConfig(link->client, g_baselineModules);
     runWorkers(link);
+    setRunningSession(nullptr);
     return SESSION_ENDED;
 }
 

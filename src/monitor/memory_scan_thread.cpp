@@ -1,6 +1,6 @@
 #include "app/globals.h"
 #include "checks/checks.h"
-#include "monitor/workers_win32.h"
+#include "monitor/workers.h"
 #include "net/packets.h"
 #include "report/log.h"
 

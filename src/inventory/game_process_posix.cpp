@@ -1,0 +1,90 @@
+#include "inventory/game_process_posix.h"
+
+#include <mutex>
+
+#include "inventory/modules.h"
+#include "net/platform_clock.h"
+
+namespace marvik {
+
+namespace {
+std::mutex g_scriptMutex;
+ScriptedGame g_script;
+
+bool isTheGame(std::uint32_t pid) { return pid != 0 && pid == g_script.pid; }
+}  // namespace
+
+void editScriptedGame(const std::function<void(ScriptedGame&)>& edit) {
+    std::lock_guard<std::mutex> lock(g_scriptMutex);
+    edit(g_script);
+}
+
+ScriptedGame scriptedGame() {
+    std::lock_guard<std::mutex> lock(g_scriptMutex);
+    return g_script;
+}
+
+std::uint32_t findGameProcess() {
+    std::lock_guard<std::mutex> lock(g_scriptMutex);
+    return g_script.status == GameStatus::RUNNING ? g_script.pid : 0;
+}
+
+GameStatus gameStatus(std::uint32_t pid) {
+    std::lock_guard<std::mutex> lock(g_scriptMutex);
+    return isTheGame(pid) ? g_script.status : GameStatus::GONE;
+}
+
+std::string processImagePath(std::uint32_t pid) {
+    std::lock_guard<std::mutex> lock(g_scriptMutex);
+    return isTheGame(pid) && g_script.status != GameStatus::GONE ? g_script.imagePath : std::string();
+}
+
+ProcessHandle openProcessForReading(std::uint32_t pid) {
+    std::lock_guard<std::mutex> lock(g_scriptMutex);
+    return isTheGame(pid) && g_script.status != GameStatus::GONE ? pid : 0;
+}
+
+void closeProcess(ProcessHandle) {}
+
+std::uint32_t countProcesses() {
+    std::lock_guard<std::mutex> lock(g_scriptMutex);
+    return g_script.processCount;
+}
+
+std::vector<ModuleInfo> scanProcessModules(std::uint32_t pid) {
+    std::lock_guard<std::mutex> lock(g_scriptMutex);
+    if (!isTheGame(pid) || g_script.status == GameStatus::GONE) return {};
+    g_script.moduleScans.push_back(tickCount());
+    const bool later = g_script.moduleScans.size() > 1 && !g_script.laterModules.empty();
+    return later ? g_script.laterModules : g_script.modules;
+}
+
+bool checkDebugger(std::uint32_t pid) {
+    std::lock_guard<std::mutex> lock(g_scriptMutex);
+    return isTheGame(pid) && g_script.debugger;
+}
+
+IntegrityIndicators checkIntegrity() {
+    std::lock_guard<std::mutex> lock(g_scriptMutex);
+    return g_script.integrity;
+}
+
+std::uint32_t selfIntegrityValue() {
+    std::lock_guard<std::mutex> lock(g_scriptMutex);
+    return g_script.selfCrc;
+}
+
+std::vector<ProcessMD5Hit> scanRunningProcessesMD5() {
+    std::lock_guard<std::mutex> lock(g_scriptMutex);
+    g_script.processScans.push_back(tickCount());
+    return g_script.processHits;
+}
+
+std::vector<MemoryScanHit> scanProcessMemory(std::uint32_t pid) {
+    std::lock_guard<std::mutex> lock(g_scriptMutex);
+    if (!isTheGame(pid)) return {};
+    g_script.memoryScans.push_back(tickCount());
+    return g_script.memoryHits;
+}
+
+}  // namespace marvik

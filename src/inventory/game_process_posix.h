@@ -1,0 +1,39 @@
+// The native build's game: a scripted record that tests set up, read by the
+// session, its workers and the checks through their usual calls, so their
+// rules run natively in seconds. Nothing here exists in the Windows build.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "checks/checks.h"
+#include "inventory/game_process.h"
+
+namespace marvik {
+
+struct ScriptedGame {
+    std::uint32_t pid = 0;  // 0: no game runs
+    GameStatus status = GameStatus::RUNNING;
+    std::string imagePath;
+    std::vector<ModuleInfo> modules;       // what the first module scan returns
+    std::vector<ModuleInfo> laterModules;  // what later scans return, when not empty
+    bool debugger = false;
+    IntegrityIndicators integrity;
+    std::uint32_t selfCrc = 0;
+    std::vector<ProcessMD5Hit> processHits;
+    std::vector<MemoryScanHit> memoryHits;
+    std::uint32_t processCount = 0;
+    // When each scan ran (tick counts), for the schedules' tests.
+    std::vector<std::uint32_t> moduleScans;
+    std::vector<std::uint32_t> memoryScans;
+    std::vector<std::uint32_t> processScans;
+};
+
+// Runs edit on the script under its lock; the session's threads read it
+// meanwhile.
+void editScriptedGame(const std::function<void(ScriptedGame&)>& edit);
+ScriptedGame scriptedGame();
+
+}  // namespace marvik
