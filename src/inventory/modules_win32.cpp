@@ -1,53 +1,193 @@
 #include <windows.h>
 #include <psapi.h>
 
+#include <map>
+#include <mutex>
+#include <tuple>
+
+#include "app/exe_path.h"
 #include "checks/checks.h"
+#include "checks/nt_query_win32.h"
+#include "inventory/file_digests.h"
 #include "inventory/game_process.h"
-#include "inventory/hash.h"
+#include "inventory/loader_list.h"
 #include "inventory/modules.h"
 
 namespace marvik {
 
 namespace {
+
 // A game with more modules than this is listed with its first 1024.
-constexpr DWORD MODULE_TABLE_SIZE = 1024;
+constexpr std::size_t MODULE_TABLE_SIZE = 1024;
+
+struct BasicInfo {
+    LONG_PTR exitStatus;
+    PVOID pebBase;
+    ULONG_PTR affinity;
+    LONG_PTR basePriority;
+    ULONG_PTR processId;
+    ULONG_PTR parentId;
+};
+
+// The process environment block whose loader list the system's module
+// enumeration walks, and its pointer width: a 32-bit game seen from the
+// 64-bit client has a 32-bit block of its own. 0 when it cannot be found.
+std::uint64_t loaderBlock(HANDLE process, int& width) {
+    width = static_cast<int>(sizeof(void*));
+#ifdef _WIN64
+    ULONG_PTR wow64 = 0;
+    if (queryProcess(process, PROCESS_INFO_WOW64, &wow64, sizeof wow64) >= 0 && wow64 != 0) {
+        width = 4;
+        // Windows gives the 32-bit block's address. Wine gives only a yes;
+        // there, as on Windows, the 32-bit block follows the 64-bit one at
+        // the next page. Take the first that holds loader data.
+        BasicInfo basic = {};
+        const std::uint64_t pebBase = queryProcess(process, PROCESS_INFO_BASIC, &basic, sizeof basic) >= 0
+                                          ? reinterpret_cast<std::uint64_t>(basic.pebBase)
+                                          : 0;
+        for (std::uint64_t candidate : {static_cast<std::uint64_t>(wow64), pebBase != 0 ? pebBase + 0x1000 : 0}) {
+            std::uint32_t ldr = 0;
+            SIZE_T got = 0;
+            if (candidate != 0 &&
+                ReadProcessMemory(process, reinterpret_cast<void*>(candidate + 0x0C), &ldr, sizeof ldr, &got) &&
+                got == sizeof ldr && ldr != 0)
+                return candidate;
+        }
+        return 0;
+    }
+#else
+    // A 32-bit client cannot read a 64-bit game's loader, nor can the
+    // system's enumeration from here.
+    BOOL selfWow64 = FALSE, gameWow64 = FALSE;
+    if (IsWow64Process(GetCurrentProcess(), &selfWow64) && selfWow64 && IsWow64Process(process, &gameWow64) &&
+        !gameWow64)
+        return 0;
+#endif
+    BasicInfo basic = {};
+    if (queryProcess(process, PROCESS_INFO_BASIC, &basic, sizeof basic) < 0) return 0;
+    return reinterpret_cast<std::uint64_t>(basic.pebBase);
 }
+
+std::string narrow(const std::wstring& text) {
+    if (text.empty()) return std::string();
+    int n = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
+    if (n > 0) WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
+    return out;
+}
+std::wstring wide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
+
+bool startsWithFolder(const std::wstring& path, const std::wstring& folder) {
+    return !folder.empty() && path.size() > folder.size() && path[folder.size()] == L'\\' &&
+           CompareStringOrdinal(path.c_str(), static_cast<int>(folder.size()), folder.c_str(),
+                                static_cast<int>(folder.size()), TRUE) == CSTR_EQUAL;
+}
+
+// A mapped file's name as the system gives it (an NT device path) as a
+// drive path: "\??\C:\x" or "\Device\HarddiskVolume1\x" becomes "C:\x".
+std::wstring drivePath(const std::wstring& nt) {
+    if (nt.compare(0, 4, L"\\??\\") == 0) return nt.substr(4);
+    wchar_t drive[] = L"A:";
+    wchar_t device[MAX_PATH];
+    for (wchar_t letter = L'A'; letter <= L'Z'; ++letter) {
+        drive[0] = letter;
+        if (QueryDosDeviceW(drive, device, MAX_PATH) == 0) continue;
+        if (startsWithFolder(nt, device)) return std::wstring(drive) + nt.substr(wcslen(device));
+    }
+    return std::wstring();
+}
+
+// The file mapped at a module: what the system says is mapped there, and,
+// for a 32-bit game seen from the 64-bit client, a path in the 64-bit system
+// folder turned into the 32-bit one, as the game's own file accesses are
+// (and as some systems leave the mapped name of the 32-bit system DLLs).
+std::wstring mappedFile(HANDLE process, std::uint64_t base, const std::wstring& loaderPath, bool wow64Game) {
+    wchar_t nt[1024];
+    DWORD n = K32GetMappedFileNameW(process, reinterpret_cast<void*>(base), nt, 1024);
+    std::wstring path = n > 0 ? drivePath(std::wstring(nt, n)) : std::wstring();
+    if (path.empty()) path = loaderPath;
+    if (!wow64Game) return path;
+    wchar_t system[MAX_PATH], wow64[MAX_PATH];
+    UINT s = GetSystemDirectoryW(system, MAX_PATH);
+    UINT w = GetSystemWow64DirectoryW(wow64, MAX_PATH);
+    if (s == 0 || s >= MAX_PATH || w == 0 || w >= MAX_PATH) return path;
+    if (!startsWithFolder(path, system)) return path;
+    std::wstring redirected = std::wstring(wow64) + path.substr(s);
+    return GetFileAttributesW(redirected.c_str()) != INVALID_FILE_ATTRIBUTES ? redirected : path;
+}
+
+// What a module instance maps does not change while it stays loaded: its
+// file is worked out once per base, size and loader path.
+struct Instance {
+    std::uint64_t base;
+    std::uint32_t size;
+    std::u16string path;
+    bool operator<(const Instance& o) const {
+        return std::tie(base, size, path) < std::tie(o.base, o.size, o.path);
+    }
+};
+
+// The last walk of each game process, shared by the session's threads.
+struct ProcessWalk {
+    std::vector<std::pair<LoaderEntryKey, LoadedModule>> entries;
+    std::map<Instance, std::string> files;
+};
+std::mutex g_walkMutex;
+std::map<std::uint32_t, ProcessWalk> g_walks;
+
+}  // namespace
 
 std::vector<ModuleInfo> scanProcessModules(std::uint32_t pid) {
     std::vector<ModuleInfo> modules;
     const ProcessHandle opened = openProcessForReading(pid);
     if (opened == 0) return modules;
     HANDLE process = reinterpret_cast<HANDLE>(opened);
-    HMODULE handles[MODULE_TABLE_SIZE];
-    DWORD bytes = 0;
-    if (!K32EnumProcessModulesEx(process, handles, sizeof handles, &bytes, LIST_MODULES_ALL) || bytes == 0) {
-        closeProcess(opened);
-        return modules;
-    }
-    DWORD count = bytes / sizeof(HMODULE);
-    if (count > MODULE_TABLE_SIZE) count = MODULE_TABLE_SIZE;
-    modules.reserve(count);
-    for (DWORD i = 0; i < count; ++i) {
-        char path[MAX_PATH] = {};
-        if (K32GetModuleFileNameExA(process, handles[i], path, MAX_PATH) == 0) continue;
+    int width = 0;
+    const std::uint64_t peb = loaderBlock(process, width);
+    const bool wow64Game = sizeof(void*) == 8 && width == 4;
+    const ReadMemory read = [process](std::uint64_t address, void* out, std::size_t size) {
+        SIZE_T got = 0;
+        return ReadProcessMemory(process, reinterpret_cast<const void*>(static_cast<std::uintptr_t>(address)), out,
+                                 size, &got) &&
+               got == size;
+    };
+
+    std::lock_guard<std::mutex> lock(g_walkMutex);
+    // Only the game is walked; a new game starts afresh.
+    for (auto it = g_walks.begin(); it != g_walks.end();) it = it->first == pid ? std::next(it) : g_walks.erase(it);
+    ProcessWalk& walk = g_walks[pid];
+    const std::vector<LoadedModule> loaded = walkLoaderList(read, peb, width, MODULE_TABLE_SIZE, walk.entries);
+    std::map<Instance, std::string> files;
+    modules.reserve(loaded.size());
+    for (const LoadedModule& l : loaded) {
         ModuleInfo m;
-        m.path = path;
-        char name[MAX_PATH] = {};
-        if (K32GetModuleBaseNameA(process, handles[i], name, MAX_PATH) != 0) {
-            m.name = name;
+        m.name = narrow(wide(l.name));
+        m.size = l.imageSize;
+        const Instance instance{l.base, l.imageSize, l.path};
+        auto known = walk.files.find(instance);
+        std::string file = known != walk.files.end()
+                               ? known->second
+                               : narrow(mappedFile(process, l.base, wide(l.path), wow64Game));
+        files.emplace(instance, file);
+        // The record keeps a path that fits where the system's own calls
+        // would have cut it; a path that long cannot be opened, and is not
+        // hashed under a cut name.
+        if (file.size() < MARVIK_MAX_PATH) {
+            const FileHashes hashes = cachedFileHashes(file);
+            m.crc32 = hashes.crc32;
+            m.md5 = hashes.md5;
+            m.path = file;
         } else {
+            m.path = file.substr(0, MARVIK_MAX_PATH - 1);
+        }
+        if (m.name.empty()) {
             std::size_t cut = m.path.find_last_of("\\/");
             m.name = cut == std::string::npos ? m.path : m.path.substr(cut + 1);
         }
-        MODULEINFO info = {};
-        if (K32GetModuleInformation(process, handles[i], &info, sizeof info)) m.size = info.SizeOfImage;
-        // One read of the file gives both hashes.
-        FileHashes hashes = fileHashes(m.path);
-        m.crc32 = hashes.crc32;
-        m.md5 = hashes.md5;
         checkModule(m);
         modules.push_back(std::move(m));
     }
+    walk.files.swap(files);
     closeProcess(opened);
     return modules;
 }

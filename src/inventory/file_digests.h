@@ -1,0 +1,34 @@
+// File hashes kept per file identity. A file with the same volume, file
+// index, size and last-write time as one hashed before has the same content
+// (a loaded image or a running program's file cannot be written while in
+// use), so it is never read twice: the module inventory, the running-process
+// check and the self-integrity value share one cache.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "inventory/hash.h"
+
+namespace marvik {
+
+// What names a file's content: where it lives, how big it is and when it
+// was last written. known is false when the file cannot be opened.
+struct FileStamp {
+    bool known = false;
+    std::uint64_t volume = 0;
+    std::uint64_t index = 0;
+    std::uint64_t size = 0;
+    std::uint64_t writeTime = 0;
+};
+FileStamp fileStamp(const std::string& path);
+
+// fileHashes(path), from the cache when the file's stamp matches one hashed
+// before; a file that cannot be stamped is hashed as it is (or not at all).
+FileHashes cachedFileHashes(const std::string& path);
+
+// How many times a file was actually read by cachedFileHashes, for tests
+// and benchmarks.
+std::uint64_t fileDigestReads();
+
+}  // namespace marvik

@@ -1,0 +1,27 @@
+#include <windows.h>
+
+#include "inventory/file_digests.h"
+
+namespace marvik {
+
+FileStamp fileStamp(const std::string& path) {
+    FileStamp stamp;
+    // Opened for no access at all: enough to ask who the file is, and it
+    // conflicts with no one else's use of it.
+    HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return stamp;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileInformationByHandle(file, &info)) {
+        stamp.known = true;
+        stamp.volume = info.dwVolumeSerialNumber;
+        stamp.index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+        stamp.size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+        stamp.writeTime = (static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                          info.ftLastWriteTime.dwLowDateTime;
+    }
+    CloseHandle(file);
+    return stamp;
+}
+
+}  // namespace marvik

@@ -1,0 +1,102 @@
+#include "inventory/loader_list.h"
+
+#include "app/little_endian.h"
+
+namespace marvik {
+
+namespace {
+
+// Offsets in the loader's structures, by pointer width.
+struct Layout {
+    std::uint32_t pebLdr;         // PEB.Ldr
+    std::uint32_t ldrLoadOrder;   // PEB_LDR_DATA.InLoadOrderModuleList
+    std::uint32_t entrySize;      // the part of an entry read
+    std::uint32_t dllBase;        // LDR_DATA_TABLE_ENTRY.DllBase
+    std::uint32_t sizeOfImage;    // .SizeOfImage
+    std::uint32_t fullDllName;    // .FullDllName (UNICODE_STRING)
+    std::uint32_t baseDllName;    // .BaseDllName
+    std::uint32_t stringBuffer;   // UNICODE_STRING.Buffer
+};
+constexpr Layout LAYOUT_32 = {0x0C, 0x0C, 0x34, 0x18, 0x20, 0x24, 0x2C, 4};
+constexpr Layout LAYOUT_64 = {0x18, 0x10, 0x68, 0x30, 0x40, 0x48, 0x58, 8};
+
+std::uint64_t pointerAt(const std::uint8_t* p, int width) { return width == 8 ? loadLe64(p) : loadLe32(p); }
+
+bool readPointer(const ReadMemory& read, std::uint64_t address, int width, std::uint64_t& out) {
+    std::uint8_t bytes[8] = {};
+    if (!read(address, bytes, static_cast<std::size_t>(width))) return false;
+    out = pointerAt(bytes, width);
+    return true;
+}
+
+bool readString(const ReadMemory& read, std::uint64_t buffer, std::uint16_t length, std::u16string& out) {
+    out.clear();
+    if (length == 0 || buffer == 0) return true;
+    std::vector<std::uint8_t> bytes(length & ~1u);
+    if (!read(buffer, bytes.data(), bytes.size())) return false;
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) out.push_back(static_cast<char16_t>(loadLe16(&bytes[i])));
+    return true;
+}
+
+}  // namespace
+
+std::vector<LoadedModule> walkLoaderList(const ReadMemory& read, std::uint64_t peb, int width, std::size_t maxModules,
+                                         std::vector<std::pair<LoaderEntryKey, LoadedModule>>& known) {
+    std::vector<LoadedModule> modules;
+    const Layout& at = width == 8 ? LAYOUT_64 : LAYOUT_32;
+    std::uint64_t ldr = 0;
+    if (peb == 0 || !readPointer(read, peb + at.pebLdr, width, ldr) || ldr == 0) return modules;
+    const std::uint64_t head = ldr + at.ldrLoadOrder;
+    std::uint64_t link = 0;
+    if (!readPointer(read, head, width, link)) return modules;
+
+    std::vector<std::pair<LoaderEntryKey, LoadedModule>> seen;
+    std::uint8_t entry[0x68];
+    while (link != head && link != 0 && modules.size() < maxModules) {
+        // InLoadOrderLinks is the entry's first field: the link is the entry.
+        if (!read(link, entry, at.entrySize)) break;
+        LoaderEntryKey key;
+        key.entry = link;
+        key.base = pointerAt(entry + at.dllBase, width);
+        key.imageSize = loadLe32(entry + at.sizeOfImage);
+        key.pathLength = loadLe16(entry + at.fullDllName);
+        key.pathBuffer = pointerAt(entry + at.fullDllName + at.stringBuffer, width);
+        key.nameLength = loadLe16(entry + at.baseDllName);
+        key.nameBuffer = pointerAt(entry + at.baseDllName + at.stringBuffer, width);
+
+        // Entries keep their order from walk to walk: look at the same place
+        // first, then everywhere.
+        LoadedModule module;
+        bool found = false;
+        const std::size_t here = seen.size();
+        if (here < known.size() && known[here].first == key) {
+            module = known[here].second;
+            found = true;
+        }
+        for (std::size_t k = 0; !found && k < known.size(); ++k) {
+            if (known[k].first == key) {
+                module = known[k].second;
+                found = true;
+            }
+        }
+        if (!found) {
+            module.entry = link;
+            module.base = key.base;
+            module.imageSize = key.imageSize;
+            // An entry whose names cannot be read is left out, as the
+            // system's enumeration leaves out a module it cannot name.
+            if (!readString(read, key.pathBuffer, key.pathLength, module.path) ||
+                !readString(read, key.nameBuffer, key.nameLength, module.name)) {
+                link = pointerAt(entry, width);
+                continue;
+            }
+        }
+        seen.emplace_back(key, module);
+        modules.push_back(module);
+        link = pointerAt(entry, width);
+    }
+    known.swap(seen);
+    return modules;
+}
+
+}  // namespace marvik

@@ -1,0 +1,52 @@
+// The game's modules read from its loader's own list in one pass: the
+// process environment block names the loader data, whose load-order list
+// holds one entry per module with its base, image size, full path and base
+// name. This is the list the system's module enumeration reports, in the
+// same order; walking it once replaces one walk per module and field.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace marvik {
+
+// Reads size bytes of the game's memory at address into out; false when
+// the memory cannot be read whole.
+using ReadMemory = std::function<bool(std::uint64_t address, void* out, std::size_t size)>;
+
+struct LoadedModule {
+    std::uint64_t entry = 0;  // address of the loader entry
+    std::uint64_t base = 0;
+    std::uint32_t imageSize = 0;
+    std::u16string path;  // as the loader recorded it
+    std::u16string name;
+};
+
+// Where the names of an entry were read from: when none of it changed, the
+// names read before still hold and need not be read again.
+struct LoaderEntryKey {
+    std::uint64_t entry = 0;
+    std::uint64_t base = 0;
+    std::uint32_t imageSize = 0;
+    std::uint64_t pathBuffer = 0;
+    std::uint16_t pathLength = 0;
+    std::uint64_t nameBuffer = 0;
+    std::uint16_t nameLength = 0;
+    bool operator==(const LoaderEntryKey& o) const {
+        return entry == o.entry && base == o.base && imageSize == o.imageSize && pathBuffer == o.pathBuffer &&
+               pathLength == o.pathLength && nameBuffer == o.nameBuffer && nameLength == o.nameLength;
+    }
+};
+
+// The modules of the loader list whose process environment block is at
+// peb, for a process of pointer width 4 or 8, in list order; at most
+// maxModules. known holds the entries of the previous walk (updated here),
+// so that an unchanged entry costs one read. A list that cannot be read or
+// does not close on itself within maxModules entries gives what was read up
+// to there.
+std::vector<LoadedModule> walkLoaderList(const ReadMemory& read, std::uint64_t peb, int width, std::size_t maxModules,
+                                         std::vector<std::pair<LoaderEntryKey, LoadedModule>>& known);
+
+}  // namespace marvik
