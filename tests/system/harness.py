@@ -72,6 +72,7 @@ class WineBox:
         self.procs = []
         self.recorder = None
         self.games = []
+        self.programs = []
         self._start_display()
         self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all", DISPLAY=self.display)
         # Warm the prefix up: the first process of a fresh wineserver starts
@@ -188,6 +189,16 @@ class WineBox:
             f.write(line + "\n")
         return wait_for(lambda: not os.path.exists(path), 10)
 
+    def start_program(self, source, name, folder="tools"):
+        """Any program copied as C:\\<folder>\\<name> and started; it runs until the box closes."""
+        folder_dir = os.path.join(self.prefix, "drive_c", *folder.split("/"))
+        os.makedirs(folder_dir, exist_ok=True)
+        shutil.copy(source, os.path.join(folder_dir, name))
+        proc = subprocess.Popen([WINE, "C:\\" + folder.replace("/", "\\") + "\\" + name], env=self.env,
+                                cwd=self.tmp, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.programs.append(proc)
+        return proc
+
     def stop_game(self, timeout=10):
         for proc, path in self.games:
             with open(path + ".exit", "w") as f:
@@ -244,7 +255,7 @@ class WineBox:
             os.makedirs(ARTIFACTS, exist_ok=True)
             shutil.copy(self.path("tray.txt"), os.path.join(ARTIFACTS, self.name + "-tray.txt"))
         subprocess.run([WINESERVER, "-k"], env=self.env, capture_output=True, timeout=60)
-        extra = [g for g, _ in self.games] + ([self.recorder] if self.recorder else [])
+        extra = [g for g, _ in self.games] + self.programs + ([self.recorder] if self.recorder else [])
         for p in self.procs + extra:
             try:
                 p.wait(timeout=10)
@@ -345,3 +356,19 @@ class SessionTest(SystemTest):
     def log_lines(self):
         import re
         return [re.sub(r"^\[\d\d:\d\d:\d\d\] ", "", line) for line in self.box.log_text().splitlines()]
+
+    def timed_log_lines(self):
+        """(seconds, line without its time) for each log line; the seconds
+        count on past midnight, so they only grow."""
+        import re
+        out, day = [], 0
+        for line in self.box.log_text().splitlines():
+            m = re.match(r"^\[(\d\d):(\d\d):(\d\d)\] (.*)$", line)
+            if not m:
+                continue
+            t = int(m.group(1)) * 3600 + int(m.group(2)) * 60 + int(m.group(3)) + day
+            if out and t < out[-1][0] - 43200:
+                day += 86400
+                t += 86400
+            out.append((t, m.group(4)))
+        return out

@@ -9,6 +9,16 @@ from harness import SessionTest, wait_for
 from session_test import game_files
 
 ROUNDS = 6
+# Between sessions the client's handle counts agree to within one (under
+# Wine an event handle appears once, in some round, and stays); a leak of
+# one handle per session leaves ROUNDS - 1 more after the last round than
+# after the first.
+HANDLES_DRIFT = 2
+
+
+def handles_drift_ok(handles):
+    """The handle counts taken between rounds: real counts, none drifting."""
+    return min(handles) > 0 and max(handles) - min(handles) <= HANDLES_DRIFT
 
 
 class SessionChurn(SessionTest):
@@ -38,10 +48,9 @@ class SessionChurn(SessionTest):
                 self.box.stop_game()
                 self.box.start_game()
         self.assertTrue(self.box.client_alive())
-        threads = [t for t, _ in counts]
-        handles = [h for _, h in counts]
-        self.assertEqual(len(set(threads)), 1, counts)
-        self.assertLessEqual(max(handles) - min(handles), 8, counts)
+        print("threads and handles after each round:", counts)
+        self.assertEqual(len(set(t for t, _ in counts)), 1, counts)
+        self.assertTrue(handles_drift_ok([h for _, h in counts]), counts)
         self.assertGreaterEqual(self.log_lines().count("[AC] Server kicked us!"), ROUNDS - ROUNDS // 2)
 
         # Each session's packets come before the next session's hello.

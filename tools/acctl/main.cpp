@@ -5,6 +5,10 @@
 //   acctl dialog <caption>   print the texts of a message box with that caption
 //   acctl stats  print the client's thread and handle counts
 //   acctl dismiss <caption>  press its OK button
+//   acctl handles <pid>  print that process's handle count
+//   acctl hold   a process whose handles a test controls: prints its pid,
+//                then for each line n on its input opens n more handles
+//                (n > 0) or closes all it opened (n = 0), and prints held=<k>
 // The menu's items are read by menu_probe.dll, loaded into the client for
 // the moment (a process cannot read another's menus).
 // The right click is the icon's real callback (version 4 context-menu event)
@@ -12,9 +16,12 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -121,17 +128,106 @@ BOOL CALLBACK collectChild(HWND child, LPARAM lines) {
     return TRUE;
 }
 
+// The system's handle table, one entry per open handle of every process.
+// Wine answers GetProcessHandleCount with 0 for any process; the table has
+// the real entries there as on Windows.
+constexpr ULONG SYSTEM_HANDLE_INFORMATION = 16;
+constexpr ULONG SYSTEM_EXTENDED_HANDLE_INFORMATION = 64;
+constexpr LONG STATUS_INFO_LENGTH_MISMATCH_CODE = static_cast<LONG>(0xC0000004);
+constexpr size_t HANDLE_TABLE_MAX_BYTES = size_t(512) << 20;
+
+struct HandleEntryEx {
+    void* object;
+    ULONG_PTR processId;
+    ULONG_PTR handleValue;
+    ULONG grantedAccess;
+    USHORT creatorBackTraceIndex;
+    USHORT objectTypeIndex;
+    ULONG handleAttributes;
+    ULONG reserved;
+};
+
+struct HandleTableEx {
+    ULONG_PTR count;
+    ULONG_PTR reserved;
+    HandleEntryEx entries[1];
+};
+
+// The older table has 16 bits of process id only.
+struct HandleEntry {
+    USHORT processId;
+    USHORT creatorBackTraceIndex;
+    UCHAR objectTypeIndex;
+    UCHAR handleAttributes;
+    USHORT handleValue;
+    void* object;
+    ULONG grantedAccess;
+};
+
+struct HandleTable {
+    ULONG count;
+    HandleEntry entries[1];
+};
+
+using QuerySystemInformation = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
+
+// The table of that class, grown until it fits; empty when it cannot be read.
+std::vector<unsigned char> systemTable(ULONG infoClass) {
+    auto query = reinterpret_cast<QuerySystemInformation>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+    std::vector<unsigned char> buffer;
+    if (query == nullptr) return buffer;
+    size_t size = 1 << 16;
+    while (size <= HANDLE_TABLE_MAX_BYTES) {
+        buffer.assign(size, 0);
+        ULONG needed = 0;
+        LONG status = query(infoClass, buffer.data(), static_cast<ULONG>(size), &needed);
+        if (status >= 0) return buffer;
+        if (status != STATUS_INFO_LENGTH_MISMATCH_CODE) break;
+        // Handles are opened between two calls: room for more than asked.
+        size = needed > size ? size_t(needed) + (size_t(1) << 16) : size * 2;
+    }
+    buffer.clear();
+    return buffer;
+}
+
+// The process's open handles; false when no way of counting them works.
+bool countHandles(DWORD pid, unsigned long& count) {
+    std::vector<unsigned char> table = systemTable(SYSTEM_EXTENDED_HANDLE_INFORMATION);
+    if (!table.empty()) {
+        const auto* t = reinterpret_cast<const HandleTableEx*>(table.data());
+        const size_t room = (table.size() - offsetof(HandleTableEx, entries)) / sizeof(HandleEntryEx);
+        count = 0;
+        for (size_t i = 0; i < t->count && i < room; ++i)
+            if (t->entries[i].processId == pid) ++count;
+        return true;
+    }
+    table = systemTable(SYSTEM_HANDLE_INFORMATION);
+    if (!table.empty()) {
+        const auto* t = reinterpret_cast<const HandleTable*>(table.data());
+        const size_t room = (table.size() - offsetof(HandleTable, entries)) / sizeof(HandleEntry);
+        count = 0;
+        for (size_t i = 0; i < t->count && i < room; ++i)
+            if (t->entries[i].processId == (pid & 0xFFFF)) ++count;
+        return true;
+    }
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid);
+    if (process == nullptr) return false;
+    DWORD handles = 0;
+    const bool counted = GetProcessHandleCount(process, &handles) != FALSE;
+    CloseHandle(process);
+    count = handles;
+    return counted;
+}
+
 int printStats(HWND client) {
     DWORD pid = 0;
     GetWindowThreadProcessId(client, &pid);
-    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid);
-    DWORD handles = 0;
-    if (process == nullptr || !GetProcessHandleCount(process, &handles)) {
+    unsigned long handles = 0;
+    if (!countHandles(pid, handles)) {
         std::printf("error: cannot read the client's counts\n");
-        if (process != nullptr) CloseHandle(process);
         return 4;
     }
-    CloseHandle(process);
     int threads = 0;
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
     THREADENTRY32 entry;
@@ -139,7 +235,38 @@ int printStats(HWND client) {
     for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
         if (entry.th32OwnerProcessID == pid) ++threads;
     CloseHandle(snapshot);
-    std::printf("threads=%d handles=%lu\n", threads, static_cast<unsigned long>(handles));
+    std::printf("threads=%d handles=%lu\n", threads, handles);
+    return 0;
+}
+
+int printHandles(const char* pidText) {
+    unsigned long handles = 0;
+    if (!countHandles(static_cast<DWORD>(std::strtoul(pidText, nullptr, 10)), handles)) {
+        std::printf("error: cannot count the handles\n");
+        return 4;
+    }
+    std::printf("handles=%lu\n", handles);
+    return 0;
+}
+
+// Handles a test can count: events, opened and closed on request.
+int holdHandles() {
+    std::vector<HANDLE> held;
+    std::printf("pid=%lu\n", static_cast<unsigned long>(GetCurrentProcessId()));
+    std::fflush(stdout);
+    char line[64];
+    while (std::fgets(line, sizeof line, stdin) != nullptr) {
+        const long n = std::strtol(line, nullptr, 10);
+        if (n > 0) {
+            for (long i = 0; i < n; ++i) held.push_back(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+        } else {
+            for (HANDLE h : held) CloseHandle(h);
+            held.clear();
+        }
+        std::printf("held=%lu\n", static_cast<unsigned long>(held.size()));
+        std::fflush(stdout);
+    }
+    for (HANDLE h : held) CloseHandle(h);
     return 0;
 }
 
@@ -173,17 +300,19 @@ int dialogCommand(const std::string& command, const char* caption) {
 int main(int argc, char** argv) {
     std::string command = argc > 1 ? argv[1] : "";
     if ((command == "dialog" || command == "dismiss") && argc > 2) return dialogCommand(command, argv[2]);
+    if (command == "handles" && argc > 2) return printHandles(argv[2]);
+    if (command == "hold") return holdHandles();
     HWND client = findClient();
     if (command == "alive") return client != nullptr ? 0 : 1;
-    if (command == "stats" && client != nullptr) return printStats(client);
-    if (command != "menu" && command != "stop") {
-        std::fprintf(stderr, "usage: acctl menu|stop|alive|dialog <caption>|dismiss <caption>\n");
+    if (command != "menu" && command != "stop" && command != "stats") {
+        std::fprintf(stderr, "usage: acctl menu|stop|alive|stats|dialog <caption>|dismiss <caption>|handles <pid>|hold\n");
         return 64;
     }
     if (client == nullptr) {
         std::printf("error: no client window\n");
         return 2;
     }
+    if (command == "stats") return printStats(client);
     HWND menuWindow = openMenu(client);
     if (menuWindow == nullptr) {
         std::printf("error: no menu appeared\n");

@@ -1,0 +1,52 @@
+"""acctl's handle count, the measure of the stress test's leak check, on a
+process whose handles the test opens and closes: the count follows them one
+by one, and a leak of one handle per round fails the stress test's check."""
+
+import re
+import subprocess
+import unittest
+
+from harness import WINE, SystemTest
+from stress_test import ROUNDS, handles_drift_ok
+
+
+class HandleCount(SystemTest):
+    def test_count_follows_the_handles_a_process_opens(self):
+        box = self.box
+        holder = subprocess.Popen([WINE, box.folder_win + "\\acctl.exe", "hold"], env=box.env, cwd=box.tmp,
+                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                  text=True)
+        self.addCleanup(holder.wait, 10)
+        self.addCleanup(holder.stdin.close)
+        pid = re.match(r"pid=(\d+)", holder.stdout.readline()).group(1)
+
+        def count():
+            rc, out = box.acctl("handles", pid)
+            self.assertEqual(rc, 0, out)
+            return int(re.match(r"handles=(\d+)", out).group(1))
+
+        def hold(n):
+            holder.stdin.write("%d\n" % n)
+            holder.stdin.flush()
+            return int(re.match(r"held=(\d+)", holder.stdout.readline()).group(1))
+
+        base = count()
+        self.assertGreater(base, 0)
+        self.assertEqual(hold(64), 64)
+        self.assertAlmostEqual(count() - base, 64, delta=1)
+        self.assertEqual(hold(0), 0)
+        self.assertAlmostEqual(count(), base, delta=1)
+
+        # Counted as the stress test counts between its rounds.
+        steady = [count() for _ in range(ROUNDS)]
+        self.assertTrue(handles_drift_ok(steady), steady)
+        leaking = []
+        for _ in range(ROUNDS):
+            leaking.append(count())
+            hold(1)
+        self.assertEqual([b - a for a, b in zip(leaking, leaking[1:])], [1] * (ROUNDS - 1))
+        self.assertFalse(handles_drift_ok(leaking), leaking)
+
+
+if __name__ == "__main__":
+    unittest.main()
