@@ -18,15 +18,6 @@ namespace {
 
 constexpr ULONG HEAP_DEBUG_GLOBAL_FLAGS = 0x70;  // tail check, free check, parameter checking
 
-struct BasicInfo {
-    LONG_PTR exitStatus;
-    PVOID pebBase;
-    ULONG_PTR affinity;
-    LONG_PTR basePriority;
-    ULONG_PTR processId;
-    ULONG_PTR parentId;
-};
-
 // The kernel's own signals: a debug port, a debug object, debug inheritance
 // turned off.
 bool kernelSaysDebugged(HANDLE process) {
@@ -58,7 +49,7 @@ bool pebSaysDebugged(HANDLE process) {
             return true;
         return false;
     }
-    BasicInfo basic = {};
+    ProcessBasicInfo basic = {};
     if (queryProcess(process, PROCESS_INFO_BASIC, &basic, sizeof basic) < 0 || basic.pebBase == nullptr) return false;
     const auto peb = reinterpret_cast<ULONG_PTR>(basic.pebBase);
     BYTE being = 0;

@@ -12,6 +12,16 @@ constexpr ULONG PROCESS_INFO_WOW64 = 26;
 constexpr ULONG PROCESS_INFO_DEBUG_OBJECT = 0x1E;
 constexpr ULONG PROCESS_INFO_DEBUG_FLAGS = 0x1F;
 
+// What ProcessBasicInformation (class 0) gives.
+struct ProcessBasicInfo {
+    LONG_PTR exitStatus;
+    PVOID pebBase;
+    ULONG_PTR affinity;
+    LONG_PTR basePriority;
+    ULONG_PTR processId;
+    ULONG_PTR parentId;
+};
+
 // The NTSTATUS of the call; negative on failure, also when ntdll lacks it.
 LONG queryProcess(HANDLE process, ULONG infoClass, void* out, ULONG size);
 

@@ -20,15 +20,6 @@ namespace {
 // A game with more modules than this is listed with its first 1024.
 constexpr std::size_t MODULE_TABLE_SIZE = 1024;
 
-struct BasicInfo {
-    LONG_PTR exitStatus;
-    PVOID pebBase;
-    ULONG_PTR affinity;
-    LONG_PTR basePriority;
-    ULONG_PTR processId;
-    ULONG_PTR parentId;
-};
-
 // The process environment block whose loader list the system's module
 // enumeration walks, and its pointer width: a 32-bit game seen from the
 // 64-bit client has a 32-bit block of its own. 0 when it cannot be found.
@@ -41,7 +32,7 @@ std::uint64_t loaderBlock(HANDLE process, int& width) {
         // Windows gives the 32-bit block's address. Wine gives only a yes;
         // there, as on Windows, the 32-bit block follows the 64-bit one at
         // the next page. Take the first that holds loader data.
-        BasicInfo basic = {};
+        ProcessBasicInfo basic = {};
         const std::uint64_t pebBase = queryProcess(process, PROCESS_INFO_BASIC, &basic, sizeof basic) >= 0
                                           ? reinterpret_cast<std::uint64_t>(basic.pebBase)
                                           : 0;
@@ -63,7 +54,7 @@ std::uint64_t loaderBlock(HANDLE process, int& width) {
         !gameWow64)
         return 0;
 #endif
-    BasicInfo basic = {};
+    ProcessBasicInfo basic = {};
     if (queryProcess(process, PROCESS_INFO_BASIC, &basic, sizeof basic) < 0) return 0;
     return reinterpret_cast<std::uint64_t>(basic.pebBase);
 }
