@@ -13,13 +13,12 @@ constexpr std::uint32_t MEM_PRIVATE_TYPE = 0x20000;
 constexpr std::uint32_t PAGE_GUARD_FLAG = 0x100;
 constexpr std::uint32_t PAGE_NOACCESS_FLAG = 0x01;
 
-enum class Finding { None, PEInPrivate, RWXPrivate, ExecPrivate, ExecMapped, RWXImage };
+enum class Finding { None, PEInPrivate, RWXPrivate, ExecMapped, RWXImage };
 
 const char* describe(Finding f) {
     switch (f) {
     case Finding::PEInPrivate: return "PE image in private memory (module mapped by hand)";
     case Finding::RWXPrivate: return "private writable and executable memory";
-    case Finding::ExecPrivate: return "private executable memory";
     case Finding::ExecMapped: return "executable mapped memory not backed by an image";
     case Finding::RWXImage: return "writable and executable page in a module image";
     default: return "";
@@ -32,13 +31,14 @@ Finding classify(const MemoryRegion& r) {
     const bool exec = isExecutableProtection(r.protect);
     const bool rwx = isWritableExecutable(r.protect);
     if (r.type != MEM_IMAGE_TYPE) {
+        if (r.systemFile) return Finding::None;
         // A DLL mapped as a data file (for its resources) has headers in a
         // read-only view; only headers in private or executable memory are
         // a module that bypassed the loader.
         if (r.peHeader && (r.type == MEM_PRIVATE_TYPE || exec)) return Finding::PEInPrivate;
         if (!exec) return Finding::None;
         if (rwx) return Finding::RWXPrivate;
-        return r.type == MEM_MAPPED_TYPE ? Finding::ExecMapped : Finding::ExecPrivate;
+        return r.type == MEM_MAPPED_TYPE ? Finding::ExecMapped : Finding::None;
     }
     return rwx ? Finding::RWXImage : Finding::None;
 }
@@ -63,8 +63,9 @@ std::vector<MemoryScanHit> classifyRegions(const std::vector<MemoryRegion>& regi
     std::uint64_t lastAllocation = 0, lastEnd = 0, start = 0;
     for (const MemoryRegion& r : regions) {
         Finding f = classify(r);
-        // A hand-mapped module's later sections continue its header's hit.
-        if (f != Finding::None && last == Finding::PEInPrivate && r.allocationBase == lastAllocation &&
+        // A hand-mapped module's later sections continue its header's hit,
+        // whatever each of them would be on its own.
+        if (last == Finding::PEInPrivate && r.state == MEM_COMMIT_STATE && r.allocationBase == lastAllocation &&
             r.base == lastEnd)
             f = Finding::PEInPrivate;
         if (f != Finding::None && f == last && r.allocationBase == lastAllocation && r.base == lastEnd) {

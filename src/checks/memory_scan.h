@@ -18,6 +18,7 @@ struct MemoryRegion {
     std::uint32_t protect = 0;  // PAGE_* with modifiers
     std::uint32_t type = 0;     // MEM_IMAGE 0x1000000, MEM_MAPPED 0x40000, MEM_PRIVATE 0x20000
     bool peHeader = false;      // its first bytes are a PE image's headers
+    bool systemFile = false;    // a view of a file in the Windows folder
 };
 
 bool isExecutableProtection(std::uint32_t protect);
@@ -26,8 +27,12 @@ bool isWritableExecutable(std::uint32_t protect);
 bool looksLikePEHeader(const std::uint8_t* bytes, std::size_t length);
 
 // One hit per run of adjacent regions of one allocation with the same
-// finding: executable memory not backed by an image file, memory that is
-// writable and executable, and PE headers outside any image.
+// finding: PE headers outside any image (a module mapped by hand), memory
+// that is writable and executable, and executable views of files that are
+// not the system's. Private read-execute memory alone is not a finding:
+// overlays keep their hook trampolines and JIT compilers their code there.
+// Views of the system's own files are never foreign code, however the
+// system mapped them.
 std::vector<MemoryScanHit> classifyRegions(const std::vector<MemoryRegion>& regions);
 
 }  // namespace marvik

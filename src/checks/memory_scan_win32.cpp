@@ -38,6 +38,10 @@ std::vector<MemoryScanHit> scanProcessMemory(std::uint32_t pid) {
             const SIZE_T want = info.RegionSize < sizeof head ? info.RegionSize : sizeof head;
             if (ReadProcessMemory(process, info.BaseAddress, head, want, &got)) r.peHeader = looksLikePEHeader(head, got);
         }
+        // Whose file a view shows is asked only of the views that would
+        // otherwise count: executable ones, or ones holding a PE header.
+        if (info.State == MEM_COMMIT && info.Type == MEM_MAPPED && (r.peHeader || isExecutableProtection(info.Protect)))
+            r.systemFile = inWindowsFolder(mappedFileName(opened, r.base));
         regions.push_back(r);
         const std::uint64_t next = r.base + r.size;
         if (next <= address) break;  // no progress: stop rather than loop

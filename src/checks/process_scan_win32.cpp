@@ -41,16 +41,6 @@ FileStamp fileStamp(const std::string& path) {
 std::mutex g_digestMutex;
 DigestCache g_digests;
 
-// System binaries are not hashed: nothing of a cheat tool's lives there,
-// and they are most of a machine's processes.
-bool underSystemFolder(const std::string& path) {
-    char windows[MAX_PATH] = {};
-    UINT n = GetWindowsDirectoryA(windows, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return false;
-    const std::string folder = asciiLowerCopy(std::string(windows) + "\\");
-    return asciiLowerCopy(path).compare(0, folder.size(), folder) == 0;
-}
-
 }  // namespace
 
 std::vector<ProcessMD5Hit> scanRunningProcessesMD5() {
@@ -72,7 +62,9 @@ std::vector<ProcessMD5Hit> scanRunningProcessesMD5() {
         std::string md5;
         if (label == nullptr) {
             path = processImagePath(entry.th32ProcessID);
-            if (path.empty() || underSystemFolder(path)) continue;
+            // System binaries are not hashed: nothing of a cheat tool's lives
+            // there, and they are most of a machine's processes.
+            if (path.empty() || inWindowsFolder(path)) continue;
             const FileStamp stamp = fileStamp(path);
             if (stamp.size == 0 || stamp.size > PROCESS_HASH_MAX_FILE) continue;
             // Processes sharing one image (browsers, launchers) and files

@@ -32,6 +32,13 @@ std::string processImagePath(std::uint32_t pid);
 ProcessHandle openProcessForReading(std::uint32_t pid);
 void closeProcess(ProcessHandle process);
 
+// The file mapped at address in the process, as a drive path ("C:\\..."),
+// as the system names it; empty when nothing is mapped there.
+std::string mappedFileName(ProcessHandle process, std::uint64_t address);
+
+// Whether path lies in the Windows folder (ASCII case ignored).
+bool inWindowsFolder(const std::string& path);
+
 // The number of processes on the machine, at most 2048; 0 when the list
 // cannot be taken.
 std::uint32_t countProcesses();

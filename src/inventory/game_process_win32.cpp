@@ -2,9 +2,11 @@
 #include <psapi.h>
 #include <tlhelp32.h>
 
+#include <cstring>
 #include <vector>
 
 #include "app/exe_path.h"
+#include "checks/text_match.h"
 #include "inventory/game_process.h"
 #include "session/discovery.h"
 
@@ -51,6 +53,39 @@ ProcessHandle openProcessForReading(std::uint32_t pid) {
 
 void closeProcess(ProcessHandle process) {
     if (process != 0) CloseHandle(reinterpret_cast<HANDLE>(process));
+}
+
+namespace {
+
+bool startsWithFolder(const std::string& path, const std::string& folder) {
+    return !folder.empty() && path.size() > folder.size() && (path[folder.size()] == '\\') &&
+           equalsIgnoreCase(path.substr(0, folder.size()), folder);
+}
+
+}  // namespace
+
+std::string mappedFileName(ProcessHandle process, std::uint64_t address) {
+    char nt[1024];
+    DWORD n = K32GetMappedFileNameA(reinterpret_cast<HANDLE>(process),
+                                    reinterpret_cast<void*>(static_cast<std::uintptr_t>(address)), nt, sizeof nt);
+    if (n == 0 || n >= sizeof nt) return std::string();
+    const std::string name(nt, n);
+    // Wine names the file "\??\C:\...", Windows "\Device\HarddiskVolume1\...".
+    if (name.compare(0, 4, "\\??\\") == 0) return name.substr(4);
+    char drive[] = "A:";
+    char device[MAX_PATH];
+    for (char letter = 'A'; letter <= 'Z'; ++letter) {
+        drive[0] = letter;
+        if (QueryDosDeviceA(drive, device, MAX_PATH) == 0) continue;
+        if (startsWithFolder(name, device)) return std::string(drive) + name.substr(std::strlen(device));
+    }
+    return std::string();
+}
+
+bool inWindowsFolder(const std::string& path) {
+    char windows[MAX_PATH] = {};
+    UINT n = GetWindowsDirectoryA(windows, MAX_PATH);
+    return n != 0 && n < MAX_PATH && startsWithFolder(path, std::string(windows, n));
 }
 
 std::uint32_t countProcesses() {

@@ -8,6 +8,7 @@
 #include "app/exe_path.h"
 #include "checks/checks.h"
 #include "checks/nt_query_win32.h"
+#include "checks/text_match.h"
 #include "inventory/file_digests.h"
 #include "inventory/game_process.h"
 #include "inventory/loader_list.h"
@@ -59,52 +60,31 @@ std::uint64_t loaderBlock(HANDLE process, int& width) {
     return reinterpret_cast<std::uint64_t>(basic.pebBase);
 }
 
-std::string narrow(const std::wstring& text) {
+std::string narrow(const std::u16string& text) {
     if (text.empty()) return std::string();
-    int n = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    const std::wstring w(text.begin(), text.end());
+    int n = WideCharToMultiByte(CP_ACP, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
-    if (n > 0) WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
+    if (n > 0) WideCharToMultiByte(CP_ACP, 0, w.data(), static_cast<int>(w.size()), &out[0], n, nullptr, nullptr);
     return out;
-}
-std::wstring wide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
-
-bool startsWithFolder(const std::wstring& path, const std::wstring& folder) {
-    return !folder.empty() && path.size() > folder.size() && path[folder.size()] == L'\\' &&
-           CompareStringOrdinal(path.c_str(), static_cast<int>(folder.size()), folder.c_str(),
-                                static_cast<int>(folder.size()), TRUE) == CSTR_EQUAL;
-}
-
-// A mapped file's name as the system gives it (an NT device path) as a
-// drive path: "\??\C:\x" or "\Device\HarddiskVolume1\x" becomes "C:\x".
-std::wstring drivePath(const std::wstring& nt) {
-    if (nt.compare(0, 4, L"\\??\\") == 0) return nt.substr(4);
-    wchar_t drive[] = L"A:";
-    wchar_t device[MAX_PATH];
-    for (wchar_t letter = L'A'; letter <= L'Z'; ++letter) {
-        drive[0] = letter;
-        if (QueryDosDeviceW(drive, device, MAX_PATH) == 0) continue;
-        if (startsWithFolder(nt, device)) return std::wstring(drive) + nt.substr(wcslen(device));
-    }
-    return std::wstring();
 }
 
 // The file mapped at a module: what the system says is mapped there, and,
 // for a 32-bit game seen from the 64-bit client, a path in the 64-bit system
 // folder turned into the 32-bit one, as the game's own file accesses are
 // (and as some systems leave the mapped name of the 32-bit system DLLs).
-std::wstring mappedFile(HANDLE process, std::uint64_t base, const std::wstring& loaderPath, bool wow64Game) {
-    wchar_t nt[1024];
-    DWORD n = K32GetMappedFileNameW(process, reinterpret_cast<void*>(base), nt, 1024);
-    std::wstring path = n > 0 ? drivePath(std::wstring(nt, n)) : std::wstring();
+std::string mappedFile(ProcessHandle process, std::uint64_t base, const std::string& loaderPath, bool wow64Game) {
+    std::string path = mappedFileName(process, base);
     if (path.empty()) path = loaderPath;
     if (!wow64Game) return path;
-    wchar_t system[MAX_PATH], wow64[MAX_PATH];
-    UINT s = GetSystemDirectoryW(system, MAX_PATH);
-    UINT w = GetSystemWow64DirectoryW(wow64, MAX_PATH);
+    char system[MAX_PATH], wow64[MAX_PATH];
+    UINT s = GetSystemDirectoryA(system, MAX_PATH);
+    UINT w = GetSystemWow64DirectoryA(wow64, MAX_PATH);
     if (s == 0 || s >= MAX_PATH || w == 0 || w >= MAX_PATH) return path;
-    if (!startsWithFolder(path, system)) return path;
-    std::wstring redirected = std::wstring(wow64) + path.substr(s);
-    return GetFileAttributesW(redirected.c_str()) != INVALID_FILE_ATTRIBUTES ? redirected : path;
+    if (path.size() <= s || path[s] != '\\' || !equalsIgnoreCase(path.substr(0, s), std::string(system, s)))
+        return path;
+    std::string redirected = std::string(wow64, w) + path.substr(s);
+    return GetFileAttributesA(redirected.c_str()) != INVALID_FILE_ATTRIBUTES ? redirected : path;
 }
 
 // What a module instance maps does not change while it stays loaded: its
@@ -152,13 +132,13 @@ std::vector<ModuleInfo> scanProcessModules(std::uint32_t pid) {
     modules.reserve(loaded.size());
     for (const LoadedModule& l : loaded) {
         ModuleInfo m;
-        m.name = narrow(wide(l.name));
+        m.name = narrow(l.name);
         m.size = l.imageSize;
         const Instance instance{l.base, l.imageSize, l.path};
         auto known = walk.files.find(instance);
         std::string file = known != walk.files.end()
                                ? known->second
-                               : narrow(mappedFile(process, l.base, wide(l.path), wow64Game));
+                               : mappedFile(opened, l.base, narrow(l.path), wow64Game);
         files.emplace(instance, file);
         // The record keeps a path that fits where the system's own calls
         // would have cut it; a path that long cannot be opened, and is not

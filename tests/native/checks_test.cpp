@@ -163,29 +163,33 @@ TEST(DigestCache, ReusesOnlyUnchangedFilesAndForgetsUnusedOnes) {
 }
 
 TEST(MemoryScan, FindsForeignCodeAndMergesItsRanges) {
+    MemoryRegion systemView = region(0xD00000, 0x17000, 0x20, MAPPED, 0xD00000, true);
+    systemView.systemFile = true;  // a system DLL the system mapped as a plain view
+    MemoryRegion systemRwx = region(0xE00000, 0x1000, 0x40, MAPPED, 0xE00000);
+    systemRwx.systemFile = true;
     const std::vector<MemoryRegion> regions = {
         region(0x400000, 0x1000, 0x02, IMAGE, 0x400000, true),   // a module's own headers
         region(0x401000, 0x5000, 0x20, IMAGE, 0x400000),         // its code
         region(0x500000, 0x1000, 0x04, PRIVATE, 0x500000, true),  // hand-mapped: headers...
         region(0x501000, 0x3000, 0x20, PRIVATE, 0x500000),        // ...and code, one hit
         region(0x600000, 0x2000, 0x40, PRIVATE, 0x600000),        // RWX
-        region(0x700000, 0x1000, 0x20, PRIVATE, 0x700000),        // plain private code
-        region(0x800000, 0x1000, 0x20, MAPPED, 0x800000),         // executable view of a file
+        region(0x700000, 0x1000, 0x20, PRIVATE, 0x700000),        // a trampoline or JIT code: no finding alone
+        region(0x800000, 0x1000, 0x20, MAPPED, 0x800000),         // executable view of another file
         region(0x900000, 0x1000, 0x02, MAPPED, 0x900000, true),  // a DLL mapped as data: fine
         region(0xA00000, 0x1000, 0x04, PRIVATE, 0xA00000),        // data
         region(0xB00000, 0x1000, 0x140, PRIVATE, 0xB00000),       // guard page
         region(0xC00000, 0x1000, 0x40, IMAGE, 0xC00000),          // RWX inside an image
+        systemView,
+        systemRwx,
     };
     const std::vector<MemoryScanHit> hits = classifyRegions(regions);
-    ASSERT_EQ(hits.size(), 5u);
-    EXPECT_EQ(hits[0].address, 0x500000u);
+    std::vector<std::uint32_t> at;
+    for (const MemoryScanHit& h : hits) at.push_back(h.address);
+    EXPECT_EQ(at, (std::vector<std::uint32_t>{0x500000, 0x600000, 0x800000, 0xC00000}));
+    ASSERT_EQ(hits.size(), 4u);
     EXPECT_EQ(hits[0].size, 0x4000u);
     EXPECT_NE(hits[0].description.find("PE image"), std::string::npos);
-    EXPECT_EQ(hits[1].address, 0x600000u);
     EXPECT_NE(hits[1].description.find("writable and executable"), std::string::npos);
-    EXPECT_EQ(hits[2].address, 0x700000u);
-    EXPECT_EQ(hits[3].address, 0x800000u);
-    EXPECT_EQ(hits[4].address, 0xC00000u);
     for (const MemoryScanHit& h : hits) EXPECT_LE(h.description.size(), 63u) << h.description;
 }
 
@@ -193,7 +197,7 @@ TEST(MemoryScan, AdjacentRegionsOfOtherAllocationsStaySeparateAndSizesClamp) {
     const std::vector<MemoryScanHit> hits = classifyRegions({
         region(0x10000, 0x1000, 0x40, PRIVATE, 0x10000),
         region(0x11000, 0x1000, 0x40, PRIVATE, 0x11000),
-        region(0x7FF0F0000000ull, 0x200000000ull, 0x20, PRIVATE, 0x7FF0F0000000ull),
+        region(0x7FF0F0000000ull, 0x200000000ull, 0x40, PRIVATE, 0x7FF0F0000000ull),
     });
     ASSERT_EQ(hits.size(), 3u);
     EXPECT_EQ(hits[2].size, 0xFFFFFFFFu);

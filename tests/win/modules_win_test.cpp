@@ -12,6 +12,7 @@
 
 #include "inventory/file_digests.h"
 #include "inventory/hash.h"
+#include "checks/checks.h"
 #include "inventory/modules.h"
 #include "support/files.h"
 
@@ -45,13 +46,14 @@ std::string standin(bool thirtyTwo) {
 struct Game {
     PROCESS_INFORMATION pi{};
     std::string exe;
-    explicit Game(const std::string& image) {
+    explicit Game(const std::string& image, const std::string& extra = "") {
         char temp[MAX_PATH];
         GetTempPathA(MAX_PATH, temp);
         exe = std::string(temp) + "marvik_modules_" + std::to_string(GetTickCount()) + "_iw3mp.exe";
         CopyFileA(image.c_str(), exe.c_str(), FALSE);
         std::string command = "\"" + exe + "\"";
         for (const char* dll : GAME_DLLS) command += std::string(" --load ") + dll + ".dll";
+        command += " " + extra;
         STARTUPINFOA si{};
         si.cb = sizeof si;
         if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return;
@@ -174,6 +176,26 @@ TEST(ModuleInventory, SameAsTheSystemForAGameOfThisWidth) { expectSameAsTheSyste
 TEST(ModuleInventory, ThirtyTwoBitGameIsNamedAndHashedFromItsOwnSystemFolder) {
     if (sizeof(void*) == 4) GTEST_SKIP() << "the i686 build's own game is 32-bit: covered above";
     expectSameAsTheSystem(true);
+}
+
+// The memory check on games of both widths: silent on a clean one (a 32-bit
+// game's address space holds views of system files that are not mapped as
+// images), and a hand-mapped module and writable code still found.
+TEST(ModuleInventory, MemoryOfCleanAndPreparedGamesOfBothWidths) {
+    for (bool thirtyTwo : {false, true}) {
+        SCOPED_TRACE(thirtyTwo ? "32-bit game" : "64-bit game");
+        if (thirtyTwo && !test::fileExists(standin(true))) FAIL() << standin(true) << " is not built";
+        {
+            Game clean(standin(thirtyTwo));
+            const std::vector<MemoryScanHit> hits = scanProcessMemory(clean.pi.dwProcessId);
+            for (const MemoryScanHit& h : hits) ADD_FAILURE() << std::hex << h.address << " " << h.description;
+        }
+        Game prepared(standin(thirtyTwo), "--rwx-pe --rwx");
+        const std::vector<MemoryScanHit> hits = scanProcessMemory(prepared.pi.dwProcessId);
+        ASSERT_EQ(hits.size(), 2u);
+        EXPECT_NE(hits[0].description.find("PE image"), std::string::npos);
+        EXPECT_NE(hits[1].description.find("writable and executable"), std::string::npos);
+    }
 }
 
 }  // namespace
