@@ -1,16 +1,57 @@
-// Stands in for the game in tests: copied into a test game folder as
-// iw3mp.exe, it stays alive until a file "<its path>.exit" appears beside it
-// (its first line, if any, is the exit code) or until it is killed.
+// Stands in for the game in tests, built for x86_64 and i686 (the real game
+// is 32-bit: under WOW64 on a player's 64-bit Windows, under 32-bit Wine
+// here). Copied into a test game folder as iw3mp.exe, it stays alive until a
+// file "<its path>.exit" appears beside it (its first line, if any, is the
+// exit code) or until it is killed.
 //   standin_game [--load <dll>]... [--rwx] [--rwx-pe] [--patch]
+//                [--realistic] [--late-load-seconds N] [--unload-seconds N] [--report]
 // Each switch can also be given later as a line of "<its path>.cmd" (the
-// file is read once and deleted): "load <dll>", "rwx", "rwx-pe", "patch".
-// After the start-up switches it writes "<its path>.ready". Everything it
-// does is harmless: the memory it sets up only looks like what cheats leave.
+// file is read once and deleted): "load <dll>", "rwx", "rwx-pe", "patch",
+// "realistic", "late-load-seconds N", "unload-seconds N", "report". After the
+// start-up switches it writes "<its path>.ready" (not at all, and exits with
+// code 3, when the realistic mode cannot be set up). Everything it does is
+// harmless and stays in its own process: the memory it sets up only looks
+// like what cheats and overlays leave.
+//
+// Cheat-like switches (what a cheat leaves in a game):
 //   --load    LoadLibrary, as the game loads its modules (or as an injector)
 //   --rwx     a private read-write-execute region holding a few instructions
 //   --rwx-pe  the same holding a copy of this program's PE headers, as a
 //             module mapped by hand looks
 //   --patch   a jump written over the first bytes of one of its functions
+//
+// --realistic: a clean game as players run it, noisy but innocent
+// (realistic.cpp). The DLLs it loads must lie beside the executable: the
+// build puts them in its own folder (build/<preset>/tools/standin_game/), so
+// copy that folder's *.dll beside a copied iw3mp.exe.
+//   - system DLLs a Direct3D 9 game loads (d3d9, d3dx9_36, dinput8, dsound,
+//     xinput1_3, winmm, ws2_32, wininet, ... SYSTEM_DLLS in realistic.cpp),
+//     by name, so they come from the system folder of the game's width; the
+//     loader adds their imports. Names this Windows lacks are skipped.
+//   - the game's own DLLs, every game_*.dll beside the executable (36 of
+//     them, 260 KiB to 3.1 MiB, with code, data, exports and relocations;
+//     written by tools/fixtures/make_test_dll.py --game-set; every eighth
+//     one wants the compiler's default base, so the loader relocates it).
+//     With the system DLLs, about 120 modules in all (125 under Wine 8, both
+//     widths).
+//   - overlay_render.dll beside the executable (overlay_render.cpp): its
+//     thread detours d3d9!Direct3DCreate9 with a jmp rel32 over the start of
+//     the export; the original instructions and a jump back sit in a private
+//     4 KiB block allocated read-write, filled, then made read-execute. On
+//     x86 the jump leads straight to the hook in overlay_render.dll; on x64
+//     to a relay stub (jmp [rip+0]) in that block, allocated within 2 GB of
+//     d3d9.dll. The game then calls Direct3DCreate9 once, through the hook.
+//   - a JIT-like region: 1 MiB reserved PAGE_EXECUTE_READWRITE, 64 KiB of it
+//     committed, eight generated functions written, then made
+//     PAGE_EXECUTE_READ; they are called and checked.
+//   - launcher_splash.dll, loaded at the start and freed (FreeLibrary)
+//     --unload-seconds later (default 5), and content_patch.dll, loaded
+//     --late-load-seconds after the start (default 20); both beside the
+//     executable. Times count from when the realistic mode began (at the
+//     process start when given as a switch).
+// --report (or "report"): writes "<its path>.report", the process as seen
+// from inside: modules, the memory a scanner has to explain, and where each
+// piece above lies (report.cpp describes the format).
 #include <windows.h>
 
 #include <cstdio>
@@ -18,6 +59,10 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+
+#include "standin.h"
+
+namespace marvik {
 
 namespace {
 
@@ -44,7 +89,14 @@ void patchOwnCode() {
     FlushInstructionCache(GetCurrentProcess(), target, 16);
 }
 
-void run(const std::string& command, const std::string& argument) {
+std::string selfPath() {
+    char self[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    return self;
+}
+
+// False when the realistic mode was asked for and could not be set up.
+bool run(StandinGame& game, const std::string& command, const std::string& argument) {
     if (command == "load") {
         if (LoadLibraryA(argument.c_str()) == nullptr) std::fprintf(stderr, "cannot load %s\n", argument.c_str());
     } else if (command == "rwx") {
@@ -53,35 +105,80 @@ void run(const std::string& command, const std::string& argument) {
         allocateRwx(true);
     } else if (command == "patch") {
         patchOwnCode();
+    } else if (command == "late-load-seconds") {
+        game.realistic.lateLoadSeconds = static_cast<unsigned>(std::strtoul(argument.c_str(), nullptr, 10));
+    } else if (command == "unload-seconds") {
+        game.realistic.unloadSeconds = static_cast<unsigned>(std::strtoul(argument.c_str(), nullptr, 10));
+    } else if (command == "realistic") {
+        if (!game.realistic.active) return startRealistic(game.realistic);
+    } else if (command == "report") {
+        writeReport(selfPath() + ".report", game);
     }
+    return true;
 }
 
-void runCommandFile(const std::string& path) {
+bool takesValue(const std::string& command) {
+    return command == "load" || command == "late-load-seconds" || command == "unload-seconds";
+}
+
+bool runCommandFile(StandinGame& game, const std::string& path) {
     std::ifstream in(path);
-    if (!in) return;
+    if (!in) return true;
     std::string line;
+    bool ok = true;
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         const std::size_t space = line.find(' ');
-        run(line.substr(0, space), space == std::string::npos ? std::string() : line.substr(space + 1));
+        const std::string argument = space == std::string::npos ? std::string() : line.substr(space + 1);
+        ok = run(game, line.substr(0, space), argument) && ok;
     }
     in.close();
     std::remove(path.c_str());
+    return ok;
 }
 
 }  // namespace
 
+unsigned long long msSinceProcessStart() {
+    FILETIME created, exited, kernel, user, now;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    GetSystemTimeAsFileTime(&now);
+    auto value = [](const FILETIME& t) {
+        return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+    };
+    return (value(now) - value(created)) / 10000;
+}
+
+std::string exeFolder() {
+    const std::string self = selfPath();
+    return self.substr(0, self.find_last_of('\\'));
+}
+
+}  // namespace marvik
+
 int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--load" && i + 1 < argc) run("load", argv[++i]);
-        else if (arg.rfind("--", 0) == 0) run(arg.substr(2), std::string());
+    using namespace marvik;
+    static StandinGame game;
+    game.patchTarget = reinterpret_cast<void*>(&patchTarget);
+    // Settings first, so that "--realistic --late-load-seconds 3" means the
+    // same as the other order; then the rest in order, the report last.
+    bool report = false;
+    for (int pass = 0; pass < 2; ++pass) {
+        for (int i = 1; i < argc; ++i) {
+            const std::string arg = argv[i];
+            if (arg.rfind("--", 0) != 0) continue;
+            const std::string command = arg.substr(2);
+            const std::string value = takesValue(command) && i + 1 < argc ? argv[++i] : std::string();
+            const bool setting = command == "late-load-seconds" || command == "unload-seconds";
+            if (command == "report") report = true;
+            else if (setting == (pass == 0) && !run(game, command, value)) return 3;
+        }
     }
-    char self[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, self, MAX_PATH);
-    const std::string exitFile = std::string(self) + ".exit";
-    const std::string commandFile = std::string(self) + ".cmd";
-    std::ofstream(std::string(self) + ".ready") << "ready\n";
+    if (report) run(game, "report", std::string());
+    const std::string self = selfPath();
+    const std::string exitFile = self + ".exit";
+    const std::string commandFile = self + ".cmd";
+    std::ofstream(self + ".ready") << "ready\n";
     for (;;) {
         if (std::FILE* f = std::fopen(exitFile.c_str(), "r")) {
             int code = 0;
@@ -90,7 +187,8 @@ int main(int argc, char** argv) {
             std::remove(exitFile.c_str());
             return code;
         }
-        runCommandFile(commandFile);
+        if (!runCommandFile(game, commandFile)) std::fprintf(stderr, "realistic mode not set up\n");
+        tickRealistic(game.realistic);
         Sleep(100);
     }
 }

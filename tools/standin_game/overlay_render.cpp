@@ -1,0 +1,192 @@
+// An overlay-like DLL for the realistic stand-in game: what the frame-rate,
+// voice and store overlays most players run leave in a game. Once loaded it
+// starts a thread (in this module) that waits for d3d9.dll and detours its
+// export Direct3DCreate9 the way common hooking libraries do:
+//   - the first whole instructions covering 5 bytes are copied into a
+//     trampoline, followed by a jump back to the rest of the function;
+//   - the trampoline lives in a private block allocated read-write, filled,
+//     then switched to read-execute with VirtualProtect; on x64 the block is
+//     allocated within 2 GB of the target and also holds a relay stub
+//     (jmp [rip+0] to the hook), because a jmp rel32 cannot reach this DLL;
+//   - a 5-byte jmp rel32 is written over the start of the export (to the hook
+//     here on x86, to the relay on x64), any rest of the copied instructions
+//     filled with int3, and the page's protection put back.
+// The hook counts calls and goes on through the trampoline, so the function
+// keeps working. Nothing here touches another process.
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "overlay_render.h"
+
+namespace marvik {
+namespace {
+
+OverlayHook g_hook;
+
+using Create9Fn = void*(WINAPI*)(UINT);
+
+void* WINAPI hookDirect3DCreate9(UINT sdkVersion) {
+    InterlockedIncrement(&g_hook.calls);
+    return reinterpret_cast<Create9Fn>(g_hook.trampoline)(sdkVersion);
+}
+
+// Length of the ModRM operand (ModRM byte, SIB, displacement) at p, or 0 for
+// an operand relative to the instruction pointer, which a copy would break.
+unsigned modrmLength(const std::uint8_t* p, bool x64) {
+    const unsigned mod = p[0] >> 6, rm = p[0] & 7;
+    if (mod == 3) return 1;
+    unsigned length = 1;
+    if (rm == 4) {
+        ++length;
+        if (mod == 0 && (p[1] & 7) == 5) return length + 4;
+    } else if (mod == 0 && rm == 5) {
+        return x64 ? 0 : length + 4;
+    }
+    return length + (mod == 1 ? 1 : mod == 2 ? 4 : 0);
+}
+
+// Length of the instruction at p, for the instructions compilers put at the
+// start of a function; 0 for anything else (branches, returns, operands
+// relative to the instruction pointer), which the trampoline cannot move.
+unsigned instructionLength(const std::uint8_t* p, bool x64) {
+    unsigned prefix = 0;
+    bool operand16 = false, wide = false;
+    if (p[prefix] == 0x66) operand16 = true, ++prefix;
+    if (x64 && (p[prefix] & 0xF0) == 0x40) wide = (p[prefix] & 8) != 0, ++prefix;
+    const std::uint8_t* op = p + prefix;
+    const unsigned imm32 = operand16 ? 2 : 4;
+    auto withModrm = [&](unsigned opcodeBytes, unsigned immediate) -> unsigned {
+        const unsigned m = modrmLength(op + opcodeBytes, x64);
+        return m == 0 ? 0 : prefix + opcodeBytes + m + immediate;
+    };
+    const std::uint8_t o = op[0];
+    if ((o >= 0x50 && o <= 0x5F) || o == 0x90 || o == 0xCC) return prefix + 1;
+    if (o == 0x6A || (o >= 0xB0 && o <= 0xB7)) return prefix + 2;
+    if (o == 0x68) return prefix + 5;
+    if (o >= 0xB8 && o <= 0xBF) return prefix + 1 + (wide ? 8 : imm32);
+    if ((o < 0x40 && (o & 7) < 4) || (o >= 0x84 && o <= 0x8B) || o == 0x8D || o == 0x63)
+        return withModrm(1, 0);
+    if (o == 0x83 || o == 0x6B || o == 0xC0 || o == 0xC1 || o == 0xC6) return withModrm(1, 1);
+    if (o == 0x81 || o == 0x69 || o == 0xC7) return withModrm(1, imm32);
+    if (o == 0xFF && ((op[1] >> 3) & 7) != 2 && ((op[1] >> 3) & 7) != 3 && ((op[1] >> 3) & 7) != 4 &&
+        ((op[1] >> 3) & 7) != 5)
+        return withModrm(1, 0);
+    if (o == 0x0F && (op[1] == 0x1F || op[1] == 0xAF || op[1] == 0xB6 || op[1] == 0xB7 || op[1] == 0xBE ||
+                      op[1] == 0xBF))
+        return withModrm(2, 0);
+    return 0;
+}
+
+// A free, allocation-aligned address for the trampoline block within 2 GB
+// below (then above) the target, so that a jmp rel32 reaches it.
+void* nearbyFreeAddress(std::uintptr_t target) {
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    const std::uintptr_t granule = info.dwAllocationGranularity;
+    const std::uintptr_t reach = 0x7FF00000;
+    const std::uintptr_t low = target > reach ? target - reach : granule;
+    const std::uintptr_t lowest = reinterpret_cast<std::uintptr_t>(info.lpMinimumApplicationAddress);
+    MEMORY_BASIC_INFORMATION mbi;
+    for (std::uintptr_t at = (target & ~(granule - 1)) - granule; at >= low && at >= lowest; at -= granule) {
+        if (VirtualQuery(reinterpret_cast<void*>(at), &mbi, sizeof mbi) == 0) break;
+        if (mbi.State == MEM_FREE) return reinterpret_cast<void*>(at);
+    }
+    for (std::uintptr_t at = (target + granule) & ~(granule - 1); at < target + reach; at += granule) {
+        if (VirtualQuery(reinterpret_cast<void*>(at), &mbi, sizeof mbi) == 0) break;
+        if (mbi.State == MEM_FREE) return reinterpret_cast<void*>(at);
+    }
+    return nullptr;
+}
+
+void fail(const char* what) {
+    std::snprintf(g_hook.error, sizeof g_hook.error, "%s (error %lu)", what, GetLastError());
+    InterlockedExchange(&g_hook.status, OVERLAY_FAILED);
+}
+
+void writeAbsoluteJump(std::uint8_t* at, const void* to) {  // jmp [rip+0]; dq to
+    const std::uint8_t code[6] = {0xFF, 0x25, 0, 0, 0, 0};
+    std::memcpy(at, code, sizeof code);
+    const std::uint64_t address = reinterpret_cast<std::uintptr_t>(to);
+    std::memcpy(at + 6, &address, sizeof address);
+}
+
+void writeRelativeJump(std::uint8_t* at, const void* to) {  // jmp rel32
+    const std::int32_t rel = static_cast<std::int32_t>(reinterpret_cast<std::intptr_t>(to) -
+                                                       reinterpret_cast<std::intptr_t>(at + 5));
+    at[0] = 0xE9;
+    std::memcpy(at + 1, &rel, sizeof rel);
+}
+
+void installHook(std::uint8_t* target) {
+    constexpr bool x64 = sizeof(void*) == 8;
+    unsigned length = 0;
+    while (length < 5) {
+        const unsigned n = instructionLength(target + length, x64);
+        if (n == 0) return fail("cannot relocate the function's first instructions");
+        length += n;
+    }
+    if (length > sizeof g_hook.saved) return fail("prologue too long");
+
+    void* wanted = x64 ? nearbyFreeAddress(reinterpret_cast<std::uintptr_t>(target)) : nullptr;
+    if (x64 && wanted == nullptr) return fail("no free memory within reach of the target");
+    auto* block = static_cast<std::uint8_t*>(VirtualAlloc(wanted, 0x1000, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    if (block == nullptr) return fail("VirtualAlloc");
+    std::memset(block, 0xCC, 0x1000);
+    std::memcpy(block, target, length);
+    if (x64) {
+        writeAbsoluteJump(block + length, target + length);
+        writeAbsoluteJump(block + 64, reinterpret_cast<void*>(&hookDirect3DCreate9));
+    } else {
+        writeRelativeJump(block + length, target + length);
+    }
+    DWORD old = 0;
+    if (!VirtualProtect(block, 0x1000, PAGE_EXECUTE_READ, &old)) return fail("VirtualProtect on the trampoline");
+    FlushInstructionCache(GetCurrentProcess(), block, 0x1000);
+
+    std::memcpy(g_hook.saved, target, length);
+    g_hook.savedLength = length;
+    g_hook.block = block;
+    g_hook.trampoline = block;
+    g_hook.relay = x64 ? block + 64 : nullptr;
+    g_hook.hook = reinterpret_cast<void*>(&hookDirect3DCreate9);
+    if (!VirtualProtect(target, length, PAGE_EXECUTE_READWRITE, &old)) return fail("VirtualProtect on the target");
+    writeRelativeJump(target, x64 ? g_hook.relay : g_hook.hook);
+    std::memset(target + 5, 0xCC, length - 5);
+    VirtualProtect(target, length, old, &old);
+    FlushInstructionCache(GetCurrentProcess(), target, length);
+    g_hook.target = target;
+    InterlockedExchange(&g_hook.status, OVERLAY_INSTALLED);
+}
+
+DWORD WINAPI hookThread(void*) {
+    // Overlays hook the graphics API when the game brings it in.
+    for (int waited = 0; waited < 30000; waited += 50) {
+        if (HMODULE d3d9 = GetModuleHandleA("d3d9.dll")) {
+            if (FARPROC create = GetProcAddress(d3d9, "Direct3DCreate9")) {
+                installHook(reinterpret_cast<std::uint8_t*>(create));
+            } else {
+                fail("d3d9.dll has no Direct3DCreate9");
+            }
+            return 0;
+        }
+        Sleep(50);
+    }
+    fail("d3d9.dll never loaded");
+    return 0;
+}
+
+}  // namespace
+}  // namespace marvik
+
+extern "C" __declspec(dllexport) const marvik::OverlayHook* OverlayHookState() { return &marvik::g_hook; }
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        DisableThreadLibraryCalls(instance);
+        if (HANDLE thread = CreateThread(nullptr, 0, marvik::hookThread, nullptr, 0, nullptr)) CloseHandle(thread);
+    }
+    return TRUE;
+}

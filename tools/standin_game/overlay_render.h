@@ -1,0 +1,24 @@
+// What the overlay-like DLL (overlay_render.dll) tells the stand-in game
+// about its one hook, through its export OverlayHookState.
+#pragma once
+
+namespace marvik {
+
+enum OverlayHookStatus : long { OVERLAY_PENDING = 0, OVERLAY_INSTALLED = 1, OVERLAY_FAILED = -1 };
+
+struct OverlayHook {
+    volatile long status;          // OverlayHookStatus
+    void* target;                  // the hooked export (d3d9!Direct3DCreate9)
+    void* block;                   // the private block holding trampoline and relay
+    void* trampoline;              // saved original instructions, then a jump back
+    void* relay;                   // x64: the stub the detour jumps to; x86: none
+    void* hook;                    // the overlay's own function, in overlay_render.dll
+    unsigned char saved[16];       // the original bytes the detour replaced
+    unsigned savedLength;
+    volatile long calls;           // calls that went through the hook
+    char error[96];
+};
+
+using OverlayHookStateFn = const OverlayHook* (*)();
+
+}  // namespace marvik

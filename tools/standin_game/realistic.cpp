@@ -1,0 +1,149 @@
+// The realistic mode of the stand-in game (see the comment in main.cpp).
+#include <cstdio>
+#include <cstring>
+
+#include "standin.h"
+
+namespace marvik {
+namespace {
+
+// The system DLLs a Direct3D 9 game of its time loads (directly or through
+// its middleware), by name so that the loader takes them from the system
+// folder of the game's width. The loader brings in their own imports too.
+const char* const SYSTEM_DLLS[] = {
+    "user32.dll",    "gdi32.dll",      "advapi32.dll",  "shell32.dll",     "shlwapi.dll",     "ole32.dll",
+    "oleaut32.dll",  "comctl32.dll",   "comdlg32.dll",  "version.dll",     "imm32.dll",       "winmm.dll",
+    "msacm32.dll",   "ws2_32.dll",     "wsock32.dll",   "mswsock.dll",     "iphlpapi.dll",    "dnsapi.dll",
+    "wininet.dll",   "winhttp.dll",    "urlmon.dll",    "crypt32.dll",     "wintrust.dll",    "bcrypt.dll",
+    "rsaenh.dll",    "secur32.dll",    "setupapi.dll",  "cfgmgr32.dll",    "hid.dll",         "dbghelp.dll",
+    "psapi.dll",     "powrprof.dll",   "userenv.dll",   "netapi32.dll",    "wtsapi32.dll",    "uxtheme.dll",
+    "dwmapi.dll",    "msctf.dll",      "d3d9.dll",      "d3dx9_36.dll",    "d3dcompiler_43.dll", "opengl32.dll",
+    "dinput8.dll",   "dinput.dll",     "dsound.dll",    "xinput1_3.dll",   "xaudio2_7.dll",   "x3daudio1_7.dll",
+    "mmdevapi.dll",  "avrt.dll",       "msvcr80.dll",   "msvcp90.dll",     "winspool.drv",    "msimg32.dll",
+    "usp10.dll",     "gdiplus.dll",    "windowscodecs.dll", "riched20.dll", "normaliz.dll",   "wldap32.dll",
+    "imagehlp.dll",  "mpr.dll",        "nsi.dll",
+};
+
+// A JIT's output: functions f(x) = x * k + c, each 32-byte aligned, as a
+// script or shader compiler would emit them.
+constexpr int JIT_FUNCTIONS = 8;
+
+std::size_t emitJitFunction(unsigned char* at, int i) {
+    const int k = i + 2, c = 100 * i;
+#if defined(_WIN64)
+    const unsigned char head[] = {0x69, 0xC1};  // imul eax, ecx, k
+#else
+    const unsigned char head[] = {0x8B, 0x44, 0x24, 0x04, 0x69, 0xC0};  // mov eax, [esp+4]; imul eax, eax, k
+#endif
+    std::size_t n = 0;
+    std::memcpy(at, head, sizeof head);
+    n += sizeof head;
+    std::memcpy(at + n, &k, 4);
+    n += 4;
+    at[n++] = 0x05;  // add eax, c
+    std::memcpy(at + n, &c, 4);
+    n += 4;
+    at[n++] = 0xC3;  // ret
+    return n;
+}
+
+bool makeJitRegion(RealisticGame& game) {
+    // Reserved large and executable from the start, committed a piece at a
+    // time; the code is written, then the pages are made read-execute.
+    constexpr SIZE_T reserve = 0x100000, commit = 0x10000;
+    auto* region = static_cast<unsigned char*>(VirtualAlloc(nullptr, reserve, MEM_RESERVE, PAGE_EXECUTE_READWRITE));
+    if (region == nullptr || VirtualAlloc(region, commit, MEM_COMMIT, PAGE_EXECUTE_READWRITE) == nullptr) return false;
+    std::memset(region, 0xCC, commit);
+    for (int i = 0; i < JIT_FUNCTIONS; ++i) {
+        emitJitFunction(region + 32 * i, i);
+        game.jitFunctions.push_back(reinterpret_cast<int (*)(int)>(region + 32 * i));
+    }
+    DWORD old = 0;
+    if (!VirtualProtect(region, commit, PAGE_EXECUTE_READ, &old)) return false;
+    FlushInstructionCache(GetCurrentProcess(), region, commit);
+    game.jit = region;
+    for (int i = 0; i < JIT_FUNCTIONS; ++i)
+        if (game.jitFunctions[i](7) != jitExpected(i, 7)) return false;
+    return true;
+}
+
+bool loadGameDlls(const std::string& folder) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\game_*.dll").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    bool ok = true;
+    do {
+        const std::string path = folder + "\\" + found.cFileName;
+        if (LoadLibraryA(path.c_str()) == nullptr) {
+            std::fprintf(stderr, "realistic: cannot load %s (error %lu)\n", path.c_str(), GetLastError());
+            ok = false;
+        }
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return ok;
+}
+
+template <typename Fn>
+Fn exported(HMODULE module, const char* name) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+bool fail(const char* what, const std::string& detail) {
+    std::fprintf(stderr, "realistic: %s %s (error %lu)\n", what, detail.c_str(), GetLastError());
+    return false;
+}
+
+}  // namespace
+
+int jitExpected(int i, int x) { return x * (i + 2) + 100 * i; }
+
+bool startRealistic(RealisticGame& game) {
+    game.startMs = msSinceProcessStart();
+    game.missingSystemDlls.clear();
+    game.jitFunctions.clear();
+    const std::string folder = exeFolder();
+    for (const char* name : SYSTEM_DLLS)
+        if (LoadLibraryA(name) == nullptr) game.missingSystemDlls.push_back(name);
+    if (!loadGameDlls(folder)) return fail("cannot load the game's DLLs from", folder + "\\game_*.dll");
+
+    const std::string overlayPath = folder + "\\overlay_render.dll";
+    HMODULE overlay = LoadLibraryA(overlayPath.c_str());
+    if (overlay == nullptr) return fail("cannot load", overlayPath);
+    auto state = exported<OverlayHookStateFn>(overlay, "OverlayHookState");
+    if (state == nullptr) return fail("no OverlayHookState in", overlayPath);
+    game.overlay = state();
+    for (int waited = 0; game.overlay->status == OVERLAY_PENDING && waited < 10000; waited += 20) Sleep(20);
+    if (game.overlay->status != OVERLAY_INSTALLED) return fail("the overlay did not hook:", game.overlay->error);
+    // The game creates its Direct3D object through the overlay's hook.
+    auto create = exported<void*(WINAPI*)(UINT)>(GetModuleHandleA("d3d9.dll"), "Direct3DCreate9");
+    game.d3d = create(32);  // D3D_SDK_VERSION
+
+    if (!makeJitRegion(game)) return fail("cannot set up the JIT-like region", "");
+
+    game.splashPath = folder + "\\launcher_splash.dll";
+    game.splash = LoadLibraryA(game.splashPath.c_str());
+    if (game.splash == nullptr) return fail("cannot load", game.splashPath);
+    game.splashLoadedMs = msSinceProcessStart();
+    game.latePath = folder + "\\content_patch.dll";
+    if (GetFileAttributesA(game.latePath.c_str()) == INVALID_FILE_ATTRIBUTES) return fail("no", game.latePath);
+    game.active = true;
+    tickRealistic(game);
+    return true;
+}
+
+void tickRealistic(RealisticGame& game) {
+    if (!game.active) return;
+    const unsigned long long elapsed = msSinceProcessStart() - game.startMs;
+    if (game.splash != nullptr && elapsed >= game.unloadSeconds * 1000ULL) {
+        FreeLibrary(game.splash);
+        game.splash = nullptr;
+        game.splashFreedMs = msSinceProcessStart();
+    }
+    if (game.lateLoadedMs == 0 && elapsed >= game.lateLoadSeconds * 1000ULL) {
+        if (LoadLibraryA(game.latePath.c_str()) == nullptr)
+            std::fprintf(stderr, "realistic: cannot load %s (error %lu)\n", game.latePath.c_str(), GetLastError());
+        game.lateLoadedMs = msSinceProcessStart();
+    }
+}
+
+}  // namespace marvik

@@ -1,0 +1,52 @@
+// Shared by the stand-in game's files: what the realistic mode set up, for
+// the loop that finishes it and for the self-report.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "overlay_render.h"
+
+namespace marvik {
+
+struct RealisticGame {
+    bool active = false;                       // set up completely
+    unsigned lateLoadSeconds = 20;
+    unsigned unloadSeconds = 5;
+    unsigned long long startMs = 0;            // when the realistic mode began, since the process start
+    std::vector<std::string> missingSystemDlls;  // not in this Windows (or this Wine prefix)
+    const OverlayHook* overlay = nullptr;
+    void* d3d = nullptr;                       // what Direct3DCreate9 returned through the hook
+    unsigned char* jit = nullptr;              // the JIT-like region and its functions
+    std::vector<int (*)(int)> jitFunctions;
+    std::string splashPath;                    // loaded at start, freed unloadSeconds later
+    HMODULE splash = nullptr;
+    unsigned long long splashLoadedMs = 0;
+    unsigned long long splashFreedMs = 0;
+    std::string latePath;                      // loaded lateLoadSeconds after the start
+    unsigned long long lateLoadedMs = 0;
+};
+
+// The stand-in's own state: the realistic mode and the code --patch rewrites.
+struct StandinGame {
+    RealisticGame realistic;
+    void* patchTarget = nullptr;
+};
+
+unsigned long long msSinceProcessStart();
+std::string exeFolder();
+
+// Loads everything the realistic mode claims; false, with a message on
+// standard error, when a piece the game ships (its DLLs, the overlay) fails.
+bool startRealistic(RealisticGame& game);
+// What the JIT-like region's function i returns for x.
+int jitExpected(int i, int x);
+// Called by the main loop: the unload and the late load when their time comes.
+void tickRealistic(RealisticGame& game);
+// Writes what the process looks like from inside (modules, executable memory
+// outside modules, the pieces above) to path.
+void writeReport(const std::string& path, const StandinGame& game);
+
+}  // namespace marvik
