@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -244,12 +245,19 @@ TEST(ChecksWin32, CleanClientThenPatchedCodeAndHookedApi) {
     auto* stub = static_cast<unsigned char*>(VirtualAlloc(nullptr, 4096, MEM_COMMIT, PAGE_EXECUTE_READWRITE));
     const unsigned char returnZero[] = {0x31, 0xC0, 0xC3};
     std::memcpy(stub, returnZero, sizeof returnZero);
-    unsigned char jump[12] = {0x48, 0xB8};
+    void* isDebuggerPresent = reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "IsDebuggerPresent"));
+#ifdef _WIN64
+    unsigned char jump[12] = {0x48, 0xB8};  // mov rax, stub; jmp rax
     const auto target = reinterpret_cast<std::uint64_t>(stub);
     std::memcpy(jump + 2, &target, 8);
     jump[10] = 0xFF;
     jump[11] = 0xE0;
-    void* isDebuggerPresent = reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "IsDebuggerPresent"));
+#else
+    unsigned char jump[5] = {0xE9};  // jmp rel32 to stub
+    const auto rel = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(stub) -
+                                                (reinterpret_cast<std::uintptr_t>(isDebuggerPresent) + 5));
+    std::memcpy(jump + 1, &rel, 4);
+#endif
     {
         Patch p(isDebuggerPresent, jump, sizeof jump);
         EXPECT_TRUE(functionHooked(isDebuggerPresent));
@@ -257,6 +265,35 @@ TEST(ChecksWin32, CleanClientThenPatchedCodeAndHookedApi) {
     }
     EXPECT_FALSE(checkIntegrity().apiHooked);
     VirtualFree(stub, 0, MEM_RELEASE);
+}
+
+// A forwarding entry as 32-bit system DLLs have many: jmp through a
+// pointer. Built in the test's own image; x86 names the pointer's address,
+// x64 its distance from the next instruction.
+// The pointer is followed by set bits, which a read wider than a pointer
+// would take in.
+unsigned char g_forwarder[16];
+struct {
+    const void* to;
+    std::uint32_t next;
+} g_forward = {nullptr, 0xFFFFFFFFu};
+
+TEST(ChecksWin32, EntryJumpingThroughAPointerIsHookedOnlyIntoForeignMemory) {
+    const auto pointer = reinterpret_cast<std::uintptr_t>(&g_forward.to);
+#ifdef _WIN64
+    const auto field = static_cast<std::uint32_t>(pointer - (reinterpret_cast<std::uintptr_t>(g_forwarder) + 6));
+#else
+    const auto field = static_cast<std::uint32_t>(pointer);
+#endif
+    g_forwarder[0] = 0xFF;
+    g_forwarder[1] = 0x25;
+    std::memcpy(g_forwarder + 2, &field, 4);
+    g_forward.to = reinterpret_cast<const void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "IsDebuggerPresent"));
+    EXPECT_FALSE(functionHooked(g_forwarder));
+    void* foreign = VirtualAlloc(nullptr, 4096, MEM_COMMIT, PAGE_EXECUTE_READWRITE);
+    g_forward.to = foreign;
+    EXPECT_TRUE(functionHooked(g_forwarder));
+    VirtualFree(foreign, 0, MEM_RELEASE);
 }
 
 TEST(ChecksWin32, SelfValueAndTheProcessTable) {
