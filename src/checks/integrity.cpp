@@ -15,4 +15,10 @@ bool integrityAlert(const IntegrityIndicators& r) {
     return r.debuggerOnClient || r.hardwareBreakpoints || r.codeModified || r.apiHooked;
 }
 
+bool selfIntegrityChanged(std::uint32_t initial, std::uint32_t current) {
+    // A file that could not be read at session start or now tells nothing
+    // about a change; only two real values are compared.
+    return initial != 0 && current != 0 && initial != current;
+}
+
 }  // namespace marvik

@@ -273,5 +273,21 @@ TEST(IntegrityFlags, IndicatorIBitIAndTheAlert) {
     EXPECT_FALSE(integrityAlert(r));
 }
 
+TEST(SelfIntegrity, OnlyTwoKnownDifferentValuesAreAChange) {
+    struct Case {
+        std::uint32_t initial, current;
+        bool changed;
+    };
+    const Case cases[] = {
+        {0x1234ABCD, 0x1234ABCD, false},  // unchanged
+        {0x1234ABCD, 0x1234ABCE, true},   // changed
+        {0x1234ABCD, 0, false},           // the file cannot be read now
+        {0, 0x1234ABCD, false},           // nor could it at session start
+        {0, 0, false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(selfIntegrityChanged(c.initial, c.current), c.changed) << std::hex << c.initial << " " << c.current;
+}
+
 }  // namespace
 }  // namespace marvik
