@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "checks/checks.h"
@@ -122,6 +123,33 @@ TEST(PlayerGUID, PlayersOverMainFirstLineCutAndBounded) {
     // A forward slash separates the folder too.
     EXPECT_EQ(guidFromImagePath(root + "/iw3mp.exe"), "ab");
     clear();
+}
+
+// A candidate is read only by its full path: when players\guid.dat does not
+// fit, main\guid.dat is next, and a file at the cut path is never read.
+TEST(PlayerGUID, CandidatesThatDoNotFitAreSkippedNotCut) {
+    const std::string base = test::besideExe("guid_long");
+    struct Case {
+        std::size_t folderLength;  // players\guid.dat adds 17 characters, main\guid.dat 14
+        std::vector<std::pair<const char*, const char*>> files;  // below the folder, and their text
+        std::string expected;
+    };
+    const Case cases[] = {
+        {259 - 17, {{"\\players\\guid.dat", "fits\n"}}, "fits"},
+        {260 - 17, {{"\\players\\guid.da", "cut\n"}, {"\\main\\guid.dat", "main-guid\n"}}, "main-guid"},
+        {260 - 14, {{"\\players\\gu", "cut\n"}, {"\\main\\guid.da", "cut\n"}}, ""},
+    };
+    for (const Case& c : cases) {
+        const std::string folder = base + "\\" + std::string(c.folderLength - base.size() - 1, 'f');
+        for (const auto& file : c.files) {
+            ASSERT_LE(folder.size() + std::strlen(file.first), 259u);
+            test::writeFile(folder + file.first, file.second);
+        }
+        EXPECT_EQ(guidFromImagePath(folder + "\\iw3mp.exe"), c.expected) << c.folderLength;
+        // Natively the backslashes are part of one file name beside the tests.
+        for (const auto& file : c.files) test::removePath(folder + file.first);
+        test::removePath(base);
+    }
 }
 
 MemoryRegion region(std::uint64_t base, std::uint64_t size, std::uint32_t protect, std::uint32_t type,

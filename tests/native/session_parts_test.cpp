@@ -119,6 +119,12 @@ protected:
         lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(std::min(from, lines.size())));
         return lines;
     }
+    // A folder below base whose full path is length characters long.
+    std::string folderOfLength(std::size_t length) const { return base + "\\" + std::string(length - base.size() - 1, 'f'); }
+    std::string notFound() const {
+        return "[CONFIG] config_mp.cfg not found (searched " +
+               std::to_string(buildConfigRoots(std::getenv("LOCALAPPDATA"), modules).size()) + " roots)";
+    }
 
     std::string log = test::besideExe("marvik_ac.log");
     std::string base = test::besideExe("cfg_game");
@@ -134,6 +140,27 @@ TEST_F(ConfigUpload, EmptyFileLogsOnlyFoundAndSendsNothing) {
     put(file, "");
     EXPECT_TRUE(upload(base).empty());
     EXPECT_EQ(logLines(), std::vector<std::string>{"[CONFIG] Found: " + file});
+}
+
+// A candidate is opened only by its full path: one of 259 characters is
+// found; one of 260 is skipped even when a file sits at its first 259.
+TEST_F(ConfigUpload, CandidatesThatDoNotFitAreSkippedNotCut) {
+    const std::string fits = folderOfLength(259 - 19) + "\\main\\config_mp.cfg";
+    ASSERT_EQ(fits.size(), 259u);
+    const std::string content = "seta name \"Alice\"\r\n";
+    put(fits, content);
+    std::vector<std::vector<std::uint8_t>> sent = upload(folderOfLength(259 - 19));
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0][5], PKT_CONFIG_CHUNK);
+    EXPECT_EQ(sent[0].size(), AC_HEADER_SIZE + sizeof(ConfigChunkHeader) + content.size());
+    EXPECT_EQ(logLines(), (std::vector<std::string>{
+                              "[CONFIG] Found: " + fits,
+                              "[CONFIG] Player config sent (" + std::to_string(content.size()) + " bytes, 1 chunks)"}));
+
+    const std::string tooLong = folderOfLength(260 - 19) + "\\main\\config_mp.cfg";
+    put(tooLong.substr(0, 259), "seta name \"Mallory\"\r\n");
+    EXPECT_TRUE(upload(folderOfLength(260 - 19)).empty());
+    EXPECT_EQ(logLines(2), std::vector<std::string>{notFound()});
 }
 
 TEST(SessionStop, SleepRunsItsTimeOrEndsAtTheSignal) {
