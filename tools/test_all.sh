@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up the machine and runs every test: native unit tests, the same under
-# AddressSanitizer and UBSan, the Windows build's tests and system tests under
-# Wine, and the i686 build (compiled and linked only: no 32-bit Wine here).
+# AddressSanitizer and UBSan, the x86_64 Windows build's unit and system tests
+# under Wine, and the i686 build's unit tests under 32-bit Wine (WOW64).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -37,7 +37,7 @@ step "bench: the benchmarks still build (run: build/bench/bench/marvik_bench)"
 cmake --preset bench >/dev/null
 cmake --build --preset bench -j"$jobs"
 
-step "win32 (i686): compile and link"
+step "win32 (i686): build"
 cmake --preset win32 >/dev/null
 cmake --build --preset win32 -j"$jobs"
 
@@ -63,5 +63,9 @@ trap cleanup EXIT
 tools/wine-run cmd /c exit
 ctest --preset win64 -j"$jobs"
 tools/wine-run build/win64/tests/marvik_tests.exe --gtest_shuffle --gtest_brief=1
+
+step "win32: unit tests under 32-bit Wine"
+ctest --preset win32 -j"$jobs"
+tools/wine-run32 build/win32/tests/marvik_tests.exe --gtest_shuffle --gtest_brief=1
 
 step "all tests passed"

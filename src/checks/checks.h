@@ -83,8 +83,8 @@ bool checkHardwareBreakpoints();
 // Self-integrity value: CRC-32 of the client's executable file, 0 when it
 // cannot be read.
 std::uint32_t selfIntegrityValue();
-// Whether the executable changed since the session began; 0 on either side
-// means no value (the file could not be read), never a change.
+// Whether the executable changed since the session began: both values are
+// known (0 is "no value", never a change) and they differ.
 bool selfIntegrityChanged(std::uint32_t initial, std::uint32_t current);
 
 // Running-process check over every process of the machine.

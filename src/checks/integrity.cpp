@@ -16,6 +16,8 @@ bool integrityAlert(const IntegrityIndicators& r) {
 }
 
 bool selfIntegrityChanged(std::uint32_t initial, std::uint32_t current) {
+    // A file that could not be read at session start or now tells nothing
+    // about a change; only two real values are compared.
     return initial != 0 && current != 0 && initial != current;
 }
 

@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -44,16 +45,18 @@ std::vector<std::uint8_t> readWholeFile(const std::string& path) {
 bool ownCodeModified() {
     const std::vector<std::uint8_t> file = readWholeFile(ownExecutablePath());
     if (file.empty()) return false;
-    const auto base = reinterpret_cast<std::uint64_t>(GetModuleHandleA(nullptr));
+    const std::uint64_t base = reinterpret_cast<std::uintptr_t>(GetModuleHandleA(nullptr));
     const CodeSection expected = expectedCodeSection(file, base);
     if (expected.bytes.empty()) return false;
-    const auto* loaded = reinterpret_cast<const std::uint8_t*>(base + expected.rva);
+    const auto* loaded = reinterpret_cast<const std::uint8_t*>(static_cast<std::uintptr_t>(base + expected.rva));
     return std::memcmp(loaded, expected.bytes.data(), expected.bytes.size()) != 0;
 }
 
 bool insideImage(std::uint64_t address) {
+    if (static_cast<std::uintptr_t>(address) != address) return false;  // beyond a 32-bit build's reach
     MEMORY_BASIC_INFORMATION info;
-    if (VirtualQuery(reinterpret_cast<void*>(address), &info, sizeof info) == 0) return false;
+    if (VirtualQuery(reinterpret_cast<void*>(static_cast<std::uintptr_t>(address)), &info, sizeof info) == 0)
+        return false;
     return info.State == MEM_COMMIT && info.Type == MEM_IMAGE;
 }
 
@@ -75,16 +78,20 @@ const Watched WATCHED[] = {
 
 bool functionHooked(const void* function) {
     if (function == nullptr) return false;
-    const auto address = reinterpret_cast<std::uint64_t>(function);
+    // Through uintptr_t: a 32-bit pointer cast straight to a 64-bit integer
+    // is sign-extended.
+    const std::uint64_t address = reinterpret_cast<std::uintptr_t>(function);
     std::uint8_t bytes[16];
     std::memcpy(bytes, function, sizeof bytes);
-    Prologue p = decodePrologue(bytes, sizeof bytes, address);
+    Prologue p = decodePrologue(bytes, sizeof bytes, address, NATIVE_CODE_WIDTH);
     if (p.breakpoint) return true;
     if (!p.jumps) return false;
     std::uint64_t target = p.target;
     if (p.indirect) {
         if (!insideImage(target)) return true;  // the pointer itself lives outside any module
-        std::memcpy(&target, reinterpret_cast<const void*>(target), sizeof target);
+        std::uintptr_t pointer = 0;  // as wide as the build's pointers
+        std::memcpy(&pointer, reinterpret_cast<const void*>(static_cast<std::uintptr_t>(target)), sizeof pointer);
+        target = pointer;
     }
     // Forwarding into another module is how system DLLs are built; a jump
     // into memory no module owns is a detour.

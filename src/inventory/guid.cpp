@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/exe_path.h"
 #include "inventory/game_process.h"
 
 namespace marvik {
@@ -27,10 +28,12 @@ std::string guidFromImagePath(const std::string& imagePath) {
     const std::size_t cut = imagePath.find_last_of("\\/");
     const std::string folder = cut == std::string::npos ? imagePath : imagePath.substr(0, cut);
     for (const char* sub : {"players", "main"}) {
-        char path[260];
-        std::snprintf(path, sizeof path, "%s\\%s\\guid.dat", folder.c_str(), sub);
+        const std::string path = folder + "\\" + sub + "\\guid.dat";
+        // A candidate longer than the system's paths hold is skipped, never
+        // cut: the cut path would name another file.
+        if (path.size() >= MARVIK_MAX_PATH) continue;
         std::string guid;
-        if (readGUIDFile(path, guid)) return guid;
+        if (readGUIDFile(path.c_str(), guid)) return guid;
     }
     return std::string();
 }

@@ -6,21 +6,22 @@
 
 namespace marvik {
 
-std::string hwidFingerprint(const HWIDSources& s)
+std::string hwidFingerprint(const HWIDReadings& r)
 {
+    enum { EAX, EBX, ECX, EDX };
     char text[64];
     std::snprintf(text, sizeof(text), "%08X%08X%08X%08X%02X%02X%02X%02X%02X%02X%08X",
-                  s.cpuidVendor[0], s.cpuidVendor[1], s.cpuidVendor[2], s.cpuidSignature,
-                  s.mac[0], s.mac[1], s.mac[2], s.mac[3], s.mac[4], s.mac[5], s.volumeSerial);
+                  r.cpuidLeaf0[EBX], r.cpuidLeaf0[ECX], r.cpuidLeaf0[EDX], r.cpuidLeaf1[EAX],
+                  r.mac[0], r.mac[1], r.mac[2], r.mac[3], r.mac[4], r.mac[5], r.firstSerial);
     return text;
 }
 
-std::string composeHWID(const HWIDSources& sources, std::uint32_t visibleSerial)
+std::string composeHWID(const HWIDReadings& readings)
 {
-    const std::string fingerprint = hwidFingerprint(sources);
+    const std::string fingerprint = hwidFingerprint(readings);
     const std::uint32_t checksum = crc32Compute(fingerprint.data(), fingerprint.size());
     char id[64];
-    std::snprintf(id, sizeof(id), "MARVIK-%08X-%08X", visibleSerial, checksum);
+    std::snprintf(id, sizeof(id), "MARVIK-%08X-%08X", readings.secondSerial, checksum);
     return id;
 }
 

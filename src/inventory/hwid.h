@@ -7,22 +7,25 @@
 
 namespace marvik {
 
-// What the machine gives; sources that failed are passed as zero.
-struct HWIDSources {
-    std::uint32_t cpuidVendor[3];  // leaf 0: EBX, ECX, EDX in that order
-    std::uint32_t cpuidSignature;  // leaf 1: EAX
-    std::uint8_t mac[6];           // first adapter's address
-    std::uint32_t volumeSerial;    // of "C:\", as read for the fingerprint
+// The machine's raw readings, as the platform returns them; a source that
+// failed is passed as zero.
+struct HWIDReadings {
+    std::uint32_t cpuidLeaf0[4];  // CPUID leaf 0: EAX, EBX, ECX, EDX, in __cpuid's order
+    std::uint32_t cpuidLeaf1[4];  // CPUID leaf 1, the same order
+    std::uint8_t mac[6];          // the first adapter's address, bytes 0 to 5
+    std::uint32_t firstSerial;    // volume serial of "C:\" read first: ends the fingerprint
+    std::uint32_t secondSerial;   // read again when the id is built: its visible part
 };
 
-// cpu vendor + cpu signature + mac + volume, uppercase hex: 52 characters.
-std::string hwidFingerprint(const HWIDSources& sources);
+// cpu vendor (leaf 0: EBX, ECX, EDX, in that order, not the order that
+// spells the vendor name) + cpu signature (leaf 1: EAX) + mac + first
+// serial, uppercase hex: 52 characters.
+std::string hwidFingerprint(const HWIDReadings& readings);
 
-// "MARVIK-<serial>-<CRC-32 of the fingerprint>", always 24 characters.
-// visibleSerial is the serial read a second time when the id is built.
-std::string composeHWID(const HWIDSources& sources, std::uint32_t visibleSerial);
+// "MARVIK-<second serial>-<CRC-32 of the fingerprint>", always 24 characters.
+std::string composeHWID(const HWIDReadings& readings);
 
-// Reads the four sources of this machine; never fails.
+// Reads this machine's sources; never fails.
 std::string generateHWID();
 
 }  // namespace marvik

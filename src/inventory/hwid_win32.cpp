@@ -35,17 +35,16 @@ void firstAdapterAddress(std::uint8_t mac[6])
 
 std::string generateHWID()
 {
-    HWIDSources sources{};
-    sources.volumeSerial = systemVolumeSerial();
-    firstAdapterAddress(sources.mac);
+    HWIDReadings readings{};
+    readings.firstSerial = systemVolumeSerial();
+    firstAdapterAddress(readings.mac);
     int regs[4];
     __cpuid(regs, 0);
-    sources.cpuidVendor[0] = static_cast<std::uint32_t>(regs[1]);  // EBX
-    sources.cpuidVendor[1] = static_cast<std::uint32_t>(regs[2]);  // ECX
-    sources.cpuidVendor[2] = static_cast<std::uint32_t>(regs[3]);  // EDX
+    std::memcpy(readings.cpuidLeaf0, regs, sizeof regs);
     __cpuid(regs, 1);
-    sources.cpuidSignature = static_cast<std::uint32_t>(regs[0]);
-    return composeHWID(sources, systemVolumeSerial());
+    std::memcpy(readings.cpuidLeaf1, regs, sizeof regs);
+    readings.secondSerial = systemVolumeSerial();
+    return composeHWID(readings);
 }
 
 }  // namespace marvik

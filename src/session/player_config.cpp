@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/exe_path.h"
 #include "app/globals.h"
 #include "net/chunks.h"
 #include "net/packets.h"
@@ -50,9 +51,10 @@ std::vector<std::string> configCandidates(const std::string& root, const std::st
 
 namespace {
 
-// Paths are cut to what a 260-character buffer holds.
-std::FILE* openCandidate(std::string& path) {
-    if (path.size() > 259) path.resize(259);
+// A candidate longer than the system's paths hold is skipped, never cut:
+// the cut path would name another file.
+std::FILE* openCandidate(const std::string& path) {
+    if (path.size() >= MARVIK_MAX_PATH) return nullptr;
     return std::fopen(path.c_str(), "rb");
 }
 
@@ -63,7 +65,7 @@ void uploadPlayerConfig(UDPClient& client, const std::vector<ModuleInfo>& module
     std::FILE* file = nullptr;
     std::string found;
     for (const std::string& root : roots) {
-        for (std::string candidate : configCandidates(root, g_playerName, listProfileDirs(root))) {
+        for (const std::string& candidate : configCandidates(root, g_playerName, listProfileDirs(root))) {
             file = openCandidate(candidate);
             if (file != nullptr) {
                 found = candidate;

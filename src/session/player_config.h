@@ -25,7 +25,8 @@ std::vector<std::string> configCandidates(const std::string& root, const std::st
                                           const std::vector<std::string>& profileDirs);
 
 // Searches the roots and uploads the first file that opens, logging each
-// step with the tag CONFIG. Never fails the session.
+// step with the tag CONFIG; a candidate (or a profile listing) whose path
+// does not fit in MARVIK_MAX_PATH is skipped. Never fails the session.
 void uploadPlayerConfig(UDPClient& client, const std::vector<ModuleInfo>& modules);
 
 }  // namespace marvik

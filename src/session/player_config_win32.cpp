@@ -2,14 +2,16 @@
 
 #include <cstring>
 
+#include "app/exe_path.h"
 #include "session/player_config_backend.h"
 
 namespace marvik {
 
 std::vector<std::string> listProfileDirs(const std::string& root) {
     std::vector<std::string> dirs;
-    std::string pattern = root + "\\players\\profiles\\*";
-    if (pattern.size() > 259) pattern.resize(259);
+    const std::string pattern = root + "\\players\\profiles\\*";
+    // Too long to list as named; a cut pattern would list another folder.
+    if (pattern.size() >= MARVIK_MAX_PATH) return dirs;
     WIN32_FIND_DATAA entry;
     HANDLE find = FindFirstFileA(pattern.c_str(), &entry);
     if (find == INVALID_HANDLE_VALUE) return dirs;

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "checks/checks.h"
 #include "checks/code_check.h"
@@ -122,6 +125,33 @@ TEST(PlayerGUID, PlayersOverMainFirstLineCutAndBounded) {
     clear();
 }
 
+// A candidate is read only by its full path: when players\guid.dat does not
+// fit, main\guid.dat is next, and a file at the cut path is never read.
+TEST(PlayerGUID, CandidatesThatDoNotFitAreSkippedNotCut) {
+    const std::string base = test::besideExe("guid_long");
+    struct Case {
+        std::size_t folderLength;  // players\guid.dat adds 17 characters, main\guid.dat 14
+        std::vector<std::pair<const char*, const char*>> files;  // below the folder, and their text
+        std::string expected;
+    };
+    const Case cases[] = {
+        {259 - 17, {{"\\players\\guid.dat", "fits\n"}}, "fits"},
+        {260 - 17, {{"\\players\\guid.da", "cut\n"}, {"\\main\\guid.dat", "main-guid\n"}}, "main-guid"},
+        {260 - 14, {{"\\players\\gu", "cut\n"}, {"\\main\\guid.da", "cut\n"}}, ""},
+    };
+    for (const Case& c : cases) {
+        const std::string folder = base + "\\" + std::string(c.folderLength - base.size() - 1, 'f');
+        for (const auto& file : c.files) {
+            ASSERT_LE(folder.size() + std::strlen(file.first), 259u);
+            test::writeFile(folder + file.first, file.second);
+        }
+        EXPECT_EQ(guidFromImagePath(folder + "\\iw3mp.exe"), c.expected) << c.folderLength;
+        // Natively the backslashes are part of one file name beside the tests.
+        for (const auto& file : c.files) test::removePath(folder + file.first);
+        test::removePath(base);
+    }
+}
+
 MemoryRegion region(std::uint64_t base, std::uint64_t size, std::uint32_t protect, std::uint32_t type,
                     std::uint64_t allocation, bool pe = false) {
     MemoryRegion r;
@@ -210,23 +240,55 @@ TEST(MemoryScan, AdjacentRegionsOfOtherAllocationsStaySeparateAndSizesClamp) {
     EXPECT_FALSE(looksLikePEHeader(head, sizeof head));
 }
 
-TEST(Prologue, JumpsBreakpointsAndPlainCode) {
-    std::uint8_t b[16] = {0xE9, 0xFB, 0x0F, 0x00, 0x00};  // jmp +0xFFB
-    Prologue p = decodePrologue(b, sizeof b, 0x1000);
-    EXPECT_TRUE(p.jumps);
-    EXPECT_EQ(p.target, 0x1000u + 5 + 0xFFB);
-    const std::uint8_t indirect[16] = {0xFF, 0x25, 0x10, 0x00, 0x00, 0x00};
-    p = decodePrologue(indirect, sizeof indirect, 0x2000);
-    EXPECT_TRUE(p.jumps && p.indirect);
-    EXPECT_EQ(p.target, 0x2000u + 6 + 0x10);
-    const std::uint8_t movJmp[16] = {0x48, 0xB8, 1, 2, 3, 4, 5, 6, 7, 8, 0xFF, 0xE0};
-    EXPECT_EQ(decodePrologue(movJmp, 16, 0).target, 0x0807060504030201ull);
-    const std::uint8_t int3[16] = {0xCC};
-    EXPECT_TRUE(decodePrologue(int3, 16, 0).breakpoint);
-    const std::uint8_t plain[16] = {0x48, 0x83, 0xEC, 0x28, 0x48, 0x8B, 0x05};  // sub rsp, 28h; mov rax, ...
-    p = decodePrologue(plain, 16, 0);
-    EXPECT_FALSE(p.jumps || p.breakpoint);
-    EXPECT_FALSE(decodePrologue(b, 4, 0).jumps);  // too few bytes to judge
+// The same bytes read as x86 and as x64 code: FF 25 is an absolute pointer
+// address on x86 and RIP-relative on x64; the REX forms exist on x64 only.
+TEST(Prologue, EachEntryDecodedByItsWidth) {
+    constexpr CodeWidth X86 = CodeWidth::X86, X64 = CodeWidth::X64;
+    struct Case {
+        const char* what;
+        CodeWidth width;
+        std::uint64_t address;
+        std::vector<std::uint8_t> bytes;
+        bool breakpoint, jumps, indirect;
+        std::uint64_t target;
+    };
+    const std::vector<std::uint8_t> jmpAbs = {0xFF, 0x25, 0x10, 0x20, 0x85, 0x76};  // jmp [76852010h] on x86
+    const std::vector<std::uint8_t> movRax = {0x48, 0xB8, 1, 2, 3, 4, 5, 6, 7, 8, 0xFF, 0xE0};
+    const std::vector<std::uint8_t> movR11 = {0x49, 0xBB, 1, 2, 3, 4, 5, 6, 7, 8, 0x41, 0xFF, 0xE3};
+    const std::vector<std::uint8_t> pushRet = {0x68, 0x00, 0x10, 0x00, 0x80, 0xC3};  // push 80001000h; ret
+    const Case cases[] = {
+        {"jmp rel32", X64, 0x1000, {0xE9, 0xFB, 0x0F, 0x00, 0x00}, false, true, false, 0x1000 + 5 + 0xFFB},
+        {"jmp rel32", X86, 0x1000, {0xE9, 0xFB, 0x0F, 0x00, 0x00}, false, true, false, 0x1000 + 5 + 0xFFB},
+        {"jmp rel32 back", X86, 0x1000, {0xE9, 0xF0, 0xFF, 0xFF, 0xFF}, false, true, false, 0x1000 + 5 - 0x10},
+        {"jmp rel32 wraps", X86, 0xFFFFFFF0, {0xE9, 0x20, 0x00, 0x00, 0x00}, false, true, false, 0x15},
+        {"jmp rel8", X64, 0x7FF800001000, {0xEB, 0xFE}, false, true, false, 0x7FF800001000},
+        {"jmp [rip+disp32]", X64, 0x7FF812340000, jmpAbs, false, true, true, 0x7FF812340000 + 6 + 0x76852010},
+        {"jmp [abs32]", X86, 0x75A01230, jmpAbs, false, true, true, 0x76852010},
+        {"jmp [rip-disp32]", X64, 0x2000, {0xFF, 0x25, 0xF0, 0xFF, 0xFF, 0xFF}, false, true, true, 0x2000 + 6 - 0x10},
+        {"jmp [abs32] high", X86, 0x2000, {0xFF, 0x25, 0xF0, 0xFF, 0xFF, 0xFF}, false, true, true, 0xFFFFFFF0},
+        {"mov rax; jmp rax", X64, 0, movRax, false, true, false, 0x0807060504030201},
+        {"dec eax; mov eax", X86, 0, movRax, false, false, false, 0},
+        {"mov r11; jmp r11", X64, 0, movR11, false, true, false, 0x0807060504030201},
+        {"dec ecx; mov ebx", X86, 0, movR11, false, false, false, 0},
+        {"push; ret", X64, 0, pushRet, false, true, false, 0xFFFFFFFF80001000},
+        {"push; ret", X86, 0, pushRet, false, true, false, 0x80001000},
+        {"int3", X64, 0, {0xCC}, true, false, false, 0},
+        {"int3", X86, 0, {0xCC}, true, false, false, 0},
+        {"sub rsp; mov rax", X64, 0, {0x48, 0x83, 0xEC, 0x28, 0x48, 0x8B, 0x05}, false, false, false, 0},
+        {"mov edi, edi; push ebp", X86, 0, {0x8B, 0xFF, 0x55, 0x8B, 0xEC}, false, false, false, 0},
+    };
+    for (const Case& c : cases) {
+        std::uint8_t bytes[16] = {};
+        std::memcpy(bytes, c.bytes.data(), c.bytes.size());
+        const Prologue p = decodePrologue(bytes, sizeof bytes, c.address, c.width);
+        const std::string label = std::string(c.what) + (c.width == X86 ? " (x86)" : " (x64)");
+        EXPECT_EQ(p.breakpoint, c.breakpoint) << label;
+        EXPECT_EQ(p.jumps, c.jumps) << label;
+        EXPECT_EQ(p.indirect, c.indirect) << label;
+        EXPECT_EQ(p.target, c.target) << label;
+        // Too few bytes to judge.
+        EXPECT_FALSE(decodePrologue(bytes, 15, c.address, c.width).jumps) << label;
+    }
 }
 
 TEST(IntegrityFlags, IndicatorIBitIAndTheAlert) {
@@ -241,6 +303,22 @@ TEST(IntegrityFlags, IndicatorIBitIAndTheAlert) {
     r.reserved7 = true;
     EXPECT_EQ(integrityFlagsByte(r), 0x80);
     EXPECT_FALSE(integrityAlert(r));
+}
+
+TEST(SelfIntegrity, OnlyTwoKnownDifferentValuesAreAChange) {
+    struct Case {
+        std::uint32_t initial, current;
+        bool changed;
+    };
+    const Case cases[] = {
+        {0x1234ABCD, 0x1234ABCD, false},  // unchanged
+        {0x1234ABCD, 0x1234ABCE, true},   // changed
+        {0x1234ABCD, 0, false},           // the file cannot be read now
+        {0, 0x1234ABCD, false},           // nor could it at session start
+        {0, 0, false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(selfIntegrityChanged(c.initial, c.current), c.changed) << std::hex << c.initial << " " << c.current;
 }
 
 }  // namespace

@@ -1,9 +1,22 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/globals.h"
 #include "net/packets.h"
+#include "net/udp_client.h"
 #include "report/log.h"
 #include "session/player_config.h"
 #include "support/files.h"
+#include "support/udp_peer.h"
 
 namespace marvik {
 namespace {
@@ -53,6 +66,99 @@ TEST(ConfigCandidates, NamedProfileActiveListedThenPlayersAndMain) {
                                         "C:\\g\\players\\config_mp.cfg", "C:\\g\\main\\config_mp.cfg"}));
     EXPECT_EQ(configCandidates(r, "", {}).front(), "C:\\g\\players\\profiles\\active\\config_mp.cfg");
     EXPECT_EQ(configCandidates(r, "", {}).size(), 3u);
+}
+
+// The whole search and upload against a peer standing in for the server,
+// with the game at a path of the test's choosing.
+class ConfigUpload : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // From a closed log: an earlier test may have left it open on a file
+        // since removed.
+        logShutdown();
+        test::removePath(log);
+        test::removePath(base);
+        logInit();
+        savedName = g_playerName;
+        g_playerName.clear();
+        ASSERT_TRUE(client.open("127.0.0.1", server.port(), false));
+    }
+    void TearDown() override {
+        logShutdown();
+        g_playerName = savedName;
+        test::removePath(log);
+        // Natively the backslashes are part of one file name beside the tests.
+        for (const std::string& file : written) test::removePath(file);
+        test::removePath(base);
+    }
+    void put(const std::string& path, const std::string& content) {
+        written.push_back(path);
+        test::writeFile(path, content);
+    }
+    // Runs the step for a game at folder\iw3mp.exe; the datagrams the
+    // server got.
+    std::vector<std::vector<std::uint8_t>> upload(const std::string& folder) {
+        modules = {moduleAt(folder + "\\iw3mp.exe")};
+        uploadPlayerConfig(client, modules);
+        std::vector<std::vector<std::uint8_t>> got;
+        std::vector<std::uint8_t> datagram;
+        SockAddrIn from{};
+        while (server.receive(datagram, from, 300)) got.push_back(datagram);
+        return got;
+    }
+    // The log's lines from the from'th on, without their times.
+    std::vector<std::string> logLines(std::size_t from = 0) const {
+        std::vector<std::string> lines;
+        std::istringstream in(test::readFile(log));
+        for (std::string line; std::getline(in, line);) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            lines.push_back(line.size() > 11 ? line.substr(11) : line);
+        }
+        lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(std::min(from, lines.size())));
+        return lines;
+    }
+    // A folder below base whose full path is length characters long.
+    std::string folderOfLength(std::size_t length) const { return base + "\\" + std::string(length - base.size() - 1, 'f'); }
+    std::string notFound() const {
+        return "[CONFIG] config_mp.cfg not found (searched " +
+               std::to_string(buildConfigRoots(std::getenv("LOCALAPPDATA"), modules).size()) + " roots)";
+    }
+
+    std::string log = test::besideExe("marvik_ac.log");
+    std::string base = test::besideExe("cfg_game");
+    std::string savedName;
+    std::vector<ModuleInfo> modules;
+    std::vector<std::string> written;
+    test::UdpPeer server{"127.0.0.1"};
+    UDPClient client;
+};
+
+TEST_F(ConfigUpload, EmptyFileLogsOnlyFoundAndSendsNothing) {
+    const std::string file = base + "\\main\\config_mp.cfg";
+    put(file, "");
+    EXPECT_TRUE(upload(base).empty());
+    EXPECT_EQ(logLines(), std::vector<std::string>{"[CONFIG] Found: " + file});
+}
+
+// A candidate is opened only by its full path: one of 259 characters is
+// found; one of 260 is skipped even when a file sits at its first 259.
+TEST_F(ConfigUpload, CandidatesThatDoNotFitAreSkippedNotCut) {
+    const std::string fits = folderOfLength(259 - 19) + "\\main\\config_mp.cfg";
+    ASSERT_EQ(fits.size(), 259u);
+    const std::string content = "seta name \"Alice\"\r\n";
+    put(fits, content);
+    std::vector<std::vector<std::uint8_t>> sent = upload(folderOfLength(259 - 19));
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0][5], PKT_CONFIG_CHUNK);
+    EXPECT_EQ(sent[0].size(), AC_HEADER_SIZE + sizeof(ConfigChunkHeader) + content.size());
+    EXPECT_EQ(logLines(), (std::vector<std::string>{
+                              "[CONFIG] Found: " + fits,
+                              "[CONFIG] Player config sent (" + std::to_string(content.size()) + " bytes, 1 chunks)"}));
+
+    const std::string tooLong = folderOfLength(260 - 19) + "\\main\\config_mp.cfg";
+    put(tooLong.substr(0, 259), "seta name \"Mallory\"\r\n");
+    EXPECT_TRUE(upload(folderOfLength(260 - 19)).empty());
+    EXPECT_EQ(logLines(2), std::vector<std::string>{notFound()});
 }
 
 }  // namespace

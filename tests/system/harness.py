@@ -24,6 +24,10 @@ TOOLS = {
     "tray_recorder.exe": os.path.join(BUILD, "tools", "tray_recorder", "tray_recorder.exe"),
     "standin_game.exe": os.path.join(BUILD, "tools", "standin_game", "standin_game.exe"),
 }
+# The i686 build beside this one: the 32-bit stand-in game and its fixtures
+# (the test command builds it before the system tests run).
+BUILD32 = os.environ.get("MARVIK_BUILD32_DIR", os.path.join(os.path.dirname(BUILD), "win32"))
+WINE32 = "/usr/lib/wine/wine"
 # Screenshots and tray records of the system tests, kept for a look.
 ARTIFACTS = os.path.join(BUILD, "system-artifacts")
 FIXTURES = os.path.join(BUILD, "fixtures")
@@ -172,15 +176,32 @@ class WineBox:
         return [line.split(": ", 1)[1] for line in out.splitlines() if line.startswith("item ")]
 
     # The stand-in game: standin_game.exe copied as C:\<folder>\<name>.
-    def start_game(self, name="iw3mp.exe", folder="game", args=()):
-        game_dir = os.path.join(self.prefix, "drive_c", folder)
+    def start_game(self, name="iw3mp.exe", folder="game", args=(), width=64, realistic=False):
+        """The stand-in game of that width as C:\\<folder>\\<name>; realistic
+        brings the DLLs of its realistic mode beside it and starts that mode."""
+        game_dir = os.path.join(self.prefix, "drive_c", *folder.split("/"))
         os.makedirs(game_dir, exist_ok=True)
         path = os.path.join(game_dir, name)
-        shutil.copy(TOOLS["standin_game.exe"], path)
-        proc = subprocess.Popen([WINE, "C:\\" + folder.replace("/", "\\") + "\\" + name, *args], env=self.env, cwd=self.tmp,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        build = BUILD if width == 64 else BUILD32
+        source = os.path.join(build, "tools", "standin_game")
+        shutil.copy(os.path.join(source, "standin_game.exe"), path)
+        if realistic:
+            for dll in os.listdir(source):
+                if dll.lower().endswith(".dll"):
+                    shutil.copy(os.path.join(source, dll), os.path.join(game_dir, dll))
+            args = ("--realistic", *args)
+        proc = subprocess.Popen([WINE, "C:\\" + folder.replace("/", "\\") + "\\" + name, *args], env=self.env,
+                                cwd=self.tmp, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.games.append((proc, path))
+        if realistic and not wait_for(lambda: os.path.exists(path + ".ready"), 60):
+            raise RuntimeError("the realistic game did not start")
         return proc
+
+    def user_folder(self, *parts):
+        """A folder of the prefix's user (C:\\users\\<name>\\...), relative to drive C."""
+        users = os.path.join(self.prefix, "drive_c", "users")
+        name = next(u for u in sorted(os.listdir(users)) if u.lower() not in ("public", "default"))
+        return "/".join(("users", name) + parts)
 
     def game_command(self, line, index=0):
         """A line for the stand-in game's command file (load <dll>, rwx, rwx-pe, patch)."""

@@ -1,0 +1,67 @@
+"""The realistic game: about 120 modules, an overlay's detour with its
+trampoline, a JIT-like region, a DLL unloaded and one loaded late, for a
+32-bit game (as players run it, under WOW64) and a 64-bit one, installed in
+an ordinary folder and unpacked under the user's Downloads folder. A clean
+game raises nothing."""
+
+import time
+import unittest
+
+from harness import SessionTest, wait_for
+
+# Long enough for the unload (5 s), the first memory scan (10 s after the
+# workers start) and the late load (20 s after the game starts) to be over.
+SESSION_SECONDS = 45
+
+QUIET = ("[ALERT] Tampering detected!", "[ALERT] Debugger detected!", "[ALERT] AC binary has been modified!",
+         "Cheat process detected", "Cheat DLL detected", "suspicious memory regions")
+
+
+class RealisticGame(SessionTest):
+    def check_clean(self, width, folder):
+        started = time.monotonic()
+        self.box.start_game(folder=folder, width=width, realistic=True)
+        self.box.start_client()
+        srv = self.server
+        self.assertTrue(srv.wait_events("heartbeat", timeout=60), self.box.log_text())
+        self.assertTrue(self.box.wait_log("[MEMSCAN] Scanning game memory...", timeout=40), self.box.log_text())
+        wait_for(lambda: False, max(0.0, SESSION_SECONDS - (time.monotonic() - started)))
+
+        log = self.box.log_text()
+        for quiet in QUIET:
+            self.assertNotIn(quiet, log)
+        self.assertFalse(srv.events("memory_report"), srv.events("memory_report"))
+        module_log = srv.events("module_log")[-1]
+        self.assertTrue(module_log["complete"])
+        modules = module_log["modules"]
+        self.assertGreaterEqual(len(modules), 110)
+        self.assertFalse([m for m in modules if m["suspicious"]])
+        # Every module names a file and carries its checksum; a 32-bit game's
+        # system DLLs come from the 32-bit system folder.
+        self.assertFalse([m for m in modules if not m["path"] or m["crc32"] in (0, "0x00000000")], modules)
+        system32 = [m["path"] for m in modules if "\\system32\\" in m["path"].lower()]
+        syswow64 = [m["path"] for m in modules if "\\syswow64\\" in m["path"].lower()]
+        if width == 32:
+            self.assertFalse(system32, system32)
+            self.assertGreater(len(syswow64), 50)
+        else:
+            self.assertFalse(syswow64, syswow64)
+        beats = srv.events("heartbeat")
+        self.assertFalse([b for b in beats if b["debugger"] or b["integrity_alert"]], beats)
+        print("%d-bit game in %s: %d modules, %d heartbeats, clean" % (width, folder, len(modules), len(beats)))
+
+    def test_32_bit_game_in_an_ordinary_folder(self):
+        self.check_clean(32, "Games/CoD4")
+
+    def test_32_bit_game_unpacked_under_downloads(self):
+        self.check_clean(32, self.box.user_folder("Downloads", "CoD4"))
+
+    def test_64_bit_game_in_an_ordinary_folder(self):
+        self.check_clean(64, "Games/CoD4")
+
+    def test_64_bit_game_unpacked_under_downloads(self):
+        self.check_clean(64, self.box.user_folder("Downloads", "CoD4"))
+
+
+if __name__ == "__main__":
+    unittest.main()
