@@ -70,9 +70,9 @@ std::string narrow(const std::u16string& text) {
 }
 
 // The file mapped at a module: what the system says is mapped there, and,
-// for a 32-bit game seen from the 64-bit client, a path in the 64-bit system
-// folder turned into the 32-bit one, as the game's own file accesses are
-// (and as some systems leave the mapped name of the 32-bit system DLLs).
+// for a 32-bit game on 64-bit Windows, a path in the 64-bit system folder
+// turned into the 32-bit one, as the game's own file accesses are (and as
+// some systems leave the mapped name of the 32-bit system DLLs).
 std::string mappedFile(ProcessHandle process, std::uint64_t base, const std::string& loaderPath, bool wow64Game) {
     std::string path = mappedFileName(process, base);
     if (path.empty()) path = loaderPath;
@@ -115,7 +115,11 @@ std::vector<ModuleInfo> scanProcessModules(std::uint32_t pid) {
     HANDLE process = reinterpret_cast<HANDLE>(opened);
     int width = 0;
     const std::uint64_t peb = loaderBlock(process, width);
-    const bool wow64Game = sizeof(void*) == 8 && width == 4;
+    // A 32-bit game on 64-bit Windows: seen from the 64-bit client by its
+    // 32-bit loader block, from the 32-bit client by the client's own WOW64.
+    BOOL selfWow64 = FALSE;
+    const bool wow64Game =
+        width == 4 && (sizeof(void*) == 8 || (IsWow64Process(GetCurrentProcess(), &selfWow64) && selfWow64));
     const ReadMemory read = [process](std::uint64_t address, void* out, std::size_t size) {
         SIZE_T got = 0;
         return ReadProcessMemory(process, reinterpret_cast<const void*>(static_cast<std::uintptr_t>(address)), out,

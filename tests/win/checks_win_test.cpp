@@ -145,36 +145,6 @@ TEST(ChecksWin32, PlayerGUIDFromTheGamesFolder) {
     EXPECT_EQ(getPlayerGUID(game.pid()), "0123456789abcdef");
 }
 
-bool underWine() { return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr; }
-
-// The memory check of pid, less what Wine itself maps into a WOW64 process:
-// its 64-bit wow64cpu.dll as an executable view of the file (on Windows that
-// module is an image above 4 GB, out of a 32-bit process's sight). The
-// check rightly reports such a view; on Windows nothing is left out.
-std::vector<MemoryScanHit> memoryHits(std::uint32_t pid) {
-    std::vector<MemoryScanHit> hits = scanProcessMemory(pid);
-    if (!underWine()) return hits;
-    auto lower = [](std::string text) {
-        for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        return text;
-    };
-    char windows[MAX_PATH];
-    GetWindowsDirectoryA(windows, MAX_PATH);
-    const std::string systemFolder = lower(std::string(windows) + "\\system32\\");
-    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
-    std::vector<MemoryScanHit> kept;
-    for (const MemoryScanHit& hit : hits) {
-        char file[MAX_PATH] = {};
-        const void* at = reinterpret_cast<const void*>(static_cast<std::uintptr_t>(hit.address));
-        const bool wineOwn = process != nullptr &&
-                           GetMappedFileNameA(process, const_cast<void*>(at), file, MAX_PATH) != 0 &&
-                           lower(file).find(systemFolder) != std::string::npos;
-        if (!wineOwn) kept.push_back(hit);
-    }
-    if (process != nullptr) CloseHandle(process);
-    return kept;
-}
-
 std::string listed(const std::vector<MemoryScanHit>& hits) {
     std::string text;
     char line[128];
@@ -187,18 +157,18 @@ std::string listed(const std::vector<MemoryScanHit>& hits) {
 
 TEST(ChecksWin32, MemoryOfCleanAndPreparedGames) {
     Game clean;
-    std::vector<MemoryScanHit> found = memoryHits(clean.pid());
+    std::vector<MemoryScanHit> found = scanProcessMemory(clean.pid());
     EXPECT_TRUE(found.empty()) << listed(found);
-    found = memoryHits(GetCurrentProcessId());
+    found = scanProcessMemory(GetCurrentProcessId());
     EXPECT_TRUE(found.empty()) << listed(found);
 
     Game mapped("--rwx-pe");
-    std::vector<MemoryScanHit> hits = memoryHits(mapped.pid());
+    std::vector<MemoryScanHit> hits = scanProcessMemory(mapped.pid());
     ASSERT_EQ(hits.size(), 1u);
     EXPECT_NE(hits[0].description.find("PE image"), std::string::npos);
     EXPECT_GE(hits[0].size, 0x2000u);
     mapped.command("rwx");
-    hits = memoryHits(mapped.pid());
+    hits = scanProcessMemory(mapped.pid());
     ASSERT_EQ(hits.size(), 2u);
     EXPECT_NE(hits[1].description.find("writable and executable"), std::string::npos);
 }
