@@ -8,7 +8,6 @@
 #include "net/packets.h"
 #include "net/server_listener.h"
 #include "net/udp_client.h"
-#include "report/log.h"
 #include "session/player_config.h"
 #include "session/session_stop.h"
 #include "support/files.h"
@@ -96,17 +95,13 @@ std::vector<std::uint8_t> command(std::uint8_t type, std::uint32_t magic = AC_PA
 class Listener : public ::testing::Test {
 protected:
     void SetUp() override {
-        test::removePath(path);
-        logInit();
+        path = test::freshLog();
         g_running = true;
         g_sessionActive = true;
         sessionStopReset();
     }
-    void TearDown() override {
-        logShutdown();
-        test::removePath(path);
-    }
-    std::string path = test::besideExe("marvik_ac.log");
+    void TearDown() override { test::freshLog(); }
+    std::string path;
 };
 
 TEST_F(Listener, CommandsLoggedStraysIgnoredKickEnds) {

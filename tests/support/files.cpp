@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "app/exe_path.h"
+#include "report/log.h"
 
 namespace marvik::test {
 
@@ -35,6 +36,14 @@ void writeFile(const std::string& path, const std::string& bytes) {
 void removePath(const std::string& path) {
     std::error_code ec;
     std::filesystem::remove_all(path, ec);
+}
+
+std::string freshLog() {
+    logShutdown();
+    std::string path = besideExe("marvik_ac.log");
+    removePath(path);
+    logInit();
+    return path;
 }
 
 }  // namespace marvik::test

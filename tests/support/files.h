@@ -12,6 +12,10 @@ void writeFile(const std::string& path, const std::string& bytes);
 // Removes a file or a folder with its contents; no error when missing.
 void removePath(const std::string& path);
 
+// The log as at process start: closed, marvik_ac.log removed, taking lines.
+// Returns the log's path. Every test that reads the log starts with it.
+std::string freshLog();
+
 // What the tray shows now: the last balloon's text, title and level.
 struct TrayView {
     std::string tip;
