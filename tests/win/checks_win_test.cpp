@@ -212,16 +212,20 @@ TEST(ChecksWin32, HardwareBreakpointOnAnotherThread) {
 struct Patch {
     volatile unsigned char* at;
     unsigned char saved[16];
+    DWORD protection;
     Patch(void* where, const unsigned char* bytes, std::size_t n) : at(static_cast<unsigned char*>(where)) {
-        DWORD old;
-        VirtualProtect(where, 16, PAGE_EXECUTE_READWRITE, &old);
+        VirtualProtect(where, 16, PAGE_EXECUTE_READWRITE, &protection);
         for (int i = 0; i < 16; ++i) saved[i] = at[i];
         for (std::size_t i = 0; i < n; ++i) at[i] = bytes[i];
         FlushInstructionCache(GetCurrentProcess(), where, 16);
     }
+    // Puts the protection back too: a writable code page left behind is
+    // what the memory check of this process would then report.
     ~Patch() {
+        void* where = const_cast<unsigned char*>(at);
         for (int i = 0; i < 16; ++i) at[i] = saved[i];
-        FlushInstructionCache(GetCurrentProcess(), const_cast<unsigned char*>(at), 16);
+        FlushInstructionCache(GetCurrentProcess(), where, 16);
+        VirtualProtect(where, 16, protection, &protection);
     }
 };
 
