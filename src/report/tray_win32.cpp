@@ -31,7 +31,8 @@ void initTrayRecord(HWND mainWindow, HICON icon) {
     g_nid.cbSize = sizeof g_nid;
     g_nid.hWnd = mainWindow;
     g_nid.uID = 1;
-    g_nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    // An icon of behaviour version 4 shows no tooltip without NIF_SHOWTIP.
+    g_nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_SHOWTIP;
     g_nid.uCallbackMessage = WM_TRAYICON;
     g_nid.hIcon = icon != nullptr ? icon : LoadIcon(nullptr, IDI_APPLICATION);
     formatTrayTip(g_nid.szTip, "Starting...");
