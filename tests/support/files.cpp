@@ -8,6 +8,7 @@
 
 #include "app/exe_path.h"
 #include "report/log.h"
+#include "report/tray.h"
 
 namespace marvik::test {
 
@@ -44,6 +45,11 @@ std::string freshLog() {
     removePath(path);
     logInit();
     return path;
+}
+
+TrayView trayView() {
+    TrayFields record = trayFields();
+    return TrayView{record.tip, record.info, record.infoTitle, static_cast<unsigned>(record.infoLevel)};
 }
 
 }  // namespace marvik::test

@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <string>
-
 #include "report/tray.h"
 #include "report/tray_win32.h"
 
@@ -41,21 +38,6 @@ TEST_F(TrayRecord, BalloonFlagOnlyDuringTheBalloonCall) {
     setTrayStatus("Connecting...");
     EXPECT_EQ(g_nid.uFlags, kFlags);  // a status call shows no balloon
     EXPECT_STREQ(g_nid.szTip, "Marvik AC v3.2 - Connecting...");
-}
-
-TEST_F(TrayRecord, TextsAreCutToTheirFields) {
-    std::string status(200, 's');
-    setTrayStatus(status.c_str());
-    EXPECT_EQ(std::strlen(g_nid.szTip), 127u);
-
-    std::string text(400, 'b');
-    showTrayBalloon(text.c_str(), TrayBalloonLevel::Error);
-    EXPECT_EQ(std::string(g_nid.szInfo), std::string(255, 'b'));
-    EXPECT_EQ(g_nid.dwInfoFlags, static_cast<DWORD>(NIIF_ERROR));
-
-    showTrayBalloon("short", TrayBalloonLevel::Warning);
-    for (std::size_t i = 5; i < sizeof g_nid.szInfo; ++i) ASSERT_EQ(g_nid.szInfo[i], '\0') << i;
-    EXPECT_EQ(g_nid.dwInfoFlags, static_cast<DWORD>(NIIF_WARNING));
 }
 
 }  // namespace
