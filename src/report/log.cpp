@@ -2,26 +2,37 @@
 
 #include <atomic>
 #include <chrono>
+#include <ctime>
 #include <string>
-#include <thread>
 
 #include "app/exe_path.h"
-#include "report/log_backend.h"
 
 namespace marvik {
 
+// Allocated once and never deleted: a static lock would be destroyed at
+// process end (the MinGW runtime's mutex has a destructor) while a thread
+// that outlived shutdown may still call in.
+std::timed_mutex& g_logCS = *new std::timed_mutex;
 std::FILE* g_logFile = nullptr;
 
 namespace {
 
-enum LogState : int { LOG_NOT_READY, LOG_READY, LOG_CLOSED };
+// Whether lines are taken. Tested before the lock, so that calls after
+// shutdown never queue behind a line that shutdown gave up on, and again
+// under it, so that a call that waited for the lock across shutdown drops
+// its line instead of opening the file again.
+std::atomic<bool> g_logTaking{false};
 
-std::atomic<int> g_logState{LOG_NOT_READY};
-// Callers between their state test and their release of the lock. Shutdown
-// waits for them, so the lock is never deleted under a writer.
-std::atomic<int> g_logWriters{0};
+constexpr std::chrono::seconds SHUTDOWN_WAIT{2};
 
-constexpr int SHUTDOWN_DRAIN_MS = 2000;
+LogClock localClock() {
+    std::time_t now = std::time(nullptr);
+    // localtime's result is shared; the log lock, held by every caller,
+    // keeps it from being overwritten while it is read.
+    const std::tm* local = std::localtime(&now);
+    if (local == nullptr) return LogClock{0, 0, 0};
+    return LogClock{local->tm_hour, local->tm_min, local->tm_sec};
+}
 
 }  // namespace
 
@@ -33,52 +44,35 @@ void writeLogLine(std::FILE* f, const LogClock& now, const char* tag, const char
     std::fflush(f);
 }
 
-void logInit() {
-    logLockCreate();
-    g_logState.store(LOG_READY);
-}
+void logInit() { g_logTaking.store(true); }
 
 void logToFile(const char* tag, const char* format, ...) {
-    // Late calls after shutdown leave here without touching the counter, so
-    // shutdown's drain is not held up by them.
-    if (g_logState.load() != LOG_READY) return;
-    // Announce, then test again: paired with logShutdown's store-then-count,
-    // either this call sees the log closed or shutdown sees this call.
-    g_logWriters.fetch_add(1);
-    if (g_logState.load() != LOG_READY) {
-        g_logWriters.fetch_sub(1);
-        return;
-    }
-    logLockEnter();
+    if (!g_logTaking.load()) return;
+    std::lock_guard<std::timed_mutex> hold(g_logCS);
+    if (!g_logTaking.load()) return;
     if (g_logFile == nullptr) {
         std::string path = pathBesideExecutable("marvik_ac.log");
-        if (!path.empty()) g_logFile = std::fopen(path.c_str(), "a");
+        if (path.empty()) return;
+        g_logFile = std::fopen(path.c_str(), "a");  // text mode: CR LF on Windows
+        if (g_logFile == nullptr) return;
     }
-    if (g_logFile != nullptr) {
-        LogClock now = logLocalTime();  // inside the lock: times never go backwards
-        std::va_list args;
-        va_start(args, format);
-        writeLogLine(g_logFile, now, tag, format, args);
-        va_end(args);
-    }
-    logLockLeave();
-    g_logWriters.fetch_sub(1);
+    LogClock now = localClock();  // inside the lock: times never go backwards
+    std::va_list args;
+    va_start(args, format);
+    writeLogLine(g_logFile, now, tag, format, args);
+    va_end(args);
 }
 
 void logShutdown() {
-    if (g_logState.exchange(LOG_CLOSED) != LOG_READY) return;
-    for (int waited = 0; g_logWriters.load() != 0 && waited < SHUTDOWN_DRAIN_MS; ++waited)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    // A writer stuck for that long keeps its lock: leaking it at process end
-    // is harmless, deleting it under the writer is not.
-    if (g_logWriters.load() != 0) return;
-    logLockEnter();
+    g_logTaking.store(false);
+    // A steady deadline: sleeping in steps would stretch with the system
+    // timer's resolution.
+    if (!g_logCS.try_lock_until(std::chrono::steady_clock::now() + SHUTDOWN_WAIT)) return;
     if (g_logFile != nullptr) {
         std::fclose(g_logFile);
         g_logFile = nullptr;
     }
-    logLockLeave();
-    logLockDelete();
+    g_logCS.unlock();
 }
 
 }  // namespace marvik

@@ -4,6 +4,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <mutex>
 
 #if defined(__MINGW_PRINTF_FORMAT)
 #define MARVIK_PRINTF(fmt, first) __attribute__((format(__MINGW_PRINTF_FORMAT, fmt, first)))
@@ -15,14 +16,21 @@
 
 namespace marvik {
 
+// The log lock, held across the file's open, the line's writes and the
+// flush. It is created before main and never destroyed, so a thread that
+// still logs while the process ends never meets a destroyed lock.
+extern std::timed_mutex& g_logCS;
+
 // The open log stream, null until the first line and again after shutdown.
+// Read and written only under g_logCS.
 extern std::FILE* g_logFile;
 
-// Creates the log lock. Call once, before any other thread exists.
+// Starts taking lines; before it, and after logShutdown, lines are dropped.
 void logInit();
 
-// Closes the stream and deletes the lock. Lines logged afterwards are
-// dropped; a line being written when this is called is finished first.
+// Stops taking lines, waits up to 2 s for the line being written, then
+// closes the stream. A line still unfinished then keeps the stream open
+// (the process end closes it) rather than have it closed under its writer.
 void logShutdown();
 
 // Appends one line; never fails towards the caller. A line that cannot be

@@ -2,22 +2,51 @@
 
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 namespace marvik {
+
+namespace {
+// Held across one operation's field writes and its shell call, so that
+// the shell never gets one operation's text with another's level or flags.
+// Never deleted, like the log lock: late calls at process end stay safe.
+std::mutex& g_trayLock = *new std::mutex;
+}  // namespace
 
 void formatTrayTip(char (&tip)[TRAY_TIP_SIZE], const char* status) {
     std::snprintf(tip, sizeof tip, "%s%s", TRAY_TIP_PREFIX, status);
 }
 
-void fillBalloonTitle(char (&title)[TRAY_TITLE_SIZE]) {
-    std::memset(title, 0, sizeof title);
-    std::memcpy(title, TRAY_BALLOON_TITLE, std::strlen(TRAY_BALLOON_TITLE));
+void setTrayStatus(const char* status) {
+    std::lock_guard<std::mutex> hold(g_trayLock);
+    formatTrayTip(trayFields().tip, status);
+    trayShellCall(TrayCall::Modify);
 }
 
-void fillBalloonText(char (&info)[TRAY_INFO_SIZE], const char* text) {
+void showTrayBalloon(const char* text, TrayBalloonLevel level) {
+    std::lock_guard<std::mutex> hold(g_trayLock);
+    TrayFields record = trayFields();
+    record.flags |= TRAY_FLAG_INFO;
+    std::memset(record.infoTitle, 0, sizeof record.infoTitle);
+    std::memcpy(record.infoTitle, TRAY_BALLOON_TITLE, std::strlen(TRAY_BALLOON_TITLE));
     // strncpy zero-fills the rest of the 255 bytes; the last one stays NUL.
-    std::strncpy(info, text, sizeof info - 1);
-    info[sizeof info - 1] = '\0';
+    std::strncpy(record.info, text, sizeof record.info - 1);
+    record.info[sizeof record.info - 1] = '\0';
+    record.infoLevel = static_cast<unsigned long>(level);
+    trayShellCall(TrayCall::Modify);
+    // Without this a later tooltip update would show the balloon again.
+    record.flags &= ~TRAY_FLAG_INFO;
+}
+
+void addTrayIcon() {
+    std::lock_guard<std::mutex> hold(g_trayLock);
+    trayShellCall(TrayCall::Add);
+    trayShellCall(TrayCall::SetVersion);
+}
+
+void removeTrayIcon() {
+    std::lock_guard<std::mutex> hold(g_trayLock);
+    trayShellCall(TrayCall::Delete);
 }
 
 }  // namespace marvik

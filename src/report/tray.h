@@ -15,15 +15,39 @@ constexpr std::size_t TRAY_TIP_SIZE = 128;
 constexpr std::size_t TRAY_INFO_SIZE = 256;
 constexpr std::size_t TRAY_TITLE_SIZE = 64;
 
+// The record's uFlags (the shell's NIF_ values): message, icon, tooltip and
+// show-tip at all times, since an icon of behaviour version 4 shows no
+// tooltip without NIF_SHOWTIP; NIF_INFO only during a balloon call.
+constexpr unsigned TRAY_FLAGS = 0x01 | 0x02 | 0x04 | 0x80;
+constexpr unsigned TRAY_FLAG_INFO = 0x10;
+
+// The shell calls on the record (the shell's NIM_ values).
+enum class TrayCall : unsigned { Add = 0, Modify = 1, Delete = 2, SetVersion = 4 };
+
 // Tooltip "Marvik AC v3.2 - <status>", cut to fit the 128-byte field.
 void setTrayStatus(const char* status);
 
 // A balloon titled "Marvik AC" with text (cut at 255 characters) and level.
 void showTrayBalloon(const char* text, TrayBalloonLevel level);
 
-// The field fills both operations use, kept apart from the shell call.
+// Adds the icon and sets its behaviour version 4; removes it (UI thread).
+void addTrayIcon();
+void removeTrayIcon();
+
+// "Marvik AC v3.2 - <status>" into a tooltip field.
 void formatTrayTip(char (&tip)[TRAY_TIP_SIZE], const char* status);
-void fillBalloonTitle(char (&title)[TRAY_TITLE_SIZE]);
-void fillBalloonText(char (&info)[TRAY_INFO_SIZE], const char* text);
+
+// The platform's side. The fields of the one tray record that the
+// operations write (g_nid on Windows), and one shell call on the whole
+// record. The operations call them under their lock.
+struct TrayFields {
+    unsigned& flags;
+    char (&tip)[TRAY_TIP_SIZE];
+    char (&info)[TRAY_INFO_SIZE];
+    char (&infoTitle)[TRAY_TITLE_SIZE];
+    unsigned long& infoLevel;
+};
+TrayFields trayFields();
+void trayShellCall(TrayCall call);
 
 }  // namespace marvik

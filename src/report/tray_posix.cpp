@@ -5,26 +5,27 @@
 namespace marvik {
 
 namespace {
-std::mutex g_trayMutex;
-TrayText g_trayText{};
+TrayRecord g_record{TRAY_FLAGS, {}, {}, {}, 0};
+// The shell's own: like the real one it takes one call at a time, and knows
+// nothing of the lock the operations hold.
+std::mutex g_shellLock;
+std::vector<TrayShellCallRecord> g_shellCalls;
 }  // namespace
 
-void setTrayStatus(const char* status) {
-    std::lock_guard<std::mutex> guard(g_trayMutex);
-    formatTrayTip(g_trayText.tip, status);
+TrayFields trayFields() {
+    return {g_record.flags, g_record.tip, g_record.info, g_record.infoTitle, g_record.infoLevel};
 }
 
-void showTrayBalloon(const char* text, TrayBalloonLevel level) {
-    std::lock_guard<std::mutex> guard(g_trayMutex);
-    fillBalloonTitle(g_trayText.infoTitle);
-    fillBalloonText(g_trayText.info, text);
-    g_trayText.infoLevel = static_cast<std::uint32_t>(level);
-    ++g_trayText.balloons;
+void trayShellCall(TrayCall call) {
+    std::lock_guard<std::mutex> hold(g_shellLock);
+    g_shellCalls.push_back({call, g_record});
 }
 
-TrayText trayTextSnapshot() {
-    std::lock_guard<std::mutex> guard(g_trayMutex);
-    return g_trayText;
+std::vector<TrayShellCallRecord> takeTrayShellCalls() {
+    std::vector<TrayShellCallRecord> taken;
+    std::lock_guard<std::mutex> hold(g_shellLock);
+    taken.swap(g_shellCalls);
+    return taken;
 }
 
 }  // namespace marvik

@@ -1,21 +1,28 @@
-// The native build has no notification area: the tray operations keep what
-// would be shown in this record, so the portable code's reports can be read.
+// The native build has no notification area: its stand-in for the shell
+// keeps every call it receives, with the record as the call carried it, so
+// that what the portable code shows can be read.
 #pragma once
 
-#include <cstdint>
+#include <vector>
 
 #include "report/tray.h"
 
 namespace marvik {
 
-struct TrayText {
+struct TrayRecord {
+    unsigned flags;
     char tip[TRAY_TIP_SIZE];
     char info[TRAY_INFO_SIZE];
     char infoTitle[TRAY_TITLE_SIZE];
-    std::uint32_t infoLevel;
-    unsigned balloons;  // balloons shown so far
+    unsigned long infoLevel;
 };
 
-TrayText trayTextSnapshot();
+struct TrayShellCallRecord {
+    TrayCall call;
+    TrayRecord record;
+};
+
+// The shell calls received since the last take, oldest first.
+std::vector<TrayShellCallRecord> takeTrayShellCalls();
 
 }  // namespace marvik

@@ -2,68 +2,33 @@
 
 #include <cstring>
 
-#include "report/tray.h"
-
 namespace marvik {
 
 NOTIFYICONDATAA g_nid;
 
-static_assert(sizeof(NOTIFYICONDATAA) ==
-                  offsetof(NOTIFYICONDATAA, hBalloonIcon) + sizeof(HICON),
+static_assert(sizeof(NOTIFYICONDATAA) == offsetof(NOTIFYICONDATAA, hBalloonIcon) + sizeof(HICON),
               "the tray record must be the full current structure");
-
-namespace {
-// Holds one operation's field writes and its shell call together against
-// another thread's. Statically initialised, so it needs no lifetime.
-SRWLOCK g_trayLock = SRWLOCK_INIT;
-
-struct TrayLockGuard {
-    TrayLockGuard() { AcquireSRWLockExclusive(&g_trayLock); }
-    ~TrayLockGuard() { ReleaseSRWLockExclusive(&g_trayLock); }
-    TrayLockGuard(const TrayLockGuard&) = delete;
-    TrayLockGuard& operator=(const TrayLockGuard&) = delete;
-};
-}  // namespace
+static_assert(TRAY_FLAGS == (NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_SHOWTIP) && TRAY_FLAG_INFO == NIF_INFO,
+              "tray flags are the shell's");
+static_assert(static_cast<DWORD>(TrayCall::Add) == NIM_ADD && static_cast<DWORD>(TrayCall::Modify) == NIM_MODIFY &&
+                  static_cast<DWORD>(TrayCall::Delete) == NIM_DELETE &&
+                  static_cast<DWORD>(TrayCall::SetVersion) == NIM_SETVERSION,
+              "tray calls are the shell's");
 
 void initTrayRecord(HWND mainWindow, HICON icon) {
-    TrayLockGuard guard;
     std::memset(&g_nid, 0, sizeof g_nid);
     g_nid.cbSize = sizeof g_nid;
     g_nid.hWnd = mainWindow;
     g_nid.uID = 1;
-    g_nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    g_nid.uFlags = TRAY_FLAGS;
     g_nid.uCallbackMessage = WM_TRAYICON;
     g_nid.hIcon = icon != nullptr ? icon : LoadIcon(nullptr, IDI_APPLICATION);
     formatTrayTip(g_nid.szTip, "Starting...");
     g_nid.uVersion = NOTIFYICON_VERSION_4;
 }
 
-void addTrayIcon() {
-    TrayLockGuard guard;
-    Shell_NotifyIconA(NIM_ADD, &g_nid);
-    Shell_NotifyIconA(NIM_SETVERSION, &g_nid);
-}
+TrayFields trayFields() { return {g_nid.uFlags, g_nid.szTip, g_nid.szInfo, g_nid.szInfoTitle, g_nid.dwInfoFlags}; }
 
-void removeTrayIcon() {
-    TrayLockGuard guard;
-    Shell_NotifyIconA(NIM_DELETE, &g_nid);
-}
-
-void setTrayStatus(const char* status) {
-    TrayLockGuard guard;
-    formatTrayTip(g_nid.szTip, status);
-    Shell_NotifyIconA(NIM_MODIFY, &g_nid);
-}
-
-void showTrayBalloon(const char* text, TrayBalloonLevel level) {
-    TrayLockGuard guard;
-    g_nid.uFlags |= NIF_INFO;
-    fillBalloonTitle(g_nid.szInfoTitle);
-    fillBalloonText(g_nid.szInfo, text);
-    g_nid.dwInfoFlags = static_cast<DWORD>(level);
-    Shell_NotifyIconA(NIM_MODIFY, &g_nid);
-    // Without this a later tooltip update would show the balloon again.
-    g_nid.uFlags &= ~static_cast<UINT>(NIF_INFO);
-}
+void trayShellCall(TrayCall call) { Shell_NotifyIconA(static_cast<DWORD>(call), &g_nid); }
 
 }  // namespace marvik

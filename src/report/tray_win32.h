@@ -1,8 +1,10 @@
-// The tray icon record and the operations of the UI thread on it.
+// The tray icon record of the Windows build.
 #pragma once
 
 #include <windows.h>
 #include <shellapi.h>
+
+#include "report/tray.h"
 
 namespace marvik {
 
@@ -12,10 +14,8 @@ constexpr UINT WM_TRAYICON = WM_USER + 1;
 extern NOTIFYICONDATAA g_nid;
 
 // Fills g_nid for the main window and icon (null icon: the standard one),
-// tooltip "Marvik AC v3.2 - Starting...".
+// tooltip "Marvik AC v3.2 - Starting...". Called before any other thread
+// uses the tray.
 void initTrayRecord(HWND mainWindow, HICON icon);
-// Adds the icon, then sets behaviour version 4.
-void addTrayIcon();
-void removeTrayIcon();
 
 }  // namespace marvik

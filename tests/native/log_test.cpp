@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <filesystem>
+#include <future>
+#include <mutex>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -11,6 +15,12 @@
 
 #include "report/log.h"
 #include "support/files.h"
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace marvik {
 namespace {
@@ -49,17 +59,9 @@ TEST(LogLine, MessageHasNoLengthLimit) {
 // with the stream closed, as at process start.
 class LogFile : public testing::Test {
 protected:
-    void SetUp() override { reopen(); }
-    void TearDown() override {
-        reopen();
-        test::removePath(path);
-    }
-    void reopen() {
-        logShutdown();
-        test::removePath(path);
-        logInit();
-    }
-    std::string path = test::besideExe("marvik_ac.log");
+    void SetUp() override { path = test::freshLog(); }
+    void TearDown() override { test::freshLog(); }
+    std::string path;
 };
 
 const std::regex kLinePattern(R"(\[([01][0-9]|2[0-3]):[0-5][0-9]:[0-5][0-9]\] \[[A-Z]+\] .*)");
@@ -138,40 +140,102 @@ TEST_F(LogFile, UnopenableFileDropsLinesUntilTheObstacleGoes) {
     EXPECT_NE(text.find("[AC] kept line"), std::string::npos);
 }
 
-TEST_F(LogFile, LinesAfterShutdownAreDropped) {
-    logToFile("AC", "before");
+// Shutdown while a writer holds the log lock for holdMs (forever when
+// negative), as one stuck in a write would, and other threads call in
+// behind it; returns how long logShutdown took.
+std::chrono::milliseconds shutdownBehindAHeldLock(int holdMs) {
+    std::promise<void> held;
+    std::promise<void> release;
+    std::thread writer([&] {
+        std::lock_guard<std::timed_mutex> hold(g_logCS);
+        held.set_value();
+        if (holdMs >= 0)
+            release.get_future().wait_for(std::chrono::milliseconds(holdMs));
+        else
+            release.get_future().wait();
+    });
+    held.get_future().wait();
+    std::atomic<bool> go{true};
+    std::vector<std::thread> callers;
+    for (int t = 0; t < 3; ++t)
+        callers.emplace_back([&] {
+            while (go.load()) logToFile("HB", "queued");
+        });
+    const auto start = std::chrono::steady_clock::now();
     logShutdown();
-    EXPECT_EQ(g_logFile, nullptr);
-    logToFile("AC", "after");  // must neither crash nor write
-    std::string text = test::readFile(path);
-    EXPECT_NE(text.find("before"), std::string::npos);
-    EXPECT_EQ(text.find("after"), std::string::npos);
-    logInit();
+    const auto took = std::chrono::steady_clock::now() - start;
+    release.set_value();
+    writer.join();
+    go.store(false);
+    for (std::thread& t : callers) t.join();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(took);
 }
 
-TEST_F(LogFile, ShutdownWhileThreadsLogLosesNoStartedLine) {
-    std::atomic<bool> go{true};
-    std::atomic<int> calls{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&] {
-            while (go.load()) {
-                logToFile("HB", "tick");
-                calls.fetch_add(1);
-            }
-        });
-    }
-    while (calls.load() < 200) std::this_thread::yield();
-    logShutdown();  // the writers keep calling into a closed log
+// Shutdown waits for the line being written and then closes the stream; a
+// line that has not ended after 2 s keeps the stream. Either way the
+// callers queued behind that line, and any after shutdown, lose theirs.
+TEST_F(LogFile, ShutdownWaitsUpTo2sForTheLineBeingWritten) {
+    logToFile("AC", "first");
+    std::chrono::milliseconds took = shutdownBehindAHeldLock(300);
+    EXPECT_GE(took.count(), 200);  // the hold, less the callers' start
+    EXPECT_LT(took.count(), 2000);
     EXPECT_EQ(g_logFile, nullptr);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    go.store(false);
-    for (std::thread& t : threads) t.join();
-    std::vector<std::string> got = lines(test::readFile(path));
-    ASSERT_FALSE(got.empty());
-    for (const std::string& line : got) EXPECT_TRUE(std::regex_match(line, kLinePattern)) << line;
+
     logInit();
+    logToFile("AC", "second");
+    std::FILE* const stream = g_logFile;
+    took = shutdownBehindAHeldLock(-1);
+    EXPECT_GE(took.count(), 2000);
+    EXPECT_LT(took.count(), 3000);
+    EXPECT_EQ(g_logFile, stream);  // not closed under its writer
+    std::vector<std::string> got = lines(test::readFile(path));
+    ASSERT_EQ(got.size(), 2u) << test::readFile(path).substr(0, 200);
+    EXPECT_EQ(got[0].substr(10), " [AC] first");
+    EXPECT_EQ(got[1].substr(10), " [AC] second");
 }
+
+#if !defined(_WIN32)
+// The log file is a pipe that nobody reads yet, so a long line stops
+// halfway with its writer inside the lock, as on a disk that stalls.
+// Shutdown gives up on it after 2 s without closing the stream, and the
+// line, once the pipe is read, arrives whole.
+TEST_F(LogFile, ShutdownWhileThreadsLogLosesNoStartedLine) {
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    const std::string message(1 << 20, 'm');  // far more than a pipe holds
+    std::thread writer([&] { logToFile("MEMSCAN", "%s", message.c_str()); });
+    const int fd = open(path.c_str(), O_RDONLY);  // meets the writer's open
+    std::string got(1, '\0');
+    EXPECT_EQ(read(fd, &got[0], 1), 1);  // the line has started
+
+    std::promise<std::chrono::steady_clock::duration> took;
+    std::thread stopper([&] {
+        const auto start = std::chrono::steady_clock::now();
+        logShutdown();
+        took.set_value(std::chrono::steady_clock::now() - start);
+    });
+    std::future<std::chrono::steady_clock::duration> shutDown = took.get_future();
+    // A shutdown that waits on the stream itself would wait for the reader.
+    if (shutDown.wait_for(std::chrono::seconds(4)) == std::future_status::ready) {
+        const std::chrono::steady_clock::duration waited = shutDown.get();
+        EXPECT_GE(waited, std::chrono::milliseconds(2000));
+        EXPECT_LT(waited, std::chrono::milliseconds(3000));
+        EXPECT_NE(g_logFile, nullptr);  // not closed under its writer
+    } else {
+        ADD_FAILURE() << "shutdown waited for the stuck line past its 2 s";
+    }
+    char buffer[65536];
+    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) {
+        got.append(buffer, static_cast<std::size_t>(n));
+        if (got.size() >= 10 + 11 + message.size() + 1) break;  // the stream stays open
+    }
+    writer.join();
+    stopper.join();
+    close(fd);
+    ASSERT_GT(got.size(), 10u);
+    EXPECT_TRUE(std::regex_match(got.substr(0, 10), std::regex(R"(\[\d\d:\d\d:\d\d\])")));
+    EXPECT_TRUE(got.substr(10) == " [MEMSCAN] " + message + "\n") << got.size() << " bytes";
+}
+#endif
 
 }  // namespace
 }  // namespace marvik

@@ -14,7 +14,6 @@
 #include "net/platform_clock.h"
 #include "net/rc4.h"
 #include "net/udp_client.h"
-#include "report/log.h"
 #include "support/files.h"
 #include "support/udp_peer.h"
 
@@ -114,16 +113,10 @@ protected:
         server.sendTo(datagram, clientAddr);
         return client.receivePacket(h, buffer, capacity);
     }
-    void freshLog() {
-        logShutdown();
-        test::removePath(logPath);
-        logInit();
-    }
-
     test::UdpPeer server{"127.0.0.1"};
     UDPClient client;
     SockAddrIn clientAddr{};
-    std::string logPath = test::besideExe("marvik_ac.log");
+    std::string logPath;
 };
 
 TEST_F(UdpLink, SendFramesHeaderSessionIdAndPayload) {
@@ -329,7 +322,7 @@ std::vector<ModuleInfo> someModules(std::size_t n) {
 
 TEST_F(UdpLink, SendModulesPacesEveryChunkAndLogs) {
     open(false);
-    freshLog();
+    logPath = test::freshLog();
     Clock::time_point start = Clock::now();
     sendModules(client, someModules(16));
     long long elapsed = msSince(start);
@@ -352,7 +345,7 @@ TEST_F(UdpLink, SendModulesPacesEveryChunkAndLogs) {
 
 TEST_F(UdpLink, SendModuleLogCarriesOneTickAndLogs) {
     open(true);
-    freshLog();
+    logPath = test::freshLog();
     std::uint32_t before = tickCount();
     sendModuleLog(client, someModules(4));
     Bytes a = payloadOf(nextAtServer());

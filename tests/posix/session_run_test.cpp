@@ -138,7 +138,7 @@ protected:
     std::string logPath = test::besideExe("marvik_ac.log");
 };
 
-TEST_F(WholeSession, WorkersKeepTheirScheduleAndReactInOrderThenTwoSessionsShareTheProcessCheck) {
+TEST_F(WholeSession, WorkersKeepTheirScheduleAcrossSessionsUntilTheGameExitsOrTheProgramStops) {
     const std::vector<ModuleInfo> atStart = {module("iw3mp.exe", 1), module("hack.dll", 2, true, "Test label"),
                                              module("temp.dll", 3, true, "")};
     std::vector<ModuleInfo> later = atStart;
@@ -266,34 +266,26 @@ TEST_F(WholeSession, WorkersKeepTheirScheduleAndReactInOrderThenTwoSessionsShare
     EXPECT_EQ(next.get(), SESSION_ENDED);
     EXPECT_GT(plugin.of(PKT_HEARTBEAT).size(), beatsBefore);
     EXPECT_EQ(scriptedGame().processScans.size(), 1u);
-    g_running = false;
     plugin.done = true;
     server.join();
-    // Every worker of both sessions has ended.
-    for (int i = 0; i < 50 && g_liveWorkers.load() != 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(g_liveWorkers.load(), 0);
-}
 
-TEST_F(WholeSession, GameExitEndsTheSessionAndAStopEndsTheWait) {
-    editScriptedGame([&](ScriptedGame& g) {
-        g.pid = 4243;
-        g.imagePath = test::besideExe("sessgame/iw3mp.exe");
-        g.modules = {module("iw3mp.exe", 1)};
-    });
-    ScriptedPlugin plugin;
-    g_serverPort = plugin.peer.port();
-    std::thread server([&] { plugin.serve(Clock::now() + std::chrono::seconds(15)); });
-    std::future<int> session = std::async(std::launch::async, [] { return runSession("MARVIK-00000000-00000000"); });
-    while (plugin.of(PKT_HEARTBEAT).empty() && session.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
+    // A third session, in which the game exits.
+    plugin.kickWhen = nullptr;
+    plugin.done = false;
+    server = std::thread([&] { plugin.serve(Clock::now() + std::chrono::seconds(15)); });
+    const std::size_t beatsBeforeExit = plugin.of(PKT_HEARTBEAT).size();
+    std::future<int> session3 = std::async(std::launch::async, [] { return runSession("MARVIK-00000000-00000000"); });
+    while (plugin.of(PKT_HEARTBEAT).size() == beatsBeforeExit &&
+           session3.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
     }
     editScriptedGame([](ScriptedGame& g) { g.status = GameStatus::EXITED; });
-    ASSERT_EQ(session.wait_for(std::chrono::seconds(10)), std::future_status::ready);
-    EXPECT_EQ(session.get(), SESSION_ENDED);
+    ASSERT_EQ(session3.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(session3.get(), SESSION_ENDED);
     plugin.done = true;
     server.join();
     // The heartbeat or the game watch saw it first; either says so once.
     EXPECT_EQ(countLines("[GAME] Game has exited."), 1u);
-    EXPECT_EQ(countLines("[AC] Session ending..."), 1u);
+    EXPECT_EQ(countLines("[AC] Session ending..."), 3u);
 
     // No game: the session waits until the program stops.
     editScriptedGame([](ScriptedGame& g) { g.pid = 0; });
@@ -303,6 +295,9 @@ TEST_F(WholeSession, GameExitEndsTheSessionAndAStopEndsTheWait) {
     ASSERT_EQ(waiting.wait_for(std::chrono::seconds(4)), std::future_status::ready);
     EXPECT_EQ(waiting.get(), SESSION_STOPPED);
     EXPECT_EQ(logLines().back(), "[ERROR] Could not find game process.");
+    // Every worker of every session has ended.
+    for (int i = 0; i < 50 && g_liveWorkers.load() != 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(g_liveWorkers.load(), 0);
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <system_error>
 
 #include "app/exe_path.h"
+#include "report/log.h"
+#include "report/tray.h"
 
 namespace marvik::test {
 
@@ -50,6 +52,19 @@ std::vector<std::string> logMessages(const std::string& path) {
         at = end + 1;
     }
     return out;
+}
+
+std::string freshLog() {
+    logShutdown();
+    std::string path = besideExe("marvik_ac.log");
+    removePath(path);
+    logInit();
+    return path;
+}
+
+TrayView trayView() {
+    TrayFields record = trayFields();
+    return TrayView{record.tip, record.info, record.infoTitle, static_cast<unsigned>(record.infoLevel)};
 }
 
 }  // namespace marvik::test

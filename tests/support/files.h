@@ -15,6 +15,10 @@ void removePath(const std::string& path);
 // The lines of a log file without their "[hh:mm:ss] " prefix and line end.
 std::vector<std::string> logMessages(const std::string& path);
 
+// The log as at process start: closed, marvik_ac.log removed, taking lines.
+// Returns the log's path. Every test that reads the log starts with it.
+std::string freshLog();
+
 // What the tray shows now: the last balloon's text, title and level.
 struct TrayView {
     std::string tip;

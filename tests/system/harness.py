@@ -140,7 +140,8 @@ class WineBox:
             raise RuntimeError("tray_recorder did not start")
 
     def tray_events(self):
-        """Shell_NotifyIcon calls so far: dicts with t (ms), op, tip, info, title, infoflags."""
+        """Shell_NotifyIcon calls so far: dicts with t (ms), op, id, flags (the
+        call's uFlags, an int), tip, info, title and infoflags."""
         events = []
         try:
             with open(self.path("tray.txt"), encoding="utf-8", errors="replace") as f:
@@ -155,6 +156,7 @@ class WineBox:
             for field in fields[2:]:
                 key, _, value = field.partition("=")
                 event[key] = value
+            event["flags"] = int(event["flags"], 16)
             events.append(event)
         return events
 

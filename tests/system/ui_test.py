@@ -11,6 +11,7 @@ CONFIG_ONE = "server_ip=127.0.0.1\nserver_port=28961\nplayer_name=Tester\nauto_s
 CONFIG_LOOP = "server_ip=127.0.0.1\nserver_port=28961\nplayer_name=Tester\nauto_start=1\n"
 TIP = "Marvik AC v3.2 - "
 BALLOON_INFO, BALLOON_ERROR = "1", "3"
+NIF_INFO, NIF_SHOWTIP = 0x10, 0x80
 
 
 def log_lines(box):
@@ -126,6 +127,12 @@ class TrayAndMenu(SystemTest):
         self.assertEqual(self.box.wait_client_exit(15), 0)
         self.assertTrue(log_lines(self.box)[-1] == "[AC] Marvik AntiCheat stopped.", self.box.log_text())
         self.assertGreaterEqual(delete["t"], asked)
+        # Every call keeps the tooltip showing (a version-4 icon needs
+        # NIF_SHOWTIP for it), and only the balloons carry NIF_INFO.
+        events = self.box.tray_events()
+        self.assertEqual([e for e in events if not e["flags"] & NIF_SHOWTIP], [])
+        self.assertEqual([e["info"] for e in events if e["flags"] & NIF_INFO],
+                         ["Game detected! Connecting...", "Server not responding. Is marvik-ac.so loaded?"])
 
     def test_stop_while_waiting_for_the_game(self):
         self.box.write_config(CONFIG_LOOP)

@@ -230,19 +230,20 @@ TEST(ChecksWin32, HardwareBreakpointOnAnotherThread) {
 struct Patch {
     volatile unsigned char* at;
     unsigned char saved[16];
-    DWORD protection = 0;
+    DWORD protection;
     Patch(void* where, const unsigned char* bytes, std::size_t n) : at(static_cast<unsigned char*>(where)) {
         VirtualProtect(where, 16, PAGE_EXECUTE_READWRITE, &protection);
         for (int i = 0; i < 16; ++i) saved[i] = at[i];
         for (std::size_t i = 0; i < n; ++i) at[i] = bytes[i];
         FlushInstructionCache(GetCurrentProcess(), where, 16);
     }
+    // Puts the protection back too: a writable code page left behind is
+    // what the memory check of this process would then report.
     ~Patch() {
-        for (int i = 0; i < 16; ++i) at[i] = saved[i];
         void* where = const_cast<unsigned char*>(at);
+        for (int i = 0; i < 16; ++i) at[i] = saved[i];
         FlushInstructionCache(GetCurrentProcess(), where, 16);
-        DWORD unused;
-        VirtualProtect(where, 16, protection, &unused);
+        VirtualProtect(where, 16, protection, &protection);
     }
 };
 

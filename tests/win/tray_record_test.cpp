@@ -1,13 +1,13 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <string>
-
 #include "report/tray.h"
 #include "report/tray_win32.h"
 
 namespace marvik {
 namespace {
+
+// Without NIF_SHOWTIP a version-4 icon shows no tooltip.
+constexpr UINT kFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_SHOWTIP;
 
 class TrayRecord : public testing::Test {
 protected:
@@ -18,7 +18,7 @@ protected:
 TEST_F(TrayRecord, StartsAsTheFullVersion4Record) {
     EXPECT_EQ(g_nid.cbSize, sizeof(NOTIFYICONDATAA));
     EXPECT_EQ(g_nid.uID, 1u);
-    EXPECT_EQ(g_nid.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
+    EXPECT_EQ(g_nid.uFlags, kFlags);
     EXPECT_EQ(g_nid.uCallbackMessage, 0x0401u);
     EXPECT_EQ(g_nid.uVersion, static_cast<UINT>(NOTIFYICON_VERSION_4));
     EXPECT_NE(g_nid.hIcon, nullptr);  // standard icon when none is given
@@ -29,30 +29,15 @@ TEST_F(TrayRecord, StartsAsTheFullVersion4Record) {
 
 TEST_F(TrayRecord, BalloonFlagOnlyDuringTheBalloonCall) {
     showTrayBalloon("Game detected! Connecting...", TrayBalloonLevel::Info);
-    EXPECT_EQ(g_nid.uFlags & NIF_INFO, 0u);
+    EXPECT_EQ(g_nid.uFlags, kFlags);
     EXPECT_STREQ(g_nid.szInfo, "Game detected! Connecting...");
     EXPECT_STREQ(g_nid.szInfoTitle, "Marvik AC");
     EXPECT_EQ(g_nid.dwInfoFlags, static_cast<DWORD>(NIIF_INFO));
     EXPECT_EQ(g_nid.uVersion, static_cast<UINT>(NOTIFYICON_VERSION_4));  // no timeout set
 
     setTrayStatus("Connecting...");
-    EXPECT_EQ(g_nid.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
+    EXPECT_EQ(g_nid.uFlags, kFlags);  // a status call shows no balloon
     EXPECT_STREQ(g_nid.szTip, "Marvik AC v3.2 - Connecting...");
-}
-
-TEST_F(TrayRecord, TextsAreCutToTheirFields) {
-    std::string status(200, 's');
-    setTrayStatus(status.c_str());
-    EXPECT_EQ(std::strlen(g_nid.szTip), 127u);
-
-    std::string text(400, 'b');
-    showTrayBalloon(text.c_str(), TrayBalloonLevel::Error);
-    EXPECT_EQ(std::string(g_nid.szInfo), std::string(255, 'b'));
-    EXPECT_EQ(g_nid.dwInfoFlags, static_cast<DWORD>(NIIF_ERROR));
-
-    showTrayBalloon("short", TrayBalloonLevel::Warning);
-    for (std::size_t i = 5; i < sizeof g_nid.szInfo; ++i) ASSERT_EQ(g_nid.szInfo[i], '\0') << i;
-    EXPECT_EQ(g_nid.dwInfoFlags, static_cast<DWORD>(NIIF_WARNING));
 }
 
 }  // namespace
