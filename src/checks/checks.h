@@ -48,11 +48,12 @@ bool integrityAlert(const IntegrityIndicators& indicators);
 bool functionHooked(const void* function);
 
 // Module check: sets module.suspicious and module.detection. Called by
-// scanProcessModules on every record. A known cheat binary (by MD5) or
-// module name gets its label; a DLL loaded from a temporary, download or
-// recycled folder is flagged without one.
-void checkModule(ModuleInfo& module);
-bool loadedFromUnusualFolder(const std::string& path);
+// scanProcessModules on every record, with the folder of the game's
+// executable. A known cheat binary (by MD5) or module name gets its label; a
+// DLL loaded from a temporary, download or recycled folder, other than the
+// game's own folder and those below it, is flagged without one.
+void checkModule(ModuleInfo& module, const std::string& gameFolder);
+bool loadedFromUnusualFolder(const std::string& path, const std::string& gameFolder);
 
 // The module baseline of the session: written at session start, replaced
 // whole by the module scan thread, read whole by the module-injection

@@ -4,11 +4,13 @@
 
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
+#include "app/exe_path.h"
 #include "checks/checks.h"
 #include "checks/code_check.h"
-#include "inventory/hash.h"
+#include "inventory/file_digests.h"
 
 namespace marvik {
 
@@ -16,12 +18,6 @@ namespace {
 
 bool debugRegistersSet(const CONTEXT& c) {
     return c.Dr0 != 0 || c.Dr1 != 0 || c.Dr2 != 0 || c.Dr3 != 0 || (c.Dr7 & 0xFF) != 0;
-}
-
-std::string ownExecutablePath() {
-    char path[MAX_PATH] = {};
-    DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    return (n == 0 || n >= MAX_PATH) ? std::string() : std::string(path);
 }
 
 std::vector<std::uint8_t> readWholeFile(const std::string& path) {
@@ -40,13 +36,34 @@ std::vector<std::uint8_t> readWholeFile(const std::string& path) {
     return data;
 }
 
+// The client's code as its file says it must look loaded here, worked out
+// once per file identity: reading and relocating the whole executable every
+// cycle would be most of the heartbeat's cost.
+struct ExpectedCode {
+    FileStamp stamp;
+    CodeSection code;
+};
+std::mutex g_expectedMutex;
+ExpectedCode g_expected;
+
+bool sameFile(const FileStamp& a, const FileStamp& b) {
+    return a.known && b.known && a.volume == b.volume && a.index == b.index && a.size == b.size &&
+           a.writeTime == b.writeTime;
+}
+
 // The client's code in memory against its file, relocated to where it
 // was loaded: a patch or a software breakpoint changes it.
 bool ownCodeModified() {
-    const std::vector<std::uint8_t> file = readWholeFile(ownExecutablePath());
-    if (file.empty()) return false;
+    const std::string path = executablePath();
+    const FileStamp stamp = fileStamp(path);
+    if (!stamp.known) return false;
     const std::uint64_t base = reinterpret_cast<std::uintptr_t>(GetModuleHandleA(nullptr));
-    const CodeSection expected = expectedCodeSection(file, base);
+    std::lock_guard<std::mutex> lock(g_expectedMutex);
+    if (!sameFile(g_expected.stamp, stamp)) {
+        g_expected.stamp = stamp;
+        g_expected.code = expectedCodeSection(readWholeFile(path), base);
+    }
+    const CodeSection& expected = g_expected.code;
     if (expected.bytes.empty()) return false;
     const auto* loaded = reinterpret_cast<const std::uint8_t*>(static_cast<std::uintptr_t>(base + expected.rva));
     return std::memcmp(loaded, expected.bytes.data(), expected.bytes.size()) != 0;
@@ -144,8 +161,8 @@ IntegrityIndicators checkIntegrity() {
 }
 
 std::uint32_t selfIntegrityValue() {
-    const std::string path = ownExecutablePath();
-    return path.empty() ? 0 : fileCRC32(path);
+    const std::string path = executablePath();
+    return path.empty() ? 0 : cachedFileHashes(path).crc32;
 }
 
 }  // namespace marvik

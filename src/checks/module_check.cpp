@@ -12,7 +12,8 @@ std::mutex g_baselineMutex;
 namespace {
 
 // Folders no game module is ever loaded from: downloads, temporary and
-// recycled files. A DLL there is flagged without a label.
+// recycled files. A DLL there is flagged without a label, unless it is one
+// of the game's own: players unpack whole games under Downloads.
 const char* const UNUSUAL_FOLDERS[] = {
     "*\\appdata\\local\\temp\\*", "*\\users\\*\\temp\\*", "*\\windows\\temp\\*", "*\\$recycle.bin\\*",
     "*\\downloads\\*",           "*\\temporary internet files\\*",
@@ -23,26 +24,33 @@ bool endsWith(const std::string& text, const char* tail) {
     return text.size() >= t.size() && text.compare(text.size() - t.size(), t.size(), t) == 0;
 }
 
-}  // namespace
-
-bool loadedFromUnusualFolder(const std::string& path) {
+std::string normalisedPath(const std::string& path) {
     std::string p = asciiLowerCopy(path);
     for (char& c : p)
         if (c == '/') c = '\\';
+    return p;
+}
+
+}  // namespace
+
+bool loadedFromUnusualFolder(const std::string& path, const std::string& gameFolder) {
+    const std::string p = normalisedPath(path);
     if (!endsWith(p, ".dll")) return false;
+    const std::string game = normalisedPath(gameFolder) + "\\";
+    if (!gameFolder.empty() && p.compare(0, game.size(), game) == 0) return false;
     for (const char* folder : UNUSUAL_FOLDERS)
         if (wildcardMatch(folder, p.c_str())) return true;
     return false;
 }
 
-void checkModule(ModuleInfo& module) {
+void checkModule(ModuleInfo& module, const std::string& gameFolder) {
     const char* label = nullptr;
     if (!module.md5.empty()) label = knownCheatMD5(module.md5);
     if (label == nullptr) label = cheatModuleName(module.name);
     if (label != nullptr) {
         module.suspicious = true;
         module.detection = label;
-    } else if (loadedFromUnusualFolder(module.path)) {
+    } else if (loadedFromUnusualFolder(module.path, gameFolder)) {
         module.suspicious = true;
         module.detection.clear();
     }

@@ -1,6 +1,7 @@
 #include <windows.h>
 #include <psapi.h>
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 #include <tuple>
@@ -133,6 +134,7 @@ std::vector<ModuleInfo> scanProcessModules(std::uint32_t pid) {
     ProcessWalk& walk = g_walks[pid];
     const std::vector<LoadedModule> loaded = walkLoaderList(read, peb, width, MODULE_TABLE_SIZE, walk.entries);
     std::map<Instance, std::string> files;
+    std::string gameFolder;
     modules.reserve(loaded.size());
     for (const LoadedModule& l : loaded) {
         ModuleInfo m;
@@ -159,7 +161,9 @@ std::vector<ModuleInfo> scanProcessModules(std::uint32_t pid) {
             std::size_t cut = m.path.find_last_of("\\/");
             m.name = cut == std::string::npos ? m.path : m.path.substr(cut + 1);
         }
-        checkModule(m);
+        // The loader lists the executable first: its folder is the game's.
+        if (modules.empty()) gameFolder = m.path.substr(0, std::min(m.path.size(), m.path.find_last_of("\\/")));
+        checkModule(m, gameFolder);
         modules.push_back(std::move(m));
     }
     walk.files.swap(files);

@@ -38,20 +38,35 @@ ModuleInfo module(const std::string& name, const std::string& path, const std::s
 }
 
 TEST(ModuleCheck, LabelsByMD5ThenNameAndFlagsUnusualFoldersWithoutLabel) {
-    ModuleInfo byMd5 = module("innocent.dll", "C:\\Game\\innocent.dll", "B525A69694BFB01741D0411EBEB90E79");
-    checkModule(byMd5);
-    EXPECT_TRUE(byMd5.suspicious);
-    EXPECT_EQ(byMd5.detection, "Marvik test signature (harmless)");
-
-    ModuleInfo byName = module("CoD4_WallHack.dll", "C:\\Game\\CoD4_WallHack.dll", "00000000000000000000000000000000");
-    checkModule(byName);
-    EXPECT_TRUE(byName.suspicious);
-    EXPECT_EQ(byName.detection, "Wallhack module");
-
-    ModuleInfo temp = module("x.dll", "C:\\Users\\p\\AppData\\Local\\Temp\\x.dll");
-    checkModule(temp);
-    EXPECT_TRUE(temp.suspicious);
-    EXPECT_EQ(temp.detection, "");
+    struct Case {
+        ModuleInfo module;
+        const char* gameFolder;
+        bool suspicious;
+        const char* detection;
+    };
+    const Case cases[] = {
+        {module("innocent.dll", "C:\\Game\\innocent.dll", "B525A69694BFB01741D0411EBEB90E79"), "C:\\Game", true,
+         "Marvik test signature (harmless)"},
+        {module("CoD4_WallHack.dll", "C:\\Game\\CoD4_WallHack.dll", "00000000000000000000000000000000"), "C:\\Game",
+         true, "Wallhack module"},
+        {module("x.dll", "C:\\Users\\p\\AppData\\Local\\Temp\\x.dll"), "D:\\Games\\CoD4", true, ""},
+        {module("x.dll", "C:\\Users\\p\\Downloads\\x.dll"), "C:\\Users\\p\\Downloads\\CoD4", true, ""},
+        // The game unpacked under Downloads: its own DLLs, however deep, are not foreign.
+        {module("mss32.dll", "C:\\Users\\p\\Downloads\\CoD4\\mss32.dll"), "C:\\Users\\p\\Downloads\\CoD4",
+         false, ""},
+        {module("m.dll", "c:/users/p/downloads/cod4/miles/m.dll"), "C:\\Users\\p\\Downloads\\CoD4", false, ""},
+        // A folder whose name only starts like the game's is another folder.
+        {module("m.dll", "C:\\Users\\p\\Downloads\\CoD4x\\m.dll"), "C:\\Users\\p\\Downloads\\CoD4", true, ""},
+        // A known cheat in the game's own folder keeps its label.
+        {module("aimbot.dll", "C:\\Users\\p\\Downloads\\CoD4\\aimbot.dll"), "C:\\Users\\p\\Downloads\\CoD4",
+         true, "Aimbot module"},
+    };
+    for (const Case& c : cases) {
+        ModuleInfo m = c.module;
+        checkModule(m, c.gameFolder);
+        EXPECT_EQ(m.suspicious, c.suspicious) << m.path;
+        EXPECT_EQ(m.detection, c.detection) << m.path;
+    }
 }
 
 TEST(ModuleCheck, GameAndSystemModulesStayClean) {
@@ -62,7 +77,7 @@ TEST(ModuleCheck, GameAndSystemModulesStayClean) {
           // An executable in Downloads is the game itself, not an injected DLL.
           module("iw3mp.exe", "C:\\Users\\p\\Downloads\\CoD4\\iw3mp.exe")}) {
         ModuleInfo m = clean;
-        checkModule(m);
+        checkModule(m, "D:\\Games\\CoD4");
         EXPECT_FALSE(m.suspicious) << m.path;
         EXPECT_EQ(m.detection, "") << m.path;
     }
