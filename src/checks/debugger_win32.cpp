@@ -1,7 +1,7 @@
 #include <windows.h>
 
 #include "checks/checks.h"
-#include "checks/nt_query_win32.h"
+#include "checks/nt_query_windows.h"
 #include "inventory/game_process.h"
 
 namespace marvik {

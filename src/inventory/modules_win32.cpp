@@ -8,7 +8,7 @@
 
 #include "app/exe_path.h"
 #include "checks/checks.h"
-#include "checks/nt_query_win32.h"
+#include "checks/nt_query_windows.h"
 #include "checks/text_match.h"
 #include "inventory/file_digests.h"
 #include "inventory/game_process.h"

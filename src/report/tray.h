@@ -5,11 +5,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "app/version.h"
+
 namespace marvik {
 
 enum class TrayBalloonLevel : std::uint32_t { Info = 1, Warning = 2, Error = 3 };
 
-constexpr const char* TRAY_TIP_PREFIX = "Marvik AC v3.2 - ";
+constexpr const char* TRAY_TIP_PREFIX = "Marvik AC v" MARVIK_VERSION_TEXT " - ";
 constexpr const char* TRAY_BALLOON_TITLE = "Marvik AC";
 constexpr std::size_t TRAY_TIP_SIZE = 128;
 constexpr std::size_t TRAY_INFO_SIZE = 256;
@@ -24,7 +26,7 @@ constexpr unsigned TRAY_FLAG_INFO = 0x10;
 // The shell calls on the record (the shell's NIM_ values).
 enum class TrayCall : unsigned { Add = 0, Modify = 1, Delete = 2, SetVersion = 4 };
 
-// Tooltip "Marvik AC v3.2 - <status>", cut to fit the 128-byte field.
+// Tooltip "Marvik AC v<version> - <status>", cut to fit the 128-byte field.
 void setTrayStatus(const char* status);
 
 // A balloon titled "Marvik AC" with text (cut at 255 characters) and level.
@@ -34,7 +36,7 @@ void showTrayBalloon(const char* text, TrayBalloonLevel level);
 void addTrayIcon();
 void removeTrayIcon();
 
-// "Marvik AC v3.2 - <status>" into a tooltip field.
+// "Marvik AC v<version> - <status>" into a tooltip field.
 void formatTrayTip(char (&tip)[TRAY_TIP_SIZE], const char* status);
 
 // The platform's side. The fields of the one tray record that the

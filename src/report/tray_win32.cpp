@@ -1,4 +1,4 @@
-#include "report/tray_win32.h"
+#include "report/tray_windows.h"
 
 #include <cstring>
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "report/tray.h"
-#include "report/tray_win32.h"
+#include "report/tray_windows.h"
 
 namespace marvik {
 namespace {

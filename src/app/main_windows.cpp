@@ -4,14 +4,14 @@
 #include <commctrl.h>
 
 #include "app/globals.h"
-#include "app/monitor_win32.h"
+#include "app/monitor_windows.h"
 #include "app/test_hold.h"
 #include "app/version.h"
 #include "report/log.h"
-#include "report/tray_win32.h"
+#include "report/tray_windows.h"
 #include "session/session_link.h"
-#include "ui/main_window_win32.h"
-#include "ui/splash_win32.h"
+#include "ui/main_window_windows.h"
+#include "ui/splash_windows.h"
 
 namespace marvik {
 

@@ -14,7 +14,7 @@ constexpr UINT WM_TRAYICON = WM_USER + 1;
 extern NOTIFYICONDATAA g_nid;
 
 // Fills g_nid for the main window and icon (null icon: the standard one),
-// tooltip "Marvik AC v3.2 - Starting...". Called before any other thread
+// tooltip "Marvik AC v<version> - Starting...". Called before any other thread
 // uses the tray.
 void initTrayRecord(HWND mainWindow, HICON icon);
 

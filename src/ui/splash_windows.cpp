@@ -1,8 +1,8 @@
-#include "ui/splash_win32.h"
+#include "ui/splash_windows.h"
 
 #include "app/version.h"
 
-#include "ui/main_window_win32.h"
+#include "ui/main_window_windows.h"
 
 namespace marvik {
 

@@ -1,7 +1,7 @@
-#include "ui/main_window_win32.h"
+#include "ui/main_window_windows.h"
 
 #include "app/globals.h"
-#include "report/tray_win32.h"
+#include "report/tray_windows.h"
 #include "session/session_link.h"
 #include "ui/menu_status.h"
 

@@ -1,4 +1,4 @@
-#include "app/monitor_win32.h"
+#include "app/monitor_windows.h"
 
 #include <winsock2.h>
 
