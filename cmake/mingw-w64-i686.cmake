@@ -1,3 +1,3 @@
 set(MARVIK_MINGW_TRIPLE i686-w64-mingw32)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
-# No 32-bit Wine here: the i686 build is compiled and linked, never run.
+# The i686 build: its tests run under 32-bit Wine (tools/wine-run32).
