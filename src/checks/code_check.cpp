@@ -2,18 +2,9 @@
 
 #include <cstring>
 
+#include "app/little_endian.h"
+
 namespace marvik {
-
-namespace {
-
-std::uint32_t le32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-std::uint16_t le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-std::uint64_t le64(const std::uint8_t* p) { return le32(p) | (static_cast<std::uint64_t>(le32(p + 4)) << 32); }
-
-}  // namespace
 
 Prologue decodePrologue(const std::uint8_t* b, std::size_t n, std::uint64_t address, CodeWidth width) {
     Prologue p;
@@ -23,7 +14,7 @@ Prologue decodePrologue(const std::uint8_t* b, std::size_t n, std::uint64_t addr
         return p;
     }
     const bool x64 = width == CodeWidth::X64;
-    auto signed32 = [b](int at) { return static_cast<std::int64_t>(static_cast<std::int32_t>(le32(b + at))); };
+    auto signed32 = [b](int at) { return static_cast<std::int64_t>(static_cast<std::int32_t>(loadLe32(b + at))); };
     if (b[0] == 0xE9) {  // jmp rel32
         p.jumps = true;
         p.target = address + 5 + signed32(1);
@@ -36,17 +27,17 @@ Prologue decodePrologue(const std::uint8_t* b, std::size_t n, std::uint64_t addr
         if (x64)  // jmp [rip+disp32]
             p.target = address + 6 + signed32(2);
         else  // jmp [abs32]: how 32-bit system DLLs forward many exports
-            p.target = le32(b + 2);
+            p.target = loadLe32(b + 2);
     } else if (x64 && b[0] == 0x48 && b[1] == 0xB8 && b[10] == 0xFF && b[11] == 0xE0) {  // mov rax, imm64; jmp rax
         p.jumps = true;
-        p.target = le64(b + 2);
+        p.target = loadLe64(b + 2);
     } else if (x64 && b[0] == 0x49 && b[1] == 0xBB && b[10] == 0x41 && b[11] == 0xFF && b[12] == 0xE3) {  // r11
         p.jumps = true;
-        p.target = le64(b + 2);
+        p.target = loadLe64(b + 2);
     } else if (b[0] == 0x68 && b[5] == 0xC3) {  // push imm32; ret
         p.jumps = true;
         // x64 pushes the immediate sign-extended to 8 bytes.
-        p.target = x64 ? static_cast<std::uint64_t>(signed32(1)) : le32(b + 1);
+        p.target = x64 ? static_cast<std::uint64_t>(signed32(1)) : loadLe32(b + 1);
     }
     if (!x64) p.target &= 0xFFFFFFFFu;
     return p;
@@ -56,18 +47,18 @@ CodeSection expectedCodeSection(const std::vector<std::uint8_t>& file, std::uint
     CodeSection out;
     const std::size_t n = file.size();
     if (n < 0x40 || file[0] != 'M' || file[1] != 'Z') return out;
-    const std::uint32_t pe = le32(&file[0x3C]);
+    const std::uint32_t pe = loadLe32(&file[0x3C]);
     if (pe > n - 24 || std::memcmp(&file[pe], "PE\0\0", 4) != 0) return out;
-    const std::uint16_t sections = le16(&file[pe + 6]);
-    const std::uint16_t optSize = le16(&file[pe + 20]);
+    const std::uint16_t sections = loadLe16(&file[pe + 6]);
+    const std::uint16_t optSize = loadLe16(&file[pe + 20]);
     const std::size_t opt = pe + 24;
     if (opt + optSize > n || optSize < 0x70) return out;
-    const bool pe64 = le16(&file[opt]) == 0x20B;
-    const std::uint64_t fileBase = pe64 ? le64(&file[opt + 24]) : le32(&file[opt + 28]);
+    const bool pe64 = loadLe16(&file[opt]) == 0x20B;
+    const std::uint64_t fileBase = pe64 ? loadLe64(&file[opt + 24]) : loadLe32(&file[opt + 28]);
     const std::size_t dirs = opt + (pe64 ? 112 : 96);
     if (dirs + 6 * 8 > opt + optSize) return out;
-    const std::uint32_t relocRva = le32(&file[dirs + 5 * 8]);
-    const std::uint32_t relocSize = le32(&file[dirs + 5 * 8 + 4]);
+    const std::uint32_t relocRva = loadLe32(&file[dirs + 5 * 8]);
+    const std::uint32_t relocSize = loadLe32(&file[dirs + 5 * 8 + 4]);
     const std::size_t table = opt + optSize;
     if (table + static_cast<std::size_t>(sections) * 40 > n) return out;
 
@@ -75,7 +66,7 @@ CodeSection expectedCodeSection(const std::vector<std::uint8_t>& file, std::uint
     auto fileOffset = [&](std::uint32_t rva, std::uint32_t length) -> std::size_t {
         for (std::uint16_t i = 0; i < sections; ++i) {
             const std::uint8_t* s = &file[table + i * 40];
-            const std::uint32_t va = le32(s + 12), raw = le32(s + 16), ptr = le32(s + 20);
+            const std::uint32_t va = loadLe32(s + 12), raw = loadLe32(s + 16), ptr = loadLe32(s + 20);
             if (rva >= va && rva - va + static_cast<std::uint64_t>(length) <= raw &&
                 ptr + static_cast<std::uint64_t>(raw) <= n)
                 return ptr + (rva - va);
@@ -86,8 +77,8 @@ CodeSection expectedCodeSection(const std::vector<std::uint8_t>& file, std::uint
     for (std::uint16_t i = 0; i < sections; ++i) {
         const std::uint8_t* s = &file[table + i * 40];
         if (std::memcmp(s, ".text", 5) != 0) continue;
-        const std::uint32_t va = le32(s + 12), raw = le32(s + 16), ptr = le32(s + 20);
-        std::uint32_t size = le32(s + 8);  // VirtualSize: what is loaded
+        const std::uint32_t va = loadLe32(s + 12), raw = loadLe32(s + 16), ptr = loadLe32(s + 20);
+        std::uint32_t size = loadLe32(s + 8);  // VirtualSize: what is loaded
         if (size == 0 || size > raw) size = raw;
         if (ptr + static_cast<std::uint64_t>(size) > n) return out;
         out.rva = va;
@@ -105,23 +96,20 @@ CodeSection expectedCodeSection(const std::vector<std::uint8_t>& file, std::uint
         }
         std::size_t at = start;
         while (at + 8 <= start + relocSize) {
-            const std::uint32_t page = le32(&file[at]);
-            const std::uint32_t blockSize = le32(&file[at + 4]);
+            const std::uint32_t page = loadLe32(&file[at]);
+            const std::uint32_t blockSize = loadLe32(&file[at + 4]);
             if (blockSize < 8 || at + blockSize > start + relocSize) break;
             for (std::size_t e = at + 8; e + 2 <= at + blockSize; e += 2) {
-                const std::uint16_t entry = le16(&file[e]);
+                const std::uint16_t entry = loadLe16(&file[e]);
                 const unsigned type = entry >> 12;
                 const std::uint64_t rva = static_cast<std::uint64_t>(page) + (entry & 0xFFF);
                 const unsigned width = type == 10 ? 8 : type == 3 ? 4 : 0;  // DIR64, HIGHLOW
                 if (width == 0 || rva < out.rva || rva + width > out.rva + out.bytes.size()) continue;
                 std::uint8_t* p = &out.bytes[rva - out.rva];
-                if (width == 8) {
-                    const std::uint64_t v = le64(p) + delta;
-                    for (int k = 0; k < 8; ++k) p[k] = static_cast<std::uint8_t>(v >> (8 * k));
-                } else {
-                    const std::uint32_t v = le32(p) + static_cast<std::uint32_t>(delta);
-                    for (int k = 0; k < 4; ++k) p[k] = static_cast<std::uint8_t>(v >> (8 * k));
-                }
+                if (width == 8)
+                    storeLe64(p, loadLe64(p) + delta);
+                else
+                    storeLe32(p, loadLe32(p) + static_cast<std::uint32_t>(delta));
             }
             at += blockSize;
         }

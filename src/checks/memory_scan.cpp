@@ -1,5 +1,7 @@
 #include "checks/memory_scan.h"
 
+#include "app/little_endian.h"
+
 #include <cstring>
 
 namespace marvik {
@@ -52,8 +54,7 @@ bool isWritableExecutable(std::uint32_t protect) { return (protect & 0xC0) != 0;
 
 bool looksLikePEHeader(const std::uint8_t* b, std::size_t n) {
     if (n < 0x40 || b[0] != 'M' || b[1] != 'Z') return false;
-    const std::uint32_t pe = static_cast<std::uint32_t>(b[0x3C]) | (static_cast<std::uint32_t>(b[0x3D]) << 8) |
-                             (static_cast<std::uint32_t>(b[0x3E]) << 16) | (static_cast<std::uint32_t>(b[0x3F]) << 24);
+    const std::uint32_t pe = loadLe32(b + 0x3C);
     return pe >= 0x40 && pe <= n - 4 && std::memcmp(b + pe, "PE\0\0", 4) == 0;
 }
 

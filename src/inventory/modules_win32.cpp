@@ -88,8 +88,9 @@ std::string mappedFile(ProcessHandle process, std::uint64_t base, const std::str
     return GetFileAttributesA(redirected.c_str()) != INVALID_FILE_ATTRIBUTES ? redirected : path;
 }
 
-// What a module instance maps does not change while it stays loaded: its
-// file is worked out once per base, size and loader path.
+// What a module instance maps does not change while it stays loaded (a
+// mapped image's file cannot be written): its file and that file's hashes
+// are worked out once per base, size and loader path.
 struct Instance {
     std::uint64_t base;
     std::uint32_t size;
@@ -100,10 +101,32 @@ struct Instance {
 };
 
 // The last walk of each game process, shared by the session's threads.
+struct MappedFile {
+    std::string path;  // cut where the system's calls would cut it
+    std::uint32_t crc32 = 0;
+    std::string md5;
+};
 struct ProcessWalk {
     std::vector<std::pair<LoaderEntryKey, LoadedModule>> entries;
-    std::map<Instance, std::string> files;
+    std::map<Instance, MappedFile> files;
 };
+
+// The file mapped at a module of a new instance, with its hashes. The
+// record keeps a path cut where the system's own calls would cut it; a path
+// that long cannot be opened, and is not hashed under a cut name.
+MappedFile identify(ProcessHandle process, const LoadedModule& l, bool wow64Game) {
+    MappedFile f;
+    const std::string file = mappedFile(process, l.base, narrow(l.path), wow64Game);
+    if (file.size() >= MARVIK_MAX_PATH) {
+        f.path = file.substr(0, MARVIK_MAX_PATH - 1);
+        return f;
+    }
+    const FileHashes hashes = cachedFileHashes(file);
+    f.path = file;
+    f.crc32 = hashes.crc32;
+    f.md5 = hashes.md5;
+    return f;
+}
 std::mutex g_walkMutex;
 std::map<std::uint32_t, ProcessWalk> g_walks;
 
@@ -133,7 +156,7 @@ std::vector<ModuleInfo> scanProcessModules(std::uint32_t pid) {
     for (auto it = g_walks.begin(); it != g_walks.end();) it = it->first == pid ? std::next(it) : g_walks.erase(it);
     ProcessWalk& walk = g_walks[pid];
     const std::vector<LoadedModule> loaded = walkLoaderList(read, peb, width, MODULE_TABLE_SIZE, walk.entries);
-    std::map<Instance, std::string> files;
+    std::map<Instance, MappedFile> files;
     std::string gameFolder;
     modules.reserve(loaded.size());
     for (const LoadedModule& l : loaded) {
@@ -142,21 +165,12 @@ std::vector<ModuleInfo> scanProcessModules(std::uint32_t pid) {
         m.size = l.imageSize;
         const Instance instance{l.base, l.imageSize, l.path};
         auto known = walk.files.find(instance);
-        std::string file = known != walk.files.end()
-                               ? known->second
-                               : mappedFile(opened, l.base, narrow(l.path), wow64Game);
-        files.emplace(instance, file);
-        // The record keeps a path that fits where the system's own calls
-        // would have cut it; a path that long cannot be opened, and is not
-        // hashed under a cut name.
-        if (file.size() < MARVIK_MAX_PATH) {
-            const FileHashes hashes = cachedFileHashes(file);
-            m.crc32 = hashes.crc32;
-            m.md5 = hashes.md5;
-            m.path = file;
-        } else {
-            m.path = file.substr(0, MARVIK_MAX_PATH - 1);
-        }
+        const MappedFile& file =
+            files.emplace(instance, known != walk.files.end() ? known->second : identify(opened, l, wow64Game))
+                .first->second;
+        m.path = file.path;
+        m.crc32 = file.crc32;
+        m.md5 = file.md5;
         if (m.name.empty()) {
             std::size_t cut = m.path.find_last_of("\\/");
             m.name = cut == std::string::npos ? m.path : m.path.substr(cut + 1);
