@@ -108,9 +108,11 @@ def measure(width):
         first = cpu_seconds(box_processes(box)) - before - alone * (time.monotonic() - started)
         # Past the first module and memory scans.
         time.sleep(15)
+        before_window = len(server.events("heartbeat"))
         with_client = window_cost(box, WINDOW)
-        beats = [e["t_ms"] for e in server.events("heartbeat")]
-        periods = [(b - a) / 1000.0 for a, b in zip(beats[-(int(WINDOW / 5)):], beats[-(int(WINDOW / 5)) + 1:])]
+        # The heartbeats of the window, and the one before it.
+        beats = [e["t_ms"] for e in server.events("heartbeat")][max(0, before_window - 1):]
+        periods = [(b - a) / 1000.0 for a, b in zip(beats, beats[1:])]
         pid = client_pid(box)
         modules = server.events("module_list")[-1]["total_entries"]
         return {
@@ -122,6 +124,7 @@ def measure(width):
             "period_mean": sum(periods) / len(periods) if periods else 0.0,
             "period_min": min(periods) if periods else 0.0,
             "period_max": max(periods) if periods else 0.0,
+            "beats": len(periods),
             "peak_kib": peak_memory_kib(pid) if pid else 0,
         }
     finally:
@@ -149,9 +152,9 @@ def main():
     for width in WIDTHS:
         r = measure(width)
         print("%d-bit game, %d modules: game alone %.2f %%, client adds %.2f %% (target <= 1 %%); "
-              "heartbeat every %.2f s (%.2f-%.2f, target 5.0-5.3); start to first heartbeat %.2f CPU s; "
+              "heartbeat every %.2f s (%.2f-%.2f, %d in the window, target 5.0-5.3); start to first heartbeat %.2f CPU s; "
               "client peak memory %.1f MiB" % (r["width"], r["modules"], 100 * r["alone"], 100 * r["added"],
-                                               r["period_mean"], r["period_min"], r["period_max"], r["first"],
+                                               r["period_mean"], r["period_min"], r["period_max"], r["beats"], r["first"],
                                                r["peak_kib"] / 1024.0))
         sys.stdout.flush()
     idle, added = measure_waiting()
