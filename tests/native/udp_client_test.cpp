@@ -261,6 +261,19 @@ TEST_F(UdpLink, ForeignTrafficIsDroppedWithinTheFiveSecondWait) {
     EXPECT_LE(elapsed, 6000);
 }
 
+// Silence from the start: the socket's own wait ends the receive.
+TEST_F(UdpLink, SilenceTimesOutAfterFiveSeconds) {
+    open(false);
+    ACPacketHeader h;
+    std::memset(&h, 0x5C, sizeof h);
+    Clock::time_point start = Clock::now();
+    EXPECT_EQ(client.receivePacket(h, nullptr, 0), -1);
+    long long elapsed = msSince(start);
+    EXPECT_GE(elapsed, 4500);
+    EXPECT_LE(elapsed, 6000);
+    EXPECT_EQ(h.type, 0x5C);
+}
+
 std::vector<ModuleInfo> someModules(std::size_t n) {
     std::vector<ModuleInfo> out(n);
     for (std::size_t i = 0; i < n; ++i) {
