@@ -25,125 +25,72 @@ Config parse(const std::string& text) {
     return cfg;
 }
 
-TEST(ConfigParse, FullExampleFile) {
-    Config cfg = parse(
-        "# anti-cheat client settings\n"
-        "server_ip=203.0.113.7\n"
-        "server_port=28961\n"
-        "player_name=Sniper\n"
-        "auto_start=0\n"
-        "encryption=1\n");
-    EXPECT_EQ(cfg.serverIP, "203.0.113.7");
-    EXPECT_EQ(cfg.serverPort, 28961);
-    EXPECT_EQ(cfg.playerName, "Sniper");
-    EXPECT_FALSE(cfg.autoStart);
-    EXPECT_TRUE(cfg.encryption);
+Config settings(const char* ip, std::uint16_t port = 28960, const std::string& name = "", bool autoStart = true,
+                bool encryption = false) {
+    Config c;
+    c.serverIP = ip;
+    c.serverPort = port;
+    c.playerName = name;
+    c.autoStart = autoStart;
+    c.encryption = encryption;
+    return c;
 }
 
-TEST(ConfigParse, DefaultsWhenKeysAbsent) {
-    Config cfg = parse("server_ip=10.0.0.1\n");
-    EXPECT_EQ(cfg.serverPort, 28960);
-    EXPECT_EQ(cfg.playerName, "");
-    EXPECT_TRUE(cfg.autoStart);
-    EXPECT_FALSE(cfg.encryption);
-}
-
-TEST(ConfigParse, CrLfReadsLikeLf) {
-    Config cfg = parse("server_ip=10.0.0.1\r\nplayer_name=Bob\r\nserver_port=1234\r\n");
-    EXPECT_EQ(cfg.serverIP, "10.0.0.1");
-    EXPECT_EQ(cfg.playerName, "Bob");
-    EXPECT_EQ(cfg.serverPort, 1234);
-}
-
-TEST(ConfigParse, LoneCrEndsTheLine) {
-    // Everything after the first CR of a line is dropped.
-    Config cfg = parse("player_name=Ann\rplayer_name=Zed\n");
-    EXPECT_EQ(cfg.playerName, "Ann");
-}
-
-TEST(ConfigParse, BlanksAroundTheKeyMakeItUnknown) {
-    Config cfg = parse("server_ip =10.0.0.1\n server_port=1\nplayer_name=P\n");
-    EXPECT_EQ(cfg.serverIP, "");
-    EXPECT_EQ(cfg.serverPort, 28960);
-    EXPECT_EQ(cfg.playerName, "P");
-}
-
-TEST(ConfigParse, ValueStopsAtFirstBlankAndSkipsLeadingBlanks) {
-    Config cfg = parse("player_name=John Smith\nserver_ip= \t 10.1.2.3 trailing\n");
-    EXPECT_EQ(cfg.playerName, "John");
-    EXPECT_EQ(cfg.serverIP, "10.1.2.3");
-}
-
-TEST(ConfigParse, LinesWithoutUsableFieldsAreIgnored) {
-    Config cfg = parse(
-        "player_name=Keep\n"
-        "player_name=\n"          // nothing after '='
-        "player_name=   \n"       // only blanks after '='
-        "=Nobody\n"               // nothing before '='
-        "player_name Nobody\n"    // no '='
-        "#player_name=Hidden\n"   // comment
-        "\n");
-    EXPECT_EQ(cfg.playerName, "Keep");
-}
-
-TEST(ConfigParse, HashLaterInLineIsText) {
-    Config cfg = parse("player_name=a#b\n");
-    EXPECT_EQ(cfg.playerName, "a#b");
-}
-
-TEST(ConfigParse, KeysAreCaseSensitive) {
-    Config cfg = parse("Server_IP=10.0.0.1\nSERVER_PORT=5\n");
-    EXPECT_EQ(cfg.serverIP, "");
-    EXPECT_EQ(cfg.serverPort, 28960);
-}
-
-TEST(ConfigParse, LastLineWins) {
-    Config cfg = parse("server_port=1\nplayer_name=A\nserver_port=2\nplayer_name=B\n");
-    EXPECT_EQ(cfg.serverPort, 2);
-    EXPECT_EQ(cfg.playerName, "B");
-}
-
-TEST(ConfigParse, ValueKeepsFirst191Characters) {
-    std::string longValue(250, 'v');
-    Config cfg = parse("player_name=" + longValue + "\n");
-    EXPECT_EQ(cfg.playerName, std::string(191, 'v'));
-}
-
-TEST(ConfigParse, KeyLongerThan63IsIgnored) {
-    Config cfg = parse(std::string(64, 'k') + "=x\nplayer_name=ok\n");
-    EXPECT_EQ(cfg.playerName, "ok");
-}
-
-TEST(ConfigParse, LineLongerThan255IsReadInPieces) {
-    // 255 characters of padding fill the first piece; the rest of the line,
-    // "server_port=4242", is then read as a line of its own.
-    std::string line = "#" + std::string(254, 'x') + "server_port=4242\n";
-    Config cfg = parse(line);
-    EXPECT_EQ(cfg.serverPort, 4242);
-
-    // A value that runs past the piece boundary is cut there.
-    std::string name(300, 'n');
-    cfg = parse("player_name=" + name + "\n");
-    EXPECT_EQ(cfg.playerName, std::string(191, 'n'));
-}
-
-TEST(ConfigParse, PortTakesAtoiLow16Bits) {
-    EXPECT_EQ(parse("server_port=abc\n").serverPort, 0);
-    EXPECT_EQ(parse("server_port=28961x\n").serverPort, 28961);
-    EXPECT_EQ(parse("server_port=70000\n").serverPort, 4464);
-    EXPECT_EQ(parse("server_port=-1\n").serverPort, 65535);
-    EXPECT_EQ(parse("server_port=+80\n").serverPort, 80);
-    EXPECT_EQ(parse("server_port=0\n").serverPort, 0);
-}
-
-TEST(ConfigParse, FlagsAreNonZeroNumbers) {
-    EXPECT_FALSE(parse("auto_start=yes\n").autoStart);
-    EXPECT_FALSE(parse("auto_start=true\n").autoStart);
-    EXPECT_FALSE(parse("auto_start=0\n").autoStart);
-    EXPECT_TRUE(parse("auto_start=2\n").autoStart);
-    EXPECT_TRUE(parse("auto_start=-1\n").autoStart);
-    EXPECT_TRUE(parse("encryption=1abc\n").encryption);
-    EXPECT_FALSE(parse("encryption=abc1\n").encryption);
+// Each row: a file's text and the settings read from it (the defaults where
+// the row names none).
+TEST(ConfigParse, LinesKeysAndValues) {
+    const std::string piece(255, 'x');  // a line's first 255 characters are read as one piece
+    const struct {
+        const char* what;
+        std::string text;
+        Config expected;
+    } cases[] = {
+        {"full example file",
+         "# anti-cheat client settings\nserver_ip=203.0.113.7\nserver_port=28961\nplayer_name=Sniper\n"
+         "auto_start=0\nencryption=1\n",
+         settings("203.0.113.7", 28961, "Sniper", false, true)},
+        {"defaults when keys are absent", "server_ip=10.0.0.1\n", settings("10.0.0.1", 28960, "", true, false)},
+        {"CR LF reads like LF", "server_ip=10.0.0.1\r\nplayer_name=Bob\r\nserver_port=1234\r\n",
+         settings("10.0.0.1", 1234, "Bob")},
+        {"a lone CR ends the line", "player_name=Ann\rplayer_name=Zed\n", settings("", 28960, "Ann")},
+        {"blanks around the key make it unknown", "server_ip =10.0.0.1\n server_port=1\nplayer_name=P\n",
+         settings("", 28960, "P")},
+        {"value stops at the first blank, leading blanks skipped",
+         "player_name=John Smith\nserver_ip= \t 10.1.2.3 trailing\n", settings("10.1.2.3", 28960, "John")},
+        {"lines without usable fields are ignored",
+         "player_name=Keep\nplayer_name=\nplayer_name=   \n=Nobody\nplayer_name Nobody\n#player_name=Hidden\n\n",
+         settings("", 28960, "Keep")},
+        {"a hash later in the line is text", "player_name=a#b\n", settings("", 28960, "a#b")},
+        {"keys are case-sensitive", "Server_IP=10.0.0.1\nSERVER_PORT=5\n", settings("")},
+        {"the last line wins", "server_port=1\nplayer_name=A\nserver_port=2\nplayer_name=B\n", settings("", 2, "B")},
+        {"a value keeps its first 191 characters", "player_name=" + std::string(250, 'v') + "\n",
+         settings("", 28960, std::string(191, 'v'))},
+        {"a key longer than 63 is ignored", std::string(64, 'k') + "=x\nplayer_name=ok\n", settings("", 28960, "ok")},
+        {"a long line's rest is read as a line", "#" + piece.substr(1) + "server_port=4242\n", settings("", 4242)},
+        {"a value past the piece is cut there", "player_name=" + std::string(300, 'n') + "\n",
+         settings("", 28960, std::string(191, 'n'))},
+        // The port is atoi's value, low 16 bits; a saturated one is 0xFFFF.
+        {"port abc", "server_port=abc\n", settings("", 0)},
+        {"port with trailing text", "server_port=28961x\n", settings("", 28961)},
+        {"port 70000", "server_port=70000\n", settings("", 4464)},
+        {"port -1", "server_port=-1\n", settings("", 65535)},
+        {"port +80", "server_port=+80\n", settings("", 80)},
+        {"port saturated", "server_port=99999999999999999999\n", settings("", 65535)},
+        // Flags are non-zero numbers.
+        {"flag yes", "auto_start=yes\n", settings("", 28960, "", false)},
+        {"flag 2", "auto_start=2\n", settings("", 28960, "", true)},
+        {"flag -1 and 1abc", "auto_start=-1\nencryption=1abc\n", settings("", 28960, "", true, true)},
+        {"flag abc1", "encryption=abc1\n", settings("", 28960, "", true, false)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Config cfg = parse(c.text);
+        EXPECT_EQ(cfg.serverIP, c.expected.serverIP);
+        EXPECT_EQ(cfg.serverPort, c.expected.serverPort);
+        EXPECT_EQ(cfg.playerName, c.expected.playerName);
+        EXPECT_EQ(cfg.autoStart, c.expected.autoStart);
+        EXPECT_EQ(cfg.encryption, c.expected.encryption);
+    }
 }
 
 TEST(ConfigInteger, FollowsAtoiAndSaturatesInsteadOfOverflowing) {
@@ -155,8 +102,6 @@ TEST(ConfigInteger, FollowsAtoiAndSaturatesInsteadOfOverflowing) {
     EXPECT_EQ(configInteger("-2147483648"), -2147483647 - 1);
     EXPECT_EQ(configInteger("99999999999999999999999"), 2147483647);
     EXPECT_EQ(configInteger("-99999999999999999999999"), -2147483647 - 1);
-    // A saturated port is 0xFFFF, a saturated flag is still "on".
-    EXPECT_EQ(parse("server_port=99999999999999999999\n").serverPort, 65535);
 }
 
 class ConfigFile : public testing::Test {

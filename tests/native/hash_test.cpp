@@ -57,22 +57,6 @@ TEST(Md5, MatchesRfc1321Suite) {
               "57edf4a22be3c955ac49da2e2107b67a");
 }
 
-TEST(Md5, PaddingBoundariesAndLongInput) {
-    // Lengths where the length field just fits, just does not, or a block
-    // ends exactly: the cases the padding code branches on.
-    const struct {
-        std::size_t n;
-        const char* digest;
-    } cases[] = {
-        {55, "ef1772b6dff9a122358552954ad0df65"},  {56, "3b0c8ac703f828b04c6c197006d17218"},
-        {63, "b06521f39153d618550606be297466d5"},  {64, "014842d480b571495a4a0363793f7367"},
-        {65, "c743a45e0d2e6a95cb859adae0248435"},  {119, "8a7bd0732ed6a28ce75f6dabc90e1613"},
-        {120, "5f61c0ccad4cac44c75ff505e1f1e537"}, {128, "e510683b3f5ffe4093d021808bc6ff70"},
-        {1000, "cabe45dcc9ae5b66ba86600cca6b8ba8"}, {1000000, "7707d6ae4e027c70eea2a935c2296f21"},
-    };
-    for (const auto& c : cases) EXPECT_EQ(md5Hex(std::string(c.n, 'a')), c.digest) << c.n << " x 'a'";
-}
-
 TEST(Md5, IncrementalEqualsOneShotAtAnySplit) {
     const std::vector<std::uint8_t> data = patternBytes(300, 7);
     for (std::size_t length : {0u, 1u, 63u, 64u, 65u, 129u, 300u}) {
@@ -101,14 +85,6 @@ TEST(Md5, IncrementalEqualsOneShotAtAnySplit) {
     EXPECT_EQ(hex(digest, sizeof digest), md5Hex(data.data(), data.size()));
 }
 
-TEST(Crc32, CheckValueAndEmptyInput) {
-    EXPECT_EQ(crc32Compute("123456789", 9), 0xCBF43926u);
-    EXPECT_EQ(crc32UpdatePortable(0, "123456789", 9), 0xCBF43926u);
-    EXPECT_EQ(crc32Compute("", 0), 0u);
-    EXPECT_EQ(crc32Compute(nullptr, 0), 0u);
-    EXPECT_EQ(crc32Compute("The quick brown fox jumps over the lazy dog", 43), 0x414FA339u);
-}
-
 TEST(Crc32, BothPathsEqualBitwiseDefinitionAtEveryLengthAndAlignment) {
     // Lengths around the 16- and 64-byte steps of the fast paths, at every
     // misalignment, and a few long buffers.
@@ -128,92 +104,38 @@ TEST(Crc32, BothPathsEqualBitwiseDefinitionAtEveryLengthAndAlignment) {
     }
 }
 
-TEST(Crc32, IncrementalEqualsOneShotAtAnySplit) {
-    const std::vector<std::uint8_t> data = patternBytes(1000, 11);
-    const std::uint32_t whole = crc32Compute(data.data(), data.size());
-    for (std::size_t a = 0; a <= data.size(); a += 37) {
-        for (std::size_t b = a; b <= data.size(); b += 61) {
-            std::uint32_t c = crc32Update(0, data.data(), a);
-            c = crc32Update(c, data.data() + a, b - a);
-            c = crc32Update(c, data.data() + b, data.size() - b);
-            ASSERT_EQ(c, whole) << "split at " << a << "," << b;
-            std::uint32_t portable = crc32UpdatePortable(0, data.data(), a);
-            portable = crc32UpdatePortable(portable, data.data() + a, data.size() - a);
-            ASSERT_EQ(portable, whole) << "split at " << a;
-        }
+// Natively the differential test reads large files; here, under Wine too,
+// the cases a text-mode or unchecked open would get wrong.
+TEST(FileHashes, BinaryEmptyAndMissingFiles) {
+    const std::string path = test::besideExe("hash_test_file.bin");
+    const struct {
+        const char* what;
+        const char* content;  // null: no file
+        std::size_t size;
+        bool opened;
+        std::uint32_t crc;
+        const char* md5;
+    } cases[] = {
+        // A text-mode read would turn CR LF into LF and stop at Ctrl-Z.
+        {"binary", "line\r\nnext\x1a\0tail\r\n", 18, true, 0, nullptr},
+        {"empty", "", 0, true, 0, "d41d8cd98f00b204e9800998ecf8427e"},
+        {"missing", nullptr, 0, false, 0, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::removePath(path);
+        if (c.content != nullptr) test::writeFile(path, std::string(c.content, c.size));
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(c.content);
+        const std::uint32_t crc = c.md5 != nullptr ? c.crc : crc32Bitwise(bytes, c.size);
+        const std::string md5 = c.md5 != nullptr ? c.md5 : md5Hex(bytes, c.size);
+        EXPECT_EQ(fileCRC32(path), crc);
+        EXPECT_EQ(fileMD5(path), md5);
+        const FileHashes both = fileHashes(path);
+        EXPECT_EQ(both.opened, c.opened);
+        EXPECT_EQ(both.crc32, crc);
+        EXPECT_EQ(both.md5, md5);
     }
-}
-
-TEST(Hex, LowercaseTwoDigitsPerByte) {
-    const std::uint8_t bytes[] = {0x00, 0x0f, 0xa0, 0xff, 0x5c};
-    EXPECT_EQ(toHex(bytes, sizeof bytes), "000fa0ff5c");
-    EXPECT_EQ(toHex(bytes, 0), "");
-}
-
-// A file of pattern bytes beside the test executable, removed afterwards.
-struct TempFile {
-    std::string path;
-    std::string bytes;
-    TempFile(const char* name, const std::string& content) : path(test::besideExe(name)), bytes(content) {
-        test::writeFile(path, bytes);
-    }
-    ~TempFile() { test::removePath(path); }
-};
-
-std::string patternString(std::size_t length, std::uint32_t seed) {
-    std::vector<std::uint8_t> v = patternBytes(length, seed);
-    return std::string(v.begin(), v.end());
-}
-
-void expectFileHashesOf(const TempFile& f) {
-    const auto* p = reinterpret_cast<const std::uint8_t*>(f.bytes.data());
-    const std::uint32_t crc = crc32Bitwise(p, f.bytes.size());
-    const std::string md5 = md5Hex(f.bytes);
-    EXPECT_EQ(fileCRC32(f.path), crc);
-    EXPECT_EQ(fileMD5(f.path), md5);
-    FileHashes both = fileHashes(f.path);
-    EXPECT_TRUE(both.opened);
-    EXPECT_EQ(both.crc32, crc);
-    EXPECT_EQ(both.md5, md5);
-}
-
-TEST(FileHashes, SizesAroundTheReadBlock) {
-    const std::size_t sizes[] = {1, 8191, 8192, 8193, 3 * 8192 + 5, 100000};
-    std::uint32_t seed = 20;
-    for (std::size_t size : sizes) {
-        SCOPED_TRACE(size);
-        TempFile f("hash_test_block.bin", patternString(size, seed++));
-        ASSERT_EQ(test::readFile(f.path).size(), size);
-        expectFileHashesOf(f);
-    }
-}
-
-TEST(FileHashes, EmptyFileGivesZeroCrcAndMd5OfNothing) {
-    TempFile f("hash_test_empty.bin", "");
-    EXPECT_EQ(fileCRC32(f.path), 0u);
-    EXPECT_EQ(fileMD5(f.path), "d41d8cd98f00b204e9800998ecf8427e");
-    FileHashes both = fileHashes(f.path);
-    EXPECT_TRUE(both.opened);
-    EXPECT_EQ(both.crc32, 0u);
-    EXPECT_EQ(both.md5, "d41d8cd98f00b204e9800998ecf8427e");
-}
-
-TEST(FileHashes, ReadsBinaryContentUnchanged) {
-    // A text-mode read would turn CR LF into LF and stop at Ctrl-Z.
-    TempFile f("hash_test_binary.bin", std::string("line\r\nnext\x1a\0tail\r\n", 18));
-    expectFileHashesOf(f);
-    EXPECT_NE(fileCRC32(f.path), crc32Compute("line\nnext", 9));
-}
-
-TEST(FileHashes, MissingFileGivesZeroAndEmpty) {
-    const std::string path = test::besideExe("hash_test_no_such_file.bin");
     test::removePath(path);
-    EXPECT_EQ(fileCRC32(path), 0u);
-    EXPECT_EQ(fileMD5(path), "");
-    FileHashes both = fileHashes(path);
-    EXPECT_FALSE(both.opened);
-    EXPECT_EQ(both.crc32, 0u);
-    EXPECT_EQ(both.md5, "");
 }
 
 std::string hmacHex(const std::string& key, const std::string& message) {
@@ -223,14 +145,9 @@ std::string hmacHex(const std::string& key, const std::string& message) {
     return toHex(mac, sizeof mac);
 }
 
+// RFC 2202: a short key, and keys longer than a block, which are hashed first.
 TEST(HmacMd5, MatchesRfc2202Vectors) {
-    std::string key25;
-    for (int i = 1; i <= 25; ++i) key25 += static_cast<char>(i);
-    EXPECT_EQ(hmacHex(std::string(16, '\x0b'), "Hi There"), "9294727a3638bb1c13f48ef8158bfc9d");
     EXPECT_EQ(hmacHex("Jefe", "what do ya want for nothing?"), "750c783e6ab0b503eaa86e310a5db738");
-    EXPECT_EQ(hmacHex(std::string(16, '\xaa'), std::string(50, '\xdd')), "56be34521d144c88dbb8c733f0e8b3f6");
-    EXPECT_EQ(hmacHex(key25, std::string(50, '\xcd')), "697eaf0aca3a3aea3a75164746ffaa79");
-    EXPECT_EQ(hmacHex(std::string(16, '\x0c'), "Test With Truncation"), "56461ef2342edc00f9bab995690efd4c");
     EXPECT_EQ(hmacHex(std::string(80, '\xaa'), "Test Using Larger Than Block-Size Key - Hash Key First"),
               "6b1ab7fe4bd7bf8f0b62e6ce61b9d0cd");
     EXPECT_EQ(hmacHex(std::string(80, '\xaa'),
@@ -238,80 +155,42 @@ TEST(HmacMd5, MatchesRfc2202Vectors) {
               "6f630fad67cda0ee1fb1f562db3aa53e");
 }
 
-std::string answerHex(const std::uint8_t challenge[AC_CHALLENGE_SIZE]) {
-    std::uint8_t answer[AC_ANSWER_SIZE];
-    computeChallengeAnswer(challenge, answer);
-    return toHex(answer, sizeof answer);
-}
-
 TEST(ChallengeAnswer, MatchesVectorsTheServerChecks) {
     // Computed apart from this code (a stock HMAC-MD5 with the shared
     // secret); the plug-in must give the same bytes.
     std::uint8_t counting[AC_CHALLENGE_SIZE];
     for (std::size_t i = 0; i < sizeof counting; ++i) counting[i] = static_cast<std::uint8_t>(i);
-    EXPECT_EQ(answerHex(counting), "aea85709ba9d60719f65a8f16520a8e0191602a7ea8c635c43ea559f16da69ed");
-    std::uint8_t zeros[AC_CHALLENGE_SIZE] = {};
-    EXPECT_EQ(answerHex(zeros), "70390ba8f1107d46dbff3d0de1012e99d5cbcb8c46b7b1357b7d37f19cdb6a21");
+    const std::uint8_t zeros[AC_CHALLENGE_SIZE] = {};
+    std::uint8_t answer[AC_ANSWER_SIZE];
+    computeChallengeAnswer(counting, answer);
+    EXPECT_EQ(toHex(answer, sizeof answer), "aea85709ba9d60719f65a8f16520a8e0191602a7ea8c635c43ea559f16da69ed");
+    computeChallengeAnswer(zeros, answer);
+    EXPECT_EQ(toHex(answer, sizeof answer), "70390ba8f1107d46dbff3d0de1012e99d5cbcb8c46b7b1357b7d37f19cdb6a21");
 }
 
-TEST(ChallengeAnswer, DeterministicWithIndependentHalvesAndEveryByteCounts) {
-    const std::vector<std::uint8_t> base = patternBytes(AC_CHALLENGE_SIZE, 99);
-    std::uint8_t first[AC_ANSWER_SIZE];
-    std::uint8_t again[AC_ANSWER_SIZE];
-    computeChallengeAnswer(base.data(), first);
-    computeChallengeAnswer(base.data(), again);
-    EXPECT_EQ(std::memcmp(first, again, sizeof first), 0);
-    EXPECT_NE(std::memcmp(first, first + 16, 16), 0);
-
-    // Not a bare digest of the challenge: the key is in it.
-    std::uint8_t plain[MD5_DIGEST_SIZE];
-    md5Compute(base.data(), base.size(), plain);
-    EXPECT_NE(std::memcmp(first, plain, sizeof plain), 0);
-    EXPECT_NE(std::memcmp(first + 16, plain, sizeof plain), 0);
-
-    for (std::size_t i = 0; i < AC_CHALLENGE_SIZE; ++i) {
-        std::vector<std::uint8_t> changed = base;
-        changed[i] ^= 0x01;
-        std::uint8_t answer[AC_ANSWER_SIZE];
-        computeChallengeAnswer(changed.data(), answer);
-        EXPECT_NE(std::memcmp(answer, first, 16), 0) << "first half ignores byte " << i;
-        EXPECT_NE(std::memcmp(answer + 16, first + 16, 16), 0) << "second half ignores byte " << i;
-    }
-}
-
-TEST(ChallengeFromPayload, ShortPayloadIsZeroFilled) {
-    std::uint8_t buffer[1024];
-    std::memset(buffer, 0xAA, sizeof buffer);  // left over from an earlier packet
-    std::memcpy(buffer, "\x01\x02\x03\x04\x05", 5);
-    std::uint8_t challenge[AC_CHALLENGE_SIZE];
-    ASSERT_TRUE(challengeFromPayload(buffer, 5, sizeof buffer, challenge));
-    std::uint8_t expected[AC_CHALLENGE_SIZE] = {1, 2, 3, 4, 5};
-    EXPECT_EQ(hex(challenge, sizeof challenge), hex(expected, sizeof expected));
-
-    ASSERT_TRUE(challengeFromPayload(buffer, 0, sizeof buffer, challenge));
-    std::uint8_t zeros[AC_CHALLENGE_SIZE] = {};
-    EXPECT_EQ(hex(challenge, sizeof challenge), hex(zeros, sizeof zeros));
-}
-
-TEST(ChallengeFromPayload, TakesFirst32BytesOfLongerPayloads) {
-    const std::vector<std::uint8_t> buffer = patternBytes(1024, 5);
-    std::uint8_t challenge[AC_CHALLENGE_SIZE];
-    for (std::int32_t length : {32, 33, 500, 1024}) {
-        std::memset(challenge, 0, sizeof challenge);
-        ASSERT_TRUE(challengeFromPayload(buffer.data(), length, 1024, challenge)) << length;
-        EXPECT_EQ(hex(challenge, sizeof challenge), hex(buffer.data(), AC_CHALLENGE_SIZE)) << length;
-    }
-}
-
-TEST(ChallengeFromPayload, NoPacketOrOversizedPayloadIsNoChallenge) {
-    const std::vector<std::uint8_t> buffer = patternBytes(1024, 6);
-    std::uint8_t zeros[AC_CHALLENGE_SIZE] = {};
-    std::uint8_t challenge[AC_CHALLENGE_SIZE];
-    for (std::int32_t length : {-1, 1025, 65535}) {
+// The challenge is the payload's first 32 bytes, zero-filled when shorter
+// (never bytes left from an earlier packet); no packet or one larger than
+// the buffer is none, and leaves zeros.
+TEST(ChallengeFromPayload, FirstBytesZeroFilledAndNoneWithoutAFittingPacket) {
+    std::vector<std::uint8_t> buffer = patternBytes(1024, 5);
+    std::vector<std::uint8_t> five(buffer.begin(), buffer.begin() + 5);
+    five.resize(AC_CHALLENGE_SIZE, 0);
+    const std::vector<std::uint8_t> first(buffer.begin(), buffer.begin() + AC_CHALLENGE_SIZE);
+    const std::vector<std::uint8_t> zeros(AC_CHALLENGE_SIZE, 0);
+    const struct {
+        std::int32_t length;
+        bool ok;
+        const std::vector<std::uint8_t>& challenge;
+    } cases[] = {{5, true, five},   {0, true, zeros},     {32, true, first},    {33, true, first},
+                 {1024, true, first}, {-1, false, zeros}, {1025, false, zeros}, {65535, false, zeros}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.length);
+        std::uint8_t challenge[AC_CHALLENGE_SIZE];
         std::memset(challenge, 0x55, sizeof challenge);
-        EXPECT_FALSE(challengeFromPayload(buffer.data(), length, 1024, challenge)) << length;
-        EXPECT_EQ(hex(challenge, sizeof challenge), hex(zeros, sizeof zeros)) << length;
+        EXPECT_EQ(challengeFromPayload(buffer.data(), c.length, 1024, challenge), c.ok);
+        EXPECT_EQ(hex(challenge, sizeof challenge), hex(c.challenge.data(), AC_CHALLENGE_SIZE));
     }
+    std::uint8_t challenge[AC_CHALLENGE_SIZE];
     EXPECT_FALSE(challengeFromPayload(nullptr, 5, 1024, challenge));
 }
 

@@ -7,8 +7,6 @@
 #include "inventory/module_info.h"
 #include "net/chunks.h"
 #include "net/packets.h"
-#include "net/rc4.h"
-#include "net/udp_client.h"
 
 namespace marvik {
 namespace {
@@ -46,58 +44,6 @@ std::vector<ModuleInfo> modules(std::size_t n) {
     return out;
 }
 
-TEST(HeartbeatHeader, MatchesWireVector) {
-    HeartbeatPayload hb{};
-    hb.tickCount = 0x01020304u;
-    Bytes packet = framePacket(PKT_HEARTBEAT, &hb, sizeof hb, 0x12345678u, false);
-    ASSERT_EQ(packet.size(), 32u);
-    const Bytes header = {0x00, 0x43, 0x41, 0x4D, 0x01, 0x05, 0x14, 0x00, 0x78, 0x56, 0x34, 0x12};
-    EXPECT_EQ(Bytes(packet.begin(), packet.begin() + 12), header);
-    EXPECT_EQ(Bytes(packet.begin() + 12, packet.begin() + 16), (Bytes{0x04, 0x03, 0x02, 0x01}));
-
-    // Encryption changes the payload only.
-    Bytes encrypted = framePacket(PKT_HEARTBEAT, &hb, sizeof hb, 0x12345678u, true);
-    EXPECT_EQ(Bytes(encrypted.begin(), encrypted.begin() + 12), header);
-    Bytes payload(encrypted.begin() + 12, encrypted.end());
-    rc4_crypt(payload.data(), static_cast<std::int32_t>(payload.size()), AC_ENCRYPT_KEY, AC_ENCRYPT_KEY_LENGTH);
-    EXPECT_EQ(payload, bytesOf(hb));
-}
-
-TEST(PacketRecords, IntegersAreLittleEndianAtTheirOffsets) {
-    ModuleLogChunkHeader head{};
-    head.entryCount = 0x0102;
-    head.tickCount = 0xA0B0C0D0u;
-    head.chunkIndex = 0x0304;
-    head.chunkCount = 0x0506;
-    head.totalEntries = 0x0708;
-    EXPECT_EQ(bytesOf(head), (Bytes{0x02, 0x01, 0xD0, 0xC0, 0xB0, 0xA0, 0x04, 0x03, 0x06, 0x05, 0x08, 0x07}));
-    EXPECT_EQ(head.tickCount, 0xA0B0C0D0u);
-
-    HelloPayload hello{};
-    hello.serverPort = 28960u;
-    hello.clientVersion = AC_CLIENT_VERSION;
-    Bytes h = bytesOf(hello);
-    EXPECT_EQ(Bytes(h.begin() + 36, h.begin() + 44), (Bytes{0x20, 0x71, 0x00, 0x00, 0x03, 0x02, 0x00, 0x00}));
-
-    MemoryReportPayload mem{};
-    mem.address = 0x00401000u;
-    mem.hitFlag = 1;
-    copyText(mem.description, "RWX region");
-    Bytes m = bytesOf(mem);
-    EXPECT_EQ(Bytes(m.begin(), m.begin() + 4), (Bytes{0x00, 0x10, 0x40, 0x00}));
-    EXPECT_EQ(m[8], 1);
-    EXPECT_EQ(textAt(m, 9, 64), "RWX region");
-
-    // A received header reads back through the same wrappers.
-    const Bytes wire = {0x00, 0x43, 0x41, 0x4D, 0x01, 0x0A, 0x34, 0x12, 0xEF, 0xBE, 0xAD, 0xDE};
-    ACPacketHeader rx{};
-    std::memcpy(&rx, wire.data(), sizeof rx);
-    EXPECT_EQ(rx.magic, AC_PACKET_MAGIC);
-    EXPECT_EQ(rx.type, PKT_KICK);
-    EXPECT_EQ(rx.length, 0x1234u);
-    EXPECT_EQ(rx.sessionId, 0xDEADBEEFu);
-}
-
 TEST(TextField, CutAtFieldSizeLessOneAndZeroFilled) {
     HelloPayload hello;
     std::memset(&hello, 0xAA, sizeof hello);
@@ -118,17 +64,14 @@ TEST(TextField, CutAtFieldSizeLessOneAndZeroFilled) {
     EXPECT_EQ(std::string(exact), "1234567");
 }
 
-TEST(ModuleListChunks, EmptyListIsOneHeadOnlyChunk) {
-    ChunkPayloads chunks = buildModuleListChunks({});
-    ASSERT_EQ(chunks.size(), 1u);
-    EXPECT_EQ(chunks[0], (Bytes{0, 0, 0, 0, 1, 0, 0, 0}));
+// No entries is still one chunk: a head saying so (the log's with its tick).
+TEST(ModuleChunks, EmptyListIsOneHeadOnlyChunk) {
+    EXPECT_EQ(buildModuleListChunks({}), ChunkPayloads{(Bytes{0, 0, 0, 0, 1, 0, 0, 0})});
+    EXPECT_EQ(buildModuleLogChunks({}, 0x11223344u), ChunkPayloads{(Bytes{0, 0, 0x44, 0x33, 0x22, 0x11, 0, 0, 1, 0, 0, 0})});
 }
 
 TEST(ModuleListChunks, FifteenPerChunkWithHeadsAndEntries) {
-    ChunkPayloads fifteen = buildModuleListChunks(modules(15));
-    ASSERT_EQ(fifteen.size(), 1u);
-    EXPECT_EQ(fifteen[0].size(), 1088u);
-    EXPECT_EQ(Bytes(fifteen[0].begin(), fifteen[0].begin() + 8), (Bytes{15, 0, 0, 0, 1, 0, 15, 0}));
+    EXPECT_EQ(buildModuleListChunks(modules(15)).size(), 1u);
 
     std::vector<ModuleInfo> list = modules(16);
     ChunkPayloads chunks = buildModuleListChunks(list);
@@ -148,15 +91,8 @@ TEST(ModuleListChunks, FifteenPerChunkWithHeadsAndEntries) {
     EXPECT_EQ(getLeU32(chunks[1].data() + 8 + 68), 0x100000u);
 }
 
-TEST(ModuleLogChunks, EmptyListIsOneHeadOnlyChunkWithTheTick) {
-    ChunkPayloads chunks = buildModuleLogChunks({}, 0x11223344u);
-    ASSERT_EQ(chunks.size(), 1u);
-    EXPECT_EQ(chunks[0], (Bytes{0, 0, 0x44, 0x33, 0x22, 0x11, 0, 0, 1, 0, 0, 0}));
-}
-
 TEST(ModuleLogChunks, ThreePerChunkSharingOneTick) {
-    ASSERT_EQ(buildModuleLogChunks(modules(3), 7).size(), 1u);
-    EXPECT_EQ(buildModuleLogChunks(modules(3), 7)[0].size(), 1203u);
+    EXPECT_EQ(buildModuleLogChunks(modules(3), 7).size(), 1u);
 
     std::vector<ModuleInfo> list = modules(4);
     ChunkPayloads chunks = buildModuleLogChunks(list, 0xCAFEF00Du);

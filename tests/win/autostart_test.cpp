@@ -38,23 +38,9 @@ protected:
     }
 };
 
-TEST_F(Autostart, WritesExecutablePathAsString) {
-    ensureRunKey();
-    writeAutostartValue();
-    char data[600] = {};
-    DWORD type = 0;
-    DWORD size = sizeof data;
-    ASSERT_EQ(RegGetValueA(HKEY_CURRENT_USER, AUTOSTART_RUN_KEY, AUTOSTART_VALUE_NAME, RRF_RT_ANY, &type, data,
-                           &size),
-              ERROR_SUCCESS);
-    std::string exe = executablePath();
-    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
-    EXPECT_EQ(std::string(data), exe);
-    EXPECT_EQ(size, exe.size() + 1);  // the NUL is counted
-    EXPECT_EQ(exe.find('"'), std::string::npos);
-}
-
-TEST_F(Autostart, RewritingReplacesTheValue) {
+// The executable's path, unquoted, as a string whose size counts its NUL,
+// over whatever an older copy wrote there.
+TEST_F(Autostart, WritesExecutablePathAsStringOverAnOldValue) {
     ensureRunKey();
     HKEY key;
     ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, AUTOSTART_RUN_KEY, 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
@@ -63,11 +49,16 @@ TEST_F(Autostart, RewritingReplacesTheValue) {
     RegCloseKey(key);
     writeAutostartValue();
     char data[600] = {};
+    DWORD type = 0;
     DWORD size = sizeof data;
-    ASSERT_EQ(RegGetValueA(HKEY_CURRENT_USER, AUTOSTART_RUN_KEY, AUTOSTART_VALUE_NAME, RRF_RT_REG_SZ, nullptr,
-                           data, &size),
+    ASSERT_EQ(RegGetValueA(HKEY_CURRENT_USER, AUTOSTART_RUN_KEY, AUTOSTART_VALUE_NAME, RRF_RT_ANY, &type, data,
+                           &size),
               ERROR_SUCCESS);
-    EXPECT_EQ(std::string(data), executablePath());
+    const std::string exe = executablePath();
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(std::string(data), exe);
+    EXPECT_EQ(size, exe.size() + 1);
+    EXPECT_EQ(exe.find('"'), std::string::npos);
 }
 
 TEST_F(Autostart, MissingRunKeyIsNotCreated) {

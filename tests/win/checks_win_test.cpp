@@ -6,7 +6,6 @@
 
 #include <cctype>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -14,55 +13,13 @@
 #include "inventory/guid.h"
 #include "inventory/modules.h"
 #include "support/files.h"
+#include "support/standin_game.h"
 
 namespace marvik {
 namespace {
 
-std::string testFolder() {
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string p = path;
-    return p.substr(0, p.find_last_of('\\'));
-}
-std::string fixture(const char* name) { return testFolder() + "\\..\\fixtures\\" + name; }
-std::string standinExe() { return testFolder() + "\\..\\tools\\standin_game\\standin_game.exe"; }
-
-// A stand-in game copied as <folder>\<name> and started with args; ended by
-// its exit file, or killed.
-struct Game {
-    std::string folder, exe;
-    PROCESS_INFORMATION pi{};
-
-    Game(const std::string& args = "", const char* name = "iw3mp.exe") {
-        char temp[MAX_PATH];
-        GetTempPathA(MAX_PATH, temp);
-        folder = std::string(temp) + "marvik_game_" + std::to_string(GetTickCount()) + "_" + name;
-        CreateDirectoryA(folder.c_str(), nullptr);
-        exe = folder + "\\" + name;
-        CopyFileA(standinExe().c_str(), exe.c_str(), FALSE);
-        std::string command = "\"" + exe + "\" " + args;
-        STARTUPINFOA si{};
-        si.cb = sizeof si;
-        if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &si, &pi))
-            return;
-        for (int i = 0; i < 100 && !test::fileExists(exe + ".ready"); ++i) Sleep(50);
-    }
-    ~Game() {
-        if (pi.hProcess != nullptr) {
-            TerminateProcess(pi.hProcess, 0);
-            WaitForSingleObject(pi.hProcess, 5000);
-            CloseHandle(pi.hProcess);
-            CloseHandle(pi.hThread);
-        }
-        test::removePath(folder);
-    }
-    std::uint32_t pid() const { return pi.dwProcessId; }
-    void command(const std::string& line) {
-        test::writeFile(exe + ".cmd", line + "\n");
-        for (int i = 0; i < 100 && test::fileExists(exe + ".cmd"); ++i) Sleep(50);
-        Sleep(100);
-    }
-};
+using Game = test::StandinGame;
+using test::fixture;
 
 const ModuleInfo* findModule(const std::vector<ModuleInfo>& list, const std::string& name) {
     for (const ModuleInfo& m : list)
@@ -143,34 +100,6 @@ TEST(ChecksWin32, PlayerGUIDFromTheGamesFolder) {
     test::writeFile(game.folder + "\\players\\guid.dat", "0123456789abcdef\r\nsecond line\r\n");
     test::writeFile(game.folder + "\\main\\guid.dat", "main-guid\r\n");
     EXPECT_EQ(getPlayerGUID(game.pid()), "0123456789abcdef");
-}
-
-std::string listed(const std::vector<MemoryScanHit>& hits) {
-    std::string text;
-    char line[128];
-    for (const MemoryScanHit& h : hits) {
-        std::snprintf(line, sizeof line, "%08X+%X %s\n", h.address, h.size, h.description.c_str());
-        text += line;
-    }
-    return text;
-}
-
-TEST(ChecksWin32, MemoryOfCleanAndPreparedGames) {
-    Game clean;
-    std::vector<MemoryScanHit> found = scanProcessMemory(clean.pid());
-    EXPECT_TRUE(found.empty()) << listed(found);
-    found = scanProcessMemory(GetCurrentProcessId());
-    EXPECT_TRUE(found.empty()) << listed(found);
-
-    Game mapped("--rwx-pe");
-    std::vector<MemoryScanHit> hits = scanProcessMemory(mapped.pid());
-    ASSERT_EQ(hits.size(), 1u);
-    EXPECT_NE(hits[0].description.find("PE image"), std::string::npos);
-    EXPECT_GE(hits[0].size, 0x2000u);
-    mapped.command("rwx");
-    hits = scanProcessMemory(mapped.pid());
-    ASSERT_EQ(hits.size(), 2u);
-    EXPECT_NE(hits[1].description.find("writable and executable"), std::string::npos);
 }
 
 TEST(ChecksWin32, DebuggerAttachedToTheGame) {

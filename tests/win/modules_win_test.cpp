@@ -15,6 +15,7 @@
 #include "checks/checks.h"
 #include "inventory/modules.h"
 #include "support/files.h"
+#include "support/standin_game.h"
 
 namespace marvik {
 namespace {
@@ -28,48 +29,12 @@ const char* const GAME_DLLS[] = {
     "netapi32", "userenv",  "wtsapi32", "cfgmgr32", "msimg32",  "gdiplus",
 };
 
-std::string testFolder() {
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string p = path;
-    return p.substr(0, p.find_last_of('\\'));
+// The stand-in loading them all.
+std::string withGameDlls(const std::string& extra = "") {
+    std::string args;
+    for (const char* dll : GAME_DLLS) args += std::string(" --load ") + dll + ".dll";
+    return args + " " + extra;
 }
-
-// The stand-in game of this build's width, and the 32-bit one of the i686
-// build beside this one (the test command builds it first).
-std::string standin(bool thirtyTwo) {
-    const std::string own = testFolder() + "\\..\\tools\\standin_game\\standin_game.exe";
-    if (!thirtyTwo || sizeof(void*) == 4) return own;
-    return testFolder() + "\\..\\..\\win32\\tools\\standin_game\\standin_game.exe";
-}
-
-struct Game {
-    PROCESS_INFORMATION pi{};
-    std::string exe;
-    explicit Game(const std::string& image, const std::string& extra = "") {
-        char temp[MAX_PATH];
-        GetTempPathA(MAX_PATH, temp);
-        exe = std::string(temp) + "marvik_modules_" + std::to_string(GetTickCount()) + "_iw3mp.exe";
-        CopyFileA(image.c_str(), exe.c_str(), FALSE);
-        std::string command = "\"" + exe + "\"";
-        for (const char* dll : GAME_DLLS) command += std::string(" --load ") + dll + ".dll";
-        command += " " + extra;
-        STARTUPINFOA si{};
-        si.cb = sizeof si;
-        if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return;
-        for (int i = 0; i < 200 && !test::fileExists(exe + ".ready"); ++i) Sleep(50);
-    }
-    ~Game() {
-        if (pi.hProcess != nullptr) {
-            TerminateProcess(pi.hProcess, 0);
-            WaitForSingleObject(pi.hProcess, 5000);
-            CloseHandle(pi.hProcess);
-            CloseHandle(pi.hThread);
-        }
-        DeleteFileA(exe.c_str());
-        DeleteFileA((exe + ".ready").c_str());
-    }
-};
 
 // What the system's per-module calls report.
 struct Reported {
@@ -126,11 +91,11 @@ Stamp memoryStampOf(DWORD pid, std::uint64_t base) {
 }
 
 void expectSameAsTheSystem(bool thirtyTwo) {
-    const std::string image = standin(thirtyTwo);
+    const std::string image = test::standinExe(thirtyTwo);
     ASSERT_TRUE(test::fileExists(image)) << image << " is not built (build the win32 preset first)";
-    Game game(image);
+    test::StandinGame game(withGameDlls(), "iw3mp.exe", image);
     ASSERT_NE(game.pi.hProcess, nullptr);
-    const DWORD pid = game.pi.dwProcessId;
+    const DWORD pid = game.pid();
     const std::vector<Reported> reported = systemModules(pid);
     const std::vector<ModuleInfo> listed = scanProcessModules(pid);
     ASSERT_GE(reported.size(), 60u);
@@ -182,16 +147,20 @@ TEST(ModuleInventory, ThirtyTwoBitGameIsNamedAndHashedFromItsOwnSystemFolder) { 
 // game's address space holds views of system files that are not mapped as
 // images), and a hand-mapped module and writable code still found.
 TEST(ModuleInventory, MemoryOfCleanAndPreparedGamesOfBothWidths) {
+    // This process too: the client's own code pages are images.
+    for (const MemoryScanHit& h : scanProcessMemory(GetCurrentProcessId()))
+        ADD_FAILURE() << std::hex << h.address << " " << h.description;
     for (bool thirtyTwo : {false, true}) {
         SCOPED_TRACE(thirtyTwo ? "32-bit game" : "64-bit game");
-        if (thirtyTwo && !test::fileExists(standin(true))) FAIL() << standin(true) << " is not built";
+        const std::string image = test::standinExe(thirtyTwo);
+        if (!test::fileExists(image)) FAIL() << image << " is not built";
         {
-            Game clean(standin(thirtyTwo));
-            const std::vector<MemoryScanHit> hits = scanProcessMemory(clean.pi.dwProcessId);
+            test::StandinGame clean(withGameDlls(), "iw3mp.exe", image);
+            const std::vector<MemoryScanHit> hits = scanProcessMemory(clean.pid());
             for (const MemoryScanHit& h : hits) ADD_FAILURE() << std::hex << h.address << " " << h.description;
         }
-        Game prepared(standin(thirtyTwo), "--rwx-pe --rwx");
-        const std::vector<MemoryScanHit> hits = scanProcessMemory(prepared.pi.dwProcessId);
+        test::StandinGame prepared(withGameDlls("--rwx-pe --rwx"), "iw3mp.exe", image);
+        const std::vector<MemoryScanHit> hits = scanProcessMemory(prepared.pid());
         ASSERT_EQ(hits.size(), 2u);
         EXPECT_NE(hits[0].description.find("PE image"), std::string::npos);
         EXPECT_NE(hits[1].description.find("writable and executable"), std::string::npos);
