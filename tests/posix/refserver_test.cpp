@@ -9,7 +9,6 @@
 
 #include <unistd.h>
 
-#include "answer_check.h"
 #include "inventory/hash.h"
 #include "json_lines.h"
 #include "net/chunks.h"
@@ -18,6 +17,7 @@
 #include "server_core.h"
 #include "server_loop.h"
 #include "server_options.h"
+#include "session/challenge.h"
 #include "session/handshake.h"
 
 namespace marvik {
@@ -468,7 +468,7 @@ TEST(RefServerEndToEnd, TheRealClientIsVerifiedAndCommandedOnTime) {
     std::uint8_t challenge[32] = {};
     std::int32_t n = client.receivePacket(header, buffer, sizeof buffer);
     EXPECT_EQ(header.type, PKT_CHALLENGE);
-    EXPECT_TRUE(clientChallengeFromPayload(buffer, n, sizeof buffer, challenge));
+    EXPECT_TRUE(challengeFromPayload(buffer, n, sizeof buffer, challenge));
     Bytes response = responsePayload(challenge);
     client.sendPacket(PKT_CHALLENGE_RESPONSE, response.data(), static_cast<std::uint16_t>(response.size()));
     auto verdict = std::chrono::steady_clock::now();

@@ -7,12 +7,12 @@
 #include <random>
 #include <vector>
 
-#include "answer_check.h"
 #include "inventory/hash.h"
 #include "net/packets.h"
 #include "net/rc4.h"
 #include "net/udp_client.h"
 #include "report_assembly.h"
+#include "session/challenge.h"
 #include "sessions.h"
 
 namespace marvik {
@@ -67,6 +67,12 @@ std::string configChunkSize(const char*, const std::uint8_t* p, std::size_t len)
     return std::string();
 }
 
+bool answerMatches(const std::uint8_t (&challenge)[AC_CHALLENGE_SIZE], const std::uint8_t* answer) {
+    std::uint8_t expected[AC_ANSWER_SIZE];
+    computeChallengeAnswer(challenge, expected);
+    return std::memcmp(expected, answer, sizeof expected) == 0;
+}
+
 void systemRandom(std::uint8_t* out, std::size_t n) {
     std::random_device rd;
     for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<std::uint8_t>(rd());
@@ -108,7 +114,7 @@ void onChallengeResponse(const ServerCall& c, ClientSession& cs, const std::uint
     ChallengeResponsePayload r;
     std::memcpy(&r, p, sizeof r);
     const ServerOptions& o = c.state.options;
-    bool answerOk = cs.challenged && challengeAnswerMatches(cs.challenge, r.answer);
+    bool answerOk = cs.challenged && answerMatches(cs.challenge, r.answer);
     std::string problem;
     if (!cs.challenged) {
         problem = "no challenge issued to this session";
@@ -119,7 +125,7 @@ void onChallengeResponse(const ServerCall& c, ClientSession& cs, const std::uint
         std::uint8_t other[sizeof r];
         std::memcpy(other, p, sizeof other);
         rc4_crypt(other, static_cast<int>(sizeof other), AC_ENCRYPT_KEY, AC_ENCRYPT_KEY_LENGTH);
-        if (!challengeAnswerMatches(cs.challenge, other))
+        if (!answerMatches(cs.challenge, other))
             problem = "answer mismatch";
         else if (o.encryption)
             problem = "answer mismatch: client sends without encryption";
