@@ -4,11 +4,10 @@
 
 namespace marvik {
 
-void jsonAppendString(std::string& out, const char* bytes, std::size_t n) {
+std::string jsonString(const std::string& bytes) {
     static const char digits[] = "0123456789abcdef";
-    out += '"';
-    for (std::size_t i = 0; i < n; ++i) {
-        unsigned char c = static_cast<unsigned char>(bytes[i]);
+    std::string out = "\"";
+    for (unsigned char c : bytes) {
         if (c == '"' || c == '\\') {
             out += '\\';
             out += static_cast<char>(c);
@@ -20,13 +19,7 @@ void jsonAppendString(std::string& out, const char* bytes, std::size_t n) {
             out += digits[c & 15];
         }
     }
-    out += '"';
-}
-
-std::string jsonString(const std::string& bytes) {
-    std::string out;
-    jsonAppendString(out, bytes.data(), bytes.size());
-    return out;
+    return out + '"';
 }
 
 std::string fieldText(const char* field, std::size_t fieldSize) {
@@ -38,7 +31,7 @@ std::string fieldText(const char* field, std::size_t fieldSize) {
 void jsonAddRaw(JsonObject& o, const char* key, const std::string& jsonValue) {
     if (!o.empty) o.text += ',';
     o.empty = false;
-    jsonAppendString(o.text, key, std::char_traits<char>::length(key));
+    o.text += jsonString(key);
     o.text += ':';
     o.text += jsonValue;
 }
@@ -67,41 +60,17 @@ std::string hex32(std::uint32_t value) {
     return buf;
 }
 
-std::string hexBytes(const std::uint8_t* bytes, std::size_t n) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(n * 2);
-    for (std::size_t i = 0; i < n; ++i) {
-        out += digits[bytes[i] >> 4];
-        out += digits[bytes[i] & 15];
-    }
-    return out;
-}
-
 std::string base64(const std::uint8_t* bytes, std::size_t n) {
     static const char alphabet[] =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string out;
-    out.reserve((n + 2) / 3 * 4);
-    std::size_t i = 0;
-    for (; i + 2 < n; i += 3) {
-        std::uint32_t v = (bytes[i] << 16) | (bytes[i + 1] << 8) | bytes[i + 2];
-        out += alphabet[(v >> 18) & 63];
-        out += alphabet[(v >> 12) & 63];
-        out += alphabet[(v >> 6) & 63];
-        out += alphabet[v & 63];
-    }
-    if (i + 1 == n) {
-        std::uint32_t v = bytes[i] << 16;
-        out += alphabet[(v >> 18) & 63];
-        out += alphabet[(v >> 12) & 63];
-        out += "==";
-    } else if (i + 2 == n) {
-        std::uint32_t v = (bytes[i] << 16) | (bytes[i + 1] << 8);
-        out += alphabet[(v >> 18) & 63];
-        out += alphabet[(v >> 12) & 63];
-        out += alphabet[(v >> 6) & 63];
-        out += '=';
+    for (std::size_t i = 0; i < n; i += 3) {
+        std::uint32_t v = static_cast<std::uint32_t>(bytes[i]) << 16;
+        if (i + 1 < n) v |= static_cast<std::uint32_t>(bytes[i + 1]) << 8;
+        if (i + 2 < n) v |= bytes[i + 2];
+        // Of each 3 bytes, n - i of them present give n - i + 1 characters.
+        for (std::size_t k = 0; k < 4; ++k)
+            out += k <= n - i ? alphabet[(v >> (18 - 6 * k)) & 63] : '=';
     }
     return out;
 }

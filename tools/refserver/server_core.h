@@ -2,12 +2,18 @@
 // datagram, its sender and the time go in; events (JSON Lines and readable
 // summary lines) and reply datagrams come out. main.cpp feeds it from a UDP
 // socket; tests and the fuzz target feed it bytes directly.
+//
+// packet_table.cpp checks a datagram and hands it to its type's handler;
+// sessions.cpp keeps the sessions and their command timers;
+// report_assembly.cpp puts chunked reports back together; server_output.cpp
+// writes events and frames replies.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "inventory/module_info.h"
@@ -38,6 +44,7 @@ struct Endpoint {
     std::uint32_t ip = 0;
     std::uint16_t port = 0;
 };
+// Returns e as "a.b.c.d:port".
 std::string endpointText(const Endpoint& e);
 
 struct ServerEvent {
@@ -79,8 +86,7 @@ struct ChunkedReport {
     std::vector<bool> have;
     std::size_t received = 0;
     std::uint32_t duplicates = 0;
-    std::uint64_t startMs = 0;
-    std::uint64_t lastMs = 0;
+    std::uint64_t lastMs = 0;  // when the last chunk came
 };
 
 // The configuration upload: slices in arrival order until fileSize bytes.
@@ -90,7 +96,6 @@ struct ConfigReport {
     std::uint32_t fileSize = 0;
     std::vector<std::uint8_t> data;
     std::uint32_t chunks = 0;
-    std::uint64_t startMs = 0;
     std::uint64_t lastMs = 0;
 };
 
@@ -100,9 +105,7 @@ struct ClientSession {
     HandshakeState state = HS_NONE;
     bool challenged = false;
     std::uint8_t challenge[32] = {};
-    std::string player;
-    std::uint64_t firstSeenMs = 0;
-    std::uint64_t lastSeenMs = 0;
+    std::uint64_t lastSeenMs = 0;  // the least recently seen is evicted first
     bool timersArmed = false;
     std::uint64_t timerBaseMs = 0;
     bool kickSent = false;
@@ -118,9 +121,7 @@ struct SessionKey {
     std::uint16_t port;
     std::uint32_t sessionId;
     bool operator<(const SessionKey& o) const {
-        if (ip != o.ip) return ip < o.ip;
-        if (port != o.port) return port < o.port;
-        return sessionId < o.sessionId;
+        return std::tie(ip, port, sessionId) < std::tie(o.ip, o.port, o.sessionId);
     }
 };
 
@@ -139,22 +140,29 @@ struct ServerState {
     ServerCounters counters;
 };
 
+// Resets s to a server with no sessions that started at nowMs; returns
+// nothing.
 void serverInit(ServerState& s, const ServerOptions& options, std::uint64_t nowMs);
 
-// One received datagram. Never fails: a datagram that cannot be understood
+// Handles one received datagram and returns nothing; what it causes is
+// appended to out. It never fails: a datagram that cannot be understood
 // becomes a "malformed" event with its reason.
 void serverHandleDatagram(ServerState& s, const std::uint8_t* bytes, std::size_t n,
                           const Endpoint& from, std::uint64_t nowMs, ServerOutput& out);
 
-// Fires due command timers and closes reports that timed out.
+// Fires the command timers that are due and closes the reports that timed
+// out, appending what that causes to out; returns nothing.
 void serverTick(ServerState& s, std::uint64_t nowMs, ServerOutput& out);
 
-// The earliest time at which serverTick has work; UINT64_MAX when none.
+// Returns the earliest time at which serverTick has work, or UINT64_MAX when
+// it has none.
 std::uint64_t serverNextDeadline(const ServerState& s);
 
-// Closes every open report as incomplete, at shutdown.
+// Closes every open report as incomplete at shutdown, appending the report
+// events to out; returns nothing.
 void serverFinish(ServerState& s, std::uint64_t nowMs, ServerOutput& out);
 
+// Returns the name of a packet type ("PKT_HELLO"), or "unknown".
 const char* packetTypeName(std::uint8_t type);
 
 }  // namespace marvik
