@@ -30,6 +30,7 @@ long long msSince(Clock::time_point t) {
 }
 
 TEST(SessionLink, SleepRunsItsTimeOrEndsAtItsOwnSessionsStop) {
+    g_running = true;  // a stop of the program ends every pause too
     SessionLink link;
     Clock::time_point t0 = Clock::now();
     EXPECT_TRUE(sessionSleep(link, 50));
@@ -61,6 +62,7 @@ TEST(SessionLink, SleepRunsItsTimeOrEndsAtItsOwnSessionsStop) {
 }
 
 TEST(SessionLink, StopEndsTheClientsReceiveAndSilencesItsSends) {
+    g_running = true;
     test::UdpPeer server("127.0.0.1");
     SessionLink link;
     ASSERT_TRUE(link.client.open("127.0.0.1", server.port(), false));

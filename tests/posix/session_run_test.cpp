@@ -122,6 +122,7 @@ protected:
         test::writeFile(test::besideExe("sessgame\\players\\guid.dat"), "0123456789abcdef\r\n");
     }
     void TearDown() override {
+        g_running = true;
         editScriptedGame([](ScriptedGame& g) { g = ScriptedGame{}; });
         test::removePath(test::besideExe("sessgame"));
         test::removePath(test::besideExe("sessgame\\players\\guid.dat"));
