@@ -1,14 +1,11 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
-#include <mutex>
-
 #include "checks/checks.h"
-#include "checks/digest_cache.h"
 #include "checks/signatures.h"
 #include "checks/text_match.h"
 #include "inventory/game_process.h"
-#include "inventory/hash.h"
+#include "inventory/file_digests.h"
 
 namespace marvik {
 
@@ -21,26 +18,6 @@ constexpr ULONGLONG PROCESS_HASH_MAX_FILE = 64ull << 20;
 constexpr ULONGLONG PROCESS_HASH_BUDGET = 256ull << 20;
 constexpr int PROCESS_SCAN_MAX = 4096;
 
-struct FileStamp {
-    ULONGLONG size = 0;
-    ULONGLONG writeTime = 0;
-};
-
-FileStamp fileStamp(const std::string& path) {
-    FileStamp stamp;
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return stamp;
-    stamp.size = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    stamp.writeTime =
-        (static_cast<ULONGLONG>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
-    return stamp;
-}
-
-// Only the heartbeat thread scans, one session at a time; the lock keeps
-// the cache sound should that ever change.
-std::mutex g_digestMutex;
-DigestCache g_digests;
-
 }  // namespace
 
 std::vector<ProcessMD5Hit> scanRunningProcessesMD5() {
@@ -48,8 +25,7 @@ std::vector<ProcessMD5Hit> scanRunningProcessesMD5() {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE) return hits;
     const DWORD self = GetCurrentProcessId();
-    std::lock_guard<std::mutex> lock(g_digestMutex);
-    ULONGLONG hashed = 0;
+    std::uint64_t readBudget = PROCESS_HASH_BUDGET;
     int seen = 0;
     PROCESSENTRY32 entry;
     entry.dwSize = sizeof entry;
@@ -66,22 +42,16 @@ std::vector<ProcessMD5Hit> scanRunningProcessesMD5() {
             // there, and they are most of a machine's processes.
             if (path.empty() || inWindowsFolder(path)) continue;
             const FileStamp stamp = fileStamp(path);
-            if (stamp.size == 0 || stamp.size > PROCESS_HASH_MAX_FILE) continue;
+            if (!stamp.known || stamp.size == 0 || stamp.size > PROCESS_HASH_MAX_FILE) continue;
             // Processes sharing one image (browsers, launchers) and files
             // unchanged since an earlier scan are not read again.
-            if (const std::string* known = cachedDigest(g_digests, path, stamp.size, stamp.writeTime)) {
-                md5 = *known;
-            } else {
-                if (hashed + stamp.size > PROCESS_HASH_BUDGET) continue;
-                hashed += stamp.size;
-                md5 = fileMD5(path);
-                rememberDigest(g_digests, path, stamp.size, stamp.writeTime, md5);
-            }
+            md5 = cachedFileHashesWithin(path, stamp, readBudget).md5;
+            if (md5.empty()) continue;
             label = knownCheatMD5(md5);
             if (label == nullptr) continue;
         } else {
             path = processImagePath(entry.th32ProcessID);
-            if (!path.empty()) md5 = fileMD5(path);
+            if (!path.empty()) md5 = cachedFileHashes(path).md5;
         }
         ProcessMD5Hit hit;
         hit.pid = entry.th32ProcessID;
@@ -92,7 +62,6 @@ std::vector<ProcessMD5Hit> scanRunningProcessesMD5() {
         hits.push_back(std::move(hit));
     }
     CloseHandle(snapshot);
-    endDigestScan(g_digests);
     return hits;
 }
 

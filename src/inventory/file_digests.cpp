@@ -25,8 +25,7 @@ std::atomic<std::uint64_t> g_digestReads{0};
 
 }  // namespace
 
-FileHashes cachedFileHashes(const std::string& path) {
-    const FileStamp stamp = fileStamp(path);
+FileHashes cachedFileHashesWithin(const std::string& path, const FileStamp& stamp, std::uint64_t& readBudget) {
     const auto key = std::make_pair(stamp.volume, stamp.index);
     if (stamp.known) {
         std::lock_guard<std::mutex> lock(g_digestMutex);
@@ -34,6 +33,8 @@ FileHashes cachedFileHashes(const std::string& path) {
         if (found != g_digests.end() && found->second.size == stamp.size && found->second.writeTime == stamp.writeTime)
             return found->second.hashes;
     }
+    if (stamp.size > readBudget) return FileHashes{};
+    readBudget -= stamp.size;
     g_digestReads.fetch_add(1);
     FileHashes hashes = fileHashes(path);
     if (stamp.known && hashes.opened) {
@@ -42,6 +43,11 @@ FileHashes cachedFileHashes(const std::string& path) {
         g_digests[key] = CachedDigest{stamp.size, stamp.writeTime, hashes};
     }
     return hashes;
+}
+
+FileHashes cachedFileHashes(const std::string& path) {
+    std::uint64_t unbounded = UINT64_MAX;
+    return cachedFileHashesWithin(path, fileStamp(path), unbounded);
 }
 
 std::uint64_t fileDigestReads() { return g_digestReads.load(); }

@@ -26,6 +26,12 @@ FileStamp fileStamp(const std::string& path);
 // fileHashes(path), from the cache when the file's stamp matches one hashed
 // before; a file that cannot be stamped is hashed as it is (or not at all).
 FileHashes cachedFileHashes(const std::string& path);
+// The same for a caller that bounds how much it reads in one pass: a file
+// the cache does not hold is read only if its size fits in readBudget, which
+// the read then uses up; a file left out has opened false and is read on a
+// later pass (the ones already hashed cost nothing then). stamp is the
+// file's fileStamp, which the caller already has.
+FileHashes cachedFileHashesWithin(const std::string& path, const FileStamp& stamp, std::uint64_t& readBudget);
 
 // How many times a file was actually read by cachedFileHashes, for tests
 // and benchmarks.

@@ -84,8 +84,12 @@ std::vector<LoadedModule> walkLoaderList(const ReadMemory& read, std::uint64_t p
             module.base = key.base;
             module.imageSize = key.imageSize;
             // An entry whose names cannot be read is left out, as the
-            // system's enumeration leaves out a module it cannot name.
-            if (!readString(read, key.pathBuffer, key.pathLength, module.path) ||
+            // system's enumeration leaves out a module it cannot name; so is
+            // one the loader is still filling in or already tearing down
+            // (no base or no path yet), met while the game loads or frees a
+            // DLL: it would reach the server as a module with no name.
+            if (key.base == 0 || key.pathLength < 2 ||
+                !readString(read, key.pathBuffer, key.pathLength, module.path) ||
                 !readString(read, key.nameBuffer, key.nameLength, module.name)) {
                 link = pointerAt(entry, width);
                 continue;

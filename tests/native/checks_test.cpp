@@ -7,7 +7,6 @@
 
 #include "checks/checks.h"
 #include "checks/code_check.h"
-#include "checks/digest_cache.h"
 #include "checks/memory_scan.h"
 #include "checks/signatures.h"
 #include "checks/text_match.h"
@@ -173,31 +172,6 @@ MemoryRegion region(std::uint64_t base, std::uint64_t size, std::uint32_t protec
 }
 
 constexpr std::uint32_t IMAGE = 0x1000000, MAPPED = 0x40000, PRIVATE = 0x20000;
-
-TEST(DigestCache, ReusesOnlyUnchangedFilesAndForgetsUnusedOnes) {
-    DigestCache cache;
-    EXPECT_EQ(cachedDigest(cache, "C:\\Tools\\a.exe", 100, 7), nullptr);
-    rememberDigest(cache, "C:\\Tools\\a.exe", 100, 7, "aaaa");
-    rememberDigest(cache, "C:\\Tools\\b.exe", 200, 7, "bbbb");
-    endDigestScan(cache);
-
-    // Same file in another case: reused. Changed size or write time: read again.
-    const std::string* hit = cachedDigest(cache, "c:\\tools\\A.EXE", 100, 7);
-    ASSERT_NE(hit, nullptr);
-    EXPECT_EQ(*hit, "aaaa");
-    EXPECT_EQ(cachedDigest(cache, "C:\\Tools\\a.exe", 101, 7), nullptr);
-    EXPECT_EQ(cachedDigest(cache, "C:\\Tools\\a.exe", 100, 8), nullptr);
-    // A file that could not be read is never taken as known.
-    rememberDigest(cache, "C:\\Tools\\c.exe", 300, 1, "");
-    EXPECT_EQ(cachedDigest(cache, "C:\\Tools\\c.exe", 300, 1), nullptr);
-    endDigestScan(cache);
-
-    // b.exe ran in no process during that scan: forgotten, and read again when it comes back.
-    EXPECT_EQ(cache.entries.count("c:\\tools\\b.exe"), 0u);
-    EXPECT_EQ(cache.entries.count("c:\\tools\\a.exe"), 1u);
-    endDigestScan(cache);
-    EXPECT_TRUE(cache.entries.empty());
-}
 
 TEST(MemoryScan, FindsForeignCodeAndMergesItsRanges) {
     MemoryRegion systemView = region(0xD00000, 0x17000, 0x20, MAPPED, 0xD00000, true);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "inventory/file_digests.h"
 #include "inventory/hash.h"
 #include "session/challenge.h"
 #include "support/files.h"
@@ -146,6 +147,40 @@ std::string hmacHex(const std::string& key, const std::string& message) {
 }
 
 // RFC 2202: a short key, and keys longer than a block, which are hashed first.
+// The running-process check reads at most a budget of bytes per scan: a file
+// it cannot afford waits, unread and unjudged, for a later scan, while a file
+// hashed before costs nothing and a rewritten one is read again.
+TEST(FileDigests, BudgetDefersUnreadFilesWhileCachedOnesAreFree) {
+    const std::string a = test::besideExe("digest_a.bin"), b = test::besideExe("digest_b.bin");
+    test::writeFile(a, std::string(1000, 'a'));
+    test::writeFile(b, std::string(3000, 'b'));
+    const std::string md5a = fileMD5(a), md5b = fileMD5(b);
+
+    std::uint64_t budget = 2000;
+    EXPECT_EQ(cachedFileHashesWithin(a, fileStamp(a), budget).md5, md5a);
+    EXPECT_EQ(budget, 1000u);
+    const std::uint64_t reads = fileDigestReads();
+    const FileHashes deferred = cachedFileHashesWithin(b, fileStamp(b), budget);
+    EXPECT_FALSE(deferred.opened);
+    EXPECT_TRUE(deferred.md5.empty());
+    EXPECT_EQ(budget, 1000u);
+    EXPECT_EQ(fileDigestReads(), reads);
+
+    budget = 0;  // next scan, nothing left to read: the known file still answers
+    EXPECT_EQ(cachedFileHashesWithin(a, fileStamp(a), budget).md5, md5a);
+    EXPECT_EQ(fileDigestReads(), reads);
+    budget = 5000;
+    EXPECT_EQ(cachedFileHashesWithin(b, fileStamp(b), budget).md5, md5b);
+
+    test::writeFile(a, std::string(1000, 'z'));  // same size, new content and write time
+    FileStamp changed = fileStamp(a);
+    changed.writeTime += 1;  // coarse file-system clocks must not hide the rewrite
+    EXPECT_EQ(cachedFileHashesWithin(a, changed, budget).md5, fileMD5(a));
+    EXPECT_EQ(fileDigestReads(), reads + 2);
+    test::removePath(a);
+    test::removePath(b);
+}
+
 TEST(HmacMd5, MatchesRfc2202Vectors) {
     EXPECT_EQ(hmacHex("Jefe", "what do ya want for nothing?"), "750c783e6ab0b503eaa86e310a5db738");
     EXPECT_EQ(hmacHex(std::string(80, '\xaa'), "Test Using Larger Than Block-Size Key - Hash Key First"),

@@ -143,6 +143,47 @@ TEST(ModuleInventory, SameAsTheSystemForAGameOfThisWidth) { expectSameAsTheSyste
 TEST(ModuleInventory, ThirtyTwoBitGameIsNamedAndHashedFromItsOwnSystemFolder) { expectSameAsTheSystem(true); }
 #endif
 
+// Scans while the game loads and frees DLLs without pause, at both widths:
+// every module loaded before the churn began is in every scan, in the
+// system's order, and whatever else a scan lists (a DLL caught between load
+// and unload) is named and hashed from the file it really is. A walk that
+// followed a freed entry would lose modules, repeat them or hang.
+TEST(ModuleInventory, ScansWhileModulesLoadAndUnload) {
+    for (bool thirtyTwo : {false, true}) {
+        SCOPED_TRACE(thirtyTwo ? "32-bit game" : "64-bit game");
+        const std::string image = test::standinExe(thirtyTwo);
+        if (!test::fileExists(image)) FAIL() << image << " is not built";
+        test::StandinGame game(withGameDlls(), "iw3mp.exe", image);
+        ASSERT_NE(game.pi.hProcess, nullptr);
+        std::vector<std::string> stable;
+        for (const Reported& r : systemModules(game.pid())) stable.push_back(r.path);
+        ASSERT_GE(stable.size(), 60u);
+        game.command("churn");
+        std::size_t extras = 0;
+        for (int scan = 0; scan < 30; ++scan) {
+            const std::vector<ModuleInfo> listed = scanProcessModules(game.pid());
+            std::size_t next = 0;  // the next stable module expected
+            for (const ModuleInfo& m : listed) {
+                SCOPED_TRACE(m.path);
+                std::string systemPath = m.path;  // as the system names a 32-bit system DLL
+                const std::size_t wow = systemPath.find("\\syswow64\\");
+                if (wow != std::string::npos) systemPath.replace(wow, 10, "\\system32\\");
+                if (next < stable.size() &&
+                    (_stricmp(systemPath.c_str(), stable[next].c_str()) == 0 ||
+                     _stricmp(m.path.c_str(), stable[next].c_str()) == 0)) {
+                    ++next;
+                    continue;
+                }
+                ++extras;
+                EXPECT_FALSE(m.name.empty());
+                EXPECT_EQ(m.crc32, fileCRC32(m.path));
+            }
+            EXPECT_EQ(next, stable.size()) << "scan " << scan << " lost a module that stayed loaded";
+        }
+        EXPECT_GT(extras, 0u) << "no scan met a churned DLL: the test proves nothing";
+    }
+}
+
 // The memory check on games of both widths: silent on a clean one (a 32-bit
 // game's address space holds views of system files that are not mapped as
 // images), and a hand-mapped module and writable code still found.

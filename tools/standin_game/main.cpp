@@ -3,10 +3,10 @@
 // here). Copied into a test game folder as iw3mp.exe, it stays alive until a
 // file "<its path>.exit" appears beside it (its first line, if any, is the
 // exit code) or until it is killed.
-//   standin_game [--load <dll>]... [--rwx] [--rwx-pe] [--patch]
+//   standin_game [--load <dll>]... [--rwx] [--rwx-pe] [--patch] [--churn]
 //                [--realistic] [--late-load-seconds N] [--unload-seconds N] [--report]
 // Each switch can also be given later as a line of "<its path>.cmd" (the
-// file is read once and deleted): "load <dll>", "rwx", "rwx-pe", "patch",
+// file is read once and deleted): "load <dll>", "rwx", "rwx-pe", "patch", "churn",
 // "realistic", "late-load-seconds N", "unload-seconds N", "report". After the
 // start-up switches it writes "<its path>.ready" (not at all, and exits with
 // code 3, when the realistic mode cannot be set up). Everything it does is
@@ -19,6 +19,9 @@
 //   --rwx-pe  the same holding a copy of this program's PE headers, as a
 //             module mapped by hand looks
 //   --patch   a jump written over the first bytes of one of its functions
+// Stress switch:
+//   --churn   a thread loads and frees a few system DLLs without pause, so
+//             the loader lists change while the client walks them
 //
 // --realistic: a clean game as players run it, noisy but innocent
 // (realistic.cpp). The DLLs it loads must lie beside the executable: the
@@ -89,6 +92,19 @@ void patchOwnCode() {
     FlushInstructionCache(GetCurrentProcess(), target, 16);
 }
 
+// DLLs loaded and freed again without pause for as long as the game runs,
+// so that a scan of its modules meets loader lists that change under it.
+DWORD WINAPI churnModules(void*) {
+    const char* const dlls[] = {"mpr.dll", "wldap32.dll", "cabinet.dll", "riched20.dll", "credui.dll"};
+    for (;;) {
+        for (const char* dll : dlls) {
+            HMODULE module = LoadLibraryA(dll);
+            Sleep(1);
+            if (module != nullptr) FreeLibrary(module);
+        }
+    }
+}
+
 std::string selfPath() {
     char self[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, self, MAX_PATH);
@@ -105,6 +121,8 @@ bool run(StandinGame& game, const std::string& command, const std::string& argum
         allocateRwx(true);
     } else if (command == "patch") {
         patchOwnCode();
+    } else if (command == "churn") {
+        if (HANDLE thread = CreateThread(nullptr, 0, churnModules, nullptr, 0, nullptr)) CloseHandle(thread);
     } else if (command == "late-load-seconds") {
         game.realistic.lateLoadSeconds = static_cast<unsigned>(std::strtoul(argument.c_str(), nullptr, 10));
     } else if (command == "unload-seconds") {
