@@ -13,19 +13,16 @@
 #include <cstdint>
 #include <string>
 
+#include "app/little_endian.h"
+
 namespace marvik {
 
 // A u16 stored little-endian. Alignment 1, so records need no padding.
 struct LeU16 {
     std::uint8_t bytes[2];
 
-    std::uint16_t get() const {
-        return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
-    }
-    void set(std::uint16_t v) {
-        bytes[0] = static_cast<std::uint8_t>(v);
-        bytes[1] = static_cast<std::uint8_t>(v >> 8);
-    }
+    std::uint16_t get() const { return loadLe16(bytes); }
+    void set(std::uint16_t v) { storeLe16(bytes, v); }
     operator std::uint16_t() const { return get(); }
     LeU16& operator=(std::uint16_t v) {
         set(v);
@@ -37,41 +34,14 @@ struct LeU16 {
 struct LeU32 {
     std::uint8_t bytes[4];
 
-    std::uint32_t get() const {
-        return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
-               (static_cast<std::uint32_t>(bytes[2]) << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24);
-    }
-    void set(std::uint32_t v) {
-        bytes[0] = static_cast<std::uint8_t>(v);
-        bytes[1] = static_cast<std::uint8_t>(v >> 8);
-        bytes[2] = static_cast<std::uint8_t>(v >> 16);
-        bytes[3] = static_cast<std::uint8_t>(v >> 24);
-    }
+    std::uint32_t get() const { return loadLe32(bytes); }
+    void set(std::uint32_t v) { storeLe32(bytes, v); }
     operator std::uint32_t() const { return get(); }
     LeU32& operator=(std::uint32_t v) {
         set(v);
         return *this;
     }
 };
-
-// Little-endian stores and loads into plain byte buffers.
-inline void putLeU16(std::uint8_t* p, std::uint16_t v) {
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-inline void putLeU32(std::uint8_t* p, std::uint32_t v) {
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-    p[2] = static_cast<std::uint8_t>(v >> 16);
-    p[3] = static_cast<std::uint8_t>(v >> 24);
-}
-inline std::uint16_t getLeU16(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-inline std::uint32_t getLeU32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
 
 // On the wire the bytes 00 43 41 4D.
 constexpr std::uint32_t AC_PACKET_MAGIC = 0x4D414300u;

@@ -84,11 +84,11 @@ TEST(ModuleListChunks, FifteenPerChunkWithHeadsAndEntries) {
     // Entries in list order: module 14 last in chunk 0, module 15 alone in chunk 1.
     const Bytes& first = chunks[0];
     EXPECT_EQ(textAt(first, 8 + 14 * 72, 64), "mod14.dll");
-    EXPECT_EQ(getLeU32(first.data() + 8 + 14 * 72 + 64), list[14].crc32);
-    EXPECT_EQ(getLeU32(first.data() + 8 + 14 * 72 + 68), list[14].size);
+    EXPECT_EQ(loadLe32(first.data() + 8 + 14 * 72 + 64), list[14].crc32);
+    EXPECT_EQ(loadLe32(first.data() + 8 + 14 * 72 + 68), list[14].size);
     EXPECT_EQ(textAt(chunks[1], 8, 64), "mod15.dll");
-    EXPECT_EQ(getLeU32(chunks[1].data() + 8 + 64), 0xA1B2C30Fu);
-    EXPECT_EQ(getLeU32(chunks[1].data() + 8 + 68), 0x100000u);
+    EXPECT_EQ(loadLe32(chunks[1].data() + 8 + 64), 0xA1B2C30Fu);
+    EXPECT_EQ(loadLe32(chunks[1].data() + 8 + 68), 0x100000u);
 }
 
 TEST(ModuleLogChunks, ThreePerChunkSharingOneTick) {
@@ -109,8 +109,8 @@ TEST(ModuleLogChunks, ThreePerChunkSharingOneTick) {
     const std::size_t e1 = 12 + 397;
     EXPECT_EQ(textAt(c0, e1, 128), "mod1.dll");
     EXPECT_EQ(textAt(c0, e1 + 128, 260), "C:\\Games\\CoD4\\mod1.dll");
-    EXPECT_EQ(getLeU32(c0.data() + e1 + 388), list[1].crc32);
-    EXPECT_EQ(getLeU32(c0.data() + e1 + 392), list[1].size);
+    EXPECT_EQ(loadLe32(c0.data() + e1 + 388), list[1].crc32);
+    EXPECT_EQ(loadLe32(c0.data() + e1 + 392), list[1].size);
     EXPECT_EQ(c0[e1 + 396], 1);
     EXPECT_EQ(c0[12 + 396], 0);
     EXPECT_EQ(textAt(chunks[1], 12, 128), "mod3.dll");
@@ -151,7 +151,7 @@ TEST(ConfigChunks, NineHundredBytesPerChunkBehindNameAndSize) {
     for (const Bytes& c : two) {
         EXPECT_EQ(textAt(c, 0, 36), std::string(35, 'N'));
         EXPECT_EQ(c[35], 0);
-        EXPECT_EQ(getLeU32(c.data() + 36), 901u);
+        EXPECT_EQ(loadLe32(c.data() + 36), 901u);
         joined.insert(joined.end(), c.begin() + 40, c.end());
     }
     EXPECT_EQ(joined, file);

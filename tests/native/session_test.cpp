@@ -84,7 +84,7 @@ TEST(SessionLink, StopEndsTheClientsReceiveAndSilencesItsSends) {
 
 Bytes command(std::uint8_t type, std::uint32_t magic = AC_PACKET_MAGIC) {
     Bytes d(AC_HEADER_SIZE, 0);
-    putLeU32(d.data(), magic);
+    storeLe32(d.data(), magic);
     d[4] = AC_PROTOCOL_VERSION;
     d[5] = type;
     return d;
@@ -238,7 +238,7 @@ struct ScriptedServer {
 Bytes challengePacket() {
     Bytes d = command(PKT_CHALLENGE);
     for (int i = 0; i < 32; ++i) d.push_back(static_cast<std::uint8_t>(0xC0 + i));
-    putLeU16(&d[6], 32);
+    storeLe16(&d[6], 32);
     return d;
 }
 

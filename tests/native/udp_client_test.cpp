@@ -316,8 +316,8 @@ TEST_F(UdpLink, SendModuleLogCarriesOneTickAndLogs) {
     ASSERT_EQ(b.size(), 409u);
     a = encrypt(a);
     b = encrypt(b);
-    std::uint32_t tick = getLeU32(a.data() + 2);
-    EXPECT_EQ(getLeU32(b.data() + 2), tick);
+    std::uint32_t tick = loadLe32(a.data() + 2);
+    EXPECT_EQ(loadLe32(b.data() + 2), tick);
     EXPECT_LE(tick - before, 1000u);
     EXPECT_EQ(b, buildModuleLogChunks(someModules(4), tick)[1]);
     EXPECT_NE(test::readFile(logPath).find("[LOG] Sent module log (4 entries, 2 chunks)"), std::string::npos);

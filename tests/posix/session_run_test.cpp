@@ -30,10 +30,10 @@ using Clock = std::chrono::steady_clock;
 
 Bytes command(std::uint8_t type, std::size_t payload = 0) {
     Bytes d(AC_HEADER_SIZE + payload, 0);
-    putLeU32(d.data(), AC_PACKET_MAGIC);
+    storeLe32(d.data(), AC_PACKET_MAGIC);
     d[4] = AC_PROTOCOL_VERSION;
     d[5] = type;
-    putLeU16(&d[6], static_cast<std::uint16_t>(payload));
+    storeLe16(&d[6], static_cast<std::uint16_t>(payload));
     return d;
 }
 
