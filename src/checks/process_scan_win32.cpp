@@ -3,7 +3,9 @@
 
 #include <mutex>
 
+#include "app/globals.h"
 #include "checks/checks.h"
+#include "checks/game_handles.h"
 #include "checks/digest_cache.h"
 #include "checks/signatures.h"
 #include "checks/text_match.h"
@@ -93,6 +95,8 @@ std::vector<ProcessMD5Hit> scanRunningProcessesMD5() {
     }
     CloseHandle(snapshot);
     endDigestScan(g_digests);
+    // Programs that read or write the game from outside, whatever their name.
+    for (ProcessMD5Hit& hit : scanGameHandles(g_gamePID.load())) hits.push_back(std::move(hit));
     return hits;
 }
 
