@@ -17,8 +17,9 @@ constexpr std::uint32_t PROCESS_DUP_HANDLE_RIGHT = 0x0040;
 const char* const SYSTEM_PROCESSES[] = {
     "csrss.exe",   "lsass.exe",   "services.exe", "svchost.exe", "wininit.exe",  "winlogon.exe", "smss.exe",
     "dwm.exe",     "audiodg.exe", "conhost.exe",  "taskmgr.exe", "werfault.exe", "explorer.exe", "sihost.exe",
-    // Wine's own services, in its system folder.
-    "winedevice.exe", "plugplay.exe", "rpcss.exe",
+    // Wine's own services and its launcher (which keeps the handle to what it
+    // started), in its system folder.
+    "winedevice.exe", "plugplay.exe", "rpcss.exe", "start.exe",
 };
 
 bool directlyIn(const std::string& path, const std::string& folder, std::string& name) {
