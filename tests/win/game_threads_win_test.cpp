@@ -99,9 +99,10 @@ struct Holder {
         si.hStdOutput = write;
         CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
         CloseHandle(write);
-        char said[8] = {};
-        DWORD got = 0;
-        ReadFile(read, said, sizeof said - 1, &got, nullptr);  // "held", or nothing when it failed
+        // "held ...", or the pipe closed when it failed; waited for 20 s at most.
+        DWORD waiting = 0;
+        for (int i = 0; i < 400 && PeekNamedPipe(read, nullptr, 0, nullptr, &waiting, nullptr) && waiting == 0; ++i)
+            Sleep(50);
         CloseHandle(read);
     }
     ~Holder() {
