@@ -112,10 +112,10 @@ bool signedFile(const std::string& path) {
     return trusted;
 }
 
-bool allowedHolder(const std::string& path) {
+bool systemHolder(const std::string& path) {
     static const std::string system = folderOf(GetSystemDirectoryA);
     static const std::string windows = folderOf(GetWindowsDirectoryA);
-    return wellKnownSystemProcess(path, system, windows) || signedFile(path);
+    return wellKnownSystemProcess(path, system, windows);
 }
 
 // Which process a handle of another process names: duplicated into the
@@ -160,7 +160,7 @@ std::vector<ProcessMD5Hit> scanGameHandles(std::uint32_t gamePid) {
         while (end < candidates.size() && candidates[end].owner == owner) ++end;
         const std::string path = processImagePath(owner);
         std::uint32_t rights = 0;
-        if (!path.empty() && !allowedHolder(path)) {
+        if (!path.empty() && !systemHolder(path)) {
             HANDLE holder = confirmed ? nullptr : OpenProcess(PROCESS_DUP_HANDLE, FALSE, owner);
             for (std::size_t k = i; k < end; ++k)
                 if (confirmed || (holder != nullptr && processNamedBy(holder, candidates[k].value) == gamePid))
@@ -168,7 +168,8 @@ std::vector<ProcessMD5Hit> scanGameHandles(std::uint32_t gamePid) {
             if (holder != nullptr) CloseHandle(holder);
         }
         i = end;
-        if (riskyGameRights(rights) == 0) continue;
+        // The signature last: checking it reads the whole file, once per file.
+        if (riskyGameRights(rights) == 0 || signedFile(path)) continue;
         ProcessMD5Hit hit;
         hit.pid = owner;
         hit.path = path;
