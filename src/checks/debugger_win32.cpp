@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "checks/checks.h"
+#include "checks/game_threads.h"
 #include "checks/nt_query_windows.h"
 #include "inventory/game_process.h"
 
@@ -74,7 +75,7 @@ bool checkDebugger(std::uint32_t gamePid) {
     HANDLE game = reinterpret_cast<HANDLE>(opened);
     const bool debugged = kernelSaysDebugged(game) || pebSaysDebugged(game);
     closeProcess(opened);
-    return debugged;
+    return debugged || gameHasHardwareBreakpoints(gamePid);
 }
 
 }  // namespace marvik

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "checks/checks.h"
+#include "checks/game_threads.h"
 #include "checks/memory_scan.h"
 #include "inventory/game_process.h"
 
@@ -48,7 +49,10 @@ std::vector<MemoryScanHit> scanProcessMemory(std::uint32_t pid) {
         address = next;
     }
     closeProcess(opened);
-    return classifyRegions(regions);
+    std::vector<MemoryScanHit> hits = classifyRegions(regions);
+    for (MemoryScanHit& hit : classifyThreads(regions, readGameThreads(pid, ThreadRead::START_AND_IP)))
+        hits.push_back(std::move(hit));
+    return hits;
 }
 
 }  // namespace marvik

@@ -1,7 +1,9 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include "app/globals.h"
 #include "checks/checks.h"
+#include "checks/game_handles.h"
 #include "checks/signatures.h"
 #include "checks/text_match.h"
 #include "inventory/game_process.h"
@@ -62,6 +64,8 @@ std::vector<ProcessMD5Hit> scanRunningProcessesMD5() {
         hits.push_back(std::move(hit));
     }
     CloseHandle(snapshot);
+    // Programs that read or write the game from outside, whatever their name.
+    for (ProcessMD5Hit& hit : scanGameHandles(g_gamePID.load())) hits.push_back(std::move(hit));
     return hits;
 }
 

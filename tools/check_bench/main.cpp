@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "checks/checks.h"
+#include "checks/game_handles.h"
+#include "checks/game_threads.h"
 #include "inventory/hash.h"
 #include "inventory/modules.h"
 
@@ -153,6 +155,18 @@ int main(int argc, char** argv) {
     std::size_t hits = 0;
     for (int i = 0; i < 5; ++i) hits = marvik::scanProcessMemory(pid).size();
     std::printf("memory check: %.1f ms CPU per scan (%zu hits)\n", (cpuMs() - t0) / 5, hits);
+    // The methods on the game's threads and on handles to it, apart.
+    const auto perRun = [](const char* what, auto run) {
+        const double c0 = cpuMs(), start = wallMs();
+        std::size_t n = 0;
+        for (int i = 0; i < 5; ++i) n = run();
+        std::printf("  %s: %.2f ms CPU, %.2f ms wall per run (%zu)\n", what, (cpuMs() - c0) / 5, (wallMs() - start) / 5, n);
+    };
+    perRun("game threads, start and ip (memory check)",
+           [pid] { return marvik::readGameThreads(pid, marvik::ThreadRead::START_AND_IP).size(); });
+    perRun("game threads, debug registers (debugger check)",
+           [pid] { return marvik::readGameThreads(pid, marvik::ThreadRead::DEBUG_REGISTERS).size(); });
+    perRun("handles on the game (process check)", [pid] { return marvik::scanGameHandles(pid).size(); });
     std::vector<PROCESS_INFORMATION> fillers = startOthers(argv[1], others);
     DWORD ids[4096], got = 0;
     K32EnumProcesses(ids, sizeof ids, &got);

@@ -19,6 +19,8 @@
 //   --rwx-pe  the same holding a copy of this program's PE headers, as a
 //             module mapped by hand looks
 //   --patch   a jump written over the first bytes of one of its functions
+//   --thread-private, --dr0  a thread started in private executable memory,
+//             a hardware breakpoint on a game thread (fixtures_threads.h)
 // Stress switch:
 //   --churn   a thread loads and frees a few system DLLs without pause, so
 //             the loader lists change while the client walks them
@@ -63,6 +65,7 @@
 #include <fstream>
 #include <string>
 
+#include "fixtures_threads.h"
 #include "standin.h"
 
 namespace marvik {
@@ -131,6 +134,8 @@ bool run(StandinGame& game, const std::string& command, const std::string& argum
         if (!game.realistic.active) return startRealistic(game.realistic);
     } else if (command == "report") {
         writeReport(selfPath() + ".report", game);
+    } else {
+        runThreadFixture(command);
     }
     return true;
 }
