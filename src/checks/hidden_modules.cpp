@@ -87,7 +87,9 @@ std::vector<std::uint64_t> unlistedExecutableImages(const std::vector<MemoryRegi
     return found;
 }
 
-bool importsResolved(const ReadMemory& read, std::uint64_t base, const std::vector<ListedModule>& listed) {
+bool loadedToRun(const ReadMemory& read, std::uint64_t base, const std::vector<ListedModule>& listed) {
+    std::uint8_t head[0x400];
+    if (!read(base, head, sizeof head) || !looksLikePEHeader(head, sizeof head)) return true;
     int width = 0;
     std::uint32_t rva = 0, size = 0;
     if (!directoryOf(read, base, IMPORT_DIRECTORY, width, rva, size)) return false;

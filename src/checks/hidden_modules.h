@@ -19,15 +19,17 @@ namespace marvik {
 // Allocation bases of image memory with executable pages at which no listed
 // module starts. An image mapped for its resources only (LoadLibraryEx as
 // an image resource) is not executable on Windows; Wine maps it with its
-// sections' own protections, so it needs importsResolved below as well.
+// sections' own protections, so it needs loadedToRun below as well.
 std::vector<std::uint64_t> unlistedExecutableImages(const std::vector<MemoryRegion>& regions,
                                                     const std::vector<ListedModule>& listed);
 
-// Whether the image at base had its imports bound by a loader: its first
-// import's address entry no longer holds the lookup entry the file has
-// there but an address inside a listed module. An image mapped as a
-// resource keeps its file's entries; an image without imports gives false.
-bool importsResolved(const ReadMemory& read, std::uint64_t base, const std::vector<ListedModule>& listed);
+// Whether the image at base was loaded to run rather than mapped for its
+// resources: a loader bound its imports (its first import's address entry
+// no longer holds the file's lookup entry but an address inside a listed
+// module), or its headers are no longer a PE image's (wiped to hide it;
+// a resource mapping keeps them). An intact image without imports gives
+// false.
+bool loadedToRun(const ReadMemory& read, std::uint64_t base, const std::vector<ListedModule>& listed);
 
 // "Unlinked module <file name> 0x<base>".
 MemoryScanHit unlinkedModuleHit(std::uint64_t base, std::uint64_t size, const std::string& mappedPath);
@@ -63,10 +65,6 @@ constexpr std::size_t MIN_IMPORT_TABLE_RUN = 4;
 std::vector<MemoryScanHit> findHeaderlessImages(const std::vector<MemoryRegion>& regions,
                                                 const std::vector<ListedModule>& listed, const ReadMemory& read,
                                                 int width);
-
-}  // namespace marvik
-
-namespace marvik {
 
 // The methods above over the game's memory, whose regions the memory check
 // has just walked (hidden_modules_win32.cpp); process is open for reading.

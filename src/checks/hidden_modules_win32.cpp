@@ -31,7 +31,7 @@ std::vector<MemoryScanHit> scanHiddenModules(std::uint32_t pid, std::uintptr_t o
                                sizeof info) == 0 ||
                 info.Type != MEM_IMAGE || reinterpret_cast<std::uint64_t>(info.AllocationBase) != base)
                 continue;
-            if (!importsResolved(read, base, listed)) continue;
+            if (!loadedToRun(read, base, listed)) continue;
             std::uint64_t size = 0;
             for (const MemoryRegion& r : regions)
                 if (r.allocationBase == base) size += r.size;

@@ -3,6 +3,7 @@
 // file is another, and modules mapped by hand with their headers wiped.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 
@@ -89,20 +90,23 @@ TEST(HiddenModules, UnlistedExecutableImagesAndTheirImports) {
                                                listed(0x6F000000, 0x4000)};
     EXPECT_EQ(unlistedExecutableImages(regions, modules), (std::vector<std::uint64_t>{0x10000000}));
 
-    // Import evidence, at both widths: a loader bound the first import to an
-    // address in a listed module; a resource mapping keeps the file's entry.
+    // Loaded to run, at both widths: a loader bound the first import to an
+    // address in a listed module, or the headers were wiped; a resource
+    // mapping keeps the file's entry and its headers.
     for (int width : {4, 8}) {
         SCOPED_TRACE(width);
         struct Case {
             const char* what;
             std::uint64_t entry;  // the first address entry in memory
             bool imports;
-            bool resolved;
+            bool wiped;  // headers zeroed
+            bool loaded;
         } cases[] = {
-            {"bound into a listed module", 0x6F001230, true, true},
-            {"the file's own lookup entry", 0x3000, true, false},
-            {"changed, into no module", 0x55550000, true, false},
-            {"no imports at all", 0, false, false},
+            {"bound into a listed module", 0x6F001230, true, false, true},
+            {"the file's own lookup entry", 0x3000, true, false, false},
+            {"changed, into no module", 0x55550000, true, false, false},
+            {"no imports at all", 0, false, false, false},
+            {"headers wiped, imports as in the file", 0x3000, true, true, true},
         };
         for (const Case& c : cases) {
             SCOPED_TRACE(c.what);
@@ -113,7 +117,8 @@ TEST(HiddenModules, UnlistedExecutableImagesAndTheirImports) {
             storeLe32(&head[0x1800 + 16], 0x1A00);  // address table
             memory.pointer(0x10001900, width, 0x3000);
             memory.pointer(0x10001A00, width, c.entry);
-            EXPECT_EQ(importsResolved(memory.reader(), 0x10000000, modules), c.resolved);
+            if (c.wiped) std::fill(head.begin(), head.begin() + 0x400, 0);
+            EXPECT_EQ(loadedToRun(memory.reader(), 0x10000000, modules), c.loaded);
         }
     }
 
