@@ -2,6 +2,7 @@
 
 #include "checks/checks.h"
 #include "checks/game_threads.h"
+#include "checks/hidden_modules.h"
 #include "checks/memory_scan.h"
 #include "inventory/game_process.h"
 
@@ -48,8 +49,9 @@ std::vector<MemoryScanHit> scanProcessMemory(std::uint32_t pid) {
         if (next <= address) break;  // no progress: stop rather than loop
         address = next;
     }
-    closeProcess(opened);
     std::vector<MemoryScanHit> hits = classifyRegions(regions);
+    for (MemoryScanHit& hit : scanHiddenModules(pid, opened, regions)) hits.push_back(hit);
+    closeProcess(opened);
     for (MemoryScanHit& hit : classifyThreads(regions, readGameThreads(pid, ThreadRead::START_AND_IP)))
         hits.push_back(std::move(hit));
     return hits;

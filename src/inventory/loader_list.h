@@ -24,6 +24,16 @@ struct LoadedModule {
     std::u16string name;
 };
 
+// A module of the game's loader lists with the file the system says is
+// mapped at its base, as the memory check weighs them against its memory.
+struct ListedModule {
+    std::uint64_t base = 0;
+    std::uint32_t size = 0;
+    std::string loaderPath;  // as the loader recorded it (a 32-bit game's system folder translated)
+    std::string mappedPath;  // the file mapped there; empty when unknown
+    bool sameFile = true;    // whether both paths name one file
+};
+
 // Where the names of an entry were read from: when none of it changed, the
 // names read before still hold and need not be read again.
 struct LoaderEntryKey {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "inventory/loader_list.h"
 #include "inventory/module_info.h"
 
 namespace marvik {
@@ -12,5 +13,10 @@ namespace marvik {
 // first, each already run through the module check. Empty when the process
 // cannot be opened or its modules cannot be listed.
 std::vector<ModuleInfo> scanProcessModules(std::uint32_t pid);
+
+// The modules of the game's loader lists as scanProcessModules last walked
+// them (walked now when fresh or never walked), with the file mapped at each
+// and the game's pointer width (4 or 8) in width. Windows builds only.
+std::vector<ListedModule> listedModules(std::uint32_t pid, bool fresh, int& width);
 
 }  // namespace marvik

@@ -14,6 +14,7 @@
 #include "inventory/game_process.h"
 #include "inventory/loader_list.h"
 #include "inventory/modules.h"
+#include "checks/hidden_modules.h"
 
 namespace marvik {
 
@@ -70,13 +71,11 @@ std::string narrow(const std::u16string& text) {
     return out;
 }
 
-// The file mapped at a module: what the system says is mapped there, and,
-// for a 32-bit game on 64-bit Windows, a path in the 64-bit system folder
-// turned into the 32-bit one, as the game's own file accesses are (and as
-// some systems leave the mapped name of the 32-bit system DLLs).
-std::string mappedFile(ProcessHandle process, std::uint64_t base, const std::string& loaderPath, bool wow64Game) {
-    std::string path = mappedFileName(process, base);
-    if (path.empty()) path = loaderPath;
+// For a 32-bit game on 64-bit Windows, a path in the 64-bit system folder
+// turned into the 32-bit one, as the game's own file accesses are (its
+// loader names its system DLLs from the 64-bit folder, and some systems
+// leave their mapped names there too).
+std::string redirectSystemFolder(const std::string& path, bool wow64Game) {
     if (!wow64Game) return path;
     char system[MAX_PATH], wow64[MAX_PATH];
     UINT s = GetSystemDirectoryA(system, MAX_PATH);
@@ -105,10 +104,18 @@ struct MappedFile {
     std::string path;  // cut where the system's calls would cut it
     std::uint32_t crc32 = 0;
     std::string md5;
+    std::string loaderPath;  // the loader's, its system folder translated as path's is
+    bool mappedKnown = false;  // path is what the system says is mapped, not the loader's path
+    bool sameFile = true;      // loaderPath and path name one file
 };
 struct ProcessWalk {
     std::vector<std::pair<LoaderEntryKey, LoadedModule>> entries;
     std::map<Instance, MappedFile> files;
+    int width = 0;
+    // A 32-bit game's 64-bit loader list: the system's own 64-bit images
+    // in every such process (ntdll and the WOW64 layer).
+    std::vector<std::pair<LoaderEntryKey, LoadedModule>> nativeEntries;
+    std::vector<LoadedModule> native;
 };
 
 // The file mapped at a module of a new instance, with its hashes. The
@@ -116,7 +123,17 @@ struct ProcessWalk {
 // that long cannot be opened, and is not hashed under a cut name.
 MappedFile identify(ProcessHandle process, const LoadedModule& l, bool wow64Game) {
     MappedFile f;
-    const std::string file = mappedFile(process, l.base, narrow(l.path), wow64Game);
+    const std::string loaderPath = narrow(l.path);
+    const std::string mapped = mappedFileName(process, l.base);
+    const std::string file = redirectSystemFolder(mapped.empty() ? loaderPath : mapped, wow64Game);
+    f.loaderPath = redirectSystemFolder(loaderPath, wow64Game);
+    f.mappedKnown = !mapped.empty();
+    if (f.mappedKnown && !samePathText(f.loaderPath, file)) {
+        // Short names, other drive letters for one folder: the same file by
+        // another name is no mismatch.
+        const FileStamp a = fileStamp(f.loaderPath), b = fileStamp(file);
+        f.sameFile = a.known && b.known && a.volume == b.volume && a.index == b.index;
+    }
     if (file.size() >= MARVIK_MAX_PATH) {
         f.path = file.substr(0, MARVIK_MAX_PATH - 1);
         return f;
@@ -156,6 +173,11 @@ std::vector<ModuleInfo> scanProcessModules(std::uint32_t pid) {
     for (auto it = g_walks.begin(); it != g_walks.end();) it = it->first == pid ? std::next(it) : g_walks.erase(it);
     ProcessWalk& walk = g_walks[pid];
     const std::vector<LoadedModule> loaded = walkLoaderList(read, peb, width, MODULE_TABLE_SIZE, walk.entries);
+    walk.width = width;
+    ProcessBasicInfo basic = {};
+    if (wow64Game && sizeof(void*) == 8 && queryProcess(process, PROCESS_INFO_BASIC, &basic, sizeof basic) >= 0)
+        walk.native = walkLoaderList(read, reinterpret_cast<std::uint64_t>(basic.pebBase), 8, MODULE_TABLE_SIZE,
+                                     walk.nativeEntries);
     std::map<Instance, MappedFile> files;
     std::string gameFolder;
     modules.reserve(loaded.size());
@@ -183,6 +205,42 @@ std::vector<ModuleInfo> scanProcessModules(std::uint32_t pid) {
     walk.files.swap(files);
     closeProcess(opened);
     return modules;
+}
+
+std::vector<ListedModule> listedModules(std::uint32_t pid, bool fresh, int& width) {
+    bool walked = false;
+    {
+        std::lock_guard<std::mutex> lock(g_walkMutex);
+        walked = g_walks.count(pid) != 0;
+    }
+    if (fresh || !walked) scanProcessModules(pid);
+    std::vector<ListedModule> listed;
+    std::lock_guard<std::mutex> lock(g_walkMutex);
+    const auto found = g_walks.find(pid);
+    if (found == g_walks.end()) return listed;
+    const ProcessWalk& walk = found->second;
+    width = walk.width;
+    for (const auto& entry : walk.entries) {
+        const LoadedModule& l = entry.second;
+        ListedModule m;
+        m.base = l.base;
+        m.size = l.imageSize;
+        const auto file = walk.files.find(Instance{l.base, l.imageSize, l.path});
+        if (file != walk.files.end()) {
+            m.loaderPath = file->second.loaderPath;
+            if (file->second.mappedKnown) m.mappedPath = file->second.path;
+            m.sameFile = file->second.sameFile;
+        }
+        listed.push_back(m);
+    }
+    for (const LoadedModule& l : walk.native) {
+        ListedModule m;
+        m.base = l.base;
+        m.size = l.imageSize;
+        m.loaderPath = narrow(l.path);
+        listed.push_back(m);
+    }
+    return listed;
 }
 
 }  // namespace marvik

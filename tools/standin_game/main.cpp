@@ -3,7 +3,8 @@
 // here). Copied into a test game folder as iw3mp.exe, it stays alive until a
 // file "<its path>.exit" appears beside it (its first line, if any, is the
 // exit code) or until it is killed.
-//   standin_game [--load <dll>]... [--rwx] [--rwx-pe] [--patch] [--churn]
+//   standin_game [--load <dll>]... [--rwx] [--rwx-pe] [--patch] [--churn] [--thread-private] [--dr0]
+//                [--unlink <dll>] [--spoof-path <dll>] [--hand-map] [--resource-loads]
 //                [--realistic] [--late-load-seconds N] [--unload-seconds N] [--report]
 // Each switch can also be given later as a line of "<its path>.cmd" (the
 // file is read once and deleted): "load <dll>", "rwx", "rwx-pe", "patch", "churn",
@@ -21,6 +22,14 @@
 //   --patch   a jump written over the first bytes of one of its functions
 //   --thread-private, --dr0  a thread started in private executable memory,
 //             a hardware breakpoint on a game thread (fixtures_threads.h)
+//   --unlink <dll>      loads the DLL, then takes its entry out of the three
+//                       loader lists of its own (for a 32-bit game, 32-bit) PEB
+//   --spoof-path <dll>  loads the DLL, then makes its loader entry's full path
+//                       name the system folder's version.dll
+//   --hand-map          a copy of its own image (imports bound) in private
+//                       memory, headers zeroed, each section protected as
+//                       the section asks (fixtures_hidden.cpp)
+//   --resource-loads    (innocent) the realistic mode's resource-only loads
 // Stress switch:
 //   --churn   a thread loads and frees a few system DLLs without pause, so
 //             the loader lists change while the client walks them
@@ -46,6 +55,8 @@
 //     x86 the jump leads straight to the hook in overlay_render.dll; on x64
 //     to a relay stub (jmp [rip+0]) in that block, allocated within 2 GB of
 //     d3d9.dll. The game then calls Direct3DCreate9 once, through the hook.
+//   - msi.dll mapped as an image resource and ieframe.dll as a data file,
+//     for icons and strings: mapped, never listed, never run.
 //   - a JIT-like region: 1 MiB reserved PAGE_EXECUTE_READWRITE, 64 KiB of it
 //     committed, eight generated functions written, then made
 //     PAGE_EXECUTE_READ; they are called and checked.
@@ -126,6 +137,13 @@ bool run(StandinGame& game, const std::string& command, const std::string& argum
         patchOwnCode();
     } else if (command == "churn") {
         if (HANDLE thread = CreateThread(nullptr, 0, churnModules, nullptr, 0, nullptr)) CloseHandle(thread);
+    } else if (command == "unlink" || command == "spoof-path" || command == "hand-map" ||
+               command == "resource-loads") {
+        const bool done = command == "unlink"         ? unlinkModule(argument)
+                          : command == "spoof-path"   ? spoofModulePath(argument)
+                          : command == "hand-map"     ? handMapOwnImage()
+                                                      : loadResourceOnlyDlls();
+        if (!done) std::fprintf(stderr, "%s %s failed\n", command.c_str(), argument.c_str());
     } else if (command == "late-load-seconds") {
         game.realistic.lateLoadSeconds = static_cast<unsigned>(std::strtoul(argument.c_str(), nullptr, 10));
     } else if (command == "unload-seconds") {
@@ -141,7 +159,8 @@ bool run(StandinGame& game, const std::string& command, const std::string& argum
 }
 
 bool takesValue(const std::string& command) {
-    return command == "load" || command == "late-load-seconds" || command == "unload-seconds";
+    return command == "load" || command == "late-load-seconds" || command == "unload-seconds" ||
+           command == "unlink" || command == "spoof-path";
 }
 
 bool runCommandFile(StandinGame& game, const std::string& path) {

@@ -45,6 +45,12 @@ bool startRealistic(RealisticGame& game);
 int jitExpected(int i, int x);
 // Called by the main loop: the unload and the late load when their time comes.
 void tickRealistic(RealisticGame& game);
+// The hidden-module fixtures and the resource loads (fixtures_hidden.cpp);
+// false when they could not be done.
+bool unlinkModule(const std::string& dll);
+bool spoofModulePath(const std::string& dll);
+bool handMapOwnImage();
+bool loadResourceOnlyDlls();
 // Writes what the process looks like from inside (modules, executable memory
 // outside modules, the pieces above) to path.
 void writeReport(const std::string& path, const StandinGame& game);

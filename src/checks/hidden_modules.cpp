@@ -1,0 +1,233 @@
+#include "checks/hidden_modules.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <set>
+
+#include "app/little_endian.h"
+#include "checks/text_match.h"
+
+namespace marvik {
+
+namespace {
+
+constexpr std::uint32_t MEM_COMMIT_STATE = 0x1000;
+constexpr std::uint32_t MEM_IMAGE_TYPE = 0x1000000;
+constexpr std::uint32_t MEM_PRIVATE_TYPE = 0x20000;
+constexpr std::uint32_t PAGE_GUARD_FLAG = 0x100;
+constexpr std::uint32_t PAGE_NOACCESS_FLAG = 0x01;
+constexpr std::size_t DESCRIPTION_MAX = 63;
+// Bounds what one allocation costs to read: an import table lies in the
+// first megabyte of any module a cheat maps.
+constexpr std::size_t MAX_BYTES_READ = 0x100000;
+constexpr std::uint32_t MAX_EXPORTS = 0x10000;
+
+constexpr int EXPORT_DIRECTORY = 0, IMPORT_DIRECTORY = 1;
+
+bool committed(const MemoryRegion& r) { return r.state == MEM_COMMIT_STATE; }
+bool readable(const MemoryRegion& r) {
+    return committed(r) && (r.protect & PAGE_GUARD_FLAG) == 0 && r.protect != PAGE_NOACCESS_FLAG;
+}
+bool executable(const MemoryRegion& r) { return readable(r) && isExecutableProtection(r.protect); }
+
+std::string fileNameOf(const std::string& path) {
+    const std::size_t cut = path.find_last_of("\\/");
+    return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+std::string cutDescription(std::string text) {
+    if (text.size() > DESCRIPTION_MAX) text.resize(DESCRIPTION_MAX);
+    return text;
+}
+
+std::uint32_t clamp32(std::uint64_t v) { return v > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<std::uint32_t>(v); }
+
+// The image's pointer width and one of its data directories, read from its
+// headers in memory; false when they are not a PE image's.
+bool directoryOf(const ReadMemory& read, std::uint64_t base, int index, int& width, std::uint32_t& rva,
+                 std::uint32_t& size) {
+    std::uint8_t head[0x400];
+    if (!read(base, head, sizeof head) || !looksLikePEHeader(head, sizeof head)) return false;
+    const std::uint32_t pe = loadLe32(head + 0x3C);
+    if (pe > sizeof head - 0x90 - 8 * 16) return false;
+    const std::uint16_t magic = loadLe16(head + pe + 0x18);
+    if (magic != 0x10B && magic != 0x20B) return false;
+    width = magic == 0x20B ? 8 : 4;
+    const std::uint32_t directories = pe + 0x18 + (width == 8 ? 112u : 96u);
+    rva = loadLe32(head + directories + 8 * index);
+    size = loadLe32(head + directories + 8 * index + 4);
+    return rva != 0;
+}
+
+bool readPointer(const ReadMemory& read, std::uint64_t address, int width, std::uint64_t& out) {
+    std::uint8_t bytes[8] = {};
+    if (!read(address, bytes, static_cast<std::size_t>(width))) return false;
+    out = width == 8 ? loadLe64(bytes) : loadLe32(bytes);
+    return true;
+}
+
+const ListedModule* moduleHolding(const std::vector<ListedModule>& listed, std::uint64_t address) {
+    for (const ListedModule& m : listed)
+        if (address >= m.base && address - m.base < m.size) return &m;
+    return nullptr;
+}
+
+}  // namespace
+
+std::vector<std::uint64_t> unlistedExecutableImages(const std::vector<MemoryRegion>& regions,
+                                                    const std::vector<ListedModule>& listed) {
+    std::set<std::uint64_t> bases;
+    for (const ListedModule& m : listed) bases.insert(m.base);
+    std::vector<std::uint64_t> found;
+    for (const MemoryRegion& r : regions) {
+        if (r.type != MEM_IMAGE_TYPE || !executable(r) || bases.count(r.allocationBase) != 0) continue;
+        if (found.empty() || found.back() != r.allocationBase) found.push_back(r.allocationBase);
+    }
+    return found;
+}
+
+bool loadedToRun(const ReadMemory& read, std::uint64_t base, const std::vector<ListedModule>& listed) {
+    std::uint8_t head[0x400];
+    if (!read(base, head, sizeof head) || !looksLikePEHeader(head, sizeof head)) return true;
+    int width = 0;
+    std::uint32_t rva = 0, size = 0;
+    if (!directoryOf(read, base, IMPORT_DIRECTORY, width, rva, size)) return false;
+    std::uint8_t descriptor[20];
+    if (!read(base + rva, descriptor, sizeof descriptor)) return false;
+    const std::uint32_t lookup = loadLe32(descriptor), addresses = loadLe32(descriptor + 16);
+    std::uint64_t fileEntry = 0, entry = 0;
+    if (lookup == 0 || addresses == 0 || !readPointer(read, base + lookup, width, fileEntry) ||
+        !readPointer(read, base + addresses, width, entry))
+        return false;
+    return entry != fileEntry && moduleHolding(listed, entry) != nullptr;
+}
+
+MemoryScanHit unlinkedModuleHit(std::uint64_t base, std::uint64_t size, const std::string& mappedPath) {
+    char address[24];
+    std::snprintf(address, sizeof address, " 0x%llx", static_cast<unsigned long long>(base));
+    const std::string name = fileNameOf(mappedPath).substr(0, DESCRIPTION_MAX - 16 - std::string(address).size());
+    MemoryScanHit hit;
+    hit.address = static_cast<std::uint32_t>(base);
+    hit.size = clamp32(size);
+    hit.description = "Unlinked module " + (name.empty() ? std::string("(unnamed)") : name) + address;
+    return hit;
+}
+
+bool samePathText(const std::string& a, const std::string& b) {
+    auto plain = [](std::string p) {
+        std::replace(p.begin(), p.end(), '/', '\\');
+        for (const char* prefix : {"\\\\?\\", "\\??\\"})
+            if (p.compare(0, 4, prefix) == 0) p.erase(0, 4);
+        return p;
+    };
+    return equalsIgnoreCase(plain(a), plain(b));
+}
+
+std::vector<MemoryScanHit> pathMismatchHits(const std::vector<ListedModule>& listed) {
+    std::vector<MemoryScanHit> hits;
+    for (const ListedModule& m : listed) {
+        if (m.sameFile || m.mappedPath.empty()) continue;
+        MemoryScanHit hit;
+        hit.address = static_cast<std::uint32_t>(m.base);
+        hit.size = m.size;
+        hit.description =
+            cutDescription("Module path mismatch " + fileNameOf(m.loaderPath) + " maps " + fileNameOf(m.mappedPath));
+        hits.push_back(hit);
+    }
+    return hits;
+}
+
+bool laidOutLikeImage(const std::vector<MemoryRegion>& allocation) {
+    if (allocation.empty() || allocation[0].base != allocation[0].allocationBase || executable(allocation[0]))
+        return false;
+    bool code = false;
+    for (std::size_t i = 1; i < allocation.size(); ++i) {
+        if (executable(allocation[i])) code = true;
+        else if (code && readable(allocation[i])) return true;
+    }
+    return false;
+}
+
+std::size_t importTableRun(const std::uint8_t* bytes, std::size_t length, int width,
+                           const std::function<bool(std::uint64_t)>& isExport) {
+    std::size_t best = 0, run = 0;
+    const std::size_t step = static_cast<std::size_t>(width);
+    for (std::size_t at = 0; at + step <= length; at += step) {
+        const std::uint64_t value = width == 8 ? loadLe64(bytes + at) : loadLe32(bytes + at);
+        if (value == 0) {
+            best = std::max(best, run);
+            run = 0;
+        } else {
+            run = isExport(value) ? run + 1 : 0;
+        }
+    }
+    return best;
+}
+
+std::vector<std::uint64_t> exportAddresses(const ReadMemory& read, std::uint64_t base) {
+    std::vector<std::uint64_t> out;
+    int width = 0;
+    std::uint32_t rva = 0, size = 0;
+    std::uint8_t directory[40];
+    if (!directoryOf(read, base, EXPORT_DIRECTORY, width, rva, size) || !read(base + rva, directory, sizeof directory))
+        return out;
+    const std::uint32_t count = std::min(loadLe32(directory + 0x14), MAX_EXPORTS);
+    const std::uint32_t functions = loadLe32(directory + 0x1C);
+    std::vector<std::uint8_t> table(static_cast<std::size_t>(count) * 4);
+    if (count == 0 || !read(base + functions, table.data(), table.size())) return out;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint32_t function = loadLe32(&table[4 * i]);
+        // An address inside the export directory names a forwarder, not code.
+        if (function != 0 && (function < rva || function - rva >= size)) out.push_back(base + function);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+std::vector<MemoryScanHit> findHeaderlessImages(const std::vector<MemoryRegion>& regions,
+                                                const std::vector<ListedModule>& listed, const ReadMemory& read,
+                                                int width) {
+    std::map<std::uint64_t, std::vector<std::uint64_t>> exports;  // by module base, read when first needed
+    const auto isExport = [&](std::uint64_t address) {
+        const ListedModule* m = moduleHolding(listed, address);
+        if (m == nullptr) return false;
+        auto known = exports.find(m->base);
+        if (known == exports.end()) known = exports.emplace(m->base, exportAddresses(read, m->base)).first;
+        return std::binary_search(known->second.begin(), known->second.end(), address);
+    };
+
+    std::vector<MemoryScanHit> hits;
+    for (std::size_t i = 0; i < regions.size();) {
+        std::size_t end = i + 1;
+        while (end < regions.size() && regions[end].allocationBase == regions[i].allocationBase &&
+               regions[end].base == regions[end - 1].base + regions[end - 1].size)
+            ++end;
+        const std::vector<MemoryRegion> allocation(regions.begin() + i, regions.begin() + end);
+        i = end;
+        if (allocation[0].type != MEM_PRIVATE_TYPE || allocation[0].allocationBase == 0) continue;
+        if (std::any_of(allocation.begin(), allocation.end(), [](const MemoryRegion& r) {
+                return r.peHeader || (readable(r) && isWritableExecutable(r.protect));
+            }))
+            continue;
+        if (!laidOutLikeImage(allocation)) continue;
+        std::size_t run = 0, spent = 0;
+        for (const MemoryRegion& r : allocation) {
+            if (!readable(r) || executable(r) || spent >= MAX_BYTES_READ) continue;
+            std::vector<std::uint8_t> bytes(std::min<std::uint64_t>(r.size, MAX_BYTES_READ - spent));
+            spent += bytes.size();
+            if (read(r.base, bytes.data(), bytes.size()))
+                run = std::max(run, importTableRun(bytes.data(), bytes.size(), width, isExport));
+        }
+        if (run < MIN_IMPORT_TABLE_RUN) continue;
+        const MemoryRegion& last = allocation.back();
+        MemoryScanHit hit;
+        hit.address = static_cast<std::uint32_t>(allocation[0].base);
+        hit.size = clamp32(last.base + last.size - allocation[0].base);
+        hit.description = cutDescription("Headerless image in private memory, " + std::to_string(run) + " imports");
+        hits.push_back(hit);
+    }
+    return hits;
+}
+
+}  // namespace marvik

@@ -1,0 +1,45 @@
+#include <windows.h>
+
+#include "checks/hidden_modules.h"
+#include "inventory/game_process.h"
+#include "inventory/modules.h"
+
+namespace marvik {
+
+std::vector<MemoryScanHit> scanHiddenModules(std::uint32_t pid, std::uintptr_t opened,
+                                             const std::vector<MemoryRegion>& regions) {
+    HANDLE process = reinterpret_cast<HANDLE>(opened);
+    const ReadMemory read = [process](std::uint64_t address, void* out, std::size_t size) {
+        SIZE_T got = 0;
+        return ReadProcessMemory(process, reinterpret_cast<const void*>(static_cast<std::uintptr_t>(address)), out,
+                                 size, &got) &&
+               got == size;
+    };
+    int width = 0;
+    std::vector<ListedModule> listed = listedModules(pid, false, width);
+    if (listed.empty()) return {};
+    std::vector<MemoryScanHit> hits = pathMismatchHits(listed);
+
+    if (!unlistedExecutableImages(regions, listed).empty()) {
+        // A DLL the loader was mapping or unmapping while the regions were
+        // walked is mapped but not listed for that moment: list the modules
+        // again, then ask whether the image is still there.
+        listed = listedModules(pid, true, width);
+        for (std::uint64_t base : unlistedExecutableImages(regions, listed)) {
+            MEMORY_BASIC_INFORMATION info;
+            if (VirtualQueryEx(process, reinterpret_cast<void*>(static_cast<std::uintptr_t>(base)), &info,
+                               sizeof info) == 0 ||
+                info.Type != MEM_IMAGE || reinterpret_cast<std::uint64_t>(info.AllocationBase) != base)
+                continue;
+            if (!loadedToRun(read, base, listed)) continue;
+            std::uint64_t size = 0;
+            for (const MemoryRegion& r : regions)
+                if (r.allocationBase == base) size += r.size;
+            hits.push_back(unlinkedModuleHit(base, size, mappedFileName(opened, base)));
+        }
+    }
+    for (MemoryScanHit& hit : findHeaderlessImages(regions, listed, read, width)) hits.push_back(hit);
+    return hits;
+}
+
+}  // namespace marvik

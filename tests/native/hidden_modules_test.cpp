@@ -1,0 +1,219 @@
+// The hidden-module methods of the memory check on recorded region maps and
+// a made-up game memory: images the loader list lacks, modules whose mapped
+// file is another, and modules mapped by hand with their headers wiped.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+
+#include "app/little_endian.h"
+#include "checks/hidden_modules.h"
+
+namespace marvik {
+namespace {
+
+constexpr std::uint32_t IMAGE = 0x1000000, PRIVATE = 0x20000, COMMIT = 0x1000, RESERVE = 0x2000;
+constexpr std::uint32_t R = 0x02, RW = 0x04, RX = 0x20, RWX = 0x40;
+
+MemoryRegion region(std::uint64_t base, std::uint64_t size, std::uint32_t protect, std::uint32_t type,
+                    std::uint64_t allocation, std::uint32_t state = COMMIT) {
+    MemoryRegion r;
+    r.base = base;
+    r.size = size;
+    r.allocationBase = allocation;
+    r.state = state;
+    r.protect = protect;
+    r.type = type;
+    return r;
+}
+
+ListedModule listed(std::uint64_t base, std::uint32_t size) {
+    ListedModule m;
+    m.base = base;
+    m.size = size;
+    return m;
+}
+
+// A game's memory made of pieces; a read must fall inside one piece.
+struct FakeMemory {
+    std::map<std::uint64_t, std::vector<std::uint8_t>> pieces;
+    std::vector<std::uint8_t>& at(std::uint64_t base, std::size_t size) {
+        auto& piece = pieces[base];
+        piece.resize(size);
+        return piece;
+    }
+    void pointer(std::uint64_t address, int width, std::uint64_t value) {
+        for (auto& piece : pieces)
+            if (address >= piece.first && address - piece.first + width <= piece.second.size()) {
+                if (width == 8) storeLe64(&piece.second[address - piece.first], value);
+                else storeLe32(&piece.second[address - piece.first], static_cast<std::uint32_t>(value));
+            }
+    }
+    ReadMemory reader() const {
+        return [this](std::uint64_t address, void* out, std::size_t size) {
+            for (const auto& piece : pieces)
+                if (address >= piece.first && address - piece.first + size <= piece.second.size()) {
+                    std::memcpy(out, &piece.second[address - piece.first], size);
+                    return true;
+                }
+            return false;
+        };
+    }
+    // PE headers at base with one data directory set.
+    void image(std::uint64_t base, int width, int directory, std::uint32_t rva, std::uint32_t size) {
+        std::vector<std::uint8_t>& head = at(base, 0x2000);
+        head[0] = 'M';
+        head[1] = 'Z';
+        storeLe32(&head[0x3C], 0x80);
+        std::memcpy(&head[0x80], "PE\0\0", 4);
+        storeLe16(&head[0x98], width == 8 ? 0x20B : 0x10B);
+        const std::size_t directories = 0x98 + (width == 8 ? 112 : 96);
+        storeLe32(&head[directories + 8 * directory], rva);
+        storeLe32(&head[directories + 8 * directory + 4], size);
+    }
+};
+
+TEST(HiddenModules, UnlistedExecutableImagesAndTheirImports) {
+    const std::vector<MemoryRegion> regions = {
+        region(0x400000, 0x1000, R, IMAGE, 0x400000),      // the game, listed
+        region(0x401000, 0x8000, RX, IMAGE, 0x400000),
+        region(0x10000000, 0x1000, R, IMAGE, 0x10000000),  // unlinked DLL
+        region(0x10001000, 0x3000, RX, IMAGE, 0x10000000),
+        region(0x10004000, 0x1000, RW, IMAGE, 0x10000000),
+        region(0x20000000, 0x5000, R, IMAGE, 0x20000000),  // resource-only image on Windows: nothing executable
+        region(0x7FFE0000, 0x1000, R, IMAGE, 0x7FFE0000),  // a 64-bit system image of a 32-bit game: listed
+        region(0x7FFE1000, 0x9000, RX, IMAGE, 0x7FFE0000),
+        region(0x30000000, 0x1000, RX, PRIVATE, 0x30000000),
+    };
+    const std::vector<ListedModule> modules = {listed(0x400000, 0x9000), listed(0x7FFE0000, 0xA000),
+                                               listed(0x6F000000, 0x4000)};
+    EXPECT_EQ(unlistedExecutableImages(regions, modules), (std::vector<std::uint64_t>{0x10000000}));
+
+    // Loaded to run, at both widths: a loader bound the first import to an
+    // address in a listed module, or the headers were wiped; a resource
+    // mapping keeps the file's entry and its headers.
+    for (int width : {4, 8}) {
+        SCOPED_TRACE(width);
+        struct Case {
+            const char* what;
+            std::uint64_t entry;  // the first address entry in memory
+            bool imports;
+            bool wiped;  // headers zeroed
+            bool loaded;
+        } cases[] = {
+            {"bound into a listed module", 0x6F001230, true, false, true},
+            {"the file's own lookup entry", 0x3000, true, false, false},
+            {"changed, into no module", 0x55550000, true, false, false},
+            {"no imports at all", 0, false, false, false},
+            {"headers wiped, imports as in the file", 0x3000, true, true, true},
+        };
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.what);
+            FakeMemory memory;
+            memory.image(0x10000000, width, 1, c.imports ? 0x1800 : 0, 20);
+            std::vector<std::uint8_t>& head = memory.pieces[0x10000000];
+            storeLe32(&head[0x1800], 0x1900);       // lookup table
+            storeLe32(&head[0x1800 + 16], 0x1A00);  // address table
+            memory.pointer(0x10001900, width, 0x3000);
+            memory.pointer(0x10001A00, width, c.entry);
+            if (c.wiped) std::fill(head.begin(), head.begin() + 0x400, 0);
+            EXPECT_EQ(loadedToRun(memory.reader(), 0x10000000, modules), c.loaded);
+        }
+    }
+
+    const MemoryScanHit hit = unlinkedModuleHit(0x7FF612340000ull, 0x5000, "C:\\Users\\p\\AppData\\Local\\Temp\\x.dll");
+    EXPECT_EQ(hit.description, "Unlinked module x.dll 0x7ff612340000");
+    EXPECT_EQ(hit.address, 0x12340000u);
+    const MemoryScanHit longName = unlinkedModuleHit(0x10000000, 0x5000, "C:\\" + std::string(80, 'n') + ".dll");
+    EXPECT_LE(longName.description.size(), 63u);
+    EXPECT_NE(longName.description.find(" 0x10000000"), std::string::npos) << longName.description;
+}
+
+TEST(HiddenModules, PathMismatchOnlyWhereTheMappedFileIsAnother) {
+    struct Case {
+        const char* loader;
+        const char* mapped;
+        bool sameText;
+    } cases[] = {
+        {"C:\\Windows\\SysWOW64\\winmm.dll", "c:/windows/syswow64/WINMM.DLL", true},
+        {"\\\\?\\C:\\Games\\CoD4\\iw3mp.exe", "C:\\Games\\CoD4\\iw3mp.exe", true},
+        {"\\??\\C:\\Games\\CoD4\\game.dll", "C:\\Games\\CoD4\\game.dll", true},
+        {"C:\\Windows\\SysWOW64\\version.dll", "C:\\Windows\\SysWOW64\\winmm.dll", false},
+        {"C:\\Games\\CoD4\\game.dll", "C:\\Games\\CoD4\\game.dll.bak", false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(samePathText(c.loader, c.mapped), c.sameText) << c.loader;
+
+    ListedModule spoofed = listed(0x6F000000, 0x4000);
+    spoofed.loaderPath = "C:\\Windows\\SysWOW64\\version.dll";
+    spoofed.mappedPath = "C:\\Windows\\SysWOW64\\winmm.dll";
+    spoofed.sameFile = false;
+    ListedModule unknownFile = spoofed;  // the system could not name its file: nothing to weigh
+    unknownFile.mappedPath.clear();
+    ListedModule clean = spoofed;
+    clean.sameFile = true;
+    ListedModule longNames = spoofed;
+    longNames.loaderPath = "C:\\" + std::string(60, 'a') + ".dll";
+    const std::vector<MemoryScanHit> hits = pathMismatchHits({clean, spoofed, unknownFile, longNames});
+    ASSERT_EQ(hits.size(), 2u);
+    EXPECT_EQ(hits[0].description, "Module path mismatch version.dll maps winmm.dll");
+    EXPECT_EQ(hits[0].address, 0x6F000000u);
+    EXPECT_EQ(hits[1].description.size(), 63u);
+}
+
+// A module listed at 0x6F000000 with four exports (one of them a forwarder),
+// and private allocations whose non-executable pages hold pointers.
+TEST(HiddenModules, HeaderlessImageNeedsImageLayoutAndAnImportTable) {
+    for (int width : {4, 8}) {
+        SCOPED_TRACE(width);
+        FakeMemory memory;
+        memory.image(0x6F000000, width, 0, 0x1000, 0x100);
+        std::vector<std::uint8_t>& dll = memory.pieces[0x6F000000];
+        storeLe32(&dll[0x1000 + 0x14], 6);       // NumberOfFunctions
+        storeLe32(&dll[0x1000 + 0x1C], 0x1040);  // AddressOfFunctions
+        const std::uint32_t functions[] = {0x1100, 0x1200, 0x1300, 0x1400, 0x1500, 0x1080 /* forwarder */};
+        for (int i = 0; i < 6; ++i) storeLe32(&dll[0x1040 + 4 * i], functions[i]);
+        const std::vector<ListedModule> modules = {listed(0x6F000000, 0x2000)};
+
+        // Each allocation: its regions and the pointers its data page holds.
+        struct Case {
+            const char* what;
+            std::vector<std::uint32_t> protections;  // one page each, from the allocation base
+            std::vector<std::uint32_t> dataPointers;   // RVAs into the module, 0 for a null
+            bool hit;
+        } cases[] = {
+            {"hand-mapped, headers wiped", {R, RX, RX, R, RW}, {0x1100, 0x1200, 0x1300, 0x1400, 0, 0x1500, 0}, true},
+            {"headers page decommitted", {0, RX, R}, {0x1100, 0x1200, 0x1300, 0x1400, 0}, true},
+            {"pointers to inner code", {R, RX, R}, {0x1100, 0x1110, 0x1120, 0x1130, 0x1140, 0}, false},
+            {"a forwarder is no address", {R, RX, R}, {0x1100, 0x1200, 0x1080, 0x1300, 0}, false},
+            {"run broken by an inner address", {R, RX, R}, {0x1100, 0x1200, 0x1300, 0x1400, 0x1110}, false},
+            {"JIT: code first", {RX, RX, RW}, {0x1100, 0x1200, 0x1300, 0x1400, 0}, false},
+            {"JIT: data, code, no data after", {RW, RX, RX}, {}, false},
+            {"writable code is the other rule's", {R, RWX, R}, {0x1100, 0x1200, 0x1300, 0x1400, 0}, false},
+        };
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.what);
+            constexpr std::uint64_t base = 0x30000000;
+            std::vector<MemoryRegion> regions;
+            for (std::size_t i = 0; i < c.protections.size(); ++i) {
+                const std::uint32_t p = c.protections[i];
+                regions.push_back(region(base + 0x1000 * i, 0x1000, p, PRIVATE, base, p == 0 ? RESERVE : COMMIT));
+            }
+            regions.push_back(region(base + 0x1000 * c.protections.size(), 0x10000, 0, PRIVATE, base, RESERVE));
+            FakeMemory game = memory;
+            game.at(base, 0x1000 * c.protections.size());
+            const std::size_t data = 0x1000 * (c.protections.size() - 1);
+            for (std::size_t i = 0; i < c.dataPointers.size(); ++i)
+                game.pointer(base + data + 0x10 + width * i, width, c.dataPointers[i] ? 0x6F000000 + c.dataPointers[i] : 0);
+            const std::vector<MemoryScanHit> hits = findHeaderlessImages(regions, modules, game.reader(), width);
+            ASSERT_EQ(hits.size(), c.hit ? 1u : 0u);
+            if (!c.hit) continue;
+            EXPECT_EQ(hits[0].address, base);
+            EXPECT_EQ(hits[0].size, 0x1000 * c.protections.size() + 0x10000);
+            EXPECT_EQ(hits[0].description.rfind("Headerless image", 0), 0u) << hits[0].description;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace marvik
