@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "checks/checks.h"
+#include "checks/code_patch.h"
 #include "checks/memory_scan.h"
 #include "inventory/game_process.h"
 
@@ -47,8 +48,10 @@ std::vector<MemoryScanHit> scanProcessMemory(std::uint32_t pid) {
         if (next <= address) break;  // no progress: stop rather than loop
         address = next;
     }
+    std::vector<MemoryScanHit> hits = classifyRegions(regions);
+    for (MemoryScanHit& patch : scanCodePatches(opened, pid)) hits.push_back(std::move(patch));
     closeProcess(opened);
-    return classifyRegions(regions);
+    return hits;
 }
 
 }  // namespace marvik

@@ -185,4 +185,19 @@ std::vector<ModuleInfo> scanProcessModules(std::uint32_t pid) {
     return modules;
 }
 
+std::vector<ListedModule> listedModules(std::uint32_t pid) {
+    scanProcessModules(pid);
+    std::vector<ListedModule> listed;
+    std::lock_guard<std::mutex> lock(g_walkMutex);
+    const auto walk = g_walks.find(pid);
+    if (walk == g_walks.end()) return listed;
+    for (const auto& entry : walk->second.entries) {
+        const LoadedModule& l = entry.second;
+        const auto file = walk->second.files.find(Instance{l.base, l.imageSize, l.path});
+        if (file == walk->second.files.end()) continue;
+        listed.push_back(ListedModule{l.base, l.imageSize, narrow(l.name), file->second.path});
+    }
+    return listed;
+}
+
 }  // namespace marvik

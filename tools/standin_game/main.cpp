@@ -19,6 +19,7 @@
 //   --rwx-pe  the same holding a copy of this program's PE headers, as a
 //             module mapped by hand looks
 //   --patch   a jump written over the first bytes of one of its functions
+//   --code-nop, --code-detour  code patches (fixtures_code.cpp)
 //
 // --realistic: a clean game as players run it, noisy but innocent
 // (realistic.cpp). The DLLs it loads must lie beside the executable: the
@@ -105,6 +106,9 @@ bool run(StandinGame& game, const std::string& command, const std::string& argum
         allocateRwx(true);
     } else if (command == "patch") {
         patchOwnCode();
+    } else if (command == "code-nop" || command == "code-detour") {
+        if (!patchCodeFixture(command, command == "code-nop" ? game.codeNop : game.codeDetour))
+            std::fprintf(stderr, "cannot run %s (error %lu)\n", command.c_str(), GetLastError());
     } else if (command == "late-load-seconds") {
         game.realistic.lateLoadSeconds = static_cast<unsigned>(std::strtoul(argument.c_str(), nullptr, 10));
     } else if (command == "unload-seconds") {
