@@ -99,6 +99,9 @@ std::vector<MemoryScanHit> scanCodePatches(ProcessHandle opened, std::uint32_t p
                got == size;
     };
     game.kindAt = [process](std::uint64_t address) { return kindOf(process, address); };
+    // Wine answers the working-set query only for the asking process, and
+    // only through its pseudo handle; Windows answers for any process.
+    HANDLE pages = pid == GetCurrentProcessId() ? GetCurrentProcess() : process;
 
     std::lock_guard<std::mutex> lock(g_codeMutex);
     for (auto& e : g_expectedCode) e.second.used = false;
@@ -121,7 +124,7 @@ std::vector<MemoryScanHit> scanCodePatches(ProcessHandle opened, std::uint32_t p
         for (const CodeSection& section : code->sections) {
             const std::uint64_t start = m.base + section.rva, size = section.bytes.size();
             std::vector<std::pair<std::uint64_t, std::uint64_t>> spans;
-            if (!writtenSpans(process, start, size, spans)) {
+            if (!writtenSpans(pages, start, size, spans)) {
                 if (size > budget) {
                     if (!stoppedShort) g_unknownCursor = i;
                     stoppedShort = true;
