@@ -107,11 +107,12 @@ std::vector<MemoryScanHit> scanCodePatches(ProcessHandle opened, std::uint32_t p
     for (auto& e : g_expectedCode) e.second.used = false;
     std::uint64_t budget = UNKNOWN_PAGES_BUDGET;
     const std::size_t count = game.modules.size();
-    const std::size_t startAt = g_unknownCursor < count ? g_unknownCursor : 0;
+    const std::size_t first = g_unknownCursor >= 1 && g_unknownCursor < count ? g_unknownCursor : 1;
     bool stoppedShort = false;
     for (std::size_t k = 0; k < count; ++k) {
-        // The executable first: its format is the game's code width.
-        const std::size_t i = k == 0 ? 0 : 1 + (startAt + k - 1) % (count - 1);
+        // The executable first (its format is the game's code width), then
+        // the others from where the last pass ran out of budget.
+        const std::size_t i = k == 0 ? 0 : 1 + (first - 1 + k - 1) % (count - 1);
         const ListedModule& m = game.modules[i];
         if (!codeWatched(m.name, i == 0)) continue;
         const ImageCode* code = expectedCode(m);
