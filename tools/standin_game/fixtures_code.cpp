@@ -5,7 +5,10 @@
 //                tapes) into a private read-execute block holding
 //                "xor eax, eax; ret": jmp rel32 on x86, mov rax, imm64;
 //                jmp rax on x64 (no private block need be within 2 GB)
-// Neither patched function is ever called afterwards.
+// Neither patched function is ever called afterwards. And the realistic
+// mode's own noise: retouchOwnCode writes a function's first bytes back
+// unchanged, as self-updating or unpacking code does, so that its page is
+// the process's own copy (no longer shared with the file) yet equal to it.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -17,6 +20,7 @@ namespace marvik {
 namespace {
 
 __attribute__((noinline, used)) int neverCalled(int x) { return x * 7 + (x >> 3); }
+__attribute__((noinline, used)) int retouched(int x) { return x * 11 - (x >> 1); }
 
 bool writeCode(void* at, const void* bytes, std::size_t n) {
     DWORD old = 0;
@@ -28,6 +32,12 @@ bool writeCode(void* at, const void* bytes, std::size_t n) {
 }
 
 }  // namespace
+
+bool retouchOwnCode() {
+    unsigned char same[8];
+    std::memcpy(same, reinterpret_cast<void*>(&retouched), sizeof same);
+    return writeCode(reinterpret_cast<void*>(&retouched), same, sizeof same) && retouched(4) == 42;
+}
 
 bool patchCodeFixture(const std::string& command, CodeFixture& out) {
     if (command == "code-nop") {

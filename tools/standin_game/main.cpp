@@ -45,6 +45,8 @@
 //   - a JIT-like region: 1 MiB reserved PAGE_EXECUTE_READWRITE, 64 KiB of it
 //     committed, eight generated functions written, then made
 //     PAGE_EXECUTE_READ; they are called and checked.
+//   - its own code rewritten with the same bytes (fixtures_code.cpp): a
+//     page of the executable that is the process's copy, equal to the file.
 //   - launcher_splash.dll, loaded at the start and freed (FreeLibrary)
 //     --unload-seconds later (default 5), and content_patch.dll, loaded
 //     --late-load-seconds after the start (default 20); both beside the

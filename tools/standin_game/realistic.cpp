@@ -119,6 +119,7 @@ bool startRealistic(RealisticGame& game) {
     game.d3d = create(32);  // D3D_SDK_VERSION
 
     if (!makeJitRegion(game)) return fail("cannot set up the JIT-like region", "");
+    if (!retouchOwnCode()) return fail("cannot rewrite its own code", "");
 
     game.splashPath = folder + "\\launcher_splash.dll";
     game.splash = LoadLibraryA(game.splashPath.c_str());

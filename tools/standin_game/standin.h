@@ -47,6 +47,8 @@ struct StandinGame {
 unsigned long long msSinceProcessStart();
 // Runs code-nop or code-detour (fixtures_code.cpp); false when it failed.
 bool patchCodeFixture(const std::string& command, CodeFixture& out);
+// The realistic mode's rewrite of its own code with the same bytes.
+bool retouchOwnCode();
 std::string exeFolder();
 
 // Loads everything the realistic mode claims; false, with a message on
