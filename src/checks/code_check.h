@@ -22,6 +22,8 @@ struct Prologue {
     bool jumps = false;       // the entry transfers control at once
     std::uint64_t target = 0; // where to, when known from the bytes alone
     bool indirect = false;    // target is the address of a pointer (4 bytes on x86, 8 on x64) to read
+    bool call = false;        // a call rather than a jump (E8 rel32)
+    unsigned length = 0;      // bytes of the transfer's instruction(s), when it jumps
 };
 // bytes: at least 16 bytes read at address. On x86 every address is taken
 // modulo 2^32, as the processor does.
@@ -35,5 +37,21 @@ struct CodeSection {
     std::vector<std::uint8_t> bytes;
 };
 CodeSection expectedCodeSection(const std::vector<std::uint8_t>& file, std::uint64_t actualBase);
+
+// Every executable section of a PE image of either format (PE32 or PE32+,
+// whatever this build's own width) as it must look loaded at actualBase,
+// and what names the image: a loaded module whose header disagrees was not
+// mapped from this file. Empty sections when the file cannot be read as a PE
+// image or its relocations cannot be found.
+struct ImageCode {
+    bool pe64 = false;
+    std::uint32_t timeDateStamp = 0;
+    std::uint32_t sizeOfImage = 0;
+    std::uint32_t entryPoint = 0;
+    std::uint32_t iatRva = 0;  // the import address table, which the loader fills in
+    std::uint32_t iatSize = 0;
+    std::vector<CodeSection> sections;
+};
+ImageCode expectedImageCode(const std::vector<std::uint8_t>& file, std::uint64_t actualBase);
 
 }  // namespace marvik

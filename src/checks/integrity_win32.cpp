@@ -20,22 +20,6 @@ bool debugRegistersSet(const CONTEXT& c) {
     return c.Dr0 != 0 || c.Dr1 != 0 || c.Dr2 != 0 || c.Dr3 != 0 || (c.Dr7 & 0xFF) != 0;
 }
 
-std::vector<std::uint8_t> readWholeFile(const std::string& path) {
-    std::vector<std::uint8_t> data;
-    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
-    if (f == INVALID_HANDLE_VALUE) return data;
-    LARGE_INTEGER size;
-    if (GetFileSizeEx(f, &size) && size.QuadPart > 0 && size.QuadPart < (256ll << 20)) {
-        data.resize(static_cast<std::size_t>(size.QuadPart));
-        DWORD got = 0;
-        if (!ReadFile(f, data.data(), static_cast<DWORD>(data.size()), &got, nullptr) || got != data.size())
-            data.clear();
-    }
-    CloseHandle(f);
-    return data;
-}
-
 // The client's code as its file says it must look loaded here, worked out
 // once per file identity: reading and relocating the whole executable every
 // cycle would be most of the heartbeat's cost.
@@ -46,11 +30,6 @@ struct ExpectedCode {
 std::mutex g_expectedMutex;
 ExpectedCode g_expected;
 
-bool sameFile(const FileStamp& a, const FileStamp& b) {
-    return a.known && b.known && a.volume == b.volume && a.index == b.index && a.size == b.size &&
-           a.writeTime == b.writeTime;
-}
-
 // The client's code in memory against its file, relocated to where it
 // was loaded: a patch or a software breakpoint changes it.
 bool ownCodeModified() {
@@ -59,7 +38,7 @@ bool ownCodeModified() {
     if (!stamp.known) return false;
     const std::uint64_t base = reinterpret_cast<std::uintptr_t>(GetModuleHandleA(nullptr));
     std::lock_guard<std::mutex> lock(g_expectedMutex);
-    if (!sameFile(g_expected.stamp, stamp)) {
+    if (!sameFileStamp(g_expected.stamp, stamp)) {
         g_expected.stamp = stamp;
         g_expected.code = expectedCodeSection(readWholeFile(path), base);
     }

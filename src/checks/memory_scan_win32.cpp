@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "checks/checks.h"
+#include "checks/code_patch.h"
 #include "checks/game_threads.h"
 #include "checks/hidden_modules.h"
 #include "checks/memory_scan.h"
@@ -51,6 +52,7 @@ std::vector<MemoryScanHit> scanProcessMemory(std::uint32_t pid) {
     }
     std::vector<MemoryScanHit> hits = classifyRegions(regions);
     for (MemoryScanHit& hit : scanHiddenModules(pid, opened, regions)) hits.push_back(hit);
+    for (MemoryScanHit& patch : scanCodePatches(opened, pid)) hits.push_back(std::move(patch));
     closeProcess(opened);
     for (MemoryScanHit& hit : classifyThreads(regions, readGameThreads(pid, ThreadRead::START_AND_IP)))
         hits.push_back(std::move(hit));

@@ -52,4 +52,9 @@ FileHashes cachedFileHashes(const std::string& path) {
 
 std::uint64_t fileDigestReads() { return g_digestReads.load(); }
 
+bool sameFileStamp(const FileStamp& a, const FileStamp& b) {
+    return a.known && b.known && a.volume == b.volume && a.index == b.index && a.size == b.size &&
+           a.writeTime == b.writeTime;
+}
+
 }  // namespace marvik

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "inventory/hash.h"
 
@@ -22,6 +23,11 @@ struct FileStamp {
     std::uint64_t writeTime = 0;
 };
 FileStamp fileStamp(const std::string& path);
+// Whether two stamps are known and name the same content.
+bool sameFileStamp(const FileStamp& a, const FileStamp& b);
+
+// The whole file (at most 256 MiB); empty when it cannot be read whole.
+std::vector<std::uint8_t> readWholeFile(const std::string& path);
 
 // fileHashes(path), from the cache when the file's stamp matches one hashed
 // before; a file that cannot be stamped is hashed as it is (or not at all).

@@ -24,4 +24,20 @@ FileStamp fileStamp(const std::string& path) {
     return stamp;
 }
 
+std::vector<std::uint8_t> readWholeFile(const std::string& path) {
+    std::vector<std::uint8_t> data;
+    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+    if (f == INVALID_HANDLE_VALUE) return data;
+    LARGE_INTEGER size;
+    if (GetFileSizeEx(f, &size) && size.QuadPart > 0 && size.QuadPart < (256ll << 20)) {
+        data.resize(static_cast<std::size_t>(size.QuadPart));
+        DWORD got = 0;
+        if (!ReadFile(f, data.data(), static_cast<DWORD>(data.size()), &got, nullptr) || got != data.size())
+            data.clear();
+    }
+    CloseHandle(f);
+    return data;
+}
+
 }  // namespace marvik

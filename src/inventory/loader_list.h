@@ -29,10 +29,16 @@ struct LoadedModule {
 struct ListedModule {
     std::uint64_t base = 0;
     std::uint32_t size = 0;
+    std::string name;        // the module's name as the loader lists it
     std::string loaderPath;  // as the loader recorded it (a 32-bit game's system folder translated)
     std::string mappedPath;  // the file mapped there; empty when unknown
     bool sameFile = true;    // whether both paths name one file
 };
+// The file whose content is in memory at a module: the one mapped there,
+// or the loader's word for it when the system cannot say.
+inline const std::string& moduleFile(const ListedModule& m) {
+    return m.mappedPath.empty() ? m.loaderPath : m.mappedPath;
+}
 
 // Where the names of an entry were read from: when none of it changed, the
 // names read before still hold and need not be read again.

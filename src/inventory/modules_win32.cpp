@@ -225,6 +225,7 @@ std::vector<ListedModule> listedModules(std::uint32_t pid, bool fresh, int& widt
         ListedModule m;
         m.base = l.base;
         m.size = l.imageSize;
+        m.name = narrow(l.name);
         const auto file = walk.files.find(Instance{l.base, l.imageSize, l.path});
         if (file != walk.files.end()) {
             m.loaderPath = file->second.loaderPath;
@@ -237,6 +238,7 @@ std::vector<ListedModule> listedModules(std::uint32_t pid, bool fresh, int& widt
         ListedModule m;
         m.base = l.base;
         m.size = l.imageSize;
+        m.name = narrow(l.name);
         m.loaderPath = narrow(l.path);
         listed.push_back(m);
     }

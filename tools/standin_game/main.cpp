@@ -4,6 +4,7 @@
 // file "<its path>.exit" appears beside it (its first line, if any, is the
 // exit code) or until it is killed.
 //   standin_game [--load <dll>]... [--rwx] [--rwx-pe] [--patch] [--churn] [--thread-private] [--dr0]
+//                [--code-nop] [--code-detour]
 //                [--unlink <dll>] [--spoof-path <dll>] [--hand-map] [--resource-loads]
 //                [--realistic] [--late-load-seconds N] [--unload-seconds N] [--report]
 // Each switch can also be given later as a line of "<its path>.cmd" (the
@@ -30,6 +31,7 @@
 //                       memory, headers zeroed, each section protected as
 //                       the section asks (fixtures_hidden.cpp)
 //   --resource-loads    (innocent) the realistic mode's resource-only loads
+//   --code-nop, --code-detour  code patches (fixtures_code.cpp)
 // Stress switch:
 //   --churn   a thread loads and frees a few system DLLs without pause, so
 //             the loader lists change while the client walks them
@@ -60,6 +62,8 @@
 //   - a JIT-like region: 1 MiB reserved PAGE_EXECUTE_READWRITE, 64 KiB of it
 //     committed, eight generated functions written, then made
 //     PAGE_EXECUTE_READ; they are called and checked.
+//   - its own code rewritten with the same bytes (fixtures_code.cpp): a
+//     page of the executable that is the process's copy, equal to the file.
 //   - launcher_splash.dll, loaded at the start and freed (FreeLibrary)
 //     --unload-seconds later (default 5), and content_patch.dll, loaded
 //     --late-load-seconds after the start (default 20); both beside the
@@ -144,6 +148,9 @@ bool run(StandinGame& game, const std::string& command, const std::string& argum
                           : command == "hand-map"     ? handMapOwnImage()
                                                       : loadResourceOnlyDlls();
         if (!done) std::fprintf(stderr, "%s %s failed\n", command.c_str(), argument.c_str());
+    } else if (command == "code-nop" || command == "code-detour") {
+        if (!patchCodeFixture(command, command == "code-nop" ? game.codeNop : game.codeDetour))
+            std::fprintf(stderr, "cannot run %s (error %lu)\n", command.c_str(), GetLastError());
     } else if (command == "late-load-seconds") {
         game.realistic.lateLoadSeconds = static_cast<unsigned>(std::strtoul(argument.c_str(), nullptr, 10));
     } else if (command == "unload-seconds") {

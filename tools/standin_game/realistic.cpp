@@ -120,6 +120,7 @@ bool startRealistic(RealisticGame& game) {
 
     if (!makeJitRegion(game)) return fail("cannot set up the JIT-like region", "");
     if (!loadResourceOnlyDlls()) return fail("cannot map msi.dll and ieframe.dll for their resources", "");
+    if (!retouchOwnCode()) return fail("cannot rewrite its own code", "");
 
     game.splashPath = folder + "\\launcher_splash.dll";
     game.splash = LoadLibraryA(game.splashPath.c_str());

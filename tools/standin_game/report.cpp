@@ -10,6 +10,8 @@
 //   query     one address of interest: its region, allocation, type, protections and owning module
 //   detour / hook / jit / splash / late / patch / missing: the realistic
 //             mode's pieces and the cheat-like --patch (see main.cpp)
+//   code-nop / code-detour: where those commands patched (addr) and where
+//             the detour leads (target)
 #include "standin.h"
 
 #include <psapi.h>
@@ -20,6 +22,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 namespace marvik {
 namespace {
@@ -217,6 +220,10 @@ void writeReport(const std::string& path, const StandinGame& game) {
     out << "patch addr=" << hex(game.patchTarget)
         << " bytes=" << bytes(game.patchTarget, 8) << "\n";
     query(out, modules, "patch", game.patchTarget);
+    for (const auto& fixture : {std::make_pair("code-nop", game.codeNop), std::make_pair("code-detour", game.codeDetour)})
+        if (fixture.second.at != nullptr)
+            out << fixture.first << " addr=" << hex(fixture.second.at) << " target=" << hex(fixture.second.target)
+                << "\n";
     // Written aside and renamed, so that a reader never sees half a report.
     const std::string partial = path + ".partial";
     std::ofstream(partial, std::ios::binary) << out.str();

@@ -29,13 +29,26 @@ struct RealisticGame {
     unsigned long long lateLoadedMs = 0;
 };
 
+// Where a code-nop or code-detour command patched code, and the private
+// block a detour leads to (none for the NOPs).
+struct CodeFixture {
+    void* at = nullptr;
+    void* target = nullptr;
+};
+
 // The stand-in's own state: the realistic mode and the code --patch rewrites.
 struct StandinGame {
     RealisticGame realistic;
     void* patchTarget = nullptr;
+    CodeFixture codeNop;
+    CodeFixture codeDetour;
 };
 
 unsigned long long msSinceProcessStart();
+// Runs code-nop or code-detour (fixtures_code.cpp); false when it failed.
+bool patchCodeFixture(const std::string& command, CodeFixture& out);
+// The realistic mode's rewrite of its own code with the same bytes.
+bool retouchOwnCode();
 std::string exeFolder();
 
 // Loads everything the realistic mode claims; false, with a message on

@@ -1,0 +1,182 @@
+#include "checks/code_patch.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/little_endian.h"
+#include "checks/text_match.h"
+
+namespace marvik {
+
+namespace {
+
+// Graphics: where wallhacks and ESP overlays draw (EndScene, Present,
+// DrawIndexedPrimitive, glDrawElements). Input: where aimbots and
+// triggerbots read and fake the player's aim (GetDeviceState, XInputGetState,
+// GetCursorPos, SendInput). System: what speedhacks slow or hurry
+// (QueryPerformanceCounter, GetTickCount, timeGetTime), what packet tools
+// rewrite (send, recv, sendto), and what hides a cheat from scanners
+// (ReadProcessMemory, NtQueryVirtualMemory, the loader's own calls).
+const char* const WATCHED_MODULES[] = {
+    "d3d9.dll",   "d3d8.dll",   "dxgi.dll",       "d3d11.dll",    "opengl32.dll", "dinput8.dll",
+    "dinput.dll", "xinput1_3.dll", "user32.dll",  "kernel32.dll", "kernelbase.dll", "ntdll.dll",
+    "ws2_32.dll", "winmm.dll",  "gdi32.dll",
+};
+
+// Relay stubs followed from a detour to where it finally leads: a hooking
+// library's own stub and at most a couple more.
+constexpr int MAX_RELAYS = 3;
+constexpr std::size_t DESCRIPTION_MAX = 63;
+
+const ListedModule* owner(const GameView& game, std::uint64_t address) {
+    for (const ListedModule& m : game.modules)
+        if (address >= m.base && address - m.base < m.size) return &m;
+    return nullptr;
+}
+
+std::string hex(std::uint64_t value, int digits) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%0*llx", digits, static_cast<unsigned long long>(value));
+    return text;
+}
+
+const char* kindName(MemoryKind kind) {
+    switch (kind) {
+    case MemoryKind::Private: return "private";
+    case MemoryKind::Mapped: return "mapped";
+    case MemoryKind::Image: return "unlisted image";
+    default: return "unmapped";
+    }
+}
+
+// The jump or call that a patch writes: decoded where the run starts, or a
+// few bytes before it when the patch kept the instruction's first bytes (a
+// jump whose displacement alone was changed).
+Prologue patchJump(const GameView& game, const PatchRun& run) {
+    constexpr unsigned BACK = 5;
+    std::uint8_t window[BACK + 16] = {};
+    const bool before = run.address >= BACK && game.read(run.address - BACK, window, sizeof window);
+    if (!before && !game.read(run.address, window + BACK, 16)) return Prologue{};
+    Prologue p = decodePrologue(window + BACK, 16, run.address, game.width);
+    if (p.jumps || !before) return p;
+    for (unsigned back = 1; back <= BACK; ++back) {
+        const Prologue earlier = decodePrologue(window + BACK - back, 16, run.address - back, game.width);
+        if (earlier.jumps && earlier.length > back) return earlier;
+    }
+    return Prologue{};
+}
+
+// Where a transfer to target ends: the module it leads into, following
+// relay stubs through memory no module owns; null when it stays outside.
+const ListedModule* destination(const GameView& game, std::uint64_t target, std::uint64_t& landing) {
+    const int pointerSize = game.width == CodeWidth::X64 ? 8 : 4;
+    landing = target;
+    const ListedModule* module = owner(game, target);
+    for (int hop = 0; module == nullptr && hop < MAX_RELAYS; ++hop) {
+        std::uint8_t bytes[16];
+        if (!game.read(landing, bytes, sizeof bytes)) break;
+        const Prologue p = decodePrologue(bytes, sizeof bytes, landing, game.width);
+        if (!p.jumps || p.call) break;
+        std::uint64_t next = p.target;
+        if (p.indirect) {
+            std::uint8_t pointer[8] = {};
+            if (!game.read(p.target, pointer, static_cast<std::size_t>(pointerSize))) break;
+            next = pointerSize == 8 ? loadLe64(pointer) : loadLe32(pointer);
+        }
+        landing = next;
+        module = owner(game, landing);
+    }
+    return module;
+}
+
+// "Code patch <name>+<at><joint><other><rest>", the longer of the two
+// names cut until it fits.
+std::string fitted(std::string name, const std::string& at, const char* joint, std::string other,
+                   const std::string& rest) {
+    auto text = [&] { return "Code patch " + name + "+" + at + joint + other + rest; };
+    while (text().size() > DESCRIPTION_MAX && (name.size() > 6 || other.size() > 6)) {
+        std::string& longer = name.size() >= other.size() ? name : other;
+        longer.pop_back();
+    }
+    return text().substr(0, DESCRIPTION_MAX);
+}
+
+}  // namespace
+
+bool codeWatched(const std::string& moduleName, bool isGameExecutable) {
+    if (isGameExecutable) return true;
+    for (const char* name : WATCHED_MODULES)
+        if (equalsIgnoreCase(moduleName, name)) return true;
+    return false;
+}
+
+bool pageWritten(std::uint64_t attributes) {
+    // Bit 15 is Shared, for resident and (since Windows 8.1) paged-out pages
+    // alike; older systems leave it clear for a page not resident, which
+    // then costs a comparison but never a false finding.
+    return (attributes & (1ull << 15)) == 0;
+}
+
+std::vector<PatchRun> differingRuns(const std::uint8_t* expected, const std::uint8_t* actual, std::size_t n,
+                                    std::uint64_t address, std::uint64_t skipFrom, std::uint64_t skipTo) {
+    std::vector<PatchRun> runs;
+    std::size_t lastEnd = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (expected[i] == actual[i]) continue;
+        const std::uint64_t at = address + i;
+        if (at >= skipFrom && at < skipTo) continue;
+        if (!runs.empty() && i - lastEnd <= PATCH_JOIN_GAP) {
+            runs.back().length = static_cast<std::uint32_t>(at + 1 - runs.back().address);
+        } else {
+            runs.push_back(PatchRun{at, 1});
+        }
+        lastEnd = i + 1;
+    }
+    return runs;
+}
+
+bool patchFinding(const GameView& game, std::size_t module, const PatchRun& run, MemoryScanHit& hit) {
+    const ListedModule& patched = game.modules[module];
+    const std::string at = hex(run.address - patched.base, 0);
+    hit = MemoryScanHit{};
+    hit.address = static_cast<std::uint32_t>(run.address);  // the low half, as the memory check's other hits
+    hit.size = run.length;
+    const Prologue jump = patchJump(game, run);
+    if (!jump.jumps) {
+        hit.description = fitted(patched.name, at, " (", "", std::to_string(run.length) + " bytes)");
+        return true;
+    }
+    std::uint64_t target = jump.target;
+    if (jump.indirect) {
+        std::uint8_t pointer[8] = {};
+        const std::size_t size = game.width == CodeWidth::X64 ? 8 : 4;
+        if (game.read(jump.target, pointer, size)) target = size == 8 ? loadLe64(pointer) : loadLe32(pointer);
+    }
+    std::uint64_t landing = 0;
+    const ListedModule* into = destination(game, target, landing);
+    // An overlay's detour: into another module the loader lists, from a
+    // folder a game's or the system's modules come from. A cheat's DLL
+    // there is the module check's business.
+    if (into != nullptr && into != &patched && !loadedFromUnusualFolder(moduleFile(*into), game.gameFolder)) return false;
+    if (into != nullptr && into != &patched) {
+        hit.description = fitted(patched.name, at, " -> ", into->name, "+" + hex(landing - into->base, 0));
+    } else {
+        const int digits = game.width == CodeWidth::X64 ? 12 : 8;
+        const std::string kind = kindName(game.kindAt ? game.kindAt(target) : MemoryKind::Free);
+        const ListedModule* first = owner(game, target);
+        hit.description = first != nullptr ? fitted(patched.name, at, " -> ", first->name, "+" + hex(target - first->base, 0))
+                                           : fitted(patched.name, at, " -> ", kind, " " + hex(target, digits));
+    }
+    return true;
+}
+
+bool sameImage(const ImageCode& file, const std::uint8_t* h, std::size_t n) {
+    if (n < 0x40 || h[0] != 'M' || h[1] != 'Z') return false;
+    const std::uint32_t pe = loadLe32(h + 0x3C);
+    if (pe > n || n - pe < 24 + 60 || std::memcmp(h + pe, "PE\0\0", 4) != 0) return false;
+    const std::uint8_t* opt = h + pe + 24;
+    return loadLe32(h + pe + 8) == file.timeDateStamp && loadLe32(opt + 16) == file.entryPoint &&
+           loadLe32(opt + 56) == file.sizeOfImage && (loadLe16(opt) == 0x20B) == file.pe64;
+}
+
+}  // namespace marvik

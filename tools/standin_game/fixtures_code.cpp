@@ -1,0 +1,79 @@
+// Code patches for the memory check's comparison of code with its files:
+//   code-nop     three NOPs over the first instruction of a function of the
+//                game's own executable that nothing calls
+//   code-detour  a detour at kernel32!GetTapeParameters (no game asks for
+//                tapes) into a private read-execute block holding
+//                "xor eax, eax; ret": jmp rel32 on x86, mov rax, imm64;
+//                jmp rax on x64 (no private block need be within 2 GB)
+// Neither patched function is ever called afterwards. And the realistic
+// mode's own noise: retouchOwnCode writes a function's first bytes back
+// unchanged, as self-updating or unpacking code does, so that its page is
+// the process's own copy (no longer shared with the file) yet equal to it.
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "standin.h"
+
+namespace marvik {
+
+namespace {
+
+__attribute__((noinline, used)) int neverCalled(int x) { return x * 7 + (x >> 3); }
+__attribute__((noinline, used)) int retouched(int x) { return x * 11 - (x >> 1); }
+
+bool writeCode(void* at, const void* bytes, std::size_t n) {
+    DWORD old = 0;
+    if (!VirtualProtect(at, n, PAGE_EXECUTE_READWRITE, &old)) return false;
+    std::memcpy(at, bytes, n);
+    VirtualProtect(at, n, old, &old);
+    FlushInstructionCache(GetCurrentProcess(), at, n);
+    return true;
+}
+
+}  // namespace
+
+bool retouchOwnCode() {
+    unsigned char same[8];
+    std::memcpy(same, reinterpret_cast<void*>(&retouched), sizeof same);
+    return writeCode(reinterpret_cast<void*>(&retouched), same, sizeof same) && retouched(4) == 42;
+}
+
+bool patchCodeFixture(const std::string& command, CodeFixture& out) {
+    if (command == "code-nop") {
+        const unsigned char nops[3] = {0x90, 0x90, 0x90};
+        out.at = reinterpret_cast<void*>(&neverCalled);
+        out.target = nullptr;
+        return writeCode(out.at, nops, sizeof nops);
+    }
+    HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
+    auto* entry = reinterpret_cast<unsigned char*>(GetProcAddress(kernel32, "GetTapeParameters"));
+    auto* block = static_cast<unsigned char*>(VirtualAlloc(nullptr, 0x1000, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    if (entry == nullptr || block == nullptr) return false;
+    const unsigned char body[] = {0x31, 0xC0, 0xC3};  // xor eax, eax; ret
+    std::memcpy(block, body, sizeof body);
+    DWORD old = 0;
+    if (!VirtualProtect(block, 0x1000, PAGE_EXECUTE_READ, &old)) return false;
+    unsigned char jump[12];
+    std::size_t n = 0;
+#if defined(_WIN64)
+    jump[n++] = 0x48;  // mov rax, imm64
+    jump[n++] = 0xB8;
+    const std::uint64_t to = reinterpret_cast<std::uintptr_t>(block);
+    std::memcpy(jump + n, &to, 8);
+    n += 8;
+    jump[n++] = 0xFF;  // jmp rax
+    jump[n++] = 0xE0;
+#else
+    jump[n++] = 0xE9;  // jmp rel32
+    const std::int32_t rel = static_cast<std::int32_t>(reinterpret_cast<std::intptr_t>(block) -
+                                                       reinterpret_cast<std::intptr_t>(entry + 5));
+    std::memcpy(jump + n, &rel, 4);
+    n += 4;
+#endif
+    out.at = entry;
+    out.target = block;
+    return writeCode(entry, jump, n);
+}
+
+}  // namespace marvik
