@@ -9,6 +9,7 @@
 
 #include "app/exe_path.h"
 #include "checks/checks.h"
+#include "checks/game_threads.h"
 #include "checks/code_check.h"
 #include "inventory/file_digests.h"
 
@@ -16,8 +17,16 @@ namespace marvik {
 
 namespace {
 
+// The same rule as for the game's threads: a register DR7 arms and that
+// holds an address.
 bool debugRegistersSet(const CONTEXT& c) {
-    return c.Dr0 != 0 || c.Dr1 != 0 || c.Dr2 != 0 || c.Dr3 != 0 || (c.Dr7 & 0xFF) != 0;
+    DebugRegisters r;
+    r.address[0] = c.Dr0;
+    r.address[1] = c.Dr1;
+    r.address[2] = c.Dr2;
+    r.address[3] = c.Dr3;
+    r.control = c.Dr7;
+    return hardwareBreakpointArmed(r);
 }
 
 // The client's code as its file says it must look loaded here, worked out

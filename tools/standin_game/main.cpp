@@ -48,8 +48,8 @@
 //     them, 260 KiB to 3.1 MiB, with code, data, exports and relocations;
 //     written by tools/fixtures/make_test_dll.py --game-set; every eighth
 //     one wants the compiler's default base, so the loader relocates it).
-//     With the system DLLs, about 120 modules in all (125 under Wine 8, both
-//     widths).
+//     With the system DLLs, about 120 modules in all (124 or 125 under Wine 8,
+//     both widths, as its late DLLs come and go).
 //   - overlay_render.dll beside the executable (overlay_render.cpp): its
 //     thread detours d3d9!Direct3DCreate9 with a jmp rel32 over the start of
 //     the export; the original instructions and a jump back sit in a private
