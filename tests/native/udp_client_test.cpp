@@ -90,37 +90,23 @@ protected:
     std::string logPath;
 };
 
-TEST_F(UdpLink, SendFramesHeaderSessionIdAndPayload) {
-    open(false);
-    Bytes payload = pattern(20, 1);
-    Bytes d = sent(PKT_HEARTBEAT, payload.data(), 20);
-    ASSERT_EQ(d.size(), 32u);
-    std::uint32_t sid = client.session();
-    EXPECT_EQ(head(d), (Bytes{0x00, 0x43, 0x41, 0x4D, 0x01, 0x05, 0x14, 0x00, static_cast<std::uint8_t>(sid),
+// Header (magic, version, type, length, session id), then the payload; with
+// encryption on, every payload but the hello's is encrypted, null data as zeros.
+TEST_F(UdpLink, SendFramesEveryPacketAndEncryptsAllButTheHello) {
+    open(true);
+    const std::uint32_t sid = client.session();
+    const Bytes hello = pattern(144, 7);
+    const Bytes h = sent(PKT_HELLO, hello.data(), 144);
+    EXPECT_EQ(head(h), (Bytes{0x00, 0x43, 0x41, 0x4D, 0x01, 0x01, 0x90, 0x00, static_cast<std::uint8_t>(sid),
                               static_cast<std::uint8_t>(sid >> 8), static_cast<std::uint8_t>(sid >> 16),
                               static_cast<std::uint8_t>(sid >> 24)}));
-    EXPECT_EQ(payloadOf(d), payload);
+    EXPECT_EQ(payloadOf(h), hello);
 
-    Bytes zeros = sent(PKT_HEARTBEAT, nullptr, 8);
-    ASSERT_EQ(zeros.size(), 20u);
-    EXPECT_EQ(zeros[6], 8);
-    EXPECT_EQ(payloadOf(zeros), Bytes(8, 0));
-}
-
-TEST_F(UdpLink, EncryptionLeavesHeadersAndHelloInClear) {
-    open(true);
-    Bytes hello = pattern(144, 7);
-    Bytes h = sent(PKT_HELLO, hello.data(), 144);
-    EXPECT_EQ(h, framePacket(PKT_HELLO, hello.data(), 144, client.session(), false));
-
-    Bytes response = pattern(41, 9);
-    Bytes r = sent(PKT_CHALLENGE_RESPONSE, response.data(), 41);
-    EXPECT_EQ(head(r), head(framePacket(PKT_CHALLENGE_RESPONSE, nullptr, 41, client.session(), false)));
-    EXPECT_NE(payloadOf(r), response);
+    const Bytes response = pattern(41, 9);
+    const Bytes r = sent(PKT_CHALLENGE_RESPONSE, response.data(), 41);
+    EXPECT_EQ(head(r), head(framePacket(PKT_CHALLENGE_RESPONSE, nullptr, 41, sid, false)));
     EXPECT_EQ(encrypt(payloadOf(r)), response);
-
-    // Null data is encrypted zeros: the keystream itself.
-    Bytes z = sent(PKT_HEARTBEAT, nullptr, 8);
+    const Bytes z = sent(PKT_HEARTBEAT, nullptr, 8);
     ASSERT_EQ(z.size(), 20u);
     EXPECT_EQ(payloadOf(z), encrypt(Bytes(8, 0)));
 }
