@@ -133,16 +133,5 @@ TEST_F(ConfigFile, FileWithoutServerIsNoConfiguration) {
     EXPECT_FALSE(readConfigFile(path.c_str(), cfg));
 }
 
-TEST_F(ConfigFile, MissingFileLogsPathAndShowsBalloon) {
-    std::string logPath = test::freshLog();
-    EXPECT_FALSE(loadConfiguration());
-    std::string log = test::readFile(logPath);
-    EXPECT_NE(log.find("[ERROR] No config found at " + path), std::string::npos) << log;
-    test::TrayView tray = test::trayView();
-    EXPECT_EQ(tray.info, "Config not found! Place marvik_ac.cfg next to exe.");
-    EXPECT_EQ(tray.infoTitle, "Marvik AC");
-    EXPECT_EQ(tray.level, 3u);
-}
-
 }  // namespace
 }  // namespace marvik

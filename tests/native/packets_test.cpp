@@ -7,17 +7,12 @@
 #include "inventory/module_info.h"
 #include "net/chunks.h"
 #include "net/packets.h"
+#include "support/wire.h"
 
 namespace marvik {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-
-template <typename Record>
-Bytes bytesOf(const Record& r) {
-    const std::uint8_t* p = reinterpret_cast<const std::uint8_t*>(&r);
-    return Bytes(p, p + sizeof r);
-}
+using namespace test;
 
 std::string textAt(const Bytes& b, std::size_t offset, std::size_t size) {
     std::string s(reinterpret_cast<const char*>(b.data() + offset), size);
@@ -42,26 +37,6 @@ std::vector<ModuleInfo> modules(std::size_t n) {
         out.push_back(m);
     }
     return out;
-}
-
-TEST(TextField, CutAtFieldSizeLessOneAndZeroFilled) {
-    HelloPayload hello;
-    std::memset(&hello, 0xAA, sizeof hello);
-    copyText(hello.playerName, std::string(40, 'P'));
-    copyText(hello.guid, "abc");
-    copyText(hello.hwid, static_cast<const char*>(nullptr));
-    Bytes b = bytesOf(hello);
-    EXPECT_EQ(textAt(b, 0, 36), std::string(35, 'P'));
-    EXPECT_EQ(b[35], 0);
-    EXPECT_EQ(textAt(b, 108, 36), "abc");
-    EXPECT_TRUE(allZero(b, 111, 33));
-    EXPECT_TRUE(allZero(b, 44, 64));
-
-    char exact[8];
-    copyText(exact, "1234567");
-    EXPECT_EQ(std::string(exact), "1234567");
-    copyText(exact, "12345678");
-    EXPECT_EQ(std::string(exact), "1234567");
 }
 
 // No entries is still one chunk: a head saying so (the log's with its tick).

@@ -41,10 +41,8 @@ TEST(Rc4, MatchesPublishedVectors) {
 // The shared key's keystream as OpenSSL's RC4 gives it, from its first byte
 // on every call: no state is carried from one packet to the next.
 TEST(Rc4, SharedKeyStartsTheSameKeystreamOnEveryCall) {
-    ASSERT_EQ(AC_ENCRYPT_KEY_LENGTH, 16);
-    EXPECT_EQ(std::memcmp(AC_ENCRYPT_KEY, "Xf9_Link_Key_71#", 16), 0);
     const Bytes expected = {0xc2, 0x30, 0xc7, 0x92, 0xab, 0x1a, 0x33, 0xd7};
-    EXPECT_EQ(keystream(Bytes(AC_ENCRYPT_KEY, AC_ENCRYPT_KEY + 16), 8), expected);
+    EXPECT_EQ(keystream(Bytes(AC_ENCRYPT_KEY, AC_ENCRYPT_KEY + AC_ENCRYPT_KEY_LENGTH), 8), expected);
     std::uint8_t a = 0x00;
     std::uint8_t b = 0xFF;
     rc4_crypt(&a, 1, AC_ENCRYPT_KEY, AC_ENCRYPT_KEY_LENGTH);

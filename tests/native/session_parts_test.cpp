@@ -5,7 +5,6 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdlib>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -73,20 +72,15 @@ TEST(ConfigCandidates, NamedProfileActiveListedThenPlayersAndMain) {
 class ConfigUpload : public ::testing::Test {
 protected:
     void SetUp() override {
-        // From a closed log: an earlier test may have left it open on a file
-        // since removed.
-        logShutdown();
-        test::removePath(log);
+        test::freshLog();
         test::removePath(base);
-        logInit();
         savedName = g_playerName;
         g_playerName.clear();
         ASSERT_TRUE(client.open("127.0.0.1", server.port(), false));
     }
     void TearDown() override {
-        logShutdown();
+        test::freshLog();
         g_playerName = savedName;
-        test::removePath(log);
         // Natively the backslashes are part of one file name beside the tests.
         for (const std::string& file : written) test::removePath(file);
         test::removePath(base);
@@ -106,17 +100,7 @@ protected:
         while (server.receive(datagram, from, 300)) got.push_back(datagram);
         return got;
     }
-    // The log's lines from the from'th on, without their times.
-    std::vector<std::string> logLines(std::size_t from = 0) const {
-        std::vector<std::string> lines;
-        std::istringstream in(test::readFile(log));
-        for (std::string line; std::getline(in, line);) {
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            lines.push_back(line.size() > 11 ? line.substr(11) : line);
-        }
-        lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(std::min(from, lines.size())));
-        return lines;
-    }
+    std::vector<std::string> logLines() const { return test::logMessages(log); }
     // A folder below base whose full path is length characters long.
     std::string folderOfLength(std::size_t length) const { return base + "\\" + std::string(length - base.size() - 1, 'f'); }
     std::string notFound() const {
@@ -133,11 +117,16 @@ protected:
     UDPClient client;
 };
 
-TEST_F(ConfigUpload, EmptyFileLogsOnlyFoundAndSendsNothing) {
+// A file of no bytes, or of more than a configuration upload carries, is
+// found and not sent.
+TEST_F(ConfigUpload, EmptyOrTooLargeFileLogsOnlyFoundAndSendsNothing) {
     const std::string file = base + "\\main\\config_mp.cfg";
-    put(file, "");
-    EXPECT_TRUE(upload(base).empty());
-    EXPECT_EQ(logLines(), std::vector<std::string>{"[CONFIG] Found: " + file});
+    for (std::size_t size : {0, 60000}) {
+        test::freshLog();
+        put(file, std::string(size, 'x'));
+        EXPECT_TRUE(upload(base).empty()) << size;
+        EXPECT_EQ(logLines(), std::vector<std::string>{"[CONFIG] Found: " + file}) << size;
+    }
 }
 
 // A candidate is opened only by its full path: one of 259 characters is
@@ -158,7 +147,8 @@ TEST_F(ConfigUpload, CandidatesThatDoNotFitAreSkippedNotCut) {
     const std::string tooLong = folderOfLength(260 - 19) + "\\main\\config_mp.cfg";
     put(tooLong.substr(0, 259), "seta name \"Mallory\"\r\n");
     EXPECT_TRUE(upload(folderOfLength(260 - 19)).empty());
-    EXPECT_EQ(logLines(2), std::vector<std::string>{notFound()});
+    EXPECT_EQ(logLines().back(), notFound());
+    EXPECT_EQ(logLines().size(), 3u);
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
-#include <future>
 #include <thread>
 
 #include "app/globals.h"
@@ -18,16 +17,12 @@
 #include "session/session_link.h"
 #include "support/files.h"
 #include "support/udp_peer.h"
+#include "support/wire.h"
 
 namespace marvik {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-using Clock = std::chrono::steady_clock;
-
-long long msSince(Clock::time_point t) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
-}
+using namespace test;
 
 TEST(SessionLink, SleepRunsItsTimeOrEndsAtItsOwnSessionsStop) {
     g_running = true;  // a stop of the program ends every pause too
@@ -61,43 +56,12 @@ TEST(SessionLink, SleepRunsItsTimeOrEndsAtItsOwnSessionsStop) {
     EXPECT_TRUE(sessionStopped(link));
 }
 
-TEST(SessionLink, StopEndsTheClientsReceiveAndSilencesItsSends) {
-    g_running = true;
-    test::UdpPeer server("127.0.0.1");
-    SessionLink link;
-    ASSERT_TRUE(link.client.open("127.0.0.1", server.port(), false));
-    std::future<std::int32_t> waiting = std::async(std::launch::async, [&] {
-        ACPacketHeader h{};
-        return link.client.receivePacket(h, nullptr, 0);
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    Clock::time_point t0 = Clock::now();
-    stopSession(link);
-    ASSERT_EQ(waiting.wait_for(std::chrono::seconds(2)), std::future_status::ready);
-    EXPECT_EQ(waiting.get(), -1);
-    EXPECT_LT(msSince(t0), 2000);
-    link.client.sendPacket(PKT_HEARTBEAT, nullptr, 20);
-    Bytes got;
-    SockAddrIn from{};
-    EXPECT_FALSE(server.receive(got, from, 300));
-}
-
-Bytes command(std::uint8_t type, std::uint32_t magic = AC_PACKET_MAGIC) {
-    Bytes d(AC_HEADER_SIZE, 0);
-    storeLe32(d.data(), magic);
-    d[4] = AC_PROTOCOL_VERSION;
-    d[5] = type;
-    return d;
-}
-
 // A fresh log beside the test executable, and the program's flags as a
 // session sees them.
 class SessionFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        logShutdown();
-        test::removePath(path);
-        logInit();
+        test::freshLog();
         g_running = true;
         g_sessionActive = true;
         g_verified = false;
@@ -107,9 +71,7 @@ protected:
     }
     void TearDown() override {
         g_running = true;
-        logShutdown();
-        test::removePath(path);
-        logInit();
+        test::freshLog();
     }
     std::string log() const { return test::readFile(path); }
     std::size_t count(const std::string& s) const {
@@ -136,11 +98,11 @@ TEST_F(Listener, CommandsLoggedStraysIgnoredKickEnds) {
 
     std::thread listener([&] { serverListenThread(link); });
     const int types[] = {PKT_SCREENSHOT_REQUEST, PKT_UPDATE_AVAILABLE, PKT_UPDATE_AVAILABLE, 99, PKT_VERIFY_OK};
-    for (int type : types) server.sendTo(command(static_cast<std::uint8_t>(type)), clientAddr);
-    server.sendTo(command(PKT_KICK, 0x12345678), clientAddr);  // wrong magic
+    for (int type : types) server.sendTo(datagram(static_cast<std::uint8_t>(type)), clientAddr);
+    server.sendTo(datagram(PKT_KICK, {}, 0x12345678), clientAddr);  // wrong magic
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_TRUE(g_sessionActive.load());
-    server.sendTo(command(PKT_KICK), clientAddr);
+    server.sendTo(datagram(PKT_KICK), clientAddr);
     listener.join();
     EXPECT_FALSE(g_sessionActive.load());
 
@@ -152,7 +114,7 @@ TEST_F(Listener, CommandsLoggedStraysIgnoredKickEnds) {
     EXPECT_FALSE(server.receive(got, clientAddr, 200));
 }
 
-TEST_F(Listener, EndsWhenTheFlagsDropOrItsSessionStops) {
+TEST_F(Listener, EndsWhenTheFlagsDropOrItsSessionStopsWhichSilencesTheClient) {
     test::UdpPeer server("127.0.0.1");
     SessionLink link;
     ASSERT_TRUE(link.client.open("127.0.0.1", server.port(), false));
@@ -163,18 +125,15 @@ TEST_F(Listener, EndsWhenTheFlagsDropOrItsSessionStops) {
     std::thread listener([&] { serverListenThread(link); });
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     Clock::time_point t0 = Clock::now();
-    stopSession(link);
+    stopSession(link);  // ends the client's receive the listener waits in
     listener.join();
     EXPECT_LT(msSince(t0), 2000);
     EXPECT_TRUE(g_sessionActive.load());
-}
-
-// Byte i of a record, as it goes on the wire.
-template <typename Record>
-Bytes bytesOf(const Record& r) {
-    Bytes out(sizeof r);
-    std::memcpy(out.data(), &r, sizeof r);
-    return out;
+    // The stopped client sends nothing more.
+    link.client.sendPacket(PKT_HEARTBEAT, nullptr, 20);
+    Bytes got;
+    SockAddrIn from{};
+    EXPECT_FALSE(server.receive(got, from, 300));
 }
 
 void put(Bytes& b, std::size_t at, const std::string& text) { std::memcpy(&b[at], text.data(), text.size()); }
@@ -235,11 +194,10 @@ struct ScriptedServer {
     }
 };
 
-Bytes challengePacket() {
-    Bytes d = command(PKT_CHALLENGE);
-    for (int i = 0; i < 32; ++i) d.push_back(static_cast<std::uint8_t>(0xC0 + i));
-    storeLe16(&d[6], 32);
-    return d;
+Bytes challengeBytes() {
+    Bytes c(AC_CHALLENGE_SIZE);
+    for (std::size_t i = 0; i < c.size(); ++i) c[i] = static_cast<std::uint8_t>(0xC0 + i);
+    return c;
 }
 
 HandshakeFacts someFacts(const std::string& guid) {
@@ -258,7 +216,7 @@ TEST_F(Handshake, OtherReplyToTheHelloIsAFailedTryThenVerified) {
     ASSERT_TRUE(link.client.open("127.0.0.1", server.peer.port(), false));
     // A verdict where the challenge belongs, then the real exchange.
     std::thread peer([&] {
-        server.play({{command(PKT_VERIFY_OK)}, {challengePacket()}, {command(PKT_VERIFY_OK)}}, 3);
+        server.play({{datagram(PKT_VERIFY_OK)}, {datagram(PKT_CHALLENGE, challengeBytes())}, {datagram(PKT_VERIFY_OK)}}, 3);
     });
     const HandshakeResult result = handshake(link, someFacts("guid-1"));
     peer.join();
@@ -290,16 +248,16 @@ TEST_F(Handshake, KickRejectsSilenceGoesOnUnverified) {
         const char* lastLine;
     };
     const Case cases[] = {
-        {command(PKT_KICK), HANDSHAKE_REJECTED, false, "[AC] Server rejected connection."},
+        {datagram(PKT_KICK), HANDSHAKE_REJECTED, false, "[AC] Server rejected connection."},
         {{}, HANDSHAKE_UNVERIFIED, true, "[WARN] No verification response. Continuing..."},
-        {command(PKT_SCREENSHOT_REQUEST), HANDSHAKE_UNVERIFIED, true, "[WARN] No verification response. Continuing..."},
+        {datagram(PKT_SCREENSHOT_REQUEST), HANDSHAKE_UNVERIFIED, true, "[WARN] No verification response. Continuing..."},
     };
     for (const Case& c : cases) {
         SetUp();
         ScriptedServer server;
         SessionLink link;
         ASSERT_TRUE(link.client.open("127.0.0.1", server.peer.port(), false));
-        std::vector<std::vector<Bytes>> script = {{challengePacket()}, {}};
+        std::vector<std::vector<Bytes>> script = {{datagram(PKT_CHALLENGE, challengeBytes())}, {}};
         if (!c.verdict.empty()) script[1].push_back(c.verdict);
         std::thread peer([&] { server.play(script, 2); });
         Clock::time_point t0 = Clock::now();
@@ -332,7 +290,7 @@ TEST_F(Handshake, StopDuringTheRetryPauseEndsAtOnceWithoutNotResponding) {
     ScriptedServer server;
     auto link = std::make_shared<SessionLink>();
     ASSERT_TRUE(link->client.open("127.0.0.1", server.peer.port(), false));
-    std::thread peer([&] { server.play({{command(PKT_KICK)}}, 1); });  // no challenge: a failed try
+    std::thread peer([&] { server.play({{datagram(PKT_KICK)}}, 1); });  // no challenge: a failed try
     // The stop command reaches the pause through the running session.
     setRunningSession(link);
     std::thread stopper([] {

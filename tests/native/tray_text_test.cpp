@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "report/tray.h"
-#include "support/files.h"
 
 #if !defined(_WIN32)
 #include "report/tray_posix.h"
@@ -28,7 +27,7 @@ TEST(TrayOperations, BalloonFillsItsFieldsAndLeavesNoInfoFlag) {
     std::string longText(300, 't');
     showTrayBalloon(longText.c_str(), TrayBalloonLevel::Error);
     EXPECT_EQ(std::string(trayFields().info), std::string(255, 't'));
-    EXPECT_EQ(test::trayView().level, 3u);
+    EXPECT_EQ(trayFields().infoLevel, 3u);
 
     showTrayBalloon("Debugger detected!", TrayBalloonLevel::Warning);
     TrayFields record = trayFields();

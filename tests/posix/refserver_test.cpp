@@ -13,6 +13,7 @@
 #include "json_lines.h"
 #include "net/chunks.h"
 #include "net/packets.h"
+#include "support/wire.h"
 #include "net/udp_client.h"
 #include "server_core.h"
 #include "server_loop.h"
@@ -23,7 +24,7 @@
 namespace marvik {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using namespace test;
 
 // The text of a top-level field as written: a string without its quotes,
 // or a number or boolean; empty when the field is missing.
@@ -92,12 +93,6 @@ struct Harness {
         return out;
     }
 };
-
-template <typename Record>
-Bytes bytesOf(const Record& r) {
-    const std::uint8_t* p = reinterpret_cast<const std::uint8_t*>(&r);
-    return Bytes(p, p + sizeof r);
-}
 
 // The client's own hello and answer.
 Bytes helloPayload() {

@@ -12,6 +12,7 @@
 #include <future>
 #include <mutex>
 #include <thread>
+#include <tuple>
 
 #include "app/globals.h"
 #include "checks/checks.h"
@@ -21,25 +22,12 @@
 #include "session/session.h"
 #include "support/files.h"
 #include "support/udp_peer.h"
+#include "support/wire.h"
 
 namespace marvik {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-using Clock = std::chrono::steady_clock;
-
-Bytes command(std::uint8_t type, std::size_t payload = 0) {
-    Bytes d(AC_HEADER_SIZE + payload, 0);
-    storeLe32(d.data(), AC_PACKET_MAGIC);
-    d[4] = AC_PROTOCOL_VERSION;
-    d[5] = type;
-    storeLe16(&d[6], static_cast<std::uint16_t>(payload));
-    return d;
-}
-
-std::uint32_t le32(const Bytes& b, std::size_t at) {
-    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<std::uint32_t>(b[at + 3]) << 24);
-}
+using namespace test;
 
 struct Received {
     Clock::time_point at;
@@ -70,13 +58,13 @@ struct ScriptedPlugin {
             client = from;
             if (d[5] == PKT_HELLO) {
                 kicked = false;
-                peer.sendTo(command(PKT_CHALLENGE, 32), from);
+                peer.sendTo(datagram(PKT_CHALLENGE, Bytes(32)), from);
             } else if (d[5] == PKT_CHALLENGE_RESPONSE) {
                 verifiedAt = Clock::now();
-                peer.sendTo(command(PKT_VERIFY_OK), from);
+                peer.sendTo(datagram(PKT_VERIFY_OK), from);
             } else if (!kicked && kickWhen && kickWhen(got)) {
                 kicked = true;
-                peer.sendTo(command(PKT_KICK), client);
+                peer.sendTo(datagram(PKT_KICK), client);
             }
         }
     }
@@ -108,9 +96,7 @@ ModuleInfo module(const char* name, std::uint32_t crc, bool suspicious = false, 
 class WholeSession : public ::testing::Test {
 protected:
     void SetUp() override {
-        logShutdown();
-        test::removePath(logPath);
-        logInit();
+        test::freshLog();
         g_running = true;
         g_serverIP = "127.0.0.1";
         g_playerName = "Sniper";
@@ -126,9 +112,7 @@ protected:
         editScriptedGame([](ScriptedGame& g) { g = ScriptedGame{}; });
         test::removePath(test::besideExe("sessgame"));
         test::removePath(test::besideExe("sessgame\\players\\guid.dat"));
-        logShutdown();
-        test::removePath(logPath);
-        logInit();
+        test::freshLog();
     }
     std::vector<std::string> logLines() const { return test::logMessages(logPath); }
     std::size_t countLines(const std::string& line) const {
@@ -213,13 +197,13 @@ TEST_F(WholeSession, WorkersKeepTheirScheduleAcrossSessionsUntilTheGameExitsOrTh
     // Heartbeat payloads: the first clean, the later ones with the debugger
     // and the changed executable.
     const Bytes& first = beats[0].bytes;
-    EXPECT_EQ(le32(first, 12 + 4), 77u);
+    EXPECT_EQ(loadLe32(&first[12 + 4]), 77u);
     EXPECT_EQ((std::vector<int>{first[20], first[21], first[22], first[23]}), (std::vector<int>{0, 0, 0, 0}));
-    EXPECT_EQ(le32(first, 24), 0x1234u);
+    EXPECT_EQ(loadLe32(&first[24]), 0x1234u);
     const Bytes& last = beats.back().bytes;
     EXPECT_EQ((std::vector<int>{last[20], last[21], last[22]}), (std::vector<int>{1, 0, 1}));
-    EXPECT_EQ(le32(last, 24), 0x9999u);
-    EXPECT_GE(le32(last, 28), 8u);  // uptime: settle, handshake and two periods at least
+    EXPECT_EQ(loadLe32(&last[24]), 0x9999u);
+    EXPECT_GE(loadLe32(&last[28]), 8u);  // uptime: settle, handshake and two periods at least
 
     // Reactions, in their order, every cycle; none for the unlabelled module.
     const std::vector<std::string> lines = logLines();
@@ -242,16 +226,11 @@ TEST_F(WholeSession, WorkersKeepTheirScheduleAcrossSessionsUntilTheGameExitsOrTh
 
     // The module scan's report became the baseline, field by field.
     const std::vector<ModuleInfo> baseline = baselineModulesCopy();
+    const auto fields = [](const ModuleInfo& m) {
+        return std::make_tuple(m.name, m.path, m.crc32, m.size, m.suspicious, m.md5, m.detection);
+    };
     ASSERT_EQ(baseline.size(), later.size());
-    for (std::size_t i = 0; i < later.size(); ++i) {
-        EXPECT_EQ(baseline[i].name, later[i].name);
-        EXPECT_EQ(baseline[i].path, later[i].path);
-        EXPECT_EQ(baseline[i].crc32, later[i].crc32);
-        EXPECT_EQ(baseline[i].size, later[i].size);
-        EXPECT_EQ(baseline[i].suspicious, later[i].suspicious);
-        EXPECT_EQ(baseline[i].md5, later[i].md5);
-        EXPECT_EQ(baseline[i].detection, later[i].detection);
-    }
+    for (std::size_t i = 0; i < later.size(); ++i) EXPECT_EQ(fields(baseline[i]), fields(later[i])) << i;
     EXPECT_EQ(g_gamePID.load(), 0u);
 
     // The next session, at once: its heartbeats run, but the running-process

@@ -8,7 +8,6 @@
 
 #include "app/exe_path.h"
 #include "report/log.h"
-#include "report/tray.h"
 
 namespace marvik::test {
 
@@ -60,11 +59,6 @@ std::string freshLog() {
     removePath(path);
     logInit();
     return path;
-}
-
-TrayView trayView() {
-    TrayFields record = trayFields();
-    return TrayView{record.tip, record.info, record.infoTitle, static_cast<unsigned>(record.infoLevel)};
 }
 
 }  // namespace marvik::test

@@ -19,13 +19,4 @@ std::vector<std::string> logMessages(const std::string& path);
 // Returns the log's path. Every test that reads the log starts with it.
 std::string freshLog();
 
-// What the tray shows now: the last balloon's text, title and level.
-struct TrayView {
-    std::string tip;
-    std::string info;
-    std::string infoTitle;
-    unsigned level;
-};
-TrayView trayView();
-
 }  // namespace marvik::test

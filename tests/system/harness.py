@@ -2,7 +2,9 @@
 the prepared Wine prefix, and reads what it leaves behind: its log file,
 its registry value and its processes."""
 
+import json
 import os
+import re
 import shutil
 import subprocess
 import tempfile
@@ -44,6 +46,15 @@ def _link_or_copy(src, dst):
         except OSError:
             pass
     return shutil.copy2(src, dst)
+
+
+def _read(path, encoding="utf-8"):
+    """A file's text, empty while it does not exist."""
+    try:
+        with open(path, encoding=encoding, errors="replace", newline="") as f:
+            return f.read()
+    except FileNotFoundError:
+        return ""
 
 
 def wait_for(predicate, timeout, step=0.2):
@@ -103,10 +114,20 @@ class WineBox:
         return subprocess.run([WINE, *args], env=self.env, capture_output=True, text=True,
                               errors="replace", timeout=timeout)
 
-    def start_client(self, **extra_env):
-        exe = self.folder_win + "\\marvik_ac.exe"
-        proc = subprocess.Popen([WINE, exe], env=dict(self.env, **extra_env), cwd=self.tmp,
+    def _popen(self, *args, **extra_env):
+        """A Windows program of the prefix, started and left running."""
+        return subprocess.Popen([WINE, *args], env=dict(self.env, **extra_env), cwd=self.tmp,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def _install(self, source, folder, name):
+        """source copied as C:\\<folder>\\<name>: (its Linux path, its Windows path)."""
+        folder_dir = os.path.join(self.prefix, "drive_c", *folder.split("/"))
+        os.makedirs(folder_dir, exist_ok=True)
+        shutil.copy(source, os.path.join(folder_dir, name))
+        return os.path.join(folder_dir, name), "C:\\" + folder.replace("/", "\\") + "\\" + name
+
+    def start_client(self, **extra_env):
+        proc = self._popen(self.folder_win + "\\marvik_ac.exe", **extra_env)
         self.procs.append(proc)
         return proc
 
@@ -118,37 +139,21 @@ class WineBox:
             return None
 
     def start_second_client(self):
-        exe = self.folder_win + "\\marvik_ac.exe"
-        return subprocess.Popen([WINE, exe], env=self.env, cwd=self.tmp,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        return self._popen(self.folder_win + "\\marvik_ac.exe")
 
     # The tray: tray_recorder poses as the notification area, so it must
     # run before the client starts.
     def start_tray_recorder(self):
         out = self.path("tray.txt")
-        self.recorder = subprocess.Popen([WINE, self.folder_win + "\\tray_recorder.exe",
-                                          self.folder_win + "\\tray.txt"], env=self.env,
-                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        def started():
-            try:
-                with open(out) as f:
-                    return f.read().startswith("ready")
-            except FileNotFoundError:
-                return False
-        ready = wait_for(started, 30)
-        if not ready:
+        self.recorder = self._popen(self.folder_win + "\\tray_recorder.exe", self.folder_win + "\\tray.txt")
+        if not wait_for(lambda: _read(out).startswith("ready"), 30):
             raise RuntimeError("tray_recorder did not start")
 
     def tray_events(self):
         """Shell_NotifyIcon calls so far: dicts with t (ms), op, id, flags (the
         call's uFlags, an int), tip, info, title and infoflags."""
         events = []
-        try:
-            with open(self.path("tray.txt"), encoding="utf-8", errors="replace") as f:
-                lines = f.read().splitlines()
-        except FileNotFoundError:
-            return events
-        for line in lines[1:]:
+        for line in _read(self.path("tray.txt")).splitlines()[1:]:
             fields = line.split("\t")
             if len(fields) < 8:
                 continue
@@ -181,19 +186,14 @@ class WineBox:
     def start_game(self, name="iw3mp.exe", folder="game", args=(), width=64, realistic=False):
         """The stand-in game of that width as C:\\<folder>\\<name>; realistic
         brings the DLLs of its realistic mode beside it and starts that mode."""
-        game_dir = os.path.join(self.prefix, "drive_c", *folder.split("/"))
-        os.makedirs(game_dir, exist_ok=True)
-        path = os.path.join(game_dir, name)
-        build = BUILD if width == 64 else BUILD32
-        source = os.path.join(build, "tools", "standin_game")
-        shutil.copy(os.path.join(source, "standin_game.exe"), path)
+        source = os.path.join(BUILD if width == 64 else BUILD32, "tools", "standin_game")
+        path, path_win = self._install(os.path.join(source, "standin_game.exe"), folder, name)
         if realistic:
             for dll in os.listdir(source):
                 if dll.lower().endswith(".dll"):
-                    shutil.copy(os.path.join(source, dll), os.path.join(game_dir, dll))
+                    shutil.copy(os.path.join(source, dll), os.path.dirname(path))
             args = ("--realistic", *args)
-        proc = subprocess.Popen([WINE, "C:\\" + folder.replace("/", "\\") + "\\" + name, *args], env=self.env,
-                                cwd=self.tmp, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        proc = self._popen(path_win, *args)
         self.games.append((proc, path))
         if realistic and not wait_for(lambda: os.path.exists(path + ".ready"), 60):
             raise RuntimeError("the realistic game did not start")
@@ -214,11 +214,7 @@ class WineBox:
 
     def start_program(self, source, name, folder="tools"):
         """Any program copied as C:\\<folder>\\<name> and started; it runs until the box closes."""
-        folder_dir = os.path.join(self.prefix, "drive_c", *folder.split("/"))
-        os.makedirs(folder_dir, exist_ok=True)
-        shutil.copy(source, os.path.join(folder_dir, name))
-        proc = subprocess.Popen([WINE, "C:\\" + folder.replace("/", "\\") + "\\" + name], env=self.env,
-                                cwd=self.tmp, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        proc = self._popen(self._install(source, folder, name)[1])
         self.programs.append(proc)
         return proc
 
@@ -249,11 +245,7 @@ class WineBox:
         return tuple(pixels[i:i + 3])
 
     def log_text(self):
-        try:
-            with open(self.path("marvik_ac.log"), "rb") as f:
-                return f.read().decode("latin-1")
-        except FileNotFoundError:
-            return ""
+        return _read(self.path("marvik_ac.log"), encoding="latin-1")
 
     def wait_log(self, needle, timeout=20):
         return wait_for(lambda: needle in self.log_text(), timeout)
@@ -314,8 +306,6 @@ class RefServer:
     from its JSON Lines file."""
 
     def __init__(self, *options, label="server"):
-        import json
-        self._json = json
         self.tmp = tempfile.mkdtemp(prefix="marvik-srv-")
         self.events_path = os.path.join(self.tmp, "events.jsonl")
         self.summary_path = os.path.join(ARTIFACTS, label + "-server.txt")
@@ -330,15 +320,10 @@ class RefServer:
         self.port = listening["port"]
 
     def events(self, name=None):
-        try:
-            with open(self.events_path) as f:
-                lines = f.read().splitlines()
-        except FileNotFoundError:
-            return []
         out = []
-        for line in lines:
+        for line in _read(self.events_path).splitlines():
             try:
-                event = self._json.loads(line)
+                event = json.loads(line)
             except ValueError:
                 continue  # a line still being written
             if name is None or event["event"] == name:
@@ -347,9 +332,10 @@ class RefServer:
 
     def wait_events(self, name, count=1, timeout=30, where=lambda e: True):
         """The first count events of that name matching where, or [] after timeout."""
-        found = wait_for(lambda: (lambda es: es if len(es) >= count else None)(
-            [e for e in self.events(name) if where(e)]), timeout)
-        return found[:count] if found else []
+        def found():
+            events = [e for e in self.events(name) if where(e)]
+            return events[:count] if len(events) >= count else None
+        return wait_for(found, timeout) or []
 
     def close(self):
         if self.proc.poll() is None:
@@ -377,13 +363,11 @@ class SessionTest(SystemTest):
         self.box.write_config(self.config_text.format(port=self.server.port, name="Tester"))
 
     def log_lines(self):
-        import re
         return [re.sub(r"^\[\d\d:\d\d:\d\d\] ", "", line) for line in self.box.log_text().splitlines()]
 
     def timed_log_lines(self):
         """(seconds, line without its time) for each log line; the seconds
         count on past midnight, so they only grow."""
-        import re
         out, day = [], 0
         for line in self.box.log_text().splitlines():
             m = re.match(r"^\[(\d\d):(\d\d):(\d\d)\] (.*)$", line)

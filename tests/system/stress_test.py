@@ -52,6 +52,7 @@ class SessionChurn(SessionTest):
         self.assertEqual(len(set(t for t, _ in counts)), 1, counts)
         self.assertTrue(handles_drift_ok([h for _, h in counts]), counts)
         self.assertGreaterEqual(self.log_lines().count("[AC] Server kicked us!"), ROUNDS - ROUNDS // 2)
+        self.assertEqual(self.box.wait_tray(lambda e: e["info"] == "Kicked by server!")["infoflags"], "3")
 
         # Each session's packets come before the next session's hello.
         hellos = self.server.events("hello")

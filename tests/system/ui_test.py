@@ -183,6 +183,7 @@ class TrayAndMenu(SystemTest):
                 self.assertTrue(wait_for(lambda: self.box.log_text().count(line) == runs, 20))
                 time.sleep(1)
                 self.assertTrue(self.box.client_alive())
+                self.assertNotIn("[INFO]", self.box.log_text())  # no server line follows
                 self.assertNotIn("DELETE", [e["op"] for e in self.box.tray_events()[seen:]])
                 self.assertEqual(self.box.acctl("stop")[0], 0)
                 self.assertEqual(self.box.wait_client_exit(15), 0)

@@ -27,6 +27,8 @@ const ModuleInfo* findModule(const std::vector<ModuleInfo>& list, const std::str
     return nullptr;
 }
 
+// A clean game's modules, then the test signature loaded by the game and a
+// plain DLL injected from the temporary folder by a remote thread.
 TEST(ChecksWin32, ModulesOfACleanGameThenFlaggedAndInjectedOnes) {
     Game game;
     ASSERT_NE(game.pid(), 0u);
@@ -37,25 +39,12 @@ TEST(ChecksWin32, ModulesOfACleanGameThenFlaggedAndInjectedOnes) {
     EXPECT_EQ(clean[0].md5.size(), 32u);
     EXPECT_NE(clean[0].size, 0u);
     for (const ModuleInfo& m : clean) EXPECT_FALSE(m.suspicious) << m.path;
-
     replaceBaselineModules(clean);
     EXPECT_FALSE(checkModuleInjection(scanProcessModules(game.pid())));
-    // The test signature, loaded later as an injector would.
+
     const std::string cheat = game.folder + "\\marvik_test_aimbot.dll";
     CopyFileA(fixture("marvik_test_aimbot.dll").c_str(), cheat.c_str(), FALSE);
     game.command("load " + cheat);
-    std::vector<ModuleInfo> now = scanProcessModules(game.pid());
-    const ModuleInfo* flagged = findModule(now, "marvik_test_aimbot.dll");
-    ASSERT_NE(flagged, nullptr);
-    EXPECT_TRUE(flagged->suspicious);
-    EXPECT_EQ(flagged->detection, "Marvik test signature (harmless)");
-    EXPECT_TRUE(checkModuleInjection(now));
-    replaceBaselineModules({});
-}
-
-TEST(ChecksWin32, RemoteThreadInjectionAndTempFolderModule) {
-    Game game;
-    replaceBaselineModules(scanProcessModules(game.pid()));
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
     const std::string dll = std::string(temp) + "marvik_plain_" + std::to_string(GetTickCount()) + ".dll";
@@ -75,11 +64,14 @@ TEST(ChecksWin32, RemoteThreadInjectionAndTempFolderModule) {
 
     std::vector<ModuleInfo> now = scanProcessModules(game.pid());
     EXPECT_TRUE(checkModuleInjection(now));
-    const std::string base = dll.substr(dll.find_last_of('\\') + 1);
-    const ModuleInfo* m = findModule(now, base);
-    ASSERT_NE(m, nullptr);
-    EXPECT_TRUE(m->suspicious);  // loaded from the temporary folder
-    EXPECT_EQ(m->detection, "");
+    const ModuleInfo* flagged = findModule(now, "marvik_test_aimbot.dll");
+    ASSERT_NE(flagged, nullptr);
+    EXPECT_TRUE(flagged->suspicious);
+    EXPECT_EQ(flagged->detection, "Marvik test signature (harmless)");
+    const ModuleInfo* injected = findModule(now, dll.substr(dll.find_last_of('\\') + 1));
+    ASSERT_NE(injected, nullptr);
+    EXPECT_TRUE(injected->suspicious);  // loaded from the temporary folder
+    EXPECT_EQ(injected->detection, "");
     replaceBaselineModules({});
 }
 
