@@ -32,7 +32,7 @@ struct ListedModule {
     std::string name;        // the module's name as the loader lists it
     std::string loaderPath;  // as the loader recorded it (a 32-bit game's system folder translated)
     std::string mappedPath;  // the file mapped there; empty when unknown
-    bool sameFile = true;    // whether both paths name one file
+    bool sameFile = true;    // whether both paths name one file (or copies of one content)
 };
 // The file whose content is in memory at a module: the one mapped there,
 // or the loader's word for it when the system cannot say.

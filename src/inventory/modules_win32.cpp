@@ -133,6 +133,14 @@ MappedFile identify(ProcessHandle process, const LoadedModule& l, bool wow64Game
         // another name is no mismatch.
         const FileStamp a = fileStamp(f.loaderPath), b = fileStamp(file);
         f.sameFile = a.known && b.known && a.volume == b.volume && a.index == b.index;
+        // Nor is a copy of it: the system keeps identical copies of some
+        // DLLs in two places (a side-by-side comctl32 beside the system
+        // folder's), and the loader may name either. What a disguise needs
+        // is a name whose file holds other code.
+        if (!f.sameFile && a.known && b.known && a.size == b.size) {
+            const FileHashes named = cachedFileHashes(f.loaderPath), mappedHashes = cachedFileHashes(file);
+            f.sameFile = named.opened && mappedHashes.opened && named.md5 == mappedHashes.md5;
+        }
     }
     if (file.size() >= MARVIK_MAX_PATH) {
         f.path = file.substr(0, MARVIK_MAX_PATH - 1);
