@@ -10,6 +10,7 @@ packages=(
   wine64 xvfb xauth xdotool imagemagick x11-utils
   g++ libgtest-dev libgmock-dev googletest libbenchmark-dev zlib1g-dev libssl-dev
   clang libclang-rt-14-dev
+  nsis osslsigncode openssl zip
 )
 # 32-bit Wine runs the i686 build and a 32-bit game the way a player's 64-bit
 # Windows runs them (WOW64); it needs the i386 architecture first.
