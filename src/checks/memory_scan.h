@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "checks/checks.h"
@@ -34,5 +35,8 @@ bool looksLikePEHeader(const std::uint8_t* bytes, std::size_t length);
 // Views of the system's own files are never foreign code, however the
 // system mapped them.
 std::vector<MemoryScanHit> classifyRegions(const std::vector<MemoryRegion>& regions);
+
+// Every description a memory report can carry, in a fixed order.
+std::vector<std::string> memoryReportLabels();
 
 }  // namespace marvik
