@@ -108,18 +108,32 @@ class Release(SystemTest):
         self.assertEqual(log.count("Marvik AntiCheat stopped."), 1, log)
         self.assertNotIn("already running", log)
 
-        subprocess.run(["/usr/lib/wine/wine64", os.path.join(folder, "uninstall.exe").replace(
-            os.path.join(box.prefix, "drive_c"), "C:").replace("/", "\\"), "/S"], env=box.env,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
-        gone = wait_for(lambda: not os.path.exists(installed_exe) and
-                        not os.path.exists(os.path.join(folder, "uninstall.exe")), 60)
-        self.assertTrue(gone, os.listdir(folder))
+        def uninstall(*switches):
+            # The uninstaller runs on from a copy of itself and returns at once.
+            subprocess.run(["/usr/lib/wine/wine64", os.path.join(folder, "uninstall.exe").replace(
+                os.path.join(box.prefix, "drive_c"), "C:").replace("/", "\\"), "/S", *switches], env=box.env,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+            left = lambda: [p for p in (installed_exe, os.path.join(folder, "uninstall.exe"), shortcut)
+                            if os.path.exists(p)]
+            self.assertTrue(wait_for(lambda: not left(), 60), left())
+
+        uninstall()
         self.assertEqual(sorted(os.listdir(folder)), ["marvik_ac.cfg", "marvik_ac.log"])
-        self.assertFalse(os.path.exists(shortcut))
-        self.assertIsNone(box.run_value())
-        self.assertNotEqual(box.wine("reg", "query", UNINSTALL_KEY).returncode, 0)
+        self.assertTrue(wait_for(lambda: box.run_value() is None, 10))
+        self.assertTrue(wait_for(lambda: box.wine("reg", "query", UNINSTALL_KEY).returncode != 0, 10))
         with open(os.path.join(folder, "marvik_ac.log"), encoding="latin-1") as f:
             self.assertEqual(f.read().count("Marvik AntiCheat stopped."), 2)
+
+        # Without a server address the player's configuration stays as it is;
+        # asked to, the uninstaller takes it and the log along.
+        with open(os.path.join(folder, "marvik_ac.cfg"), "rb") as f:
+            config = f.read()
+        self.install("/NORUN")
+        self.assertTrue(os.path.exists(installed_exe))
+        with open(os.path.join(folder, "marvik_ac.cfg"), "rb") as f:
+            self.assertEqual(f.read(), config)
+        uninstall("/PURGE")
+        self.assertTrue(wait_for(lambda: not os.path.exists(folder), 10))
 
 
 if __name__ == "__main__":
