@@ -159,6 +159,15 @@ Function ConfigPageLeave
   ${NSD_GetText} $ServerField $Server
   ${NSD_GetText} $PortField $Port
   ${NSD_GetText} $PlayerField $Player
+  ; The client resolves no host names: it needs a dotted IPv4 address, read
+  ; by the same rule as here.
+  ${If} $Server != ""
+    System::Call 'ws2_32::InetPtonW(i 2, w "$Server", *i .r1) i.r0'
+    ${If} $0 != 1
+      MessageBox MB_ICONEXCLAMATION|MB_OK "The server address must be an IPv4 address such as 203.0.113.7."
+      Abort
+    ${EndIf}
+  ${EndIf}
 FunctionEnd
 
 Section "Install"
