@@ -11,6 +11,7 @@ packages=(
   g++ libgtest-dev libgmock-dev googletest libbenchmark-dev zlib1g-dev libssl-dev
   clang libclang-rt-14-dev
   ccache
+  nsis osslsigncode openssl zip
 )
 # 32-bit Wine runs the i686 build and a 32-bit game the way a player's 64-bit
 # Windows runs them (WOW64); it needs the i386 architecture first.

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/little_endian.h"
+#include "checks/memory_scan.h"
 #include "checks/text_match.h"
 
 namespace marvik {
@@ -93,7 +94,7 @@ const ListedModule* destination(const GameView& game, std::uint64_t target, std:
 // names cut until it fits.
 std::string fitted(std::string name, const std::string& at, const char* joint, std::string other,
                    const std::string& rest) {
-    auto text = [&] { return "Code patch " + name + "+" + at + joint + other + rest; };
+    auto text = [&] { return std::string(LABEL_CODE_PATCH) + " " + name + "+" + at + joint + other + rest; };
     while (text().size() > DESCRIPTION_MAX && (name.size() > 6 || other.size() > 6)) {
         std::string& longer = name.size() >= other.size() ? name : other;
         longer.pop_back();

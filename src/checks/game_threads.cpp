@@ -46,7 +46,7 @@ std::vector<MemoryScanHit> classifyThreads(const std::vector<MemoryRegion>& regi
         hit.address = static_cast<std::uint32_t>(at);
         const std::uint64_t rest = r->base + r->size - at;
         hit.size = rest > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<std::uint32_t>(rest);
-        hit.description = "Thread in unowned code tid=" + std::to_string(t.tid) +
+        hit.description = std::string(LABEL_THREAD_IN_UNOWNED_CODE) + " tid=" + std::to_string(t.tid) +
                           (start && ip ? " start+ip" : start ? " start" : " ip");
         hits.push_back(hit);
     }

@@ -110,7 +110,7 @@ MemoryScanHit unlinkedModuleHit(std::uint64_t base, std::uint64_t size, const st
     MemoryScanHit hit;
     hit.address = static_cast<std::uint32_t>(base);
     hit.size = clamp32(size);
-    hit.description = "Unlinked module " + (name.empty() ? std::string("(unnamed)") : name) + address;
+    hit.description = std::string(LABEL_UNLINKED_MODULE) + " " + (name.empty() ? std::string("(unnamed)") : name) + address;
     return hit;
 }
 
@@ -132,7 +132,7 @@ std::vector<MemoryScanHit> pathMismatchHits(const std::vector<ListedModule>& lis
         hit.address = static_cast<std::uint32_t>(m.base);
         hit.size = m.size;
         hit.description =
-            cutDescription("Module path mismatch " + fileNameOf(m.loaderPath) + " maps " + fileNameOf(m.mappedPath));
+            cutDescription(std::string(LABEL_MODULE_PATH_MISMATCH) + " " + fileNameOf(m.loaderPath) + " maps " + fileNameOf(m.mappedPath));
         hits.push_back(hit);
     }
     return hits;
@@ -224,7 +224,7 @@ std::vector<MemoryScanHit> findHeaderlessImages(const std::vector<MemoryRegion>&
         MemoryScanHit hit;
         hit.address = static_cast<std::uint32_t>(allocation[0].base);
         hit.size = clamp32(last.base + last.size - allocation[0].base);
-        hit.description = cutDescription("Headerless image in private memory, " + std::to_string(run) + " imports");
+        hit.description = cutDescription(std::string(LABEL_HEADERLESS_IMAGE) + ", " + std::to_string(run) + " imports");
         hits.push_back(hit);
     }
     return hits;

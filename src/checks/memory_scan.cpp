@@ -17,14 +17,24 @@ constexpr std::uint32_t PAGE_NOACCESS_FLAG = 0x01;
 
 enum class Finding { None, PEInPrivate, RWXPrivate, ExecMapped, RWXImage };
 
+// The description each finding puts into its memory report. A server
+// plug-in may key on these texts, so they only ever grow: a new finding adds
+// a line here (docs/protocol.md lists them, and a test compares the two).
+struct FindingText {
+    Finding finding;
+    const char* text;
+};
+constexpr FindingText FINDING_TEXTS[] = {
+    {Finding::PEInPrivate, "PE image in private memory (module mapped by hand)"},
+    {Finding::RWXPrivate, "private writable and executable memory"},
+    {Finding::ExecMapped, "executable mapped memory not backed by an image"},
+    {Finding::RWXImage, "writable and executable page in a module image"},
+};
+
 const char* describe(Finding f) {
-    switch (f) {
-    case Finding::PEInPrivate: return "PE image in private memory (module mapped by hand)";
-    case Finding::RWXPrivate: return "private writable and executable memory";
-    case Finding::ExecMapped: return "executable mapped memory not backed by an image";
-    case Finding::RWXImage: return "writable and executable page in a module image";
-    default: return "";
-    }
+    for (const FindingText& t : FINDING_TEXTS)
+        if (t.finding == f) return t.text;
+    return "";
 }
 
 Finding classify(const MemoryRegion& r) {
@@ -88,6 +98,15 @@ std::vector<MemoryScanHit> classifyRegions(const std::vector<MemoryRegion>& regi
         hits.push_back(hit);
     }
     return hits;
+}
+
+std::vector<std::string> memoryReportLabels() {
+    std::vector<std::string> labels;
+    for (const FindingText& t : FINDING_TEXTS) labels.push_back(t.text);
+    for (const char* label : {LABEL_THREAD_IN_UNOWNED_CODE, LABEL_CODE_PATCH, LABEL_UNLINKED_MODULE,
+                              LABEL_MODULE_PATH_MISMATCH, LABEL_HEADERLESS_IMAGE})
+        labels.push_back(label);
+    return labels;
 }
 
 }  // namespace marvik

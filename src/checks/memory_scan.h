@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "checks/checks.h"
@@ -34,5 +35,18 @@ bool looksLikePEHeader(const std::uint8_t* bytes, std::size_t length);
 // Views of the system's own files are never foreign code, however the
 // system mapped them.
 std::vector<MemoryScanHit> classifyRegions(const std::vector<MemoryRegion>& regions);
+
+// The labels that start the descriptions of the memory check's other
+// methods; a detail follows each (a thread id, a module and an offset).
+// Servers match on them, so they never change.
+constexpr const char* LABEL_THREAD_IN_UNOWNED_CODE = "Thread in unowned code";
+constexpr const char* LABEL_CODE_PATCH = "Code patch";
+constexpr const char* LABEL_UNLINKED_MODULE = "Unlinked module";
+constexpr const char* LABEL_MODULE_PATH_MISMATCH = "Module path mismatch";
+constexpr const char* LABEL_HEADERLESS_IMAGE = "Headerless image in private memory";
+
+// Every description a memory report can carry or start with, in a fixed
+// order.
+std::vector<std::string> memoryReportLabels();
 
 }  // namespace marvik

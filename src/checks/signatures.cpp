@@ -65,4 +65,16 @@ const char* knownCheatMD5(const std::string& md5) {
 const char* cheatModuleName(const std::string& name) { return matchName(CHEAT_MODULES, name); }
 const char* cheatProcessName(const std::string& name) { return matchName(CHEAT_PROCESSES, name); }
 
+std::vector<std::string> moduleCheckLabels() {
+    std::vector<std::string> labels;
+    auto add = [&labels](const Signature& s) {
+        for (const std::string& l : labels)
+            if (l == s.label) return;
+        labels.push_back(s.label);
+    };
+    for (const Signature& s : CHEAT_MD5) add(s);
+    for (const Signature& s : CHEAT_MODULES) add(s);
+    return labels;
+}
+
 }  // namespace marvik

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace marvik {
 
@@ -13,5 +14,8 @@ const char* knownCheatMD5(const std::string& md5);
 const char* cheatModuleName(const std::string& name);
 // The label of a process executable name of a known cheat tool.
 const char* cheatProcessName(const std::string& name);
+// Every label the module check can give (content table, then name table),
+// each once, in table order.
+std::vector<std::string> moduleCheckLabels();
 
 }  // namespace marvik
