@@ -5,12 +5,6 @@
 
 namespace marvik {
 
-namespace {
-constexpr std::uint32_t MEM_COMMIT_STATE = 0x1000;
-constexpr std::uint32_t MEM_IMAGE_TYPE = 0x1000000;
-constexpr std::uint32_t PAGE_GUARD_FLAG = 0x100;
-}  // namespace
-
 bool hardwareBreakpointArmed(const DebugRegisters& r) {
     for (int i = 0; i < 4; ++i)
         if (((r.control >> (2 * i)) & 3u) != 0 && r.address[i] != 0) return true;

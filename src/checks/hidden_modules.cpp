@@ -12,11 +12,6 @@ namespace marvik {
 
 namespace {
 
-constexpr std::uint32_t MEM_COMMIT_STATE = 0x1000;
-constexpr std::uint32_t MEM_IMAGE_TYPE = 0x1000000;
-constexpr std::uint32_t MEM_PRIVATE_TYPE = 0x20000;
-constexpr std::uint32_t PAGE_GUARD_FLAG = 0x100;
-constexpr std::uint32_t PAGE_NOACCESS_FLAG = 0x01;
 constexpr std::size_t DESCRIPTION_MAX = 63;
 // Bounds what one allocation costs to read: an import table lies in the
 // first megabyte of any module a cheat maps.

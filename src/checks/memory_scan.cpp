@@ -8,12 +8,6 @@ namespace marvik {
 
 namespace {
 
-constexpr std::uint32_t MEM_COMMIT_STATE = 0x1000;
-constexpr std::uint32_t MEM_IMAGE_TYPE = 0x1000000;
-constexpr std::uint32_t MEM_MAPPED_TYPE = 0x40000;
-constexpr std::uint32_t MEM_PRIVATE_TYPE = 0x20000;
-constexpr std::uint32_t PAGE_GUARD_FLAG = 0x100;
-constexpr std::uint32_t PAGE_NOACCESS_FLAG = 0x01;
 
 enum class Finding { None, PEInPrivate, RWXPrivate, ExecMapped, RWXImage };
 

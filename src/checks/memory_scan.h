@@ -10,6 +10,14 @@
 
 namespace marvik {
 
+// The Windows values of the fields below that the checks look at.
+constexpr std::uint32_t MEM_COMMIT_STATE = 0x1000;
+constexpr std::uint32_t MEM_IMAGE_TYPE = 0x1000000;
+constexpr std::uint32_t MEM_MAPPED_TYPE = 0x40000;
+constexpr std::uint32_t MEM_PRIVATE_TYPE = 0x20000;
+constexpr std::uint32_t PAGE_GUARD_FLAG = 0x100;
+constexpr std::uint32_t PAGE_NOACCESS_FLAG = 0x01;
+
 // One region as VirtualQueryEx describes it (the Windows values).
 struct MemoryRegion {
     std::uint64_t base = 0;
