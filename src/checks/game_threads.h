@@ -21,6 +21,11 @@ struct DebugRegisters {
 // bit, 2i and 2i+1) and that register holds an address. An enable bit over
 // an empty register, or an address nobody enabled, breaks on nothing.
 bool hardwareBreakpointArmed(const DebugRegisters& registers);
+// The debug registers of a thread's context record (CONTEXT or WOW64_CONTEXT).
+template <class Context>
+DebugRegisters debugRegistersOf(const Context& c) {
+    return DebugRegisters{{c.Dr0, c.Dr1, c.Dr2, c.Dr3}, c.Dr7};
+}
 
 struct GameThread {
     std::uint32_t tid = 0;

@@ -33,11 +33,7 @@ bool readContext(HANDLE thread, bool wow64Game, ThreadRead what, GameThread& t) 
         c.ContextFlags = what == ThreadRead::START_AND_IP ? WOW64_CONTEXT_CONTROL : WOW64_CONTEXT_DEBUG_REGISTERS;
         if (!Wow64GetThreadContext(thread, &c)) return false;
         t.ip = c.Eip;
-        t.debug.address[0] = c.Dr0;
-        t.debug.address[1] = c.Dr1;
-        t.debug.address[2] = c.Dr2;
-        t.debug.address[3] = c.Dr3;
-        t.debug.control = c.Dr7;
+        t.debug = debugRegistersOf(c);
         return true;
     }
 #else
@@ -51,11 +47,7 @@ bool readContext(HANDLE thread, bool wow64Game, ThreadRead what, GameThread& t) 
 #else
     t.ip = c.Eip;
 #endif
-    t.debug.address[0] = c.Dr0;
-    t.debug.address[1] = c.Dr1;
-    t.debug.address[2] = c.Dr2;
-    t.debug.address[3] = c.Dr3;
-    t.debug.control = c.Dr7;
+    t.debug = debugRegistersOf(c);
     return true;
 }
 

@@ -20,13 +20,7 @@ namespace {
 // The same rule as for the game's threads: a register DR7 arms and that
 // holds an address.
 bool debugRegistersSet(const CONTEXT& c) {
-    DebugRegisters r;
-    r.address[0] = c.Dr0;
-    r.address[1] = c.Dr1;
-    r.address[2] = c.Dr2;
-    r.address[3] = c.Dr3;
-    r.control = c.Dr7;
-    return hardwareBreakpointArmed(r);
+    return hardwareBreakpointArmed(debugRegistersOf(c));
 }
 
 // The client's code as its file says it must look loaded here, worked out
