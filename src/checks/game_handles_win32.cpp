@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "checks/game_handles.h"
+#include "checks/nt_query_windows.h"
 #include "inventory/file_digests.h"
 #include "inventory/game_process.h"
 
@@ -33,43 +34,6 @@ struct HandleEntryEx {
     ULONG handleAttributes;
     ULONG reserved;
 };
-
-std::vector<SystemHandle> readHandleTable() {
-    using Query = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
-    static const Query query = reinterpret_cast<Query>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
-    std::vector<SystemHandle> table;
-    if (query == nullptr) return table;
-    std::vector<unsigned char> buffer;
-    for (std::size_t size = std::size_t(1) << 18; size <= HANDLE_TABLE_MAX_BYTES;) {
-        buffer.assign(size, 0);
-        ULONG needed = 0;
-        const LONG status = query(SYSTEM_EXTENDED_HANDLE_INFORMATION, buffer.data(), static_cast<ULONG>(size), &needed);
-        if (status >= 0) break;
-        buffer.clear();
-        if (status != STATUS_INFO_LENGTH_MISMATCH_CODE) return table;
-        // Handles are opened between two calls: room for more than asked.
-        size = needed > size ? std::size_t(needed) + (std::size_t(1) << 16) : size * 2;
-    }
-    if (buffer.empty()) return table;
-    const std::size_t header = 2 * sizeof(ULONG_PTR);
-    ULONG_PTR count = 0;
-    std::memcpy(&count, buffer.data(), sizeof count);
-    const std::size_t room = (buffer.size() - header) / sizeof(HandleEntryEx);
-    if (count > room) count = room;
-    table.reserve(count);
-    const auto* entries = reinterpret_cast<const HandleEntryEx*>(buffer.data() + header);
-    for (ULONG_PTR i = 0; i < count; ++i) {
-        SystemHandle h;
-        h.owner = static_cast<std::uint32_t>(entries[i].processId);
-        h.value = entries[i].handleValue;
-        h.access = entries[i].grantedAccess;
-        h.type = entries[i].objectTypeIndex;
-        h.object = reinterpret_cast<std::uintptr_t>(entries[i].object);
-        table.push_back(h);
-    }
-    return table;
-}
 
 std::string folderOf(UINT (WINAPI* get)(LPSTR, UINT)) {
     char folder[MAX_PATH] = {};
@@ -131,6 +95,44 @@ std::uint32_t processNamedBy(HANDLE holder, std::uint64_t value) {
 }
 
 }  // namespace
+
+std::vector<SystemHandle> readHandleTable() {
+    using Query = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
+    static const Query query = reinterpret_cast<Query>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+    std::vector<SystemHandle> table;
+    if (query == nullptr) return table;
+    std::vector<unsigned char> buffer;
+    for (std::size_t size = std::size_t(1) << 18; size <= HANDLE_TABLE_MAX_BYTES;) {
+        buffer.assign(size, 0);
+        ULONG needed = 0;
+        const LONG status = query(SYSTEM_EXTENDED_HANDLE_INFORMATION, buffer.data(), static_cast<ULONG>(size), &needed);
+        if (status >= 0) break;
+        buffer.clear();
+        if (status != STATUS_INFO_LENGTH_MISMATCH_CODE) return table;
+        // Handles are opened between two calls: room for more than asked.
+        size = needed > size ? std::size_t(needed) + (std::size_t(1) << 16) : size * 2;
+    }
+    if (buffer.empty()) return table;
+    const std::size_t header = 2 * sizeof(ULONG_PTR);
+    ULONG_PTR count = 0;
+    std::memcpy(&count, buffer.data(), sizeof count);
+    const std::size_t room = (buffer.size() - header) / sizeof(HandleEntryEx);
+    if (count > room) count = room;
+    table.reserve(count);
+    const auto* entries = reinterpret_cast<const HandleEntryEx*>(buffer.data() + header);
+    for (ULONG_PTR i = 0; i < count; ++i) {
+        SystemHandle h;
+        h.owner = static_cast<std::uint32_t>(entries[i].processId);
+        h.value = entries[i].handleValue;
+        h.access = entries[i].grantedAccess;
+        h.type = entries[i].objectTypeIndex;
+        h.object = reinterpret_cast<std::uintptr_t>(entries[i].object);
+        table.push_back(h);
+    }
+    return table;
+}
+
 
 std::vector<ProcessMD5Hit> scanGameHandles(std::uint32_t gamePid) {
     std::vector<ProcessMD5Hit> hits;

@@ -1,8 +1,12 @@
-// NtQueryInformationProcess, looked up at run time (it has no import
-// library in every toolchain).
+// NtQueryInformationProcess and NtQuerySystemInformation, looked up at run
+// time (they have no import library in every toolchain).
 #pragma once
 
 #include <windows.h>
+
+#include <vector>
+
+#include "checks/game_handles.h"
 
 namespace marvik {
 
@@ -24,5 +28,9 @@ struct ProcessBasicInfo {
 
 // The NTSTATUS of the call; negative on failure, also when ntdll lacks it.
 LONG queryProcess(HANDLE process, ULONG infoClass, void* out, ULONG size);
+
+// Every open handle of every process, from the system's extended handle
+// table; empty when the table cannot be read.
+std::vector<SystemHandle> readHandleTable();
 
 }  // namespace marvik

@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+#include "checks/nt_query_windows.h"
+
 namespace {
 
 constexpr UINT WM_TRAYICON = WM_USER + 1;
@@ -128,96 +130,14 @@ BOOL CALLBACK collectChild(HWND child, LPARAM lines) {
     return TRUE;
 }
 
-// The system's handle table, one entry per open handle of every process.
-// Wine answers GetProcessHandleCount with 0 for any process; the table has
-// the real entries there as on Windows.
-constexpr ULONG SYSTEM_HANDLE_INFORMATION = 16;
-constexpr ULONG SYSTEM_EXTENDED_HANDLE_INFORMATION = 64;
-constexpr LONG STATUS_INFO_LENGTH_MISMATCH_CODE = static_cast<LONG>(0xC0000004);
-constexpr size_t HANDLE_TABLE_MAX_BYTES = size_t(512) << 20;
-
-struct HandleEntryEx {
-    void* object;
-    ULONG_PTR processId;
-    ULONG_PTR handleValue;
-    ULONG grantedAccess;
-    USHORT creatorBackTraceIndex;
-    USHORT objectTypeIndex;
-    ULONG handleAttributes;
-    ULONG reserved;
-};
-
-struct HandleTableEx {
-    ULONG_PTR count;
-    ULONG_PTR reserved;
-    HandleEntryEx entries[1];
-};
-
-// The older table has 16 bits of process id only.
-struct HandleEntry {
-    USHORT processId;
-    USHORT creatorBackTraceIndex;
-    UCHAR objectTypeIndex;
-    UCHAR handleAttributes;
-    USHORT handleValue;
-    void* object;
-    ULONG grantedAccess;
-};
-
-struct HandleTable {
-    ULONG count;
-    HandleEntry entries[1];
-};
-
-using QuerySystemInformation = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
-
-// The table of that class, grown until it fits; empty when it cannot be read.
-std::vector<unsigned char> systemTable(ULONG infoClass) {
-    auto query = reinterpret_cast<QuerySystemInformation>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
-    std::vector<unsigned char> buffer;
-    if (query == nullptr) return buffer;
-    size_t size = 1 << 16;
-    while (size <= HANDLE_TABLE_MAX_BYTES) {
-        buffer.assign(size, 0);
-        ULONG needed = 0;
-        LONG status = query(infoClass, buffer.data(), static_cast<ULONG>(size), &needed);
-        if (status >= 0) return buffer;
-        if (status != STATUS_INFO_LENGTH_MISMATCH_CODE) break;
-        // Handles are opened between two calls: room for more than asked.
-        size = needed > size ? size_t(needed) + (size_t(1) << 16) : size * 2;
-    }
-    buffer.clear();
-    return buffer;
-}
-
-// The process's open handles; false when no way of counting them works.
+// Wine answers GetProcessHandleCount with 0 for any process; the system's
+// handle table has the real entries there as on Windows.
 bool countHandles(DWORD pid, unsigned long& count) {
-    std::vector<unsigned char> table = systemTable(SYSTEM_EXTENDED_HANDLE_INFORMATION);
-    if (!table.empty()) {
-        const auto* t = reinterpret_cast<const HandleTableEx*>(table.data());
-        const size_t room = (table.size() - offsetof(HandleTableEx, entries)) / sizeof(HandleEntryEx);
-        count = 0;
-        for (size_t i = 0; i < t->count && i < room; ++i)
-            if (t->entries[i].processId == pid) ++count;
-        return true;
-    }
-    table = systemTable(SYSTEM_HANDLE_INFORMATION);
-    if (!table.empty()) {
-        const auto* t = reinterpret_cast<const HandleTable*>(table.data());
-        const size_t room = (table.size() - offsetof(HandleTable, entries)) / sizeof(HandleEntry);
-        count = 0;
-        for (size_t i = 0; i < t->count && i < room; ++i)
-            if (t->entries[i].processId == (pid & 0xFFFF)) ++count;
-        return true;
-    }
-    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid);
-    if (process == nullptr) return false;
-    DWORD handles = 0;
-    const bool counted = GetProcessHandleCount(process, &handles) != FALSE;
-    CloseHandle(process);
-    count = handles;
-    return counted;
+    const std::vector<marvik::SystemHandle> table = marvik::readHandleTable();
+    count = 0;
+    for (const marvik::SystemHandle& h : table)
+        if (h.owner == pid) ++count;
+    return !table.empty();
 }
 
 int printStats(HWND client) {
