@@ -4,34 +4,27 @@
 // from what came.
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <vector>
 
 #include "answer_check.h"
-#include "net/packets.h"
 #include "net/udp_client.h"
 
 using namespace marvik;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size > 65536) return 0;  // more than one recvfrom can deliver
-    const std::int32_t capacities[] = {1024, 4096, 0};
-    for (int encryption = 0; encryption < 2; ++encryption) {
-        for (std::int32_t capacity : capacities) {
+    for (bool encryption : {false, true}) {
+        for (std::int32_t capacity : {1024, 4096, 0}) {
             // Exactly sized copies, so a read past the datagram is caught.
-            std::vector<std::uint8_t> datagram(data, data + size);
-            std::vector<std::uint8_t> buffer(static_cast<std::size_t>(capacity));
+            std::vector<std::uint8_t> datagram(data, data + size), buffer(static_cast<std::size_t>(capacity));
+            std::uint8_t* into = capacity > 0 ? buffer.data() : nullptr;
             ACPacketHeader header{};
-            std::int32_t n = parseDatagram(datagram.data(), static_cast<std::int32_t>(size),
-                                           encryption != 0, header,
-                                           capacity > 0 ? buffer.data() : nullptr, capacity);
+            std::int32_t n = parseDatagram(datagram.data(), static_cast<std::int32_t>(size), encryption, header, into,
+                                           capacity);
             if (n < -1 || (n >= 0 && static_cast<std::size_t>(n) + AC_HEADER_SIZE != size)) __builtin_trap();
-            if (n >= 0 && header.type == PKT_CHALLENGE) {
-                std::uint8_t challenge[32];
-                std::uint8_t answer[32];
-                if (clientChallengeFromPayload(capacity > 0 ? buffer.data() : nullptr, n, capacity, challenge))
-                    clientChallengeAnswer(challenge, answer);
-            }
+            std::uint8_t challenge[32], answer[32];
+            if (n >= 0 && header.type == PKT_CHALLENGE && clientChallengeFromPayload(into, n, capacity, challenge))
+                clientChallengeAnswer(challenge, answer);
         }
     }
     return 0;

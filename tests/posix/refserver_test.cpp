@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -12,14 +11,13 @@
 #include "inventory/hash.h"
 #include "json_lines.h"
 #include "net/chunks.h"
-#include "net/packets.h"
-#include "support/wire.h"
 #include "net/udp_client.h"
 #include "server_core.h"
 #include "server_loop.h"
 #include "server_options.h"
 #include "session/challenge.h"
 #include "session/handshake.h"
+#include "support/wire.h"
 
 namespace marvik {
 namespace {
@@ -46,71 +44,62 @@ struct Harness {
     ServerState state;
     Endpoint from{0x7F000001u, 40000};
     std::uint64_t now = 1000;
-    std::uint32_t sid = 0x12345678u;
+    std::uint32_t sid = 0x11223344u;
     bool enc = false;
-    std::vector<ServerEvent> events;
-    std::vector<OutDatagram> replies;
+    ServerOutput out;
 
     explicit Harness(ServerOptions o = ServerOptions()) {
         o.fillRandom = fixedRandom;
         enc = o.encryption;
         serverInit(state, o, now);
     }
-    void take(const ServerOutput& out) {
-        events.insert(events.end(), out.events.begin(), out.events.end());
-        replies.insert(replies.end(), out.replies.begin(), out.replies.end());
-    }
+    // The server adds what it puts out to what is there.
     void send(std::uint8_t type, const Bytes& payload) {
         Bytes d = framePacket(type, payload.data(), static_cast<std::uint16_t>(payload.size()), sid, enc);
-        ServerOutput out;
         serverHandleDatagram(state, d.data(), d.size(), from, now, out);
-        take(out);
     }
-    void tick(bool stop = false) {
-        ServerOutput out;
-        stop ? serverFinish(state, now, out) : serverTick(state, now, out);
-        take(out);
-    }
-    const ServerEvent* last(const std::string& name) const {
-        for (auto it = events.rbegin(); it != events.rend(); ++it)
-            if (it->name == name) return &*it;
-        return nullptr;
+    void tick(bool stop = false) { stop ? serverFinish(state, now, out) : serverTick(state, now, out); }
+    const std::string& lastJson(const std::string& name) const {
+        static const std::string none;
+        auto it = out.events.rbegin();
+        while (it != out.events.rend() && it->name != name) ++it;
+        return it == out.events.rend() ? none : it->json;
     }
     // From event `first` on, the packets sent and the reports finished:
     // "ok" or the reason, what it held (modules or file bytes) and, for a
     // module report, its duplicates.
     std::string outcomes(std::size_t first = 0) const {
-        std::string out;
-        for (auto e = events.begin() + first; e != events.end(); ++e) {
+        std::string text;
+        for (auto e = out.events.begin() + first; e != out.events.end(); ++e) {
             bool config = e->name == "config", modules = e->name == "module_list" || e->name == "module_log";
-            if (e->name == "sent") out += (out.empty() ? "" : " | ") + field(e->json, "packet");
+            if (e->name == "sent") text += (text.empty() ? "" : " | ") + field(e->json, "packet");
             if (!config && !modules) continue;
             std::string status = e->complete ? "ok" : field(e->json, "reason");
-            out += (out.empty() ? "" : " | ") + e->name + "(" + status + "):" +
+            text += (text.empty() ? "" : " | ") + e->name + "(" + status + "):" +
                    std::to_string(config ? e->data.size() : e->modules.size()) +
                    (modules ? ":" + field(e->json, "duplicates") : "");
         }
-        return out;
+        return text;
     }
 };
 
-// The client's own hello and answer.
 Bytes helloPayload() {
     return bytesOf(makeHello("Sniper", 28960, "HWID-1234", "abcdef0123456789abcdef0123456789"));
 }
 
-Bytes responsePayload(const std::uint8_t (&challenge)[AC_CHALLENGE_SIZE]) {
-    return bytesOf(makeChallengeResponse(challenge, 0x11223344u, 0xCAFEBABEu, 0x05));
+// The client's answer to a challenge; by default to the one fixedRandom makes.
+Bytes responsePayload(const std::uint8_t* given = nullptr) {
+    std::uint8_t challenge[AC_CHALLENGE_SIZE];
+    if (given != nullptr) std::memcpy(challenge, given, sizeof challenge);
+    else fixedRandom(challenge, sizeof challenge);
+    return bytesOf(makeChallengeResponse(challenge, 0x55667788u, 0xCAFEBABEu, 0x05));
 }
 
 std::vector<ModuleInfo> sampleModules(std::size_t n, std::uint32_t salt = 0) {
     std::vector<ModuleInfo> v(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        v[i].name = "mod" + std::to_string(i) + ".dll";
-        v[i].path = "C:\\Games\\CoD4\\" + v[i].name;
-        v[i].crc32 = 0x1000u + static_cast<std::uint32_t>(i) + (salt << 16);
-        v[i].size = 4096u * static_cast<std::uint32_t>(i + 1);
-        v[i].suspicious = i % 4 == 3;
+    for (std::uint32_t i = 0; i < n; ++i) {
+        v[i].name = "mod" + std::to_string(i) + ".dll", v[i].path = "C:\\Games\\CoD4\\" + v[i].name;
+        v[i].crc32 = 0x1000u + i + (salt << 16), v[i].size = 4096u * (i + 1), v[i].suspicious = i % 4 == 3;
     }
     return v;
 }
@@ -126,9 +115,7 @@ TEST(RefServerEvents, EachEventKeepsItsFieldsAndSummary) {
     Harness h;
     h.send(PKT_HELLO, helloPayload());
     h.now += 500;
-    std::uint8_t challenge[32];
-    fixedRandom(challenge, 32);
-    Bytes response = responsePayload(challenge);
+    const Bytes response = responsePayload();
     h.send(PKT_CHALLENGE_RESPONSE, response);
     HeartbeatPayload hb{};
     hb.tickCount = 123456, hb.processCount = 87, hb.selfCrc = 0xDEADBEEFu, hb.uptimeSeconds = 65;
@@ -151,47 +138,46 @@ TEST(RefServerEvents, EachEventKeepsItsFieldsAndSummary) {
     // Every event's JSON line and summary line; the answer, which only the
     // shared secret gives, shows as <answer>.
     std::string written;
-    for (const ServerEvent& e : h.events) written += e.json + "\n" + e.summary + "\n";
+    for (const ServerEvent& e : h.out.events) written += e.json + "\n" + e.summary + "\n";
     written.replace(written.find(toHex(response.data(), 32)), 64, "<answer>");
-    EXPECT_EQ(written, R"({"event":"hello","t_ms":0,"from":"127.0.0.1:40000","session":"0x12345678","player":"Sniper","port":28960,"version":"0x203","hwid":"HWID-1234","guid":"abcdef0123456789abcdef0123456789","retry":false}
-   0.000 127.0.0.1:40000 0x12345678 hello player=Sniper version=0x203 guid=abcdef0123456789abcdef0123456789
-{"event":"sent","t_ms":0,"to":"127.0.0.1:40000","session":"0x12345678","packet":"PKT_CHALLENGE","type":2,"bytes":44,"why":"hello","challenge":"a0a1a2a3a4a5a6a7a8a9aaabacadaeafb0b1b2b3b4b5b6b7b8b9babbbcbdbebf"}
-   0.000 127.0.0.1:40000 0x12345678 <- PKT_CHALLENGE (hello)
-{"event":"challenge_response","t_ms":500,"from":"127.0.0.1:40000","session":"0x12345678","answer_ok":true,"answer":"<answer>","self_crc":"0x11223344","game_crc":"0xcafebabe","integrity_flags":5}
-   0.500 127.0.0.1:40000 0x12345678 challenge response OK self_crc=0x11223344 game_crc=0xcafebabe flags=0x05
-{"event":"sent","t_ms":500,"to":"127.0.0.1:40000","session":"0x12345678","packet":"PKT_VERIFY_OK","type":4,"bytes":12,"why":"answer ok"}
-   0.500 127.0.0.1:40000 0x12345678 <- PKT_VERIFY_OK (answer ok)
-{"event":"heartbeat","t_ms":500,"from":"127.0.0.1:40000","session":"0x12345678","handshake":"verified","tick_count":123456,"process_count":87,"debugger":1,"module_alert":0,"integrity_alert":1,"reserved":0,"self_crc":"0xdeadbeef","uptime_s":65}
-   0.500 127.0.0.1:40000 0x12345678 heartbeat uptime=65s processes=87 debugger=1 module_alert=0 integrity_alert=1 self_crc=0xdeadbeef
-{"event":"identity","t_ms":500,"from":"127.0.0.1:40000","session":"0x12345678","hwid":"HW","guid":"G\"\\\u000a\u007f\u00e9","timestamp":1700000000}
-   0.500 127.0.0.1:40000 0x12345678 identity guid=G"\\x0a\x7f\xe9 hwid=HW
-{"event":"memory_report","t_ms":500,"from":"127.0.0.1:40000","session":"0x12345678","address":"0x00401000","size":4096,"hit_flag":1,"description":"DDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDD"}
-   0.500 127.0.0.1:40000 0x12345678 memory report at 0x00401000 size 4096: DDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDD
-{"event":"module_log_chunk","t_ms":500,"from":"127.0.0.1:40000","session":"0x12345678","chunk_index":0,"chunk_count":1,"entries":2,"total_entries":2,"duplicate":false}
-   0.500 127.0.0.1:40000 0x12345678 module_log_chunk 1/1
-{"event":"module_log","t_ms":500,"from":"127.0.0.1:40000","session":"0x12345678","complete":true,"chunk_count":1,"chunks_received":1,"total_entries":2,"duplicates":0,"missing_chunks":[],"tick_count":777,"modules":[{"name":"mod2.dll","path":"C:\\Games\\CoD4\\mod2.dll","crc32":"0x00001002","image_size":12288,"suspicious":0},{"name":"mod3.dll","path":"C:\\Games\\CoD4\\mod3.dll","crc32":"0x00001003","image_size":16384,"suspicious":1}]}
-   0.500 127.0.0.1:40000 0x12345678 module log COMPLETE: 2/2 modules, 1 suspicious, 1/1 chunks
-{"event":"config_chunk","t_ms":500,"from":"127.0.0.1:40000","session":"0x12345678","player":"Sniper","file_size":3,"data_bytes":3,"offset":0}
-   0.500 127.0.0.1:40000 0x12345678 config chunk 1: 3 bytes, 3/3
-{"event":"config","t_ms":500,"from":"127.0.0.1:40000","session":"0x12345678","complete":true,"player":"Sniper","size":3,"received_bytes":3,"chunks":1,"md5":"900150983cd24fb0d6963f7d28e17f72","data_base64":"YWJj"}
-   0.500 127.0.0.1:40000 0x12345678 config COMPLETE: 3/3 bytes in 1 chunks
+    EXPECT_EQ(written, R"({"event":"hello","t_ms":0,"from":"127.0.0.1:40000","session":"0x11223344","player":"Sniper","port":28960,"version":"0x203","hwid":"HWID-1234","guid":"abcdef0123456789abcdef0123456789","retry":false}
+   0.000 127.0.0.1:40000 0x11223344 hello player=Sniper version=0x203 guid=abcdef0123456789abcdef0123456789
+{"event":"sent","t_ms":0,"to":"127.0.0.1:40000","session":"0x11223344","packet":"PKT_CHALLENGE","type":2,"bytes":44,"why":"hello","challenge":"a0a1a2a3a4a5a6a7a8a9aaabacadaeafb0b1b2b3b4b5b6b7b8b9babbbcbdbebf"}
+   0.000 127.0.0.1:40000 0x11223344 <- PKT_CHALLENGE (hello)
+{"event":"challenge_response","t_ms":500,"from":"127.0.0.1:40000","session":"0x11223344","answer_ok":true,"answer":"<answer>","self_crc":"0x55667788","game_crc":"0xcafebabe","integrity_flags":5}
+   0.500 127.0.0.1:40000 0x11223344 challenge response OK self_crc=0x55667788 game_crc=0xcafebabe flags=0x05
+{"event":"sent","t_ms":500,"to":"127.0.0.1:40000","session":"0x11223344","packet":"PKT_VERIFY_OK","type":4,"bytes":12,"why":"answer ok"}
+   0.500 127.0.0.1:40000 0x11223344 <- PKT_VERIFY_OK (answer ok)
+{"event":"heartbeat","t_ms":500,"from":"127.0.0.1:40000","session":"0x11223344","handshake":"verified","tick_count":123456,"process_count":87,"debugger":1,"module_alert":0,"integrity_alert":1,"reserved":0,"self_crc":"0xdeadbeef","uptime_s":65}
+   0.500 127.0.0.1:40000 0x11223344 heartbeat uptime=65s processes=87 debugger=1 module_alert=0 integrity_alert=1 self_crc=0xdeadbeef
+{"event":"identity","t_ms":500,"from":"127.0.0.1:40000","session":"0x11223344","hwid":"HW","guid":"G\"\\\u000a\u007f\u00e9","timestamp":1700000000}
+   0.500 127.0.0.1:40000 0x11223344 identity guid=G"\\x0a\x7f\xe9 hwid=HW
+{"event":"memory_report","t_ms":500,"from":"127.0.0.1:40000","session":"0x11223344","address":"0x00401000","size":4096,"hit_flag":1,"description":"DDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDD"}
+   0.500 127.0.0.1:40000 0x11223344 memory report at 0x00401000 size 4096: DDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDD
+{"event":"module_log_chunk","t_ms":500,"from":"127.0.0.1:40000","session":"0x11223344","chunk_index":0,"chunk_count":1,"entries":2,"total_entries":2,"duplicate":false}
+   0.500 127.0.0.1:40000 0x11223344 module_log_chunk 1/1
+{"event":"module_log","t_ms":500,"from":"127.0.0.1:40000","session":"0x11223344","complete":true,"chunk_count":1,"chunks_received":1,"total_entries":2,"duplicates":0,"missing_chunks":[],"tick_count":777,"modules":[{"name":"mod2.dll","path":"C:\\Games\\CoD4\\mod2.dll","crc32":"0x00001002","image_size":12288,"suspicious":0},{"name":"mod3.dll","path":"C:\\Games\\CoD4\\mod3.dll","crc32":"0x00001003","image_size":16384,"suspicious":1}]}
+   0.500 127.0.0.1:40000 0x11223344 module log COMPLETE: 2/2 modules, 1 suspicious, 1/1 chunks
+{"event":"config_chunk","t_ms":500,"from":"127.0.0.1:40000","session":"0x11223344","player":"Sniper","file_size":3,"data_bytes":3,"offset":0}
+   0.500 127.0.0.1:40000 0x11223344 config chunk 1: 3 bytes, 3/3
+{"event":"config","t_ms":500,"from":"127.0.0.1:40000","session":"0x11223344","complete":true,"player":"Sniper","size":3,"received_bytes":3,"chunks":1,"md5":"900150983cd24fb0d6963f7d28e17f72","data_base64":"YWJj"}
+   0.500 127.0.0.1:40000 0x11223344 config COMPLETE: 3/3 bytes in 1 chunks
 {"event":"malformed","t_ms":500,"from":"127.0.0.1:40000","bytes":12,"reason":"server-to-client packet PKT_KICK"}
    0.500 127.0.0.1:40000 MALFORMED (12 bytes): server-to-client packet PKT_KICK
-{"event":"module_list_chunk","t_ms":500,"from":"127.0.0.1:40000","session":"0x12345678","chunk_index":1,"chunk_count":2,"entries":1,"total_entries":16,"duplicate":false}
-   0.500 127.0.0.1:40000 0x12345678 module_list_chunk 2/2
-{"event":"module_list","t_ms":500,"from":"127.0.0.1:40000","session":"0x12345678","complete":false,"reason":"server stopped","chunk_count":2,"chunks_received":1,"total_entries":16,"duplicates":0,"missing_chunks":[0],"modules":[{"name":"mod15.dll","crc32":"0x0000100f","image_size":65536}]}
-   0.500 127.0.0.1:40000 0x12345678 module list INCOMPLETE: 1/16 modules, 1/2 chunks (server stopped)
+{"event":"module_list_chunk","t_ms":500,"from":"127.0.0.1:40000","session":"0x11223344","chunk_index":1,"chunk_count":2,"entries":1,"total_entries":16,"duplicate":false}
+   0.500 127.0.0.1:40000 0x11223344 module_list_chunk 2/2
+{"event":"module_list","t_ms":500,"from":"127.0.0.1:40000","session":"0x11223344","complete":false,"reason":"server stopped","chunk_count":2,"chunks_received":1,"total_entries":16,"duplicates":0,"missing_chunks":[0],"modules":[{"name":"mod15.dll","crc32":"0x0000100f","image_size":65536}]}
+   0.500 127.0.0.1:40000 0x11223344 module list INCOMPLETE: 1/16 modules, 1/2 chunks (server stopped)
 )");
     // A repeated hello gets the same challenge, so a late first one and the
-    // second never disagree.
+    // second never disagree; it goes in clear, framed with the session's id.
     h.send(PKT_HELLO, helloPayload());
-    EXPECT_EQ(field(h.last("hello")->json, "retry"), "true");
-    ASSERT_EQ(h.replies.size(), 3u);
-    EXPECT_EQ(h.replies[2].bytes, h.replies[0].bytes);
-    const Bytes& sent = h.replies[0].bytes;  // framed with the session's own id, in clear
-    Bytes header{0x00, 0x43, 0x41, 0x4D, 0x01, 0x02, 32, 0, 0x78, 0x56, 0x34, 0x12};
-    EXPECT_EQ(Bytes(sent.begin(), sent.begin() + 12), header);
-    EXPECT_EQ(Bytes(sent.begin() + 12, sent.end()), Bytes(challenge, challenge + 32));
+    EXPECT_EQ(field(h.lastJson("hello"), "retry"), "true");
+    Bytes challenge(AC_CHALLENGE_SIZE);
+    fixedRandom(challenge.data(), challenge.size());
+    ASSERT_EQ(h.out.replies.size(), 3u);
+    EXPECT_EQ(h.out.replies[0].bytes, datagram(PKT_CHALLENGE, challenge));
+    EXPECT_EQ(h.out.replies[2].bytes, h.out.replies[0].bytes);
 }
 
 TEST(RefServerHandshake, EachVerdictSendsItsRepliesAndArmsTheTimersOnlyWhenItShould) {
@@ -215,29 +201,28 @@ TEST(RefServerHandshake, EachVerdictSendsItsRepliesAndArmsTheTimersOnlyWhenItSho
         {"--no-verdict", "N", RIGHT, "", "PKT_CHALLENGE | PKT_SCREENSHOT_REQUEST", ""},
     };
     for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
         auto has = [&k](char c) { return std::strchr(k.options, c) != nullptr; };
         ServerOptions o;
         o.encryption = has('E'), o.reject = has('R'), o.silent = has('S'), o.noVerdict = has('N');
         o.screenshotAfterSec = 1;
         Harness h(o);
         if (k.answer != NO_HELLO) h.send(PKT_HELLO, helloPayload());
-        std::uint8_t challenge[32];
-        fixedRandom(challenge, 32);
-        Bytes response = responsePayload(challenge);
-        if (k.answer == WRONG) response[0] ^= 1;
+        Bytes response = responsePayload();
+        response[0] ^= k.answer == WRONG;
         h.enc = k.answer == OTHER_ENCRYPTION ? !o.encryption : o.encryption;
         h.send(PKT_CHALLENGE_RESPONSE, response);
         h.now += 1000;
         h.tick();
-        const std::string& json = h.last("challenge_response")->json;
-        EXPECT_EQ(field(json, "answer_ok") + " " + field(json, "reason"), (*k.reason ? "false " : "true ") +
-                                                                             std::string(k.reason)) << k.what;
-        EXPECT_EQ(h.outcomes(), k.replies) << k.what;
+        const std::string& json = h.lastJson("challenge_response");
+        EXPECT_EQ(field(json, "answer_ok") + " " + field(json, "reason"),
+                  (*k.reason ? "false " : "true ") + std::string(k.reason));
+        EXPECT_EQ(h.outcomes(), k.replies);
         // The kick, read as the client reads it.
-        Bytes last = h.replies.empty() ? Bytes(12) : h.replies.back().bytes;
+        Bytes last = h.out.replies.empty() ? Bytes(12) : h.out.replies.back().bytes;
         ACPacketHeader head{};
         parseDatagram(last.data(), static_cast<std::int32_t>(last.size()), o.encryption, head, nullptr, 0);
-        EXPECT_EQ(head.type == PKT_KICK ? std::string(last.begin() + 12, last.end()) : "", k.kick) << k.what;
+        EXPECT_EQ(head.type == PKT_KICK ? std::string(last.begin() + 12, last.end()) : "", k.kick);
     }
 }
 
@@ -252,9 +237,7 @@ TEST(RefServerTimers, CommandsAndReportTimeoutsFireOnceAtTheirDeadline) {
     ChunkPayloads list = buildModuleListChunks(sampleModules(40));
     h.send(PKT_MODULE_LIST, list[0]);
     h.send(PKT_MODULE_LIST, list[2]);
-    std::uint8_t challenge[32];
-    fixedRandom(challenge, 32);
-    h.send(PKT_CHALLENGE_RESPONSE, responsePayload(challenge));
+    h.send(PKT_CHALLENGE_RESPONSE, responsePayload());
     h.now = 2500;
     h.send(PKT_MODULE_LOG, buildModuleLogChunks(sampleModules(4), 5)[0]);
     // Each deadline is in turn the earliest, so none can be left out.
@@ -270,7 +253,7 @@ TEST(RefServerTimers, CommandsAndReportTimeoutsFireOnceAtTheirDeadline) {
                  {6000, "PKT_UPDATE_AVAILABLE", 7000},
                  {7000, "PKT_KICK", UINT64_MAX}};
     for (const Step& s : steps) {
-        std::size_t before = h.events.size();
+        std::size_t before = h.out.events.size();
         h.now = s.now;
         h.tick();
         EXPECT_EQ(h.outcomes(before), s.fired) << s.now;
@@ -311,38 +294,34 @@ TEST(RefServerReports, EveryOrderOfArrivalEndsAsItShould) {
         {PKT_CONFIG_CHUNK, {file(5000, "P")}, {{0, 0}}, "config(server stopped):900"},
     };
     for (const Case& k : cases) {
+        SCOPED_TRACE(k.outcomes);
         Harness h;
         for (const auto& s : k.sends) h.send(k.type, k.reports[s.first][s.second]);
         h.tick(true);  // the server stops
         EXPECT_EQ(h.outcomes(), k.outcomes);
-        EXPECT_EQ(serverNextDeadline(h.state), UINT64_MAX) << k.outcomes;
+        EXPECT_EQ(serverNextDeadline(h.state), UINT64_MAX);
         // A finished report holds its entries in their order, and no half
         // file is passed off as the file.
-        for (const ServerEvent& e : h.events) {
+        for (const ServerEvent& e : h.out.events) {
             for (std::size_t i = 0; e.complete && i < e.modules.size(); ++i)
-                EXPECT_EQ(e.modules[i].name, "mod" + std::to_string(i) + ".dll") << k.outcomes;
-            if (e.name != "config") continue;
-            EXPECT_EQ(field(e.json, "data_base64").empty(), !e.complete) << k.outcomes;
-            EXPECT_TRUE(!e.complete || e.data == fileBytes(e.data.size())) << k.outcomes;
+                EXPECT_EQ(e.modules[i].name, "mod" + std::to_string(i) + ".dll");
+            if (e.name == "config") EXPECT_EQ(field(e.json, "data_base64").empty(), !e.complete);
+            if (e.name == "config" && e.complete) EXPECT_EQ(e.data, fileBytes(e.data.size()));
         }
     }
-}
-
-Bytes frame(std::uint8_t type, const Bytes& payload, bool enc = false) {
-    return framePacket(type, payload.data(), static_cast<std::uint16_t>(payload.size()), 1, enc);
 }
 
 // A zeroed payload of size bytes with 16-bit little-endian words from offset on.
 Bytes words(std::size_t offset, std::vector<std::uint16_t> values, std::size_t size) {
     Bytes b(size);
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        b[offset + 2 * i] = static_cast<std::uint8_t>(values[i]);
-        b[offset + 2 * i + 1] = static_cast<std::uint8_t>(values[i] >> 8);
-    }
+    for (std::size_t i = 0; i < values.size(); ++i) storeLe16(&b[offset + 2 * i], values[i]);
     return b;
 }
 
 TEST(RefServerMalformed, EachBadDatagramIsLoggedWithItsReason) {
+    auto frame = [](std::uint8_t type, const Bytes& payload, bool enc = false) {
+        return framePacket(type, payload.data(), static_cast<std::uint16_t>(payload.size()), 1, enc);
+    };
     Bytes good = frame(PKT_HEARTBEAT, Bytes(20, 0)), badMagic = good, badVersion = good, longer = good;
     badMagic[0] = 0x01, badVersion[4] = 2;
     longer.push_back(0);  // length field says 20, 21 follow
@@ -378,16 +357,16 @@ TEST(RefServerMalformed, EachBadDatagramIsLoggedWithItsReason) {
         {frame(PKT_CONFIG_CHUNK, words(36, {10}, 51)), "config chunk holds more than fileSize bytes"},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.reason);
         ServerState state;
         serverInit(state, ServerOptions(), 0);
         state.options.encryption = c.serverEncrypts;
         ServerOutput out;
         serverHandleDatagram(state, c.datagram.data(), c.datagram.size(), Endpoint(), 0, out);
-        ASSERT_EQ(out.events.size(), 1u) << c.reason;
-        EXPECT_EQ(field(out.events[0].json, "reason"), c.reason);
-        EXPECT_EQ(field(out.events[0].json, "bytes"), std::to_string(c.datagram.size())) << c.reason;
-        EXPECT_TRUE(out.replies.empty() && state.sessions.empty()) << c.reason;
-        EXPECT_EQ(state.counters.malformed, 1u) << c.reason;
+        ASSERT_EQ(out.events.size(), 1u);
+        EXPECT_EQ(field(out.events[0].json, "reason") + " " + field(out.events[0].json, "bytes"),
+                  c.reason + (" " + std::to_string(c.datagram.size())));
+        EXPECT_TRUE(out.replies.empty() && state.sessions.empty() && state.counters.malformed == 1);
     }
 }
 
@@ -397,40 +376,34 @@ TEST(RefServerSessions, KeyedBySenderAndSessionIdTheLeastRecentlySeenDroppedBeyo
     Harness h(o);
     // Port and session id both tell sessions apart; the first is seen again
     // before the third comes, so the second is the one dropped.
-    std::pair<std::uint16_t, std::uint32_t> senders[] = {{40000, 1}, {40001, 1}, {40000, 1}, {40000, 2}};
-    for (auto sender : senders) {
-        h.from.port = sender.first, h.sid = sender.second, h.now += 10;
+    for (auto sender : {std::make_pair(40000, 1), {40001, 1}, {40000, 1}, {40000, 2}}) {
+        h.from.port = static_cast<std::uint16_t>(sender.first), h.sid = sender.second, h.now += 10;
         h.send(PKT_MODULE_LOG, buildModuleLogChunks(sampleModules(4), 5)[0]);
     }
     EXPECT_EQ(h.state.sessions.size(), 2u);
     ASSERT_EQ(h.outcomes(), "module_log(session evicted):3:0");
-    const std::string& json = h.last("module_log")->json;
-    EXPECT_EQ(field(json, "from") + " " + field(json, "session"), "127.0.0.1:40001 0x00000001");
+    EXPECT_EQ(field(h.lastJson("module_log"), "from") + " " + field(h.lastJson("module_log"), "session"),
+              "127.0.0.1:40001 0x00000001");
 }
 
 TEST(RefServerCommandLine, ParsesEverySwitchAndRejectsBadOnes) {
-    const char* argv[] = {"srv", "--listen", "0.0.0.0", "--port", "0", "--encryption", "--reject",
-                          "--silent", "--no-verdict", "--kick-after", "7", "--screenshot-after", "2",
-                          "--update-after", "3", "--json", "out.jsonl", "--summary", "--duration",
-                          "9", "--report-timeout", "1500", "--max-sessions", "4"};
+    std::vector<const char*> args = {"srv", "--listen", "0.0.0.0", "--port", "0", "--encryption", "--reject",
+                                     "--silent", "--no-verdict", "--kick-after", "7", "--screenshot-after", "2",
+                                     "--update-after", "3", "--json", "out.jsonl", "--summary", "--duration",
+                                     "9", "--report-timeout", "1500", "--max-sessions", "4"};
     ServerCommandLine cmd;
     std::string error;
-    ASSERT_TRUE(parseServerCommandLine(sizeof argv / sizeof argv[0], argv, cmd, error)) << error;
+    ASSERT_TRUE(parseServerCommandLine(args.size(), args.data(), cmd, error)) << error;
     const ServerOptions& s = cmd.server;
-    EXPECT_EQ(cmd.listenIP + " " + std::to_string(cmd.port) + " " + cmd.jsonPath, "0.0.0.0 0 out.jsonl");
     EXPECT_TRUE(s.encryption && s.reject && s.silent && s.noVerdict && cmd.summary);
-    EXPECT_EQ(std::vector<long long>({s.kickAfterSec, s.screenshotAfterSec, s.updateAfterSec,
-                                      cmd.durationSec, s.reportTimeoutMs,
-                                      static_cast<long long>(s.maxSessions)}),
-              std::vector<long long>({7, 2, 3, 9, 1500, 4}));
-
-    std::vector<std::vector<const char*>> bad = {{"srv", "--port", "65536"}, {"srv", "--port", "12x"},
-                                                 {"srv", "--kick-after", "-1"}, {"srv", "--json"},
-                                                 {"srv", "--verbose"}};
-    for (std::vector<const char*> args : bad) {
+    EXPECT_EQ(cmd.listenIP + " " + cmd.jsonPath, "0.0.0.0 out.jsonl");
+    EXPECT_EQ(std::vector<long long>({cmd.port, s.kickAfterSec, s.screenshotAfterSec, s.updateAfterSec,
+                                      cmd.durationSec, s.reportTimeoutMs, static_cast<long long>(s.maxSessions)}),
+              std::vector<long long>({0, 7, 2, 3, 9, 1500, 4}));
+    for (auto bad : {std::vector<const char*>{"srv", "--port", "65536"}, {"srv", "--port", "12x"},
+                      {"srv", "--kick-after", "-1"}, {"srv", "--json"}, {"srv", "--verbose"}}) {
         error.clear();
-        EXPECT_FALSE(parseServerCommandLine(args.size(), args.data(), cmd, error)) << args[1];
-        EXPECT_FALSE(error.empty()) << args[1];
+        EXPECT_FALSE(parseServerCommandLine(bad.size(), bad.data(), cmd, error) || error.empty()) << bad[1];
     }
 }
 
@@ -443,9 +416,7 @@ TEST(RefServerJson, Base64MatchesRfc4648Vectors) {
 
 TEST(RefServerEndToEnd, TheRealClientIsVerifiedAndCommandedOnTime) {
     ServerLoopConfig cfg;
-    cfg.options.encryption = true;
-    cfg.options.kickAfterSec = 1;
-    cfg.options.screenshotAfterSec = 0;
+    cfg.options.encryption = true, cfg.options.kickAfterSec = 1, cfg.options.screenshotAfterSec = 0;
     std::uint16_t port = 0;
     std::string error;
     cfg.sock = openServerSocket("127.0.0.1", 0, port, error);
@@ -453,33 +424,29 @@ TEST(RefServerEndToEnd, TheRealClientIsVerifiedAndCommandedOnTime) {
     std::atomic<bool> stop{false};
     ServerCounters counted;
     std::thread loop([&] { counted = runServerLoop(cfg, stop); });
-    // The handshake as the session runs it, then the timers' commands.
+    // The handshake as the session runs it, on a challenge from the system's
+    // random device, then the timers' commands.
     UDPClient client;
     EXPECT_TRUE(client.open("127.0.0.1", port, true));
-    Bytes hello = helloPayload();
-    client.sendPacket(PKT_HELLO, hello.data(), static_cast<std::uint16_t>(hello.size()));
     ACPacketHeader header{};
-    std::uint8_t buffer[1024];
-    std::uint8_t challenge[32] = {};
+    std::uint8_t buffer[1024], challenge[AC_CHALLENGE_SIZE] = {};
+    Bytes hello = helloPayload(), types;
+    client.sendPacket(PKT_HELLO, hello.data(), static_cast<std::uint16_t>(hello.size()));
     std::int32_t n = client.receivePacket(header, buffer, sizeof buffer);
-    EXPECT_EQ(header.type, PKT_CHALLENGE);
-    EXPECT_TRUE(challengeFromPayload(buffer, n, sizeof buffer, challenge));
+    EXPECT_TRUE(header.type == PKT_CHALLENGE && challengeFromPayload(buffer, n, sizeof buffer, challenge));
     Bytes response = responsePayload(challenge);
     client.sendPacket(PKT_CHALLENGE_RESPONSE, response.data(), static_cast<std::uint16_t>(response.size()));
-    auto verdict = std::chrono::steady_clock::now();
-    Bytes types;
+    Clock::time_point verdict = Clock::now();
     for (int i = 0; i < 3 && client.receivePacket(header, buffer, sizeof buffer) >= 0; ++i)
         types.push_back(header.type);
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                    verdict);
+    long long ms = msSince(verdict);
     stop.store(true);
     loop.join();
     ::close(cfg.sock);
     EXPECT_EQ(types, (Bytes{PKT_VERIFY_OK, PKT_SCREENSHOT_REQUEST, PKT_KICK}));
-    EXPECT_GE(ms.count(), 850);  // the kick timer's 1 s
-    EXPECT_LE(ms.count(), 1500);
-    EXPECT_EQ(counted.datagrams, 2u);
-    EXPECT_EQ(counted.repliesSent, 4u);
+    EXPECT_TRUE(ms >= 850 && ms <= 1500) << ms;  // the kick timer's 1 s
+    EXPECT_EQ(std::to_string(counted.datagrams) + " in, " + std::to_string(counted.repliesSent) + " out",
+              "2 in, 4 out");
 }
 
 }  // namespace
