@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "answer_check.h"
 #include "net/udp_client.h"
+#include "session/challenge.h"
 
 using namespace marvik;
 
@@ -23,8 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                            capacity);
             if (n < -1 || (n >= 0 && static_cast<std::size_t>(n) + AC_HEADER_SIZE != size)) __builtin_trap();
             std::uint8_t challenge[32], answer[32];
-            if (n >= 0 && header.type == PKT_CHALLENGE && clientChallengeFromPayload(into, n, capacity, challenge))
-                clientChallengeAnswer(challenge, answer);
+            if (n >= 0 && header.type == PKT_CHALLENGE && challengeFromPayload(into, n, capacity, challenge))
+                computeChallengeAnswer(challenge, answer);
         }
     }
     return 0;
