@@ -3,6 +3,7 @@
 
 #include <string>
 #include <tuple>
+#include <utility>
 
 #include "checks/game_handles.h"
 #include "checks/game_threads.h"
@@ -32,16 +33,13 @@ const std::vector<MemoryRegion> MAP = {
 };
 
 TEST(GameThreads, UnownedCodeIsExecutableMemoryNoImageOrSystemViewHolds) {
-    struct Case {
-        std::uint64_t address;
-        bool unowned;
-    } const cases[] = {
+    const std::pair<std::uint64_t, bool> cases[] = {
         {0x00300000, true},  {0x0030FFFF, true},  {0x00310800, true},  {0x00700010, true},
         {0x00401234, false}, {0x00400010, false}, {0x00250100, false}, {0x00010000, false},
         {0x00320000, false}, {0x00335000, false}, {0x7FFE0000, false}, {0x00000000, false},
         {0x0000F000, false}, {0x00340000, false}, {0x80000000, false},
     };
-    for (const Case& c : cases) EXPECT_EQ(inUnownedCode(MAP, c.address), c.unowned) << std::hex << c.address;
+    for (const auto& [address, unowned] : cases) EXPECT_EQ(inUnownedCode(MAP, address), unowned) << std::hex << address;
 }
 
 TEST(GameThreads, OneHitPerThreadNamingWhatIsUnowned) {
@@ -60,10 +58,7 @@ TEST(GameThreads, OneHitPerThreadNamingWhatIsUnowned) {
 }
 
 TEST(GameThreads, Dr7EnablesEachRegisterByItsLocalOrGlobalBit) {
-    struct Case {
-        DebugRegisters registers;
-        bool armed;
-    } const cases[] = {
+    const std::pair<DebugRegisters, bool> cases[] = {
         {{{0x1000, 0, 0, 0}, 0x2}, true},                  // G0
         {{{0, 0, 0, 0x2000}, 0x40}, true},                 // L3
         {{{0, 0x3000, 0, 0}, 0x4 | (3u << 20)}, true},     // L1 with a write condition
@@ -73,15 +68,12 @@ TEST(GameThreads, Dr7EnablesEachRegisterByItsLocalOrGlobalBit) {
         {{{0x1000, 0, 0, 0}, 0xFFFF0000}, false},          // conditions and lengths alone
         {{{0, 0, 0, 0}, 0xFF}, false},                     // all enabled, nothing set
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(hardwareBreakpointArmed(c.registers), c.armed) << std::hex << c.registers.control;
+    for (const auto& [registers, armed] : cases)
+        EXPECT_EQ(hardwareBreakpointArmed(registers), armed) << std::hex << registers.control;
 }
 
 TEST(GameHandles, LabelNamesTheRightsThatMatter) {
-    struct Case {
-        std::uint32_t access;
-        const char* label;
-    } const cases[] = {
+    const std::pair<std::uint32_t, const char*> cases[] = {
         {0x0030, "handle to game: read/write memory"},
         {0x0010, "handle to game: read memory"},
         {0x0020 | 0x0400, "handle to game: write memory"},
@@ -90,7 +82,7 @@ TEST(GameHandles, LabelNamesTheRightsThatMatter) {
         {0x1000 | 0x0400 | 0x100000, ""},  // limited query, query, synchronize
         {0x0001 | 0x0200, ""},             // terminate, set information
     };
-    for (const Case& c : cases) EXPECT_EQ(gameHandleLabel(c.access), c.label) << std::hex << c.access;
+    for (const auto& [access, label] : cases) EXPECT_EQ(gameHandleLabel(access), label) << std::hex << access;
 }
 
 TEST(GameHandles, KeepsRiskyHandlesOfTheGamesTypeFromOtherHolders) {
@@ -122,10 +114,7 @@ TEST(GameHandles, KeepsRiskyHandlesOfTheGamesTypeFromOtherHolders) {
 }
 
 TEST(GameHandles, SystemProcessesOnlyByNameAndPlace) {
-    struct Case {
-        const char* path;
-        bool allowed;
-    } const cases[] = {
+    const std::pair<const char*, bool> cases[] = {
         {"c:\\windows\\SYSTEM32\\SvcHost.exe", true},
         {"C:\\Windows\\explorer.exe", true},
         {"C:\\Windows\\system32\\services.exe", true},
@@ -136,8 +125,8 @@ TEST(GameHandles, SystemProcessesOnlyByNameAndPlace) {
         {"C:\\Windows\\system32\\cheatengine.exe", false},  // in the folder, but nobody we know
         {"", false},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(wellKnownSystemProcess(c.path, "C:\\Windows\\system32", "C:\\Windows"), c.allowed) << c.path;
+    for (const auto& [path, allowed] : cases)
+        EXPECT_EQ(wellKnownSystemProcess(path, "C:\\Windows\\system32", "C:\\Windows"), allowed) << path;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <tuple>
 
 #include "app/little_endian.h"
 #include "checks/hidden_modules.h"
@@ -113,18 +114,14 @@ TEST(HiddenModules, UnlistedExecutableImagesAndTheirImports) {
 }
 
 TEST(HiddenModules, PathMismatchOnlyWhereTheMappedFileIsAnother) {
-    struct Case {
-        const char* loader;
-        const char* mapped;
-        bool sameText;
-    } cases[] = {
+    const std::tuple<const char*, const char*, bool> cases[] = {
         {"C:\\Windows\\SysWOW64\\winmm.dll", "c:/windows/syswow64/WINMM.DLL", true},
         {"\\\\?\\C:\\Games\\CoD4\\iw3mp.exe", "C:\\Games\\CoD4\\iw3mp.exe", true},
         {"\\??\\C:\\Games\\CoD4\\game.dll", "C:\\Games\\CoD4\\game.dll", true},
         {"C:\\Windows\\SysWOW64\\version.dll", "C:\\Windows\\SysWOW64\\winmm.dll", false},
         {"C:\\Games\\CoD4\\game.dll", "C:\\Games\\CoD4\\game.dll.bak", false},
     };
-    for (const Case& c : cases) EXPECT_EQ(samePathText(c.loader, c.mapped), c.sameText) << c.loader;
+    for (const auto& [loader, mapped, same] : cases) EXPECT_EQ(samePathText(loader, mapped), same) << loader;
 
     const ListedModule spoofed{0x6F000000, 0x4000, "", "C:\\Windows\\SysWOW64\\version.dll",
                                "C:\\Windows\\SysWOW64\\winmm.dll", false};
