@@ -1,7 +1,8 @@
 // The test build's hold hook: MARVIK_TEST_HOLD="place=ms,place=ms" stalls
 // the thread that reaches place for ms milliseconds, once per place, where
-// no stop signal cuts it short, as a thread stuck in a system call would. Each hold is noted in marvik_hold.txt beside the executable
-// (start and end), so a test can tell when the stalled thread goes on.
+// no stop signal cuts it short, as a thread stuck in a system call would.
+// Each hold is noted (held, released) in marvik_hold.txt beside the
+// executable, so a test can tell when the stalled thread goes on.
 #include <windows.h>
 
 #include <atomic>
@@ -21,28 +22,24 @@ namespace marvik::test {
 namespace {
 
 std::mutex g_holdMutex;
-std::string g_holdSpec;
+std::string g_holdSpec;  // ",place=ms,...": a place that has held is struck out
 std::atomic<int> g_holding{0};
 
 void note(const char* place, const char* what) {
-    std::string path = pathBesideExecutable("marvik_hold.txt");
-    if (path.empty()) return;
-    std::FILE* f = std::fopen(path.c_str(), "a");
-    if (f == nullptr) return;
-    std::fprintf(f, "%lu %s %s\n", static_cast<unsigned long>(GetTickCount()), place, what);
-    std::fclose(f);
+    if (std::FILE* f = std::fopen(pathBesideExecutable("marvik_hold.txt").c_str(), "a")) {
+        std::fprintf(f, "%lu %s %s\n", static_cast<unsigned long>(GetTickCount()), place, what);
+        std::fclose(f);
+    }
 }
 
 void holdAt(const char* place) {
     unsigned long ms = 0;
     {
         std::lock_guard<std::mutex> lock(g_holdMutex);
-        const std::string key = std::string(place) + "=";
-        std::size_t at = g_holdSpec.find(key);
-        if (at == std::string::npos || (at != 0 && g_holdSpec[at - 1] != ',')) return;
-        ms = std::strtoul(g_holdSpec.c_str() + at + key.size(), nullptr, 10);
-        g_holdSpec.erase(at, key.size());  // once per place
-        g_holdSpec.insert(at, "done-");
+        const std::size_t at = g_holdSpec.find("," + std::string(place) + "=");
+        if (at == std::string::npos) return;
+        ms = std::strtoul(g_holdSpec.c_str() + at + std::strlen(place) + 2, nullptr, 10);
+        g_holdSpec[at] = '-';
     }
     g_holding.fetch_add(1);
     note(place, "held");
@@ -70,7 +67,7 @@ void atProcessExit() {
 void installTestHold() {
     const char* spec = std::getenv("MARVIK_TEST_HOLD");
     if (spec == nullptr || *spec == '\0') return;
-    g_holdSpec = spec;
+    g_holdSpec = std::string(",") + spec;
     g_testHold = holdAt;
     std::atexit(atProcessExit);
 }

@@ -8,17 +8,15 @@ import subprocess
 import time
 import unittest
 
-from harness import FIXTURES, WINE, SessionTest, wait_for
-from session_test import game_files
+from harness import FIXTURES, SessionTest, wait_for
 
 TEST_MD5 = "b525a69694bfb01741d0411ebeb90e79"
 
 
 class Detections(SessionTest):
     def test_findings_reach_the_server(self):
-        game = game_files(self.box)
-        shutil.copy(os.path.join(FIXTURES, "marvik_test_aimbot.dll"), os.path.join(game, "marvik_test_aimbot.dll"))
-        shutil.copy(os.path.join(FIXTURES, "marvik_plain.dll"), os.path.join(game, "marvik_plain.dll"))
+        for dll in ("marvik_test_aimbot.dll", "marvik_plain.dll"):
+            shutil.copy(os.path.join(FIXTURES, dll), os.path.join(self.box.prefix, "drive_c", "game", dll))
         self.box.start_game(args=("--load", r"C:\game\marvik_test_aimbot.dll", "--rwx-pe"))
         self.box.start_client()
         srv = self.server
@@ -28,8 +26,7 @@ class Detections(SessionTest):
         line = "[MD5] Cheat DLL detected: marvik_test_aimbot.dll [Marvik test signature (harmless)] md5=" + TEST_MD5
         self.assertTrue(self.box.wait_log(line, timeout=10), self.box.log_text())
         log = srv.wait_events("module_log", timeout=20)[0]
-        flagged = [m for m in log["modules"] if m["suspicious"]]
-        self.assertEqual([m["name"] for m in flagged], ["marvik_test_aimbot.dll"], log["modules"])
+        self.assertEqual([m["name"] for m in log["modules"] if m["suspicious"]], ["marvik_test_aimbot.dll"], log)
         beat = srv.events("heartbeat")[0]
         self.assertEqual((beat["debugger"], beat["module_alert"], beat["integrity_alert"]), (0, 0, 0))
 
@@ -40,30 +37,27 @@ class Detections(SessionTest):
         self.assertGreater(time.monotonic() - running, 3)
         self.assertIn("PE image", reports[0]["description"])
         self.assertEqual(reports[0]["hit_flag"], 1)
-        lines = self.log_lines()
-        self.assertIn("[MEMSCAN] Scanning game memory...", lines)
-        self.assertIn("[MEMSCAN] Found 1 suspicious memory regions!", lines)
-        self.assertIn("[MEMSCAN] Sent 1 suspicious memory regions", lines)
+        self.assertTrue({"[MEMSCAN] Scanning game memory...", "[MEMSCAN] Found 1 suspicious memory regions!",
+                         "[MEMSCAN] Sent 1 suspicious memory regions"} <= set(self.box.log_lines()),
+                        self.box.log_text())
 
         # A DLL loaded mid-session: the alert, the flag and a fresh module list.
         lists_before = len(srv.events("module_list"))
-        self.assertTrue(self.box.game_command(r"load C:\game\marvik_plain.dll"))
+        command = self.box.games[0][1] + ".cmd"
+        with open(command, "w") as f:
+            f.write("load C:\\game\\marvik_plain.dll\n")
+        self.assertTrue(wait_for(lambda: not os.path.exists(command), 10))
         self.assertTrue(self.box.wait_log("[ALERT] New module injection detected!", timeout=15), self.box.log_text())
-        alerted = srv.wait_events("heartbeat", timeout=10, where=lambda e: e["module_alert"] == 1)
-        self.assertTrue(alerted)
+        self.assertTrue(srv.wait_events("heartbeat", timeout=10, where=lambda e: e["module_alert"] == 1))
         later = srv.wait_events("module_list", lists_before + 1, timeout=10)
         self.assertTrue(any(m["name"] == "marvik_plain.dll" for m in later[-1]["modules"]), later[-1])
 
         # A real debugger on the game.
         pid = re.search(r"Found iw3mp\.exe \(PID: (\d+)\)", self.box.log_text()).group(1)
-        debugger = subprocess.Popen([WINE, "winedbg", pid], env=self.box.env, stdin=subprocess.PIPE,
-                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.addCleanup(debugger.kill)
-        seen = srv.wait_events("heartbeat", timeout=20, where=lambda e: e["debugger"] == 1)
-        self.assertTrue(seen, self.box.log_text())
+        self.box.others.append(self.box.popen("winedbg", pid, stdin=subprocess.PIPE))
+        self.assertTrue(srv.wait_events("heartbeat", timeout=20, where=lambda e: e["debugger"]), self.box.log_text())
         self.assertTrue(self.box.wait_log("[ALERT] Debugger detected!", timeout=10))
-        balloon = self.box.wait_tray(lambda e: e["info"] == "Debugger detected!")
-        self.assertEqual(balloon["infoflags"], "2")
+        self.assertEqual(self.box.wait_tray(lambda e: e["info"] == "Debugger detected!")["infoflags"], "2")
 
 
 if __name__ == "__main__":

@@ -6,24 +6,19 @@ import re
 import subprocess
 import unittest
 
-from harness import WINE, SystemTest
+from harness import SystemTest
 from stress_test import ROUNDS, handles_drift_ok
 
 
 class HandleCount(SystemTest):
     def test_count_follows_the_handles_a_process_opens(self):
         box = self.box
-        holder = subprocess.Popen([WINE, box.folder_win + "\\acctl.exe", "hold"], env=box.env, cwd=box.tmp,
-                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                                  text=True)
-        self.addCleanup(holder.wait, 10)
-        self.addCleanup(holder.stdin.close)
+        holder = box.popen(box.folder_win + "\\acctl.exe", "hold", stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        box.others.append(holder)
         pid = re.match(r"pid=(\d+)", holder.stdout.readline()).group(1)
 
         def count():
-            rc, out = box.acctl("handles", pid)
-            self.assertEqual(rc, 0, out)
-            return int(re.match(r"handles=(\d+)", out).group(1))
+            return int(re.match(r"handles=(\d+)", box.acctl("handles", pid)).group(1))
 
         def hold(n):
             holder.stdin.write("%d\n" % n)

@@ -14,41 +14,32 @@ import unittest
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 BUILD = os.environ.get("MARVIK_BUILD_DIR", os.path.join(ROOT, "build", "win64"))
 EXE = os.environ.get("MARVIK_EXE", os.path.join(BUILD, "marvik_ac.exe"))
-# The same program with the hold hook (MARVIK_TEST_HOLD), to stall a thread.
 HOLD_EXE = os.environ.get("MARVIK_HOLD_EXE", os.path.join(BUILD, "marvik_ac_hold.exe"))
+# The i686 build beside this one: the 32-bit stand-in game.
+BUILD32 = os.environ.get("MARVIK_BUILD32_DIR", os.path.join(os.path.dirname(BUILD), "win32"))
+REFSERVER = os.environ.get("MARVIK_REFSERVER",
+                           os.path.join(ROOT, "build", "native", "tools", "refserver", "marvik_refserver"))
 PREFIX = os.path.join(ROOT, "build", "wineprefix")
 WINE = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver"
 RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
-TOOLS = {
-    "acctl.exe": os.path.join(BUILD, "tools", "acctl", "acctl.exe"),
-    "menu_probe.dll": os.path.join(BUILD, "tools", "acctl", "menu_probe.dll"),
-    "tray_recorder.exe": os.path.join(BUILD, "tools", "tray_recorder", "tray_recorder.exe"),
-    "standin_game.exe": os.path.join(BUILD, "tools", "standin_game", "standin_game.exe"),
-}
-# The i686 build beside this one: the 32-bit stand-in game and its fixtures
-# (the test command builds it before the system tests run).
-BUILD32 = os.environ.get("MARVIK_BUILD32_DIR", os.path.join(os.path.dirname(BUILD), "win32"))
-WINE32 = "/usr/lib/wine/wine"
-# Screenshots and tray records of the system tests, kept for a look.
-ARTIFACTS = os.path.join(BUILD, "system-artifacts")
+TOOLS = ("acctl.exe", "menu_probe.dll")  # beside the client
+ARTIFACTS = os.path.join(BUILD, "system-artifacts")  # screenshots, tray records, server summaries
+os.makedirs(ARTIFACTS, exist_ok=True)
 FIXTURES = os.path.join(BUILD, "fixtures")
 
 
 def _link_or_copy(src, dst):
-    """The prefix's system DLLs (over a gigabyte with the 32-bit half) are
-    only ever read: link them. Registry files and anything small that Wine
-    may rewrite in place are copied."""
-    if src.endswith((".dll", ".exe", ".drv", ".sys", ".ocx", ".acm", ".cpl", ".tlb", ".nls", ".ttf")):
-        try:
-            os.link(src, dst)
-            return dst
-        except OSError:
-            pass
+    """The prefix's system files are only ever read: linked; what Wine may rewrite is copied."""
+    try:
+        if src.endswith((".dll", ".exe", ".drv", ".sys", ".ocx", ".acm", ".cpl", ".tlb", ".nls", ".ttf")):
+            return os.link(src, dst) or dst
+    except OSError:
+        pass
     return shutil.copy2(src, dst)
 
 
-def _read(path, encoding="utf-8"):
+def read_text(path, encoding="utf-8"):
     """A file's text, empty while it does not exist."""
     try:
         with open(path, encoding=encoding, errors="replace", newline="") as f:
@@ -67,6 +58,18 @@ def wait_for(predicate, timeout, step=0.2):
         time.sleep(step)
 
 
+def game_files(box, guid="0123456789abcdef0123456789abcdef", config=b"seta name \"Tester\"\n" * 50,
+               profile="Tester"):
+    """guid.dat and a profile's config_mp.cfg in the stand-in game's folder C:\\game."""
+    players = os.path.join(box.prefix, "drive_c", "game", "players")
+    os.makedirs(os.path.join(players, "profiles", profile), exist_ok=True)
+    with open(os.path.join(players, "guid.dat"), "w", newline="") as f:
+        f.write(guid + "\r\n")
+    with open(os.path.join(players, "profiles", profile, "config_mp.cfg"), "wb") as f:
+        f.write(config)
+    return os.path.dirname(players)
+
+
 class WineBox:
     """One private prefix and X display; the client lives in C:\\<folder>."""
 
@@ -75,33 +78,21 @@ class WineBox:
         self.prefix = os.path.join(self.tmp, "prefix")
         shutil.copytree(PREFIX, self.prefix, symlinks=True, copy_function=_link_or_copy)
         self.folder_win = "C:\\" + folder.replace("/", "\\")
-        self.folder = os.path.join(self.prefix, "drive_c", *folder.split("/"))
-        os.makedirs(self.folder, exist_ok=True)
-        shutil.copy(exe, os.path.join(self.folder, "marvik_ac.exe"))
-        for tool, source in TOOLS.items():
-            shutil.copy(source, os.path.join(self.folder, tool))
-        self.name = name
-        self.screen = screen
-        self.xvfb = None
-        self.display = None
-        self.procs = []
-        self.recorder = None
-        self.games = []
-        self.programs = []
-        self._start_display()
-        self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all", DISPLAY=self.display)
-        # Warm the prefix up: the first process of a fresh wineserver starts
-        # its services, which must not race the client's start.
-        self.wine("cmd", "/c", "exit")
-
-    def _start_display(self):
+        self.folder = os.path.dirname(self._install(exe, folder, "marvik_ac.exe")[0])
+        for tool in TOOLS:
+            shutil.copy(os.path.join(BUILD, "tools", "acctl", tool), self.path(tool))
+        self.name, self.procs, self.games, self.others = name, [], [], []  # clients, (game, path), the rest
         read_fd, write_fd = os.pipe()
         self.xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", self.screen + "x24", "-nolisten", "tcp"],
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", screen + "x24", "-nolisten", "tcp"],
             pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_fd)
         with os.fdopen(read_fd) as f:
             self.display = ":" + f.readline().strip()
+        self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all", DISPLAY=self.display)
+        # The first process of a fresh wineserver starts its services, which
+        # must not race the client's start.
+        self.wine("cmd", "/c", "exit")
 
     def path(self, name):
         return os.path.join(self.folder, name)
@@ -114,10 +105,9 @@ class WineBox:
         return subprocess.run([WINE, *args], env=self.env, capture_output=True, text=True,
                               errors="replace", timeout=timeout)
 
-    def _popen(self, *args, **extra_env):
-        """A Windows program of the prefix, started and left running."""
-        return subprocess.Popen([WINE, *args], env=dict(self.env, **extra_env), cwd=self.tmp,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    def popen(self, *args, stdin=None, stdout=subprocess.DEVNULL, **extra_env):
+        return subprocess.Popen([WINE, *args], env=dict(self.env, **extra_env), cwd=self.tmp, stdin=stdin,
+                                stdout=stdout, stderr=subprocess.DEVNULL, text=True)
 
     def _install(self, source, folder, name):
         """source copied as C:\\<folder>\\<name>: (its Linux path, its Windows path)."""
@@ -127,9 +117,9 @@ class WineBox:
         return os.path.join(folder_dir, name), "C:\\" + folder.replace("/", "\\") + "\\" + name
 
     def start_client(self, **extra_env):
-        proc = self._popen(self.folder_win + "\\marvik_ac.exe", **extra_env)
-        self.procs.append(proc)
-        return proc
+        """The client; the first one started is the one wait_client_exit waits for."""
+        self.procs.append(self.popen(self.folder_win + "\\marvik_ac.exe", **extra_env))
+        return self.procs[-1]
 
     def wait_client_exit(self, timeout):
         """The client's exit code, or None while it still runs after timeout seconds."""
@@ -138,51 +128,51 @@ class WineBox:
         except subprocess.TimeoutExpired:
             return None
 
-    def start_second_client(self):
-        return self._popen(self.folder_win + "\\marvik_ac.exe")
+    def client_alive(self):
+        return any(p.poll() is None for p in self.procs)
 
-    # The tray: tray_recorder poses as the notification area, so it must
-    # run before the client starts.
+    def start_program(self, source, name, *args, folder="tools", stdout=subprocess.DEVNULL):
+        """Any program copied as C:\\<folder>\\<name> and started; it runs until the box closes."""
+        self.others.append(self.popen(self._install(source, folder, name)[1], *args, stdout=stdout))
+        return self.others[-1]
+
     def start_tray_recorder(self):
-        out = self.path("tray.txt")
-        self.recorder = self._popen(self.folder_win + "\\tray_recorder.exe", self.folder_win + "\\tray.txt")
-        if not wait_for(lambda: _read(out).startswith("ready"), 30):
+        """tray_recorder poses as the notification area, so it starts before the client."""
+        self.start_program(os.path.join(BUILD, "tools", "tray_recorder", "tray_recorder.exe"), "tray_recorder.exe",
+                           self.folder_win + "\\tray.txt")
+        if not wait_for(lambda: read_text(self.path("tray.txt")).startswith("ready"), 30):
             raise RuntimeError("tray_recorder did not start")
 
     def tray_events(self):
         """Shell_NotifyIcon calls so far: dicts with t (ms), op, id, flags (the
         call's uFlags, an int), tip, info, title and infoflags."""
         events = []
-        for line in _read(self.path("tray.txt")).splitlines()[1:]:
+        for line in read_text(self.path("tray.txt")).splitlines()[1:]:
             fields = line.split("\t")
-            if len(fields) < 8:
-                continue
-            event = {"t": int(fields[0]), "op": fields[1]}
-            for field in fields[2:]:
-                key, _, value = field.partition("=")
-                event[key] = value
-            event["flags"] = int(event["flags"], 16)
-            events.append(event)
+            if len(fields) >= 8:
+                event = dict(field.partition("=")[::2] for field in fields[2:])
+                event.update(t=int(fields[0]), op=fields[1], flags=int(event["flags"], 16))
+                events.append(event)
         return events
 
     def wait_tray(self, predicate, timeout=20):
         """The first tray event for which predicate holds, waiting for it."""
-        def find():
-            return next((e for e in self.tray_events() if predicate(e)), None)
-        return wait_for(find, timeout)
+        return wait_for(lambda: next((e for e in self.tray_events() if predicate(e)), None), timeout)
 
-    # What a player does with the icon, through acctl.
-    def acctl(self, *args, timeout=30):
-        r = self.wine(self.folder_win + "\\acctl.exe", *args, timeout=timeout)
-        return r.returncode, r.stdout.replace("\r\n", "\n")
+    def acctl(self, *args):
+        """What acctl prints; it failing fails the test."""
+        r = self.wine(self.folder_win + "\\acctl.exe", *args, timeout=30)
+        if r.returncode != 0:
+            raise AssertionError("acctl %s failed: %s" % (" ".join(args), r.stdout))
+        return r.stdout.replace("\r\n", "\n")
 
     def menu_items(self):
-        rc, out = self.acctl("menu")
-        if rc != 0:
-            raise AssertionError("acctl menu failed: " + out)
-        return [line.split(": ", 1)[1] for line in out.splitlines() if line.startswith("item ")]
+        return [line.split(": ", 1)[1] for line in self.acctl("menu").splitlines() if line.startswith("item ")]
 
-    # The stand-in game: standin_game.exe copied as C:\<folder>\<name>.
+    def stats(self):
+        """The client's (threads, handles) as acctl counts them."""
+        return tuple(int(n) for n in re.search(r"threads=(\d+) handles=(\d+)", self.acctl("stats")).groups())
+
     def start_game(self, name="iw3mp.exe", folder="game", args=(), width=64, realistic=False):
         """The stand-in game of that width as C:\\<folder>\\<name>; realistic
         brings the DLLs of its realistic mode beside it and starts that mode."""
@@ -193,29 +183,10 @@ class WineBox:
                 if dll.lower().endswith(".dll"):
                     shutil.copy(os.path.join(source, dll), os.path.dirname(path))
             args = ("--realistic", *args)
-        proc = self._popen(path_win, *args)
+        proc = self.popen(path_win, *args)
         self.games.append((proc, path))
         if realistic and not wait_for(lambda: os.path.exists(path + ".ready"), 60):
             raise RuntimeError("the realistic game did not start")
-        return proc
-
-    def user_folder(self, *parts):
-        """A folder of the prefix's user (C:\\users\\<name>\\...), relative to drive C."""
-        users = os.path.join(self.prefix, "drive_c", "users")
-        name = next(u for u in sorted(os.listdir(users)) if u.lower() not in ("public", "default"))
-        return "/".join(("users", name) + parts)
-
-    def game_command(self, line, index=0):
-        """A line for the stand-in game's command file (load <dll>, rwx, rwx-pe, patch)."""
-        path = self.games[index][1] + ".cmd"
-        with open(path, "w") as f:
-            f.write(line + "\n")
-        return wait_for(lambda: not os.path.exists(path), 10)
-
-    def start_program(self, source, name, folder="tools"):
-        """Any program copied as C:\\<folder>\\<name> and started; it runs until the box closes."""
-        proc = self._popen(self._install(source, folder, name)[1])
-        self.programs.append(proc)
         return proc
 
     def stop_game(self, timeout=10):
@@ -225,80 +196,91 @@ class WineBox:
             proc.wait(timeout=timeout)
         self.games = []
 
+    def user_folder(self, *parts):
+        """A folder of the prefix's user (C:\\users\\<name>\\...), relative to drive C."""
+        users = os.path.join(self.prefix, "drive_c", "users")
+        name = next(u for u in sorted(os.listdir(users)) if u.lower() not in ("public", "default"))
+        return "/".join(("users", name) + parts)
+
     def screenshot(self, label):
-        """The whole screen now: ((width, height), rgb bytes); also kept as a PNG."""
+        """The whole screen now as a function (x, y) -> rgb; also kept as a PNG."""
         ppm = subprocess.run(["import", "-display", self.display, "-window", "root", "-depth", "8", "ppm:-"],
                              capture_output=True, timeout=30).stdout
-        # P6 <width> <height> 255, one whitespace byte, then the pixels.
-        parts = ppm.split(maxsplit=3)
-        width, height = int(parts[1]), int(parts[2])
+        width, height = (int(v) for v in ppm.split(maxsplit=3)[1:3])  # P6 <width> <height> 255
         pixels = ppm[len(ppm) - width * height * 3:]
-        os.makedirs(ARTIFACTS, exist_ok=True)
-        png = os.path.join(ARTIFACTS, "%s-%s.png" % (self.name, label))
-        subprocess.run(["convert", "ppm:-", png], input=ppm, capture_output=True, timeout=30)
-        return (width, height), pixels
-
-    @staticmethod
-    def pixel(shot, x, y):
-        (width, _), pixels = shot
-        i = (y * width + x) * 3
-        return tuple(pixels[i:i + 3])
+        subprocess.run(["convert", "ppm:-", os.path.join(ARTIFACTS, "%s-%s.png" % (self.name, label))],
+                       input=ppm, capture_output=True, timeout=30)
+        return lambda x, y: tuple(pixels[(y * width + x) * 3:(y * width + x) * 3 + 3])
 
     def log_text(self):
-        return _read(self.path("marvik_ac.log"), encoding="latin-1")
+        return read_text(self.path("marvik_ac.log"), encoding="latin-1")
 
     def wait_log(self, needle, timeout=20):
         return wait_for(lambda: needle in self.log_text(), timeout)
 
+    def timed_log_lines(self):
+        """(seconds, line without its time) for each log line; past midnight
+        the seconds count on, so they only grow."""
+        out, day = [], 0
+        for h, m, s, text in re.findall(r"^\[(\d\d):(\d\d):(\d\d)\] (.*?)\r?$", self.log_text(), re.M):
+            t = int(h) * 3600 + int(m) * 60 + int(s) + day
+            if out and t < out[-1][0] - 43200:
+                day, t = day + 86400, t + 86400
+            out.append((t, text))
+        return out
+
+    def log_lines(self):
+        return [text for _, text in self.timed_log_lines()]
+
     def run_value(self, name="Marvik_AntiCheat"):
         """(type, data) of a Run value, or None when it is absent."""
-        out = self.wine("reg", "query", RUN_KEY, "/v", name).stdout
-        for line in out.splitlines():
+        for line in self.wine("reg", "query", RUN_KEY, "/v", name).stdout.splitlines():
             parts = line.strip().split(None, 2)
             if len(parts) >= 2 and parts[0] == name:
                 return parts[1], parts[2] if len(parts) > 2 else ""
         return None
 
-    def set_run_value(self, data, name="Marvik_AntiCheat"):
-        self.wine("reg", "add", RUN_KEY, "/v", name, "/t", "REG_SZ", "/d", data, "/f")
-
-    def client_alive(self):
-        return any(p.poll() is None for p in self.procs)
-
     def close(self):
         if os.path.exists(self.path("tray.txt")):
-            os.makedirs(ARTIFACTS, exist_ok=True)
             shutil.copy(self.path("tray.txt"), os.path.join(ARTIFACTS, self.name + "-tray.txt"))
         subprocess.run([WINESERVER, "-k"], env=self.env, capture_output=True, timeout=60)
-        extra = [g for g, _ in self.games] + self.programs + ([self.recorder] if self.recorder else [])
-        for p in self.procs + extra:
+        for p in self.procs + [g for g, _ in self.games] + self.others:
             try:
                 p.wait(timeout=10)
             except subprocess.TimeoutExpired:
                 p.kill()
+            for pipe in (p.stdin, p.stdout):
+                if pipe:
+                    pipe.close()
         subprocess.run([WINESERVER, "-w"], env=self.env, capture_output=True, timeout=60)
-        if self.xvfb:
-            self.xvfb.terminate()
-            self.xvfb.wait(timeout=10)
+        self.xvfb.terminate()
+        self.xvfb.wait(timeout=10)
         shutil.rmtree(self.tmp, ignore_errors=True)
 
 
 class SystemTest(unittest.TestCase):
-    """Base for system tests: a fresh WineBox per test, closed afterwards."""
+    """A fresh WineBox per test, closed afterwards."""
 
     folder = "marvik"
     screen = "1280x800"
     exe = EXE
 
     def setUp(self):
-        if not os.path.exists(self.exe):
-            self.fail("the client is not built: " + self.exe)
         self.box = WineBox(self.folder, self.screen, name=self.id().split(".", 1)[-1], exe=self.exe)
         self.addCleanup(self.box.close)
 
-
-REFSERVER = os.environ.get("MARVIK_REFSERVER",
-                           os.path.join(ROOT, "build", "native", "tools", "refserver", "marvik_refserver"))
+    def stop_client(self, within=15.0):
+        """Stop AntiCheat from the menu: the client ends with 0 within that many
+        seconds and logs that it stopped; its log lines."""
+        asked = time.monotonic()
+        self.box.acctl("stop")
+        self.assertEqual(self.box.wait_client_exit(within + 5), 0)
+        took = time.monotonic() - asked
+        print("%s: stopped in %.1f s" % (self.box.name, took))
+        self.assertLess(took, within)
+        lines = self.box.log_lines()
+        self.assertEqual(lines[-1], "[AC] Marvik AntiCheat stopped.", self.box.log_text())
+        return lines
 
 
 class RefServer:
@@ -308,27 +290,19 @@ class RefServer:
     def __init__(self, *options, label="server"):
         self.tmp = tempfile.mkdtemp(prefix="marvik-srv-")
         self.events_path = os.path.join(self.tmp, "events.jsonl")
-        self.summary_path = os.path.join(ARTIFACTS, label + "-server.txt")
-        os.makedirs(ARTIFACTS, exist_ok=True)
-        self.summary = open(self.summary_path, "w")
+        self.summary = open(os.path.join(ARTIFACTS, label + "-server.txt"), "w")
         self.proc = subprocess.Popen([REFSERVER, "--listen", "127.0.0.1", "--port", "0", "--json",
                                       self.events_path, "--summary", *options],
                                      stdout=subprocess.DEVNULL, stderr=self.summary)
-        listening = wait_for(lambda: next((e for e in self.events() if e["event"] == "listening"), None), 20)
+        listening = self.wait_events("listening", timeout=20)
         if not listening:
             raise RuntimeError("the reference server did not start")
-        self.port = listening["port"]
+        self.port = listening[0]["port"]
 
     def events(self, name=None):
-        out = []
-        for line in _read(self.events_path).splitlines():
-            try:
-                event = json.loads(line)
-            except ValueError:
-                continue  # a line still being written
-            if name is None or event["event"] == name:
-                out.append(event)
-        return out
+        text = read_text(self.events_path)
+        events = [json.loads(line) for line in text[:text.rfind("\n") + 1].splitlines()]  # whole lines only
+        return [e for e in events if name in (None, e["event"])]
 
     def wait_events(self, name, count=1, timeout=30, where=lambda e: True):
         """The first count events of that name matching where, or [] after timeout."""
@@ -338,19 +312,18 @@ class RefServer:
         return wait_for(found, timeout) or []
 
     def close(self):
-        if self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
+        self.proc.terminate()
+        try:
+            self.proc.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
         self.summary.close()
         shutil.rmtree(self.tmp, ignore_errors=True)
 
 
 class SessionTest(SystemTest):
-    """A client with the tray recorder, a reference server and a stand-in
-    game; config_text may use {port}."""
+    """A client with the tray recorder, a reference server and the stand-in
+    game's files in C:\\game; config_text may use {port}."""
 
     server_options = ()
     config_text = "server_ip=127.0.0.1\nserver_port={port}\nplayer_name=Tester\nauto_start=1\n"
@@ -360,22 +333,5 @@ class SessionTest(SystemTest):
         self.server = RefServer(*self.server_options, label=self.box.name)
         self.addCleanup(self.server.close)
         self.box.start_tray_recorder()
-        self.box.write_config(self.config_text.format(port=self.server.port, name="Tester"))
-
-    def log_lines(self):
-        return [re.sub(r"^\[\d\d:\d\d:\d\d\] ", "", line) for line in self.box.log_text().splitlines()]
-
-    def timed_log_lines(self):
-        """(seconds, line without its time) for each log line; the seconds
-        count on past midnight, so they only grow."""
-        out, day = [], 0
-        for line in self.box.log_text().splitlines():
-            m = re.match(r"^\[(\d\d):(\d\d):(\d\d)\] (.*)$", line)
-            if not m:
-                continue
-            t = int(m.group(1)) * 3600 + int(m.group(2)) * 60 + int(m.group(3)) + day
-            if out and t < out[-1][0] - 43200:
-                day += 86400
-                t += 86400
-            out.append((t, m.group(4)))
-        return out
+        self.box.write_config(self.config_text.format(port=self.server.port))
+        game_files(self.box)

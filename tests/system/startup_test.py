@@ -4,7 +4,7 @@ import os
 import time
 import unittest
 
-from harness import TOOLS, SystemTest
+from harness import RUN_KEY, TOOLS, SystemTest
 
 CONFIG = "server_ip=127.0.0.1\r\nserver_port=28961\r\nplayer_name=Tester\r\nauto_start=1\r\n"
 
@@ -19,11 +19,10 @@ class Startup(SystemTest):
         self.assertRegex(raw, r"^\[\d\d:\d\d:\d\d\] \[INFO\] Server: 127\.0\.0\.1:28961, Player: Tester\r\n"
                               r"\[\d\d:\d\d:\d\d\] \[HWID\] Hardware ID: MARVIK-[0-9A-F]{8}-[0-9A-F]{8}\r\n"
                               r"\[\d\d:\d\d:\d\d\] \[WAIT\] Waiting for iw3mp\.exe\.\.\.\r\n$")
-        value = self.box.run_value()
-        self.assertEqual(value, ("REG_SZ", r"C:\marvik\marvik_ac.exe"))
+        self.assertEqual(self.box.run_value(), ("REG_SZ", r"C:\marvik\marvik_ac.exe"))
 
     def test_autostart_off_leaves_an_earlier_value_alone(self):
-        self.box.set_run_value(r"C:\elsewhere\marvik_ac.exe")
+        self.box.wine("reg", "add", RUN_KEY, "/v", "Marvik_AntiCheat", "/d", r"C:\elsewhere\marvik_ac.exe", "/f")
         self.box.write_config("server_ip=10.0.0.9\nauto_start=0\n")
         self.box.start_client()
         self.assertTrue(self.box.wait_log("[INFO] Server: 10.0.0.9:28960, Player: "))
@@ -39,9 +38,7 @@ class LongPath(SystemTest):
         self.box.start_client()
         time.sleep(6)
         self.assertTrue(self.box.client_alive(), "the client must not crash on a long path")
-        names = set()
-        for _, dirs, files in os.walk(os.path.join(self.box.prefix, "drive_c", "a" * 120)):
-            names.update(files)
+        names = {name for _, _, files in os.walk(os.path.join(self.box.prefix, "drive_c", "a" * 120)) for name in files}
         self.assertEqual(names - set(TOOLS), {"marvik_ac.exe", "marvik_ac.cfg"})
         self.assertIsNone(self.box.run_value())
 

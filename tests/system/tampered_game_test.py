@@ -1,0 +1,82 @@
+"""What cheats leave in a 32-bit (WOW64) and a 64-bit game reaches the server
+and the log: a thread in private code, NOPs in the game's code, a kernel32
+detour into private memory, an unlinked DLL, a loader entry naming another
+file and a headerless copy of the image, each a memory report; a hardware
+breakpoint as the debugger flag; a program holding the game with write
+rights (not one with query rights) as a cheat process. That the realistic
+game stays silent is realistic_test's."""
+
+import os
+import re
+import subprocess
+import unittest
+
+from harness import BUILD, SessionTest, wait_for
+
+FIXTURES = ("--thread-private", "--dr0", "--code-nop", "--code-detour", "--unlink", "version.dll",
+            "--spoof-path", "msimg32.dll", "--hand-map", "--report")
+
+
+class TamperedGame(SessionTest):
+    def hold(self, rights):
+        """handle_holder.exe holding the game with those rights; its Windows pid."""
+        holder = self.box.start_program(os.path.join(BUILD, "tools", "handle_holder", "handle_holder.exe"),
+                                        "handle_holder.exe", "iw3mp.exe", rights, stdout=subprocess.PIPE)
+        line = holder.stdout.readline()
+        self.assertTrue(line.startswith("held pid="), line)
+        return int(line.split("=")[1])
+
+    def check(self, width):
+        self.box.start_game(width=width, args=FIXTURES)
+        self.assertTrue(wait_for(lambda: os.path.exists(self.box.games[0][1] + ".ready"), 30))
+        with open(self.box.games[0][1] + ".report") as f:
+            report = f.read()
+        nop = int(re.search(r"^code-nop addr=(0x[0-9a-f]+)", report, re.M).group(1), 16)
+        detour_at, detour_to = (int(v, 16) for v in re.search(
+            r"^code-detour addr=(0x[0-9a-f]+) target=(0x[0-9a-f]+)", report, re.M).groups())
+        kernel32 = re.search(r"^module base=(0x[0-9a-f]+) size=0x[0-9a-f]+ path=.*\\(kernel32\.dll)\s*$", report,
+                             re.M | re.I)
+        querying, writing = self.hold("query"), self.hold("write")
+        self.box.start_client()
+        srv = self.server
+
+        beat = srv.wait_events("heartbeat", timeout=60)
+        self.assertTrue(beat, self.box.log_text())
+        self.assertEqual(beat[0]["debugger"], 1)
+        self.assertTrue(self.box.wait_log("[ALERT] Debugger detected!", timeout=10), self.box.log_text())
+        line = ("[MD5] Cheat process detected: handle_holder.exe [handle to game: read/write memory, change "
+                "protections] PID=%d md5=" % writing)
+        self.assertTrue(self.box.wait_log(line, timeout=20), self.box.log_text())
+
+        self.assertTrue(self.box.wait_log("[MEMSCAN] Sent 6 suspicious memory regions", 90), self.box.log_text())
+        self.assertIn("[MEMSCAN] Found 6 suspicious memory regions!", self.box.log_lines())
+        reports = srv.wait_events("memory_report", 6, timeout=10)
+        # The loader's name of kernel32 may differ in case from its path's.
+        self.assertEqual({r["hit_flag"] for r in reports}, {1}, reports)
+        described = sorted((r["description"].lower(), r["size"], int(r["address"], 16)) for r in reports)
+        expected = [
+            (r"code patch iw3mp\.exe\+0x[0-9a-f]+ \(3 bytes\)", 3, nop & 0xFFFFFFFF),
+            (re.escape("code patch %s+0x%x -> private 0x%0*x" % (
+                kernel32.group(2).lower(), detour_at - int(kernel32.group(1), 16), 12 if width == 64 else 8,
+                detour_to)), 12 if width == 64 else 5, detour_at & 0xFFFFFFFF),
+            (r"headerless image in private memory", None, None),
+            (r"module path mismatch version\.dll maps msimg32\.dll", None, None),
+            (r"thread in unowned code tid=\d+ start", None, None),
+            (r"unlinked module version\.dll 0x", None, None)]
+        self.assertEqual(len(described), len(expected), (srv.events("memory_report"), self.box.log_text()))
+        for (description, size, address), (pattern, want_size, want_address) in zip(described, expected):
+            self.assertRegex(description, "^" + pattern, described)
+            self.assertEqual((size, address), (want_size or size, want_address or address), described)
+        # Only the writer, whichever process checks have run by now.
+        flagged = set(re.findall(r"Cheat process detected: .* PID=(\d+) ", self.box.log_text()))
+        self.assertEqual(flagged, {str(writing)}, querying)
+
+    def test_32_bit_game(self):
+        self.check(32)
+
+    def test_64_bit_game(self):
+        self.check(64)
+
+
+if __name__ == "__main__":
+    unittest.main()
