@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -19,129 +18,85 @@ std::string textAt(const Bytes& b, std::size_t offset, std::size_t size) {
     return s.substr(0, s.find('\0'));
 }
 
-bool allZero(const Bytes& b, std::size_t offset, std::size_t size) {
-    for (std::size_t i = offset; i < offset + size; ++i)
-        if (b[i] != 0) return false;
-    return true;
-}
-
+// Names longer than the list's field, paths longer than the log's: each is cut
+// to its field, which keeps a terminating zero.
 std::vector<ModuleInfo> modules(std::size_t n) {
-    std::vector<ModuleInfo> out;
+    std::vector<ModuleInfo> out(n);
     for (std::size_t i = 0; i < n; ++i) {
-        ModuleInfo m;
-        m.name = "mod" + std::to_string(i) + ".dll";
-        m.path = "C:\\Games\\CoD4\\mod" + std::to_string(i) + ".dll";
-        m.crc32 = 0xA1B2C300u + static_cast<std::uint32_t>(i);
-        m.size = 0x10000u * static_cast<std::uint32_t>(i + 1);
-        m.suspicious = (i % 2) == 1;
-        out.push_back(m);
+        out[i].name = "mod" + std::to_string(i) + std::string(70, 'n');
+        out[i].path = "C:\\" + std::to_string(i) + std::string(300, 'p');
+        out[i].crc32 = 0xA1B2C300u + static_cast<std::uint32_t>(i);
+        out[i].size = 0x10000u * static_cast<std::uint32_t>(i + 1);
+        out[i].suspicious = i % 2 == 1;
     }
     return out;
 }
 
-// No entries is still one chunk: a head saying so (the log's with its tick).
-TEST(ModuleChunks, EmptyListIsOneHeadOnlyChunk) {
-    EXPECT_EQ(buildModuleListChunks({}), ChunkPayloads{(Bytes{0, 0, 0, 0, 1, 0, 0, 0})});
-    EXPECT_EQ(buildModuleLogChunks({}, 0x11223344u), ChunkPayloads{(Bytes{0, 0, 0x44, 0x33, 0x22, 0x11, 0, 0, 1, 0, 0, 0})});
-}
-
-TEST(ModuleListChunks, FifteenPerChunkWithHeadsAndEntries) {
-    EXPECT_EQ(buildModuleListChunks(modules(15)).size(), 1u);
-
-    std::vector<ModuleInfo> list = modules(16);
-    ChunkPayloads chunks = buildModuleListChunks(list);
-    ASSERT_EQ(chunks.size(), 2u);
-    EXPECT_EQ(chunks[0].size(), 8u + 15 * 72);
-    EXPECT_EQ(chunks[1].size(), 8u + 72);
-    EXPECT_EQ(Bytes(chunks[0].begin(), chunks[0].begin() + 8), (Bytes{15, 0, 0, 0, 2, 0, 16, 0}));
-    EXPECT_EQ(Bytes(chunks[1].begin(), chunks[1].begin() + 8), (Bytes{1, 0, 1, 0, 2, 0, 16, 0}));
-
-    // Entries in list order: module 14 last in chunk 0, module 15 alone in chunk 1.
-    const Bytes& first = chunks[0];
-    EXPECT_EQ(textAt(first, 8 + 14 * 72, 64), "mod14.dll");
-    EXPECT_EQ(loadLe32(first.data() + 8 + 14 * 72 + 64), list[14].crc32);
-    EXPECT_EQ(loadLe32(first.data() + 8 + 14 * 72 + 68), list[14].size);
-    EXPECT_EQ(textAt(chunks[1], 8, 64), "mod15.dll");
-    EXPECT_EQ(loadLe32(chunks[1].data() + 8 + 64), 0xA1B2C30Fu);
-    EXPECT_EQ(loadLe32(chunks[1].data() + 8 + 68), 0x100000u);
-}
-
-TEST(ModuleLogChunks, ThreePerChunkSharingOneTick) {
-    EXPECT_EQ(buildModuleLogChunks(modules(3), 7).size(), 1u);
-
-    std::vector<ModuleInfo> list = modules(4);
-    ChunkPayloads chunks = buildModuleLogChunks(list, 0xCAFEF00Du);
-    ASSERT_EQ(chunks.size(), 2u);
-    EXPECT_EQ(chunks[0].size(), 1203u);
-    EXPECT_EQ(chunks[1].size(), 409u);
-    EXPECT_EQ(Bytes(chunks[0].begin(), chunks[0].begin() + 12),
-              (Bytes{3, 0, 0x0D, 0xF0, 0xFE, 0xCA, 0, 0, 2, 0, 4, 0}));
-    EXPECT_EQ(Bytes(chunks[1].begin(), chunks[1].begin() + 12),
-              (Bytes{1, 0, 0x0D, 0xF0, 0xFE, 0xCA, 1, 0, 2, 0, 4, 0}));
-
-    // Entries follow each other with no padding (397 bytes each).
-    const Bytes& c0 = chunks[0];
-    const std::size_t e1 = 12 + 397;
-    EXPECT_EQ(textAt(c0, e1, 128), "mod1.dll");
-    EXPECT_EQ(textAt(c0, e1 + 128, 260), "C:\\Games\\CoD4\\mod1.dll");
-    EXPECT_EQ(loadLe32(c0.data() + e1 + 388), list[1].crc32);
-    EXPECT_EQ(loadLe32(c0.data() + e1 + 392), list[1].size);
-    EXPECT_EQ(c0[e1 + 396], 1);
-    EXPECT_EQ(c0[12 + 396], 0);
-    EXPECT_EQ(textAt(chunks[1], 12, 128), "mod3.dll");
-    EXPECT_EQ(chunks[1][12 + 396], 1);
-}
-
-TEST(ModuleChunks, LongNamesAndPathsAreCutPerField) {
-    ModuleInfo m;
-    m.name = std::string(64, 'n') + "-tail";
-    m.path = std::string(300, 'p');
-    ChunkPayloads list = buildModuleListChunks({m});
-    ChunkPayloads log = buildModuleLogChunks({m}, 0);
-    EXPECT_EQ(textAt(list[0], 8, 64), std::string(63, 'n'));
-    EXPECT_EQ(list[0][8 + 63], 0);
-    EXPECT_EQ(textAt(log[0], 12, 128), m.name);
-    EXPECT_EQ(textAt(log[0], 12 + 128, 260), std::string(259, 'p'));
-    EXPECT_EQ(log[0][12 + 128 + 259], 0);
-}
-
-Bytes fileOf(std::size_t size) {
-    Bytes file(size);
-    for (std::size_t i = 0; i < size; ++i) file[i] = static_cast<std::uint8_t>(i * 7 + 3);
-    return file;
-}
-
-TEST(ConfigChunks, NineHundredBytesPerChunkBehindNameAndSize) {
-    ChunkPayloads one = buildConfigChunks(fileOf(900), "Alice");
-    ASSERT_EQ(one.size(), 1u);
-    EXPECT_EQ(one[0].size(), 940u);
-
-    Bytes file = fileOf(901);
-    std::string name(40, 'N');
-    ChunkPayloads two = buildConfigChunks(file, name);
-    ASSERT_EQ(two.size(), 2u);
-    EXPECT_EQ(two[0].size(), 940u);
-    EXPECT_EQ(two[1].size(), 41u);
-    Bytes joined;
-    for (const Bytes& c : two) {
-        EXPECT_EQ(textAt(c, 0, 36), std::string(35, 'N'));
-        EXPECT_EQ(c[35], 0);
-        EXPECT_EQ(loadLe32(c.data() + 36), 901u);
-        joined.insert(joined.end(), c.begin() + 40, c.end());
+// Each chunk: its head (entries, the log's tick, index, count, total), then
+// fixed-size entries in list order; no entries is still one chunk.
+TEST(ModuleChunks, HeadsThenEntriesFifteenOrThreePerChunk) {
+    const struct {
+        std::size_t modules;
+        bool log;
+        std::vector<Bytes> heads;
+    } cases[] = {
+        {0, false, {{0, 0, 0, 0, 1, 0, 0, 0}}},
+        {15, false, {{15, 0, 0, 0, 1, 0, 15, 0}}},
+        {16, false, {{15, 0, 0, 0, 2, 0, 16, 0}, {1, 0, 1, 0, 2, 0, 16, 0}}},
+        {0, true, {{0, 0, 0x0D, 0xF0, 0xFE, 0xCA, 0, 0, 1, 0, 0, 0}}},
+        {3, true, {{3, 0, 0x0D, 0xF0, 0xFE, 0xCA, 0, 0, 1, 0, 3, 0}}},
+        {4, true, {{3, 0, 0x0D, 0xF0, 0xFE, 0xCA, 0, 0, 2, 0, 4, 0}, {1, 0, 0x0D, 0xF0, 0xFE, 0xCA, 1, 0, 2, 0, 4, 0}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.modules) + (c.log ? " in the log" : " in the list"));
+        const std::vector<ModuleInfo> list = modules(c.modules);
+        const ChunkPayloads chunks = c.log ? buildModuleLogChunks(list, 0xCAFEF00Du) : buildModuleListChunks(list);
+        ASSERT_EQ(chunks.size(), c.heads.size());
+        // List entry: name[64], crc, size. Log entry: name[128], path[260],
+        // crc, size, suspicious; 397 bytes, no padding.
+        const std::size_t entrySize = c.log ? 397 : 72, nameSize = c.log ? 128 : 64, crcAt = c.log ? 388 : 64;
+        std::size_t next = 0;
+        for (std::size_t i = 0; i < chunks.size(); ++i) {
+            const Bytes& chunk = chunks[i];
+            const std::size_t headSize = c.heads[i].size(), entries = c.heads[i][0];
+            EXPECT_EQ(Bytes(chunk.begin(), chunk.begin() + headSize), c.heads[i]) << i;
+            ASSERT_EQ(chunk.size(), headSize + entries * entrySize) << i;
+            for (std::size_t at = headSize; at < chunk.size(); at += entrySize) {
+                const ModuleInfo& m = list[next++];
+                EXPECT_EQ(textAt(chunk, at, nameSize), m.name.substr(0, nameSize - 1));
+                EXPECT_EQ(loadLe32(&chunk[at + crcAt]), m.crc32);
+                EXPECT_EQ(loadLe32(&chunk[at + crcAt + 4]), m.size);
+                if (!c.log) continue;
+                EXPECT_EQ(textAt(chunk, at + 128, 260), m.path.substr(0, 259));
+                EXPECT_EQ(chunk[at + 396], m.suspicious ? 1 : 0);
+            }
+        }
+        EXPECT_EQ(next, c.modules);
     }
-    EXPECT_EQ(joined, file);
 }
 
-TEST(ConfigChunks, OnlyFilesOfOneTo59999BytesAreSent) {
-    EXPECT_TRUE(buildConfigChunks({}, "P").empty());
-    EXPECT_TRUE(buildConfigChunks(fileOf(60000), "P").empty());
-    ChunkPayloads largest = buildConfigChunks(fileOf(59999), "P");
-    ASSERT_EQ(largest.size(), 67u);
-    EXPECT_EQ(largest.back().size(), 40u + 599);
-    ChunkPayloads smallest = buildConfigChunks(fileOf(1), "");
-    ASSERT_EQ(smallest.size(), 1u);
-    EXPECT_EQ(smallest[0].size(), 41u);
-    EXPECT_TRUE(allZero(smallest[0], 0, 36));
+// 900 file bytes per chunk behind the name (35 characters and a zero) and the
+// file size; nothing for an empty file or one of 60 000 bytes or more.
+TEST(ConfigChunks, NineHundredBytesPerChunkOfFilesOfOneTo59999Bytes) {
+    const struct {
+        std::size_t size, chunks;
+    } cases[] = {{0, 0}, {1, 1}, {900, 1}, {901, 2}, {59999, 67}, {60000, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.size);
+        Bytes file(c.size);
+        for (std::size_t i = 0; i < c.size; ++i) file[i] = static_cast<std::uint8_t>(i * 7 + 3);
+        const ChunkPayloads chunks = buildConfigChunks(file, std::string(40, 'N'));
+        ASSERT_EQ(chunks.size(), c.chunks);
+        Bytes joined;
+        for (std::size_t i = 0; i < chunks.size(); ++i) {
+            const Bytes& chunk = chunks[i];
+            if (i + 1 < chunks.size()) EXPECT_EQ(chunk.size(), 940u) << i;
+            EXPECT_EQ(textAt(chunk, 0, 36), std::string(35, 'N')) << i;
+            EXPECT_EQ(loadLe32(&chunk[36]), c.size) << i;
+            joined.insert(joined.end(), chunk.begin() + 40, chunk.end());
+        }
+        if (c.chunks != 0) EXPECT_EQ(joined, file);
+    }
 }
 
 }  // namespace
