@@ -31,7 +31,6 @@ struct Holder {
         SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
         HANDLE read = nullptr, write = nullptr;
         CreatePipe(&read, &write, &inherit, 0);
-        SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
         std::string line = "\"" + test::testFolder() + "\\..\\tools\\handle_holder\\handle_holder.exe\" " +
                            std::to_string(pid) + " " + rights;
         STARTUPINFOA si{};
@@ -58,6 +57,9 @@ struct Holder {
 // only on the process it names.
 TEST(GameThreadsWin32, PrivateThreadDr0AndHandlesOnAThirtyTwoBitGame) {
     Game game("", "iw3mp.exe", test::standinExe(true));
+    const std::vector<GameThread> read = readGameThreads(game.pid(), ThreadRead::START_AND_IP);
+    ASSERT_FALSE(read.empty());
+    EXPECT_NE(read[0].ip, 0u);
     EXPECT_EQ(threadHits(game.pid()), std::vector<std::string>());
     EXPECT_FALSE(checkDebugger(game.pid()));
     EXPECT_TRUE(scanGameHandles(game.pid()).empty());
