@@ -40,15 +40,10 @@ void removePath(const std::string& path) {
 
 std::vector<std::string> logMessages(const std::string& path) {
     std::vector<std::string> out;
-    const std::string text = readFile(path);
-    const std::size_t prefix = std::string("[00:00:00] ").size();
-    for (std::size_t at = 0; at < text.size();) {
-        std::size_t end = text.find('\n', at);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(at, end - at);
+    std::istringstream in(readFile(path));
+    for (std::string line; std::getline(in, line);) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.size() > prefix) out.push_back(line.substr(prefix));
-        at = end + 1;
+        if (line.size() > 11) out.push_back(line.substr(11));  // after "[hh:mm:ss] "
     }
     return out;
 }
