@@ -70,6 +70,8 @@ class Rejected(SessionTest):
         self.box.start_game()
         self.box.start_client()
         self.assertTrue(self.box.wait_log("[AC] Rejected by server. Not retrying.", timeout=40), self.box.log_text())
+        # The monitor's last line follows the rejection's a moment later.
+        self.assertTrue(self.box.wait_log("[AC] Marvik AntiCheat stopped.", timeout=5), self.box.log_text())
         lines = self.box.log_lines()
         self.assertIn("[AC] Server rejected connection.", lines)
         self.assertEqual(lines[-1], "[AC] Marvik AntiCheat stopped.")
