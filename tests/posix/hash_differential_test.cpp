@@ -49,11 +49,10 @@ TEST(HashDifferential, InOneGoInPiecesAndFromFilesMatchZlibAndOpenSsl) {
         md5Final(ctx, digest);
         ASSERT_EQ(pieces, crc);
         ASSERT_EQ(toHex(digest, MD5_DIGEST_SIZE), md5);
-        // Files of several 8192-byte blocks and a partial one.
+        // Files of several 8192-byte blocks and a partial one, through the loop all three file hashes share.
         if (round % 20 != 2) continue;
         test::writeFile(path, std::string(p, p + length));
         const FileHashes both = fileHashes(path);
-        EXPECT_EQ(std::to_string(fileCRC32(path)) + fileMD5(path), std::to_string(crc) + md5);
         EXPECT_TRUE(both.opened && both.crc32 == crc && both.md5 == md5);
     }
     test::removePath(path);

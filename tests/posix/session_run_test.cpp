@@ -1,24 +1,25 @@
 // Whole sessions natively: the real session, its workers and handshake,
-// against a scripted game (the native build's game process) and a scripted
-// server peer on loopback.
+// against a scripted game (the native build's game process) and the
+// reference server's socket loop on loopback, with RC4 on.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
-#include <functional>
 #include <future>
 #include <mutex>
 #include <thread>
 #include <tuple>
 
+#include <unistd.h>
+
 #include "app/globals.h"
 #include "checks/checks.h"
 #include "inventory/game_process_posix.h"
-#include "net/packets.h"
+#include "posix/event_field.h"
 #include "report/log.h"
+#include "server_loop.h"
 #include "session/session.h"
 #include "support/files.h"
-#include "support/udp_peer.h"
 #include "support/wire.h"
 
 namespace marvik {
@@ -26,54 +27,53 @@ namespace {
 
 using namespace test;
 
-struct Received {
+struct Seen {
     Clock::time_point at;
-    Bytes bytes;
+    ServerEvent event;
 };
 
-long long msBetween(Clock::time_point a, Clock::time_point b) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(b - a).count();
+long long msBetween(const Seen& a, const Seen& b) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(b.at - a.at).count();
 }
 
-// The server plug-in's side: challenges every hello, verifies every answer,
-// and kicks the session once kickWhen says so.
-struct ScriptedPlugin {
-    test::UdpPeer peer{"127.0.0.1"};
+// The reference server's loop on its own thread, keeping every event with
+// the time it came.
+struct RefServer {
+    ServerLoopConfig cfg;
+    std::uint16_t port = 0;
+    std::atomic<bool> stop{false};
+    ServerCounters counted;
     std::mutex mutex;
-    std::vector<Received> got;
-    std::function<bool()> kickWhen;
-    Clock::time_point verifiedAt;
-    std::atomic<bool> done{false};
+    std::vector<Seen> seen;
+    std::thread loop;
 
-    void serve(int seconds) {
-        const Clock::time_point until = Clock::now() + std::chrono::seconds(seconds);
-        bool kicked = false;
-        while (!done && Clock::now() < until) {
-            Bytes d;
-            SockAddrIn from{};
-            if (!peer.receive(d, from, 200) || d.size() < AC_HEADER_SIZE) continue;
+    explicit RefServer(const ServerOptions& o) {
+        std::string error;
+        cfg.options = o;
+        cfg.sock = openServerSocket("127.0.0.1", 0, port, error);
+        cfg.onEvent = [this](const ServerEvent& e) {
             std::lock_guard<std::mutex> lock(mutex);
-            got.push_back({Clock::now(), d});
-            if (d[5] == PKT_HELLO) {
-                kicked = false;
-                peer.sendTo(datagram(PKT_CHALLENGE, Bytes(32)), from);
-            } else if (d[5] == PKT_CHALLENGE_RESPONSE) {
-                verifiedAt = Clock::now();
-                peer.sendTo(datagram(PKT_VERIFY_OK), from);
-            } else if (!kicked && kickWhen && kickWhen()) {
-                kicked = true;
-                peer.sendTo(datagram(PKT_KICK), from);
-            }
-        }
+            seen.push_back({Clock::now(), e});
+        };
+        loop = std::thread([this] { counted = runServerLoop(cfg, stop); });
     }
-    std::vector<Received> of(std::uint8_t type) {  // the caller holds the lock, or serve has ended
-        std::vector<Received> out;
-        std::copy_if(got.begin(), got.end(), std::back_inserter(out), [&](const Received& r) { return r.bytes[5] == type; });
-        return out;
+    ~RefServer() {
+        finish();
+        ::close(cfg.sock);
     }
-    std::size_t count(std::uint8_t type) {
+    ServerCounters finish() {
+        stop = true;
+        if (loop.joinable()) loop.join();
+        return counted;
+    }
+    // Events of that name, or the packets sent of that name ("PKT_KICK").
+    std::vector<Seen> of(const std::string& name) {
         std::lock_guard<std::mutex> lock(mutex);
-        return of(type).size();
+        std::vector<Seen> out;
+        std::copy_if(seen.begin(), seen.end(), std::back_inserter(out), [&](const Seen& s) {
+            return s.event.name == name || field(s.event.json, "packet") == name;
+        });
+        return out;
     }
 };
 
@@ -84,7 +84,7 @@ protected:
         g_running = true;
         g_serverIP = "127.0.0.1";
         g_playerName = "Sniper";
-        g_encryption = false;
+        g_encryption = true;
         // The game's executable and its GUID file, as the Windows paths
         // the session builds name them here.
         test::writeFile(test::besideExe("sessgame/iw3mp.exe"), "not really a game");
@@ -125,14 +125,16 @@ TEST_F(WholeSession, WorkersKeepTheirScheduleAcrossSessionsUntilAKickOrTheGameEx
         g.memoryHits = {{0x250000, 0x1000, "test region"}};
     });
 
-    ScriptedPlugin plugin;
-    g_serverPort = plugin.peer.port();
-    plugin.kickWhen = [&] { return !plugin.of(PKT_MEMORY_REPORT).empty(); };
-    std::thread server([&] { plugin.serve(60); });
+    // Screenshot request at once; the kick after the memory scan's first
+    // pass and before a fourth heartbeat.
+    ServerOptions o;
+    o.encryption = true, o.screenshotAfterSec = 0, o.kickAfterSec = 12;
+    RefServer server(o);
+    g_serverPort = server.port;
     // After the first heartbeat the client's own file changes and a
     // debugger shows up.
     std::thread changer([&] {
-        for (int i = 0; i < 1000 && plugin.count(PKT_HEARTBEAT) == 0; ++i)
+        for (int i = 0; i < 1000 && server.of("heartbeat").empty(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         editScriptedGame([&](ScriptedGame& g) {
             g.selfCrc = 0x9999;
@@ -142,41 +144,44 @@ TEST_F(WholeSession, WorkersKeepTheirScheduleAcrossSessionsUntilAKickOrTheGameEx
 
     std::future<int> session = startSession();
     ASSERT_EQ(session.wait_for(std::chrono::seconds(30)), std::future_status::ready) << "the session did not end";
-    const Clock::time_point returned = Clock::now();
+    const Seen returned{Clock::now(), {}};
     EXPECT_EQ(session.get(), SESSION_ENDED);
     changer.join();
 
     // Handshake, identity, baseline reports, then the first heartbeat at once
-    // and one every 5 s.
-    std::unique_lock<std::mutex> lock(plugin.mutex);
-    const std::vector<Received> beats = plugin.of(PKT_HEARTBEAT), memory = plugin.of(PKT_MEMORY_REPORT);
+    // and one every 5 s; the commands on their timers.
+    const std::vector<Seen> beats = server.of("heartbeat"), memory = server.of("memory_report");
+    const Seen verified = server.of("PKT_VERIFY_OK").at(0), kick = server.of("PKT_KICK").at(0);
     ASSERT_GE(beats.size(), 3u);
-    EXPECT_EQ(plugin.of(PKT_IDENTITY).size(), 1u);
-    EXPECT_GE(plugin.of(PKT_MODULE_LIST).size(), 2u);  // the baseline's, then the module scan's
-    EXPECT_LE(msBetween(plugin.verifiedAt, beats[0].at), 1000);
+    EXPECT_EQ(server.of("identity").size(), 1u);
+    EXPECT_EQ(server.of("malformed").size(), 0u);
+    const std::vector<Seen> lists = server.of("module_list");  // the baseline's, then the module scan's
+    EXPECT_TRUE(lists.size() >= 2 && lists[0].event.complete && lists[1].event.complete);
+    EXPECT_LE(msBetween(verified, beats[0]), 1000);
     for (std::size_t i = 1; i < beats.size(); ++i) {
-        EXPECT_GE(msBetween(beats[i - 1].at, beats[i].at), 4500) << i;
-        EXPECT_LE(msBetween(beats[i - 1].at, beats[i].at), 6000) << i;
+        EXPECT_GE(msBetween(beats[i - 1], beats[i]), 4500) << i;
+        EXPECT_LE(msBetween(beats[i - 1], beats[i]), 6000) << i;
     }
+    EXPECT_EQ(countLines("[SCREENSHOT] Server requested screenshot"), 1u);
+    EXPECT_TRUE(msBetween(verified, kick) >= 11900 && msBetween(verified, kick) <= 12500) << msBetween(verified, kick);
     // The memory scan's first pass waits 10 s; the kick ends the session
     // within the game watch's 3 s and a teardown.
     ASSERT_EQ(memory.size(), 1u);
-    EXPECT_GE(msBetween(plugin.verifiedAt, memory[0].at), 9000);
-    EXPECT_LE(msBetween(plugin.verifiedAt, memory[0].at), 11500);
-    EXPECT_LE(msBetween(memory[0].at, returned), 4500);
-    lock.unlock();
+    EXPECT_GE(msBetween(verified, memory[0]), 9000);
+    EXPECT_LE(msBetween(verified, memory[0]), 11500);
+    EXPECT_LE(msBetween(kick, returned), 4500);
 
-    // Heartbeat payloads (tick, processes, debugger, module, integrity,
-    // reserved, self value, uptime): the first clean, the later ones with
-    // the debugger and the changed executable.
-    const Bytes& first = beats[0].bytes;
-    const Bytes& last = beats.back().bytes;
-    EXPECT_EQ(loadLe32(&first[16]), 77u);
-    EXPECT_EQ(Bytes(first.begin() + 20, first.begin() + 24), (Bytes{0, 0, 0, 0}));
-    EXPECT_EQ(loadLe32(&first[24]), 0x1234u);
-    EXPECT_EQ(Bytes(last.begin() + 20, last.begin() + 23), (Bytes{1, 0, 1}));
-    EXPECT_EQ(loadLe32(&last[24]), 0x9999u);
-    EXPECT_GE(loadLe32(&last[28]), 8u);  // uptime: settle, handshake and two periods at least
+    // Heartbeats as the server decrypted them: the first clean, the later
+    // ones with the debugger and the changed executable.
+    const auto heartbeat = [](const Seen& b) {
+        std::string text;
+        for (const char* key : {"process_count", "debugger", "module_alert", "integrity_alert", "reserved", "self_crc"})
+            text += field(b.event.json, key) + " ";
+        return text;
+    };
+    EXPECT_EQ(heartbeat(beats[0]), "77 0 0 0 0 0x00001234 ");
+    EXPECT_EQ(heartbeat(beats.back()), "77 1 0 1 0 0x00009999 ");
+    EXPECT_GE(std::stoi(field(beats.back().event.json, "uptime_s")), 8);  // settle, handshake and two periods
 
     // Reactions, in their order, every cycle; none for the unlabelled module.
     const std::vector<std::string> lines = logLines();
@@ -202,18 +207,20 @@ TEST_F(WholeSession, WorkersKeepTheirScheduleAcrossSessionsUntilAKickOrTheGameEx
     EXPECT_EQ(g_gamePID.load(), 0u);
 
     // The next session, in which the game exits.
-    lock.lock();
-    plugin.kickWhen = nullptr;
-    lock.unlock();
     std::future<int> next = startSession();
-    while (plugin.count(PKT_HEARTBEAT) == beats.size() &&
+    while (server.of("heartbeat").size() == beats.size() &&
            next.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
     }
     editScriptedGame([](ScriptedGame& g) { g.status = GameStatus::EXITED; });
     ASSERT_EQ(next.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_EQ(next.get(), SESSION_ENDED);
-    plugin.done = true;
-    server.join();
+    // The loop counted every datagram that came (each made one event, a
+    // finished report aside) and every reply.
+    const ServerCounters counted = server.finish();
+    std::size_t in = 0;
+    for (const Seen& s : server.seen) in += s.event.name != "sent" && field(s.event.json, "complete").empty();
+    EXPECT_EQ(std::to_string(counted.datagrams) + " in, " + std::to_string(counted.repliesSent) + " out",
+              std::to_string(in) + " in, " + std::to_string(server.of("sent").size()) + " out");
     // The heartbeat or the game watch saw it first; either says so once.
     EXPECT_EQ(countLines("[GAME] Game has exited."), 1u);
     EXPECT_EQ(countLines("[AC] Session ending..."), 2u);
