@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace marvik::test {
 
@@ -15,13 +16,18 @@ namespace marvik::test {
 std::string testFolder();
 std::string fixture(const char* name);
 std::string standinExe(bool thirtyTwo = false);
+// The distinct game widths this build runs, as standinExe's argument: both
+// from the x86-64 build, only the 32-bit one from the i686 build.
+std::vector<bool> standinWidths();
 
 struct StandinGame {
     std::string folder, exe;
     PROCESS_INFORMATION pi{};
 
+    // Started, then given readyMs to announce itself (a program other than
+    // the stand-in never does).
     explicit StandinGame(const std::string& args = "", const char* name = "iw3mp.exe",
-                         const std::string& image = standinExe());
+                         const std::string& image = standinExe(), int readyMs = 10000);
     ~StandinGame();
     StandinGame(const StandinGame&) = delete;
     StandinGame& operator=(const StandinGame&) = delete;

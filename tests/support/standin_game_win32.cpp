@@ -18,7 +18,12 @@ std::string standinExe(bool thirtyTwo) {
     return testFolder() + "\\..\\..\\win32\\tools\\standin_game\\standin_game.exe";
 }
 
-StandinGame::StandinGame(const std::string& args, const char* name, const std::string& image) {
+std::vector<bool> standinWidths() {
+    if (sizeof(void*) == 4) return {true};
+    return {false, true};
+}
+
+StandinGame::StandinGame(const std::string& args, const char* name, const std::string& image, int readyMs) {
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
     folder = std::string(temp) + "marvik_game_" + std::to_string(GetTickCount()) + "_" + name;
@@ -31,7 +36,7 @@ StandinGame::StandinGame(const std::string& args, const char* name, const std::s
     if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &si, &pi))
         return;
     // Loading many DLLs under Wine takes a few seconds.
-    for (int i = 0; i < 200 && !fileExists(exe + ".ready"); ++i) Sleep(50);
+    for (int i = 0; i < readyMs / 50 && !fileExists(exe + ".ready"); ++i) Sleep(50);
 }
 
 StandinGame::~StandinGame() {

@@ -1,11 +1,11 @@
 """What the checks find reaches the server and the log: a cheat-table DLL,
-a DLL injected mid-session, a module mapped by hand, a real debugger."""
+a DLL injected mid-session, a real debugger. (Memory reports are
+tampered_game_test's.)"""
 
 import os
 import re
 import shutil
 import subprocess
-import time
 import unittest
 
 from harness import FIXTURES, SessionTest, wait_for
@@ -17,7 +17,7 @@ class Detections(SessionTest):
     def test_findings_reach_the_server(self):
         for dll in ("marvik_test_aimbot.dll", "marvik_plain.dll"):
             shutil.copy(os.path.join(FIXTURES, dll), os.path.join(self.box.prefix, "drive_c", "game", dll))
-        self.box.start_game(args=("--load", r"C:\game\marvik_test_aimbot.dll", "--rwx-pe"))
+        self.box.start_game(args=("--load", r"C:\game\marvik_test_aimbot.dll"))
         self.box.start_client()
         srv = self.server
         self.assertTrue(srv.wait_events("heartbeat", 1, timeout=60), self.box.log_text())
@@ -29,17 +29,6 @@ class Detections(SessionTest):
         self.assertEqual([m["name"] for m in log["modules"] if m["suspicious"]], ["marvik_test_aimbot.dll"], log)
         beat = srv.events("heartbeat")[0]
         self.assertEqual((beat["debugger"], beat["module_alert"], beat["integrity_alert"]), (0, 0, 0))
-
-        # The hand-mapped module: memory reports about 10 s after the threads start.
-        running = time.monotonic()
-        reports = srv.wait_events("memory_report", timeout=30)
-        self.assertTrue(reports, self.box.log_text())
-        self.assertGreater(time.monotonic() - running, 3)
-        self.assertIn("PE image", reports[0]["description"])
-        self.assertEqual(reports[0]["hit_flag"], 1)
-        self.assertTrue({"[MEMSCAN] Scanning game memory...", "[MEMSCAN] Found 1 suspicious memory regions!",
-                         "[MEMSCAN] Sent 1 suspicious memory regions"} <= set(self.box.log_lines()),
-                        self.box.log_text())
 
         # A DLL loaded mid-session: the alert, the flag and a fresh module list.
         lists_before = len(srv.events("module_list"))

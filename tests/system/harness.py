@@ -174,8 +174,9 @@ class WineBox:
         return tuple(int(n) for n in re.search(r"threads=(\d+) handles=(\d+)", self.acctl("stats")).groups())
 
     def start_game(self, name="iw3mp.exe", folder="game", args=(), width=64, realistic=False):
-        """The stand-in game of that width as C:\\<folder>\\<name>; realistic
-        brings the DLLs of its realistic mode beside it and starts that mode."""
+        """The stand-in game of that width as C:\\<folder>\\<name>, once it is
+        ready; realistic brings the DLLs of its realistic mode beside it and
+        starts that mode."""
         source = os.path.join(BUILD if width == 64 else BUILD32, "tools", "standin_game")
         path, path_win = self._install(os.path.join(source, "standin_game.exe"), folder, name)
         if realistic:
@@ -185,8 +186,8 @@ class WineBox:
             args = ("--realistic", *args)
         proc = self.popen(path_win, *args)
         self.games.append((proc, path))
-        if realistic and not wait_for(lambda: os.path.exists(path + ".ready"), 60):
-            raise RuntimeError("the realistic game did not start")
+        if not wait_for(lambda: os.path.exists(path + ".ready"), 60):
+            raise RuntimeError("the game did not start")
         return proc
 
     def stop_game(self, timeout=10):
@@ -194,6 +195,7 @@ class WineBox:
             with open(path + ".exit", "w") as f:
                 f.write("0\n")
             proc.wait(timeout=timeout)
+            os.remove(path + ".ready")  # a game started there again announces itself anew
         self.games = []
 
     def user_folder(self, *parts):

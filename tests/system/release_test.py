@@ -19,10 +19,10 @@ PASSWORD = "throwaway-pass"
 
 
 class Release(SystemTest):
-    def verify(self, path, ok=True):
+    def verify(self, path):
         r = subprocess.run(["osslsigncode", "verify", "-CAfile", self.cert, "-in", path], capture_output=True,
                            text=True)
-        self.assertEqual(r.returncode == 0, ok, path + ": " + r.stdout + r.stderr)
+        self.assertEqual(r.returncode, 0, path + ": " + r.stdout + r.stderr)
 
     def run_silent(self, windows_path, *switches):
         # The installer starts the client, which must not hold our pipes.
@@ -45,12 +45,7 @@ class Release(SystemTest):
         self.verify(setup)
         with zipfile.ZipFile(os.path.join(dist, next(n for n in os.listdir(dist) if n.endswith("-portable.zip")))) as z:
             self.assertEqual(sorted(z.namelist()), ["marvik_ac.cfg.example", "marvik_ac.exe"])
-            exe = z.read("marvik_ac.exe")
-        zipped = pathlib.Path(tmp, "zipped.exe")
-        zipped.write_bytes(exe)
-        self.verify(str(zipped))
-        zipped.write_bytes(exe[:0x1000] + bytes([exe[0x1000] ^ 0xFF]) + exe[0x1001:])  # one changed byte
-        self.verify(str(zipped), ok=False)
+            self.verify(z.extract("marvik_ac.exe", tmp))
 
         box = self.box
         shutil.copy(setup, os.path.join(box.prefix, "drive_c", "setup.exe"))

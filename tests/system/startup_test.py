@@ -4,7 +4,7 @@ import os
 import time
 import unittest
 
-from harness import RUN_KEY, TOOLS, SystemTest
+from harness import TOOLS, SystemTest
 
 CONFIG = "server_ip=127.0.0.1\r\nserver_port=28961\r\nplayer_name=Tester\r\nauto_start=1\r\n"
 
@@ -20,13 +20,6 @@ class Startup(SystemTest):
                               r"\[\d\d:\d\d:\d\d\] \[HWID\] Hardware ID: MARVIK-[0-9A-F]{8}-[0-9A-F]{8}\r\n"
                               r"\[\d\d:\d\d:\d\d\] \[WAIT\] Waiting for iw3mp\.exe\.\.\.\r\n$")
         self.assertEqual(self.box.run_value(), ("REG_SZ", r"C:\marvik\marvik_ac.exe"))
-
-    def test_autostart_off_leaves_an_earlier_value_alone(self):
-        self.box.wine("reg", "add", RUN_KEY, "/v", "Marvik_AntiCheat", "/d", r"C:\elsewhere\marvik_ac.exe", "/f")
-        self.box.write_config("server_ip=10.0.0.9\nauto_start=0\n")
-        self.box.start_client()
-        self.assertTrue(self.box.wait_log("[INFO] Server: 10.0.0.9:28960, Player: "))
-        self.assertEqual(self.box.run_value(), ("REG_SZ", r"C:\elsewhere\marvik_ac.exe"))
 
 
 class LongPath(SystemTest):

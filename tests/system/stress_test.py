@@ -14,11 +14,6 @@ ROUNDS = 6
 HANDLES_DRIFT = 2
 
 
-def handles_drift_ok(handles):
-    """The handle counts taken between rounds: real counts, none drifting."""
-    return min(handles) > 0 and max(handles) - min(handles) <= HANDLES_DRIFT
-
-
 class SessionChurn(SessionTest):
     # Every session is kicked a second after its verdict, while its workers
     # are starting or busy with their first reports.
@@ -39,7 +34,8 @@ class SessionChurn(SessionTest):
                 self.box.start_game()
         print("threads and handles after each round:", counts)
         self.assertEqual(len(set(t for t, _ in counts)), 1, counts)
-        self.assertTrue(handles_drift_ok([h for _, h in counts]), counts)
+        handles = [h for _, h in counts]
+        self.assertTrue(min(handles) > 0 and max(handles) - min(handles) <= HANDLES_DRIFT, counts)
         self.assertGreaterEqual(self.box.log_lines().count("[AC] Server kicked us!"), ROUNDS - ROUNDS // 2)
         self.assertEqual(self.box.wait_tray(lambda e: e["info"] == "Kicked by server!")["infoflags"], "3")
 

@@ -1,20 +1,19 @@
 """What cheats leave in a 32-bit (WOW64) and a 64-bit game reaches the server
-and the log: a thread in private code, NOPs in the game's code, a kernel32
-detour into private memory, an unlinked DLL, a loader entry naming another
-file and a headerless copy of the image, each a memory report; a hardware
+and the log: a thread in private code, NOPs in the game's code and a
+kernel32 detour into private memory, each a memory report; a hardware
 breakpoint as the debugger flag; a program holding the game with write
-rights (not one with query rights) as a cheat process. That the realistic
-game stays silent is realistic_test's."""
+rights (not one with query rights) as a cheat process. The loader-list
+fixtures are found at both widths by the Windows unit tests; that the
+realistic game stays silent is realistic_test's."""
 
 import os
 import re
 import subprocess
 import unittest
 
-from harness import BUILD, SessionTest, wait_for
+from harness import BUILD, SessionTest
 
-FIXTURES = ("--thread-private", "--dr0", "--code-nop", "--code-detour", "--unlink", "version.dll",
-            "--spoof-path", "msimg32.dll", "--hand-map", "--report")
+FIXTURES = ("--thread-private", "--dr0", "--code-nop", "--code-detour", "--report")
 
 
 class TamperedGame(SessionTest):
@@ -28,7 +27,6 @@ class TamperedGame(SessionTest):
 
     def check(self, width):
         self.box.start_game(width=width, args=FIXTURES)
-        self.assertTrue(wait_for(lambda: os.path.exists(self.box.games[0][1] + ".ready"), 30))
         with open(self.box.games[0][1] + ".report") as f:
             report = f.read()
         nop = int(re.search(r"^code-nop addr=(0x[0-9a-f]+)", report, re.M).group(1), 16)
@@ -48,9 +46,9 @@ class TamperedGame(SessionTest):
                 "protections] PID=%d md5=" % writing)
         self.assertTrue(self.box.wait_log(line, timeout=20), self.box.log_text())
 
-        self.assertTrue(self.box.wait_log("[MEMSCAN] Sent 6 suspicious memory regions", 90), self.box.log_text())
-        self.assertIn("[MEMSCAN] Found 6 suspicious memory regions!", self.box.log_lines())
-        reports = srv.wait_events("memory_report", 6, timeout=10)
+        self.assertTrue(self.box.wait_log("[MEMSCAN] Sent 3 suspicious memory regions", 90), self.box.log_text())
+        self.assertIn("[MEMSCAN] Found 3 suspicious memory regions!", self.box.log_lines())
+        reports = srv.wait_events("memory_report", 3, timeout=10)
         # The loader's name of kernel32 may differ in case from its path's.
         self.assertEqual({r["hit_flag"] for r in reports}, {1}, reports)
         described = sorted((r["description"].lower(), r["size"], int(r["address"], 16)) for r in reports)
@@ -59,10 +57,7 @@ class TamperedGame(SessionTest):
             (re.escape("code patch %s+0x%x -> private 0x%0*x" % (
                 kernel32.group(2).lower(), detour_at - int(kernel32.group(1), 16), 12 if width == 64 else 8,
                 detour_to)), 12 if width == 64 else 5, detour_at & 0xFFFFFFFF),
-            (r"headerless image in private memory", None, None),
-            (r"module path mismatch version\.dll maps msimg32\.dll", None, None),
-            (r"thread in unowned code tid=\d+ start", None, None),
-            (r"unlinked module version\.dll 0x", None, None)]
+            (r"thread in unowned code tid=\d+ start", None, None)]
         self.assertEqual(len(described), len(expected), (srv.events("memory_report"), self.box.log_text()))
         for (description, size, address), (pattern, want_size, want_address) in zip(described, expected):
             self.assertRegex(description, "^" + pattern, described)

@@ -182,16 +182,7 @@ TEST(ChecksWin32, SelfValueAndProcessesKnownByNameOrImage) {
     EXPECT_EQ(selfIntegrityValue(), fileCRC32(executablePath()));
     EXPECT_TRUE(scanRunningProcessesMD5().empty());
     Game tool("", "marvik_test_aimbot.exe");
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    const std::string exe = std::string(temp) + "notes_" + std::to_string(GetTickCount()) + ".exe";
-    ASSERT_TRUE(CopyFileA(test::fixture("marvik_test_tool.exe").c_str(), exe.c_str(), FALSE));
-    std::string command = "\"" + exe + "\"";
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
-    Sleep(1000);
+    Game notes("", "notes.exe", test::fixture("marvik_test_tool.exe"), 1000);
     for (int scan = 0; scan < 2; ++scan) {
         SCOPED_TRACE(scan);
         std::vector<ProcessMD5Hit> hits = scanRunningProcessesMD5();
@@ -201,15 +192,10 @@ TEST(ChecksWin32, SelfValueAndProcessesKnownByNameOrImage) {
         EXPECT_EQ(hits[0].detection, "Aimbot loader");
         EXPECT_EQ(hits[0].md5, fileMD5(tool.exe));
         EXPECT_EQ(_stricmp(hits[0].path.c_str(), tool.exe.c_str()), 0) << hits[0].path;
-        EXPECT_EQ(hits[1].pid, pi.dwProcessId);
+        EXPECT_EQ(hits[1].pid, notes.pid());
         EXPECT_EQ(hits[1].md5, "2467ec4140466391f74ef8aacac47465");
         EXPECT_EQ(hits[1].detection, "Marvik test program signature (harmless)");
     }
-    TerminateProcess(pi.hProcess, 0);
-    WaitForSingleObject(pi.hProcess, 5000);
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
-    DeleteFileA(exe.c_str());
 }
 
 }  // namespace

@@ -77,64 +77,58 @@ std::string systemName(std::string path) {
 // before the churn began is in every scan, in the system's order, and
 // whatever else a scan lists (a DLL caught between load and unload) is named
 // and hashed from the file it really is. A walk that followed a freed entry
-// would lose modules, repeat them or hang.
-void expectSameAsTheSystemAlsoWhileModulesChurn(bool thirtyTwo) {
-    const std::string image = test::standinExe(thirtyTwo);
-    ASSERT_TRUE(test::fileExists(image)) << image << " is not built (build the win32 preset first)";
-    test::StandinGame game(withGameDlls(), "iw3mp.exe", image);
-    const std::vector<Reported> reported = systemModules(game.pid());
-    const std::vector<ModuleInfo> listed = scanProcessModules(game.pid());
-    ASSERT_GE(reported.size(), 60u);
-    ASSERT_EQ(listed.size(), reported.size());
-    int redirected = 0;
-    for (std::size_t i = 0; i < listed.size(); ++i) {
-        SCOPED_TRACE(reported[i].path);
-        EXPECT_EQ(listed[i].name, reported[i].name);
-        EXPECT_EQ(listed[i].size, reported[i].size);
-        // The file named is the one mapped there, of the game's width, and
-        // hashed as it is.
-        EXPECT_EQ(machineOf(listed[i].path), thirtyTwo ? 0x14C : 0x8664);
-        EXPECT_EQ(listed[i].crc32, fileCRC32(listed[i].path));
-        EXPECT_EQ(listed[i].md5, fileMD5(listed[i].path));
-        EXPECT_EQ(_stricmp(systemName(listed[i].path).c_str(), reported[i].path.c_str()), 0) << listed[i].path;
-        redirected += listed[i].path != systemName(listed[i].path);
-    }
-    EXPECT_TRUE(thirtyTwo ? redirected >= 50 : redirected == 0) << redirected;
-
-    // A second scan reads no file again and gives the same list.
-    const std::uint64_t reads = fileDigestReads();
-    const std::vector<ModuleInfo> again = scanProcessModules(game.pid());
-    EXPECT_EQ(fileDigestReads(), reads);
-    ASSERT_EQ(again.size(), listed.size());
-    for (std::size_t i = 0; i < again.size(); ++i) EXPECT_EQ(again[i].crc32, listed[i].crc32) << again[i].path;
-
-    game.command("churn");
-    std::size_t extras = 0;
-    for (int scan = 0; scan < 30; ++scan) {
-        std::size_t next = 0;  // the next module expected of those loaded before
-        for (const ModuleInfo& m : scanProcessModules(game.pid())) {
-            if (next < reported.size() && _stricmp(systemName(m.path).c_str(), reported[next].path.c_str()) == 0) {
-                ++next;
-                continue;
-            }
-            ++extras;
-            EXPECT_FALSE(m.name.empty()) << m.path;
-            EXPECT_EQ(m.crc32, fileCRC32(m.path)) << m.path;
+// would lose modules, repeat them or hang. A 32-bit game's system DLLs are
+// named and hashed from its own system folder.
+TEST(ModuleInventory, SameAsTheSystemAlsoWhileModulesChurnAtEachWidth) {
+    for (bool thirtyTwo : test::standinWidths()) {
+        SCOPED_TRACE(thirtyTwo ? "32-bit game" : "64-bit game");
+        const std::string image = test::standinExe(thirtyTwo);
+        ASSERT_TRUE(test::fileExists(image)) << image << " is not built (build the win32 preset first)";
+        test::StandinGame game(withGameDlls(), "iw3mp.exe", image);
+        const std::vector<Reported> reported = systemModules(game.pid());
+        const std::vector<ModuleInfo> listed = scanProcessModules(game.pid());
+        ASSERT_GE(reported.size(), 60u);
+        ASSERT_EQ(listed.size(), reported.size());
+        int redirected = 0;
+        for (std::size_t i = 0; i < listed.size(); ++i) {
+            SCOPED_TRACE(reported[i].path);
+            EXPECT_EQ(listed[i].name, reported[i].name);
+            EXPECT_EQ(listed[i].size, reported[i].size);
+            // The file named is the one mapped there, of the game's width, and
+            // hashed as it is.
+            EXPECT_EQ(machineOf(listed[i].path), thirtyTwo ? 0x14C : 0x8664);
+            EXPECT_EQ(listed[i].crc32, fileCRC32(listed[i].path));
+            EXPECT_EQ(listed[i].md5, fileMD5(listed[i].path));
+            EXPECT_EQ(_stricmp(systemName(listed[i].path).c_str(), reported[i].path.c_str()), 0) << listed[i].path;
+            redirected += listed[i].path != systemName(listed[i].path);
         }
-        EXPECT_EQ(next, reported.size()) << "scan " << scan << " lost a module that stayed loaded";
+        EXPECT_TRUE(thirtyTwo ? redirected >= 50 : redirected == 0) << redirected;
+
+        // A second scan reads no file again and gives the same list.
+        const std::uint64_t reads = fileDigestReads();
+        const std::vector<ModuleInfo> again = scanProcessModules(game.pid());
+        EXPECT_EQ(fileDigestReads(), reads);
+        ASSERT_EQ(again.size(), listed.size());
+        for (std::size_t i = 0; i < again.size(); ++i) EXPECT_EQ(again[i].crc32, listed[i].crc32) << again[i].path;
+
+        game.command("churn");
+        std::size_t extras = 0;
+        for (int scan = 0; scan < 30; ++scan) {
+            std::size_t next = 0;  // the next module expected of those loaded before
+            for (const ModuleInfo& m : scanProcessModules(game.pid())) {
+                if (next < reported.size() && _stricmp(systemName(m.path).c_str(), reported[next].path.c_str()) == 0) {
+                    ++next;
+                    continue;
+                }
+                ++extras;
+                EXPECT_FALSE(m.name.empty()) << m.path;
+                EXPECT_EQ(m.crc32, fileCRC32(m.path)) << m.path;
+            }
+            EXPECT_EQ(next, reported.size()) << "scan " << scan << " lost a module that stayed loaded";
+        }
+        EXPECT_GT(extras, 0u) << "no scan met a churned DLL: the test proves nothing";
     }
-    EXPECT_GT(extras, 0u) << "no scan met a churned DLL: the test proves nothing";
 }
-
-TEST(ModuleInventory, SameAsTheSystemAlsoWhileModulesChurnForAGameOfThisWidth) {
-    expectSameAsTheSystemAlsoWhileModulesChurn(sizeof(void*) == 4);
-}
-
-#ifdef _WIN64
-TEST(ModuleInventory, ThirtyTwoBitGameNamedAndHashedFromItsOwnSystemFolderAlsoWhileModulesChurn) {
-    expectSameAsTheSystemAlsoWhileModulesChurn(true);
-}
-#endif
 
 std::string describe(const std::vector<MemoryScanHit>& hits) {
     std::string text;
@@ -147,7 +141,7 @@ std::string describe(const std::vector<MemoryScanHit>& hits) {
 // 32-bit game's address space also holds views of system files that are not
 // mapped as images); each fixture of a prepared one found once.
 TEST(MemoryScanWin32, CleanGameSilentAndEachFixtureFoundAtBothWidths) {
-    for (bool thirtyTwo : {false, true}) {
+    for (bool thirtyTwo : test::standinWidths()) {
         SCOPED_TRACE(thirtyTwo ? "32-bit game" : "64-bit game");
         const std::string image = test::standinExe(thirtyTwo);
         {
