@@ -7,8 +7,7 @@
 namespace marvik {
 namespace {
 
-// The file name is replaced when the result fits a path of 259 characters
-// and its NUL, and nothing is returned otherwise.
+// The file name replaced when the result fits 259 characters and a NUL, else nothing.
 TEST(ExePath, SiblingReplacesFileNameWhenTheResultFits) {
     const std::string fits = "C:\\" + std::string(242, 'd') + "\\";  // 246 + 13 = 259
     const std::string cases[][2] = {
