@@ -42,6 +42,13 @@ void udpSocketShutdown(SocketHandle sock);
 // address (host names included, they are not resolved) gives 0.0.0.0.
 SockAddrIn udpAddress(const char* ip, std::uint16_t port);
 
+// Binds sock to at (port 0: one the system picks); false when refused.
+// The client never binds; the tests' stand-in server peers do.
+bool udpSocketBind(SocketHandle sock, const SockAddrIn& at);
+
+// The port sock is bound to, host byte order; 0 when unknown.
+std::uint16_t udpSocketLocalPort(SocketHandle sock);
+
 // One sendto of length bytes, flags 0; the result is not reported.
 void udpSocketSendTo(SocketHandle sock, const std::uint8_t* data, std::size_t length, const SockAddrIn& to);
 

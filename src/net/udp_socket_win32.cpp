@@ -50,6 +50,18 @@ SockAddrIn udpAddress(const char* ip, std::uint16_t port) {
     return out;
 }
 
+bool udpSocketBind(SocketHandle sock, const SockAddrIn& at) {
+    sockaddr_in sa{};
+    std::memcpy(&sa, &at, sizeof sa);
+    return bind(handle(sock), reinterpret_cast<const sockaddr*>(&sa), static_cast<int>(sizeof sa)) == 0;
+}
+
+std::uint16_t udpSocketLocalPort(SocketHandle sock) {
+    sockaddr_in sa{};
+    int length = static_cast<int>(sizeof sa);
+    return getsockname(handle(sock), reinterpret_cast<sockaddr*>(&sa), &length) == 0 ? ntohs(sa.sin_port) : 0;
+}
+
 void udpSocketSendTo(SocketHandle sock, const std::uint8_t* data, std::size_t length, const SockAddrIn& to) {
     sockaddr_in sa{};
     std::memcpy(&sa, &to, sizeof sa);

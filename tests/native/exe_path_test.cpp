@@ -7,19 +7,18 @@
 namespace marvik {
 namespace {
 
-TEST(ExePath, SiblingReplacesFileName) {
-    EXPECT_EQ(siblingPath("C:\\Games\\AC\\marvik_ac.exe", "marvik_ac.cfg"), "C:\\Games\\AC\\marvik_ac.cfg");
-    EXPECT_EQ(siblingPath("C:\\marvik_ac.exe", "marvik_ac.log"), "C:\\marvik_ac.log");
-    EXPECT_EQ(siblingPath("/opt/ac/marvik_tests", "marvik_ac.log"), "/opt/ac/marvik_ac.log");
-}
-
-TEST(ExePath, NoRoomForFileNameGivesNoPath) {
-    // 259 characters is the longest path that fits with its NUL.
-    std::string folder = "C:\\" + std::string(243, 'd') + "\\";  // 247 characters
-    EXPECT_EQ(siblingPath(folder + "a.exe", "marvik_ac.cfg"), "");
-    std::string fits = "C:\\" + std::string(242, 'd') + "\\";  // 246 + 13 = 259
-    EXPECT_EQ(siblingPath(fits + "a.exe", "marvik_ac.cfg"), fits + "marvik_ac.cfg");
-    EXPECT_EQ(siblingPath("", "marvik_ac.cfg"), "");
+// The file name replaced when the result fits 259 characters and a NUL, else nothing.
+TEST(ExePath, SiblingReplacesFileNameWhenTheResultFits) {
+    const std::string fits = "C:\\" + std::string(242, 'd') + "\\";  // 246 + 13 = 259
+    const std::string cases[][2] = {
+        {"C:\\Games\\AC\\marvik_ac.exe", "C:\\Games\\AC\\marvik_ac.cfg"},
+        {"C:\\marvik_ac.exe", "C:\\marvik_ac.cfg"},
+        {"/opt/ac/marvik_tests", "/opt/ac/marvik_ac.cfg"},
+        {fits + "a.exe", fits + "marvik_ac.cfg"},
+        {"C:\\d" + fits.substr(2) + "a.exe", ""},
+        {"", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(siblingPath(c[0], "marvik_ac.cfg"), c[1]) << c[0];
 }
 
 }  // namespace

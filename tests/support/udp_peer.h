@@ -9,22 +9,23 @@
 
 namespace marvik::test {
 
-// Bound to ip and a port the system picks; INVALID_SOCKET_HANDLE on failure.
-SocketHandle bindUdpPeer(const char* ip);
-// The port the socket is bound to, host byte order.
-std::uint16_t boundPort(SocketHandle sock);
-
 struct UdpPeer {
     SocketHandle sock = INVALID_SOCKET_HANDLE;
 
-    explicit UdpPeer(const char* ip) : sock(bindUdpPeer(ip)) {}
+    // Bound to ip and a port the system picks; INVALID_SOCKET_HANDLE on failure.
+    explicit UdpPeer(const char* ip) : sock(udpSocketOpen()) {
+        if (sock != INVALID_SOCKET_HANDLE && !udpSocketBind(sock, udpAddress(ip, 0))) {
+            udpSocketClose(sock);
+            sock = INVALID_SOCKET_HANDLE;
+        }
+    }
     ~UdpPeer() {
         if (sock != INVALID_SOCKET_HANDLE) udpSocketClose(sock);
     }
     UdpPeer(const UdpPeer&) = delete;
     UdpPeer& operator=(const UdpPeer&) = delete;
 
-    std::uint16_t port() const { return boundPort(sock); }
+    std::uint16_t port() const { return udpSocketLocalPort(sock); }
     void sendTo(const std::vector<std::uint8_t>& bytes, const SockAddrIn& to) const {
         udpSocketSendTo(sock, bytes.data(), bytes.size(), to);
     }
