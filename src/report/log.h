@@ -46,6 +46,6 @@ struct LogClock {
 // Writes prefix, message and newline to f and flushes it. No buffer of its
 // own, so a message of any length is written whole.
 void writeLogLine(std::FILE* f, const LogClock& now, const char* tag, const char* format,
-                  std::va_list args);
+                  std::va_list args) MARVIK_PRINTF(4, 0);
 
 }  // namespace marvik

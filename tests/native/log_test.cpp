@@ -23,7 +23,7 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-std::string formatLine(LogClock now, const char* tag, const char* format, ...) {
+MARVIK_PRINTF(3, 4) std::string formatLine(LogClock now, const char* tag, const char* format, ...) {
     const std::string path = test::besideExe("line_test.txt");
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (f == nullptr) return "no file";
