@@ -133,7 +133,6 @@ std::vector<SystemHandle> readHandleTable() {
     return table;
 }
 
-
 std::vector<ProcessMD5Hit> scanGameHandles(std::uint32_t gamePid) {
     std::vector<ProcessMD5Hit> hits;
     if (gamePid == 0) return hits;
