@@ -18,7 +18,10 @@ namespace marvik {
 HINSTANCE g_hInstance = nullptr;
 HICON g_hIcon = nullptr;
 
-constexpr DWORD MONITOR_SHUTDOWN_WAIT_MS = 10000;
+// The stop is prompt: the monitor's pauses end at once and its teardown
+// waits half a second for the workers; what is still inside a call into the
+// game by then is ended with the process.
+constexpr DWORD MONITOR_SHUTDOWN_WAIT_MS = 1500;
 
 static HICON loadAppIcon(HINSTANCE instance) {
     HICON icon = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(IDI_APPICON),
@@ -60,6 +63,7 @@ static int runClient(HINSTANCE instance) {
         monitorEnded = WaitForSingleObject(monitor, MONITOR_SHUTDOWN_WAIT_MS) == WAIT_OBJECT_0;
         CloseHandle(monitor);
     }
+    if (!monitorEnded) logStoppedLine();
     logShutdown();
     if (mutex != nullptr) {
         ReleaseMutex(mutex);

@@ -2,6 +2,7 @@
 
 #include <winsock2.h>
 
+#include <atomic>
 #include <string>
 
 #include "app/globals.h"
@@ -13,11 +14,17 @@
 #include "report/tray.h"
 #include "app/monitor.h"
 #include "session/session.h"
+#include "session/session_link.h"
 
 namespace marvik {
 
 namespace {
 constexpr DWORD BETWEEN_SESSIONS_MS = 5000;
+}
+
+void logStoppedLine() {
+    static std::atomic<bool> written{false};
+    if (!written.exchange(true)) logToFile("AC", "Marvik AntiCheat stopped.");
 }
 
 bool monitorStartup() {
@@ -54,11 +61,11 @@ DWORD WINAPI acMainThread(LPVOID) {
         logToFile("AC", "Game session ended. Waiting for next launch...");
         showTrayBalloon("Game ended. Waiting for next launch...", TrayBalloonLevel::Info);
         setTrayStatus("Waiting for game...");
-        Sleep(BETWEEN_SESSIONS_MS);
+        if (!programSleep(BETWEEN_SESSIONS_MS)) break;
     }
     testHold("monitor");
     WSACleanup();
-    logToFile("AC", "Marvik AntiCheat stopped.");
+    logStoppedLine();
     return 0;
 }
 

@@ -12,4 +12,8 @@ DWORD WINAPI acMainThread(LPVOID);
 // value, the "Server:" line. False when the monitor must end (code 1).
 bool monitorStartup();
 
+// "Marvik AntiCheat stopped.", once: by the monitor as it ends, or by the
+// shutdown when the monitor is held up in a call into the game.
+void logStoppedLine();
+
 }  // namespace marvik

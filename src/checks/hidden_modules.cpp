@@ -133,6 +133,25 @@ std::vector<MemoryScanHit> pathMismatchHits(const std::vector<ListedModule>& lis
     return hits;
 }
 
+bool loaderListTampered(const LoaderListEnd& end) {
+    return end.shape == LoaderListShape::LOOPED || end.shape == LoaderListShape::TOO_LONG;
+}
+
+MemoryScanHit tamperedLoaderListHit(const LoaderListEnd& end) {
+    char detail[64];
+    if (end.shape == LoaderListShape::LOOPED)
+        std::snprintf(detail, sizeof detail, ": loop at 0x%llx (%d-bit list)", static_cast<unsigned long long>(end.at),
+                      end.width * 8);
+    else
+        std::snprintf(detail, sizeof detail, ": endless at 0x%llx (%d-bit list)",
+                      static_cast<unsigned long long>(end.at), end.width * 8);
+    MemoryScanHit hit;
+    hit.address = static_cast<std::uint32_t>(end.at);
+    hit.size = 0;
+    hit.description = cutDescription(std::string(LABEL_LOADER_LIST_TAMPERED) + detail);
+    return hit;
+}
+
 bool laidOutLikeImage(const std::vector<MemoryRegion>& allocation) {
     if (allocation.empty() || allocation[0].base != allocation[0].allocationBase || executable(allocation[0]))
         return false;

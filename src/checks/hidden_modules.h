@@ -66,6 +66,13 @@ std::vector<MemoryScanHit> findHeaderlessImages(const std::vector<MemoryRegion>&
                                                 const std::vector<ListedModule>& listed, const ReadMemory& read,
                                                 int width);
 
+// Whether a walk of a loader list ended as only a hand-made list does (a
+// loop, or more entries than any game has), and its hit:
+// "Loader list tampered: loop at 0x<entry> (<32|64>-bit list)" or
+// "...: endless at 0x<entry> (...)".
+bool loaderListTampered(const LoaderListEnd& end);
+MemoryScanHit tamperedLoaderListHit(const LoaderListEnd& end);
+
 // The methods above over the game's memory, whose regions the memory check
 // has just walked (hidden_modules_win32.cpp); process is open for reading.
 std::vector<MemoryScanHit> scanHiddenModules(std::uint32_t pid, std::uintptr_t process,

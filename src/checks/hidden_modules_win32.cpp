@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <algorithm>
+
 #include "checks/hidden_modules.h"
 #include "inventory/game_process.h"
 #include "inventory/modules.h"
@@ -19,6 +21,14 @@ std::vector<MemoryScanHit> scanHiddenModules(std::uint32_t pid, std::uintptr_t o
     std::vector<ListedModule> listed = listedModules(pid, false, width);
     if (listed.empty()) return {};
     std::vector<MemoryScanHit> hits = pathMismatchHits(listed);
+    // A list met looped or overlong is walked once more before it counts:
+    // the loader relinks entries while the game loads and frees DLLs.
+    std::vector<LoaderListEnd> ends = loaderListEnds(pid);
+    if (std::any_of(ends.begin(), ends.end(), loaderListTampered)) {
+        listed = listedModules(pid, true, width);
+        for (const LoaderListEnd& end : loaderListEnds(pid))
+            if (loaderListTampered(end)) hits.push_back(tamperedLoaderListHit(end));
+    }
 
     if (!unlistedExecutableImages(regions, listed).empty()) {
         // A DLL the loader was mapping or unmapping while the regions were

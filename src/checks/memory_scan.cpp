@@ -94,11 +94,18 @@ std::vector<MemoryScanHit> classifyRegions(const std::vector<MemoryRegion>& regi
     return hits;
 }
 
+MemoryScanHit checkStalledHit(const char* check, std::uint32_t ms) {
+    MemoryScanHit hit;
+    hit.description = std::string(LABEL_CHECK_STALLED) + ": " + check + " for " + std::to_string(ms / 1000) + " s";
+    return hit;
+}
+
 std::vector<std::string> memoryReportLabels() {
     std::vector<std::string> labels;
     for (const FindingText& t : FINDING_TEXTS) labels.push_back(t.text);
     for (const char* label : {LABEL_THREAD_IN_UNOWNED_CODE, LABEL_CODE_PATCH, LABEL_UNLINKED_MODULE,
-                              LABEL_MODULE_PATH_MISMATCH, LABEL_HEADERLESS_IMAGE})
+                              LABEL_MODULE_PATH_MISMATCH, LABEL_HEADERLESS_IMAGE, LABEL_LOADER_LIST_TAMPERED,
+                              LABEL_CHECK_STALLED})
         labels.push_back(label);
     return labels;
 }

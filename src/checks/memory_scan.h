@@ -52,6 +52,13 @@ constexpr const char* LABEL_CODE_PATCH = "Code patch";
 constexpr const char* LABEL_UNLINKED_MODULE = "Unlinked module";
 constexpr const char* LABEL_MODULE_PATH_MISMATCH = "Module path mismatch";
 constexpr const char* LABEL_HEADERLESS_IMAGE = "Headerless image in private memory";
+constexpr const char* LABEL_LOADER_LIST_TAMPERED = "Loader list tampered";
+// Not a range of memory: one of the client's checks of the game has hung in
+// a call into it for ms milliseconds ("Check stalled: <check> for <n> s";
+// address and size 0). A frozen game does that, and so does one that is
+// made to blind the checks.
+constexpr const char* LABEL_CHECK_STALLED = "Check stalled";
+MemoryScanHit checkStalledHit(const char* check, std::uint32_t ms);
 
 // Every description a memory report can carry or start with, in a fixed
 // order.

@@ -2,6 +2,8 @@
 
 #include "app/little_endian.h"
 
+#include <unordered_set>
+
 namespace marvik {
 
 namespace {
@@ -40,21 +42,39 @@ bool readString(const ReadMemory& read, std::uint64_t buffer, std::uint16_t leng
 
 }  // namespace
 
-std::vector<LoadedModule> walkLoaderList(const ReadMemory& read, std::uint64_t peb, int width, std::size_t maxModules,
-                                         std::vector<std::pair<LoaderEntryKey, LoadedModule>>& known) {
-    std::vector<LoadedModule> modules;
+LoaderWalk walkLoaderList(const ReadMemory& read, std::uint64_t peb, int width, std::size_t maxModules,
+                          std::vector<std::pair<LoaderEntryKey, LoadedModule>>& known) {
+    LoaderWalk walk;
+    walk.end.width = width;
     const Layout& at = width == 8 ? LAYOUT_64 : LAYOUT_32;
     std::uint64_t ldr = 0;
-    if (peb == 0 || !readPointer(read, peb + at.pebLdr, width, ldr) || ldr == 0) return modules;
+    if (peb == 0 || !readPointer(read, peb + at.pebLdr, width, ldr) || ldr == 0) return walk;
     const std::uint64_t head = ldr + at.ldrLoadOrder;
     std::uint64_t link = 0;
-    if (!readPointer(read, head, width, link)) return modules;
+    if (!readPointer(read, head, width, link)) return walk;
 
     std::vector<std::pair<LoaderEntryKey, LoadedModule>> seen;
+    std::unordered_set<std::uint64_t> visited;
+    const std::size_t maxSteps = 2 * maxModules;
     std::uint8_t entry[0x68];
-    while (link != head && link != 0 && modules.size() < maxModules) {
-        // InLoadOrderLinks is the entry's first field: the link is the entry.
-        if (!read(link, entry, at.entrySize)) break;
+    walk.end.shape = LoaderListShape::BROKEN;
+    for (;;) {
+        if (link == head) {
+            walk.end.shape = LoaderListShape::CLOSED;
+            break;
+        }
+        if (link == 0 || !read(link, entry, at.entrySize)) break;
+        if (!visited.insert(link).second) {
+            walk.end.shape = LoaderListShape::LOOPED;
+            walk.end.at = link;
+            break;
+        }
+        if (visited.size() > maxSteps || walk.modules.size() >= maxModules) {
+            walk.end.shape = LoaderListShape::TOO_LONG;
+            walk.end.at = link;
+            break;
+        }
+        const std::uint64_t next = pointerAt(entry, width);  // InLoadOrderLinks.Flink: the entry's first field
         LoaderEntryKey key;
         key.entry = link;
         key.base = pointerAt(entry + at.dllBase, width);
@@ -63,6 +83,7 @@ std::vector<LoadedModule> walkLoaderList(const ReadMemory& read, std::uint64_t p
         key.pathBuffer = pointerAt(entry + at.fullDllName + at.stringBuffer, width);
         key.nameLength = loadLe16(entry + at.baseDllName);
         key.nameBuffer = pointerAt(entry + at.baseDllName + at.stringBuffer, width);
+        link = next;
 
         // Entries keep their order from walk to walk: look at the same place
         // first, then everywhere.
@@ -80,7 +101,7 @@ std::vector<LoadedModule> walkLoaderList(const ReadMemory& read, std::uint64_t p
             }
         }
         if (!found) {
-            module.entry = link;
+            module.entry = key.entry;
             module.base = key.base;
             module.imageSize = key.imageSize;
             // An entry whose names cannot be read is left out, as the
@@ -90,17 +111,14 @@ std::vector<LoadedModule> walkLoaderList(const ReadMemory& read, std::uint64_t p
             // DLL: it would reach the server as a module with no name.
             if (key.base == 0 || key.pathLength < 2 ||
                 !readString(read, key.pathBuffer, key.pathLength, module.path) ||
-                !readString(read, key.nameBuffer, key.nameLength, module.name)) {
-                link = pointerAt(entry, width);
+                !readString(read, key.nameBuffer, key.nameLength, module.name))
                 continue;
-            }
         }
         seen.emplace_back(key, module);
-        modules.push_back(module);
-        link = pointerAt(entry, width);
+        walk.modules.push_back(module);
     }
     known.swap(seen);
-    return modules;
+    return walk;
 }
 
 }  // namespace marvik

@@ -56,13 +56,37 @@ struct LoaderEntryKey {
     }
 };
 
+// How a walk of a loader list ended. The list lives in the game's memory,
+// so whoever controls the game controls its shape: a list that loops back
+// on itself or runs on past any real module count was made so on purpose
+// (the loader only ever links a closed ring), and is evidence in itself.
+enum class LoaderListShape {
+    CLOSED,    // back at the list's head: the loader's own ring
+    UNREAD,    // no loader data to walk (no PEB, none yet, unreadable)
+    BROKEN,    // a link or entry could not be read: freed while the game loads or unloads a DLL
+    LOOPED,    // an entry came round again without the head: relinked by hand
+    TOO_LONG,  // more entries than the bound: relinked by hand, or made up
+};
+struct LoaderListEnd {
+    LoaderListShape shape = LoaderListShape::UNREAD;
+    std::uint64_t at = 0;  // the entry where a loop closed or the bound was met
+    int width = 0;         // the list's pointer width
+};
+struct LoaderWalk {
+    std::vector<LoadedModule> modules;
+    LoaderListEnd end;
+};
+
 // The modules of the loader list whose process environment block is at
 // peb, for a process of pointer width 4 or 8, in list order; at most
 // maxModules. known holds the entries of the previous walk (updated here),
-// so that an unchanged entry costs one read. A list that cannot be read or
-// does not close on itself within maxModules entries gives what was read up
-// to there.
-std::vector<LoadedModule> walkLoaderList(const ReadMemory& read, std::uint64_t peb, int width, std::size_t maxModules,
-                                         std::vector<std::pair<LoaderEntryKey, LoadedModule>>& known);
+// so that an unchanged entry costs one read.
+// Bounded whatever the game wrote: at most 2 * maxModules entries are read,
+// skipped ones (no base, no path, names that cannot be read) included, each
+// with at most three reads of at most 0x68 + 2 * 64 KiB bytes, and a
+// revisited entry ends the walk. A list that cannot be read whole, loops or
+// runs past the bound gives what was read up to there, with its shape.
+LoaderWalk walkLoaderList(const ReadMemory& read, std::uint64_t peb, int width, std::size_t maxModules,
+                          std::vector<std::pair<LoaderEntryKey, LoadedModule>>& known);
 
 }  // namespace marvik

@@ -20,4 +20,8 @@ std::vector<ModuleInfo> scanProcessModules(std::uint32_t pid);
 // and the game's pointer width (4 or 8) in width. Windows builds only.
 std::vector<ListedModule> listedModules(std::uint32_t pid, bool fresh, int& width);
 
+// How scanProcessModules' last walks of the game's loader lists ended (its
+// own list, and a 32-bit game's 64-bit one). Windows builds only.
+std::vector<LoaderListEnd> loaderListEnds(std::uint32_t pid);
+
 }  // namespace marvik

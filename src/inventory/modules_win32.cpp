@@ -116,6 +116,8 @@ struct ProcessWalk {
     // in every such process (ntdll and the WOW64 layer).
     std::vector<std::pair<LoaderEntryKey, LoadedModule>> nativeEntries;
     std::vector<LoadedModule> native;
+    // How each walk ended: the game's own list, then the 64-bit one.
+    LoaderListEnd ends[2];
 };
 
 // The file mapped at a module of a new instance, with its hashes. The
@@ -180,12 +182,18 @@ std::vector<ModuleInfo> scanProcessModules(std::uint32_t pid) {
     // Only the game is walked; a new game starts afresh.
     for (auto it = g_walks.begin(); it != g_walks.end();) it = it->first == pid ? std::next(it) : g_walks.erase(it);
     ProcessWalk& walk = g_walks[pid];
-    const std::vector<LoadedModule> loaded = walkLoaderList(read, peb, width, MODULE_TABLE_SIZE, walk.entries);
+    LoaderWalk own = walkLoaderList(read, peb, width, MODULE_TABLE_SIZE, walk.entries);
+    const std::vector<LoadedModule>& loaded = own.modules;
+    walk.ends[0] = own.end;
     walk.width = width;
     ProcessBasicInfo basic = {};
-    if (wow64Game && sizeof(void*) == 8 && queryProcess(process, PROCESS_INFO_BASIC, &basic, sizeof basic) >= 0)
-        walk.native = walkLoaderList(read, reinterpret_cast<std::uint64_t>(basic.pebBase), 8, MODULE_TABLE_SIZE,
-                                     walk.nativeEntries);
+    walk.ends[1] = LoaderListEnd{};
+    if (wow64Game && sizeof(void*) == 8 && queryProcess(process, PROCESS_INFO_BASIC, &basic, sizeof basic) >= 0) {
+        LoaderWalk native =
+            walkLoaderList(read, reinterpret_cast<std::uint64_t>(basic.pebBase), 8, MODULE_TABLE_SIZE, walk.nativeEntries);
+        walk.native.swap(native.modules);
+        walk.ends[1] = native.end;
+    }
     std::map<Instance, MappedFile> files;
     std::string gameFolder;
     modules.reserve(loaded.size());
@@ -213,6 +221,13 @@ std::vector<ModuleInfo> scanProcessModules(std::uint32_t pid) {
     walk.files.swap(files);
     closeProcess(opened);
     return modules;
+}
+
+std::vector<LoaderListEnd> loaderListEnds(std::uint32_t pid) {
+    std::lock_guard<std::mutex> lock(g_walkMutex);
+    const auto found = g_walks.find(pid);
+    if (found == g_walks.end()) return {};
+    return std::vector<LoaderListEnd>(std::begin(found->second.ends), std::end(found->second.ends));
 }
 
 std::vector<ListedModule> listedModules(std::uint32_t pid, bool fresh, int& width) {

@@ -1,4 +1,10 @@
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "app/globals.h"
@@ -9,6 +15,7 @@
 #include "monitor/workers.h"
 #include "net/chunks.h"
 #include "net/packets.h"
+#include "checks/memory_scan.h"
 #include "net/platform_clock.h"
 #include "report/log.h"
 #include "report/tray.h"
@@ -43,6 +50,116 @@ bool gameStillRuns(std::uint32_t pid) {
     return false;
 }
 
+// The checks of a cycle that read the game (its threads' registers, its
+// loader list) run on a thread of their own, because the game decides how
+// long they take: a frozen or hostile game can hold such a call for as long
+// as it likes. The heartbeat asks for a run, waits for it until a short
+// deadline, and leaves on time with what is known: the results of this run,
+// or of a late earlier one not sent yet, or none.
+constexpr std::uint32_t GAME_CHECKS_DEADLINE_MS = 250;
+// A check still busy after this long has held back two heartbeats; a memory
+// pass takes about a second even over 20,000 regions. Either is reported
+// to the server when it is met and once a minute while it lasts.
+constexpr std::uint32_t CHECK_STALL_MS = 10000;
+constexpr std::uint32_t MEMORY_PASS_STALL_MS = 60000;
+constexpr std::uint32_t STALL_REPEAT_MS = 60000;
+
+struct GameResults {
+    bool debugger = false;
+    std::vector<ModuleInfo> modules;
+    bool moduleAlert = false;
+};
+
+struct GameChecks {
+    std::uint32_t pid = 0;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::uint64_t asked = 0;     // runs asked for
+    std::uint64_t finished = 0;  // the last run finished
+    std::uint64_t taken = 0;     // the last run whose results a heartbeat carried
+    const char* step = nullptr;  // the check running now; null between runs
+    std::uint32_t stepSince = 0;
+    bool quit = false;
+    GameResults results;  // of run finished
+};
+
+// One run of the game checks; the lock is held only between calls.
+void runGameChecksOnce(GameChecks& checks, std::unique_lock<std::mutex>& lock) {
+    const std::uint64_t run = checks.asked;
+    GameResults r;
+    checks.step = "debugger";
+    checks.stepSince = passStartTick();
+    lock.unlock();
+    r.debugger = checkDebugger(checks.pid);
+    lock.lock();
+    checks.step = "module scan";
+    checks.stepSince = passStartTick();
+    lock.unlock();
+    r.modules = scanProcessModules(checks.pid);
+    r.moduleAlert = checkModuleInjection(r.modules);
+    lock.lock();
+    checks.results = std::move(r);
+    checks.finished = run;
+    checks.step = nullptr;
+    checks.changed.notify_all();
+}
+
+void gameChecksThread(const std::shared_ptr<GameChecks>& checks) {
+    std::unique_lock<std::mutex> lock(checks->mutex);
+    for (;;) {
+        checks->changed.wait(lock, [&] { return checks->quit || checks->asked > checks->finished; });
+        if (checks->quit) return;
+        runGameChecksOnce(*checks, lock);
+    }
+}
+
+// The thread holds the record, never the session: one stuck in a call
+// into the game ends whenever that call returns, touching nothing else. It
+// counts as a live worker so that the process end does not run static
+// destructors under it.
+bool startGameChecks(const std::shared_ptr<GameChecks>& checks) {
+    g_liveWorkers.fetch_add(1);
+    std::shared_ptr<GameChecks> held = checks;
+    try {
+        std::thread([held]() mutable {
+            gameChecksThread(held);
+            held.reset();
+            g_liveWorkers.fetch_sub(1);
+        }).detach();
+        return true;
+    } catch (const std::system_error&) {
+        g_liveWorkers.fetch_sub(1);
+        return false;
+    }
+}
+
+void stopGameChecks(GameChecks& checks) {
+    {
+        std::lock_guard<std::mutex> lock(checks.mutex);
+        checks.quit = true;
+    }
+    checks.changed.notify_all();
+}
+
+// This cycle's game results: asks for a run unless one is still going,
+// waits for it until the deadline, and takes the newest results no
+// heartbeat has carried yet (none when there are none). Without a thread of
+// their own the checks run here.
+GameResults takeGameResults(GameChecks& checks, bool ownThread) {
+    std::unique_lock<std::mutex> lock(checks.mutex);
+    if (checks.step == nullptr && checks.asked == checks.finished) {
+        ++checks.asked;
+        if (ownThread) checks.changed.notify_all();
+        else runGameChecksOnce(checks, lock);
+    }
+    const std::uint64_t want = checks.asked;
+    checks.changed.wait_for(lock, std::chrono::milliseconds(GAME_CHECKS_DEADLINE_MS),
+                            [&] { return checks.finished == want; });
+    if (checks.finished == checks.taken) return GameResults{};
+    checks.taken = checks.finished;
+    return checks.results;
+}
+
 // What one cycle's checks found, as the heartbeat carries it.
 struct CycleFindings {
     HeartbeatPayload beat{};
@@ -50,13 +167,14 @@ struct CycleFindings {
     bool selfModified = false;
 };
 
-CycleFindings runChecks(std::uint32_t pid) {
+CycleFindings runChecks(GameChecks& checks, bool ownThread) {
     CycleFindings f;
     f.beat.tickCount = tickCount();
     f.beat.processCount = countProcesses();
-    f.beat.debuggerFlag = checkDebugger(pid) ? 1 : 0;
-    f.modules = scanProcessModules(pid);
-    f.beat.moduleAlertFlag = checkModuleInjection(f.modules) ? 1 : 0;
+    GameResults game = takeGameResults(checks, ownThread);
+    f.beat.debuggerFlag = game.debugger ? 1 : 0;
+    f.modules = std::move(game.modules);
+    f.beat.moduleAlertFlag = game.moduleAlert ? 1 : 0;
     bool tampered = integrityAlert(checkIntegrity());
     const std::uint32_t selfCrc = selfIntegrityValue();
     f.selfModified = selfIntegrityChanged(g_initialSelfCRC, selfCrc);
@@ -64,6 +182,26 @@ CycleFindings runChecks(std::uint32_t pid) {
     f.beat.selfCrc = selfCrc;
     f.beat.uptimeSeconds = (tickCount() - g_sessionStartTick) / 1000u;
     return f;
+}
+
+// A check that hangs is made known to the server as a memory report
+// ("Check stalled: <check> for <n> s"), since a hang is what a hostile game
+// would use to blind the client: when first met, then once a minute.
+struct StallWatch {
+    std::uint32_t reported = 0;  // tick of the last report of the current stall; 0: none
+};
+void watchStall(SessionLink& link, StallWatch& watch, const char* check, std::uint32_t since,
+                std::uint32_t threshold) {
+    const std::uint32_t now = tickCount();
+    if (since == 0 || now - since < threshold) {
+        watch.reported = 0;
+        return;
+    }
+    if (watch.reported != 0 && now - watch.reported < STALL_REPEAT_MS) return;
+    watch.reported = passStartTick();
+    const MemoryScanHit hit = checkStalledHit(check, now - since);
+    logToFile("ALERT", "%s", hit.description.c_str());
+    sendMemoryReport(link.client, hit);
 }
 
 // The local reactions to a cycle's findings, after its heartbeat left.
@@ -92,11 +230,17 @@ void runProcessCheckWhenDue() {
                   static_cast<unsigned long>(hit.pid), hit.md5.c_str());
 }
 
+struct HeartbeatState {
+    std::shared_ptr<GameChecks> checks;
+    bool ownThread = false;
+    StallWatch gameStall, memoryStall;
+};
+
 // One cycle; false when the game is gone or the session over and the
 // thread must end.
-bool heartbeatCycle(SessionLink& link) {
+bool heartbeatCycle(SessionLink& link, HeartbeatState& state) {
     if (!gameStillRuns(link.gamePid)) return false;
-    const CycleFindings findings = runChecks(link.gamePid);
+    const CycleFindings findings = runChecks(*state.checks, state.ownThread);
     testHold("heartbeat");
     // The checks take time; what they found about a session that has ended
     // meanwhile is not this session's to report.
@@ -104,24 +248,46 @@ bool heartbeatCycle(SessionLink& link) {
     if (findings.selfModified) logToFile("ALERT", "AC binary has been modified!");
     link.client.sendPacket(PKT_HEARTBEAT, &findings.beat, sizeof findings.beat);
     react(link, findings);
+    const char* step = nullptr;
+    std::uint32_t since = 0;
+    {
+        std::lock_guard<std::mutex> lock(state.checks->mutex);
+        step = state.checks->step;
+        since = step != nullptr ? state.checks->stepSince : 0;
+    }
+    watchStall(link, state.gameStall, step, since, CHECK_STALL_MS);
+    watchStall(link, state.memoryStall, "memory scan", link.memoryPassSince.load(), MEMORY_PASS_STALL_MS);
     runProcessCheckWhenDue();
     return true;
 }
 
 }  // namespace
 
+// Cycles start HEARTBEAT_PERIOD_MS apart, counted from start to start, and
+// a cycle's wait for the game is bounded: the period holds whatever the
+// game does.
 void heartbeatThread(SessionLink& link) {
+    HeartbeatState state;
+    state.checks = std::make_shared<GameChecks>();
+    state.checks->pid = link.gamePid;
+    state.ownThread = startGameChecks(state.checks);
     bool first = true;
+    std::uint32_t lastStart = 0;
     for (;;) {
-        if (!workerMayGoOn(link)) return;
+        if (!workerMayGoOn(link)) break;
         if (!g_verified.load()) {
-            if (!sessionSleep(link, HEARTBEAT_UNVERIFIED_MS)) return;
+            if (!sessionSleep(link, HEARTBEAT_UNVERIFIED_MS)) break;
             continue;
         }
-        if (!first && !sessionSleep(link, HEARTBEAT_PERIOD_MS)) return;
-        if (!heartbeatCycle(link)) return;
+        if (!first) {
+            const std::uint32_t elapsed = tickCount() - lastStart;
+            if (elapsed < HEARTBEAT_PERIOD_MS && !sessionSleep(link, HEARTBEAT_PERIOD_MS - elapsed)) break;
+        }
+        lastStart = tickCount();
+        if (!heartbeatCycle(link, state)) break;
         first = false;
     }
+    stopGameChecks(*state.checks);
 }
 
 }  // namespace marvik

@@ -2,6 +2,7 @@
 #include "checks/checks.h"
 #include "monitor/workers.h"
 #include "net/packets.h"
+#include "net/platform_clock.h"
 #include "report/log.h"
 
 namespace marvik {
@@ -10,6 +11,8 @@ namespace {
 constexpr std::uint32_t MEMORY_SCAN_FIRST_WAIT_MS = 10000;
 constexpr std::uint32_t MEMORY_SCAN_PERIOD_MS = 120000;
 constexpr std::uint32_t MEMORY_SCAN_UNVERIFIED_MS = 5000;
+
+}  // namespace
 
 void sendMemoryReport(UDPClient& client, const MemoryScanHit& hit) {
     MemoryReportPayload report{};
@@ -20,8 +23,6 @@ void sendMemoryReport(UDPClient& client, const MemoryScanHit& hit) {
     client.sendPacket(PKT_MEMORY_REPORT, &report, sizeof report);
 }
 
-}  // namespace
-
 void memoryScanThread(SessionLink& link) {
     if (!sessionSleep(link, MEMORY_SCAN_FIRST_WAIT_MS)) return;
     while (workerMayGoOn(link) && g_sessionActive.load()) {
@@ -30,7 +31,9 @@ void memoryScanThread(SessionLink& link) {
             continue;
         }
         logToFile("MEMSCAN", "Scanning game memory...");
+        link.memoryPassSince.store(passStartTick());
         const std::vector<MemoryScanHit> hits = scanProcessMemory(link.gamePid);
+        link.memoryPassSince.store(0);
         // A scan that outlived its session reports nothing.
         if (!hits.empty() && !sessionStopped(link)) {
             const int count = static_cast<int>(hits.size());

@@ -31,7 +31,10 @@ constexpr std::uint32_t GAME_POLL_MS = 2000;
 constexpr std::uint32_t GAME_SETTLE_MS = 3000;
 constexpr std::uint32_t GAME_WATCH_MS = 3000;
 
-void pause(std::uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+// When the program stops, the teardown waits this long for all the
+// workers together, not each its own wait: a stop must be prompt, and a
+// worker stuck in a call into the game is left behind for the process end.
+constexpr std::uint32_t STOP_WAIT_MS = 500;
 
 // Polls for the game until it runs or the program stops; 0 when stopped.
 std::uint32_t waitForGame() {
@@ -39,7 +42,7 @@ std::uint32_t waitForGame() {
         if (!g_running.load()) return 0;
         std::uint32_t pid = findGameProcess();
         if (pid != 0) return pid;
-        pause(GAME_POLL_MS);
+        if (!programSleep(GAME_POLL_MS)) return 0;
     }
 }
 
@@ -49,7 +52,8 @@ std::uint32_t gameExecutableCRC(std::uint32_t pid) {
 }
 
 // Game watch: returns when the session is over, whoever ended it.
-void watchGame(std::uint32_t pid) {
+void watchGame(SessionLink& link) {
+    const std::uint32_t pid = link.gamePid;
     for (;;) {
         if (!g_running.load()) return;
         if (!g_sessionActive.load()) return;
@@ -59,7 +63,7 @@ void watchGame(std::uint32_t pid) {
             g_sessionActive.exchange(false);
             return;
         }
-        pause(GAME_WATCH_MS);
+        if (!sessionSleep(link, GAME_WATCH_MS)) return;
     }
 }
 
@@ -105,14 +109,22 @@ void runWorkers(const std::shared_ptr<SessionLink>& link) {
     for (int slot = 0; slot < SESSION_WORKERS; ++slot) startWorker(slot, link);
     logToFile("AC", "AntiCheat is running.");
 
-    watchGame(link->gamePid);
+    watchGame(*link);
 
     logToFile("AC", "Session ending...");
     setTrayStatus("Session ended");
     g_sessionActive.exchange(false);
     // Cuts every worker's pause short and ends the listener's receive.
     stopSession(*link);
-    for (int slot = 0; slot < SESSION_WORKERS; ++slot) waitForWorker(*link, slot, WORKERS[slot].waitMs);
+    const std::uint32_t stopDeadline = tickCount() + STOP_WAIT_MS;
+    for (int slot = 0; slot < SESSION_WORKERS; ++slot) {
+        std::uint32_t wait = WORKERS[slot].waitMs;
+        if (!g_running.load()) {
+            const std::uint32_t left = stopDeadline - tickCount();
+            wait = left <= STOP_WAIT_MS ? left : 0;
+        }
+        waitForWorker(*link, slot, wait);
+    }
     g_gamePID.store(0);
 }
 
@@ -133,7 +145,7 @@ int runSession(const std::string& hwid) {
     }
     logToFile("GAME", "Found %s (PID: %lu)", GAME_EXE_NAME, static_cast<unsigned long>(pid));
     // Let the game finish loading before its modules and files are read.
-    pause(GAME_SETTLE_MS);
+    if (!programSleep(GAME_SETTLE_MS)) return SESSION_STOPPED;
     g_gamePID.store(pid);
     showTrayBalloon("Game detected! Connecting...", TrayBalloonLevel::Info);
     setTrayStatus("Connecting...");

@@ -3,12 +3,14 @@
 #include <chrono>
 
 #include "app/globals.h"
+#include "net/platform_clock.h"
 
 namespace marvik {
 
 namespace {
 std::mutex g_runningMutex;
 std::shared_ptr<SessionLink> g_runningSession;
+std::condition_variable g_stopRequested;  // with g_runningMutex
 }  // namespace
 
 void stopSession(SessionLink& link) {
@@ -31,6 +33,12 @@ bool sessionSleep(SessionLink& link, std::uint32_t ms) {
     return !link.changed.wait_until(lock, deadline, [&] { return link.stopped || !g_running.load(); });
 }
 
+bool programSleep(std::uint32_t ms) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    std::unique_lock<std::mutex> lock(g_runningMutex);
+    return !g_stopRequested.wait_until(lock, deadline, [] { return !g_running.load(); });
+}
+
 void setRunningSession(const std::shared_ptr<SessionLink>& link) {
     std::lock_guard<std::mutex> lock(g_runningMutex);
     g_runningSession = link;
@@ -42,6 +50,7 @@ void requestProgramStop() {
     g_running.exchange(false);
     g_sessionActive.exchange(false);
     std::lock_guard<std::mutex> lock(g_runningMutex);
+    g_stopRequested.notify_all();
     if (g_runningSession != nullptr) stopSession(*g_runningSession);
 }
 
@@ -57,6 +66,11 @@ bool waitForWorker(SessionLink& link, int slot, std::uint32_t ms) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     std::unique_lock<std::mutex> lock(link.mutex);
     return link.changed.wait_until(lock, deadline, [&] { return link.workerDone[slot]; });
+}
+
+std::uint32_t passStartTick() {
+    const std::uint32_t now = tickCount();
+    return now != 0 ? now : 1;
 }
 
 bool workerMayGoOn(SessionLink& link) { return g_running.load() && !sessionStopped(link); }

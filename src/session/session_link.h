@@ -5,6 +5,7 @@
 // session's stop, never the state of the session after it.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -24,7 +25,13 @@ struct SessionLink {
     std::condition_variable changed;
     bool stopped = false;
     bool workerDone[SESSION_WORKERS] = {};
+    // The tick at which the memory scan's running pass began (never 0);
+    // 0 between passes. The heartbeat watches it for a pass that hangs.
+    std::atomic<std::uint32_t> memoryPassSince{0};
 };
+
+// A tick that marks a start: never 0, which stands for "not started".
+std::uint32_t passStartTick();
 
 // Ends the session for its workers: every pause returns at once, now and
 // later, and the client fails every send and receive from here on (a
@@ -36,6 +43,11 @@ bool sessionStopped(SessionLink& link);
 // Sleeps ms milliseconds against a deadline; false, early, once the session
 // is stopped or the program is stopping.
 bool sessionSleep(SessionLink& link, std::uint32_t ms);
+
+// Sleeps ms milliseconds; false, early, once the program is stopping. For
+// the pauses outside a session's workers (the wait for the game, between
+// sessions), so that a stop never waits out a pause.
+bool programSleep(std::uint32_t ms);
 
 // The session runSession is running now (null when none), so that a stop of
 // the program reaches its pauses at once.

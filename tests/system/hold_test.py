@@ -23,7 +23,7 @@ class MonitorHeldPastTheShutdownWait(SystemTest):
     def test_process_ends_with_code_0_while_the_monitor_still_works(self):
         self.box.write_config("server_ip=127.0.0.1\nserver_port=28961\nplayer_name=Tester\nauto_start=1\n")
         # The monitor, once stopped, stalls for 40 s busy with the shared
-        # configuration and module baseline, well past the 10 s the UI
+        # configuration and module baseline, well past the 1.5 s the UI
         # thread waits for it.
         self.box.start_client(MARVIK_TEST_HOLD="monitor=40000")
         self.assertTrue(self.box.wait_log("[WAIT] Waiting for iw3mp.exe..."), self.box.log_text())
@@ -33,12 +33,13 @@ class MonitorHeldPastTheShutdownWait(SystemTest):
         self.assertEqual(self.box.wait_client_exit(25), 0)
         took = time.monotonic() - asked
         print("shutdown with a held monitor took %.1f s" % took)
-        self.assertGreater(took, 9.0)
-        self.assertLess(took, 10.0 + 4.0)
+        self.assertGreater(took, 1.5)
+        self.assertLess(took, 1.5 + 2.0)
         # Ended while the monitor was still held, not by its return, and
-        # without destroying the statics under it (the hook's "exit" note).
+        # without destroying the statics under it (the hook's "exit" note);
+        # the shutdown wrote the last line in the monitor's place, once.
         self.assertEqual(hold_notes(self.box), ["held"])
-        self.assertNotIn("Marvik AntiCheat stopped.", self.box.log_text())
+        self.assertEqual(self.box.log_lines().count("[AC] Marvik AntiCheat stopped."), 1, self.box.log_text())
 
 
 class WorkerHeldPastItsSession(SessionTest):
