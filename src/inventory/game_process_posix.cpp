@@ -1,6 +1,8 @@
 #include "inventory/game_process_posix.h"
 
+#include <chrono>
 #include <mutex>
+#include <thread>
 
 #include "inventory/modules.h"
 #include "net/platform_clock.h"
@@ -60,7 +62,12 @@ std::vector<ModuleInfo> scanProcessModules(std::uint32_t pid) {
 }
 
 bool checkDebugger(std::uint32_t pid) {
-    std::lock_guard<std::mutex> lock(g_scriptMutex);
+    std::unique_lock<std::mutex> lock(g_scriptMutex);
+    while (g_script.debuggerHangs) {
+        lock.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        lock.lock();
+    }
     return isTheGame(pid) && g_script.debugger;
 }
 

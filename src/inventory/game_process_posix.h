@@ -20,6 +20,7 @@ struct ScriptedGame {
     std::vector<ModuleInfo> modules;       // what the first module scan returns
     std::vector<ModuleInfo> laterModules;  // what later scans return, when not empty
     bool debugger = false;
+    bool debuggerHangs = false;  // the debugger check blocks while this is set, as a call into a frozen game
     IntegrityIndicators integrity;
     std::uint32_t selfCrc = 0;
     std::vector<ProcessMD5Hit> processHits;

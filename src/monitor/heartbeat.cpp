@@ -55,7 +55,9 @@ bool gameStillRuns(std::uint32_t pid) {
 // long they take: a frozen or hostile game can hold such a call for as long
 // as it likes. The heartbeat asks for a run, waits for it until a short
 // deadline, and leaves on time with what is known: the results of this run,
-// or of a late earlier one not sent yet, or none.
+// or of a late earlier one not sent yet, or none. Every heartbeat leaves
+// at the deadline, early results or not, so that one held back never makes
+// the next one come early.
 constexpr std::uint32_t GAME_CHECKS_DEADLINE_MS = 250;
 // A check still busy after this long has held back two heartbeats; a memory
 // pass takes about a second even over 20,000 regions. Either is reported
@@ -239,8 +241,11 @@ struct HeartbeatState {
 // One cycle; false when the game is gone or the session over and the
 // thread must end.
 bool heartbeatCycle(SessionLink& link, HeartbeatState& state) {
+    const std::uint32_t start = tickCount();
     if (!gameStillRuns(link.gamePid)) return false;
     const CycleFindings findings = runChecks(*state.checks, state.ownThread);
+    const std::uint32_t spent = tickCount() - start;
+    if (spent < GAME_CHECKS_DEADLINE_MS && !sessionSleep(link, GAME_CHECKS_DEADLINE_MS - spent)) return false;
     testHold("heartbeat");
     // The checks take time; what they found about a session that has ended
     // meanwhile is not this session's to report.

@@ -232,5 +232,42 @@ TEST_F(WholeSession, WorkersKeepTheirScheduleAcrossSessionsUntilAKickOrTheGameEx
     EXPECT_EQ(g_liveWorkers.load(), 0);
 }
 
+// A check that hangs in a call into the game (a frozen game) holds no
+// heartbeat back: they leave every 5 s with what is known, the hang is
+// reported once it has lasted 10 s, and the check's finding arrives with
+// the first heartbeat after it returns.
+TEST_F(WholeSession, AHungCheckHoldsNoHeartbeatBackAndIsReported) {
+    editScriptedGame([&](ScriptedGame& g) {
+        g.pid = 4243;
+        g.imagePath = test::besideExe("sessgame/iw3mp.exe");
+        g.modules = {{"iw3mp.exe", "C:\\game\\iw3mp.exe", 1, 0x10001, false, std::string(32, 'a'), ""}};
+        g.debugger = true;
+        g.debuggerHangs = true;
+    });
+    ServerOptions o;
+    o.encryption = true, o.kickAfterSec = 22;
+    RefServer server(o);
+    g_serverPort = server.port;
+    std::future<int> session = startSession();
+    for (int i = 0; i < 1000 && server.of("memory_report").empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const std::size_t beatsWhileHung = server.of("heartbeat").size();
+    editScriptedGame([](ScriptedGame& g) { g.debuggerHangs = false; });
+    ASSERT_EQ(session.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+
+    const std::vector<Seen> beats = server.of("heartbeat"), reports = server.of("memory_report");
+    ASSERT_GE(beats.size(), 4u);
+    for (std::size_t i = 1; i < beats.size(); ++i) {
+        EXPECT_GE(msBetween(beats[i - 1], beats[i]), 4900) << i;
+        EXPECT_LE(msBetween(beats[i - 1], beats[i]), 5300) << i;
+    }
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(field(reports[0].event.json, "description").substr(0, 28), "Check stalled: debugger for ");
+    EXPECT_GE(msBetween(beats[0], reports[0]), 9500);
+    EXPECT_LE(msBetween(beats[0], reports[0]), 15500);
+    for (std::size_t i = 0; i < beatsWhileHung; ++i) EXPECT_EQ(field(beats[i].event.json, "debugger"), "0") << i;
+    EXPECT_EQ(field(beats.back().event.json, "debugger"), "1");
+}
+
 }  // namespace
 }  // namespace marvik
