@@ -76,6 +76,33 @@ bool unlinkModule(const std::string& dll) {
     return true;
 }
 
+// What a hostile game links into its own list to make a walker that
+// skips unnamed entries go round for ever: an entry with no base whose
+// forward link is itself, put last, so the game's own lookups still find
+// every module before they reach it. The exit puts the list back.
+namespace {
+LoaderEntry g_loopEntry;
+LIST_ENTRY* g_loopLinkedAfter = nullptr;
+}  // namespace
+
+bool loopLoaderList() {
+    LoaderData* data = loaderData();
+    if (data == nullptr || g_loopLinkedAfter != nullptr) return false;
+    LIST_ENTRY* last = data->loadOrder.Blink;
+    g_loopEntry.loadOrder.Flink = &g_loopEntry.loadOrder;
+    g_loopEntry.loadOrder.Blink = last;
+    last->Flink = &g_loopEntry.loadOrder;
+    g_loopLinkedAfter = last;
+    return true;
+}
+
+void unloopLoaderList() {
+    LoaderData* data = loaderData();
+    if (data == nullptr || g_loopLinkedAfter == nullptr) return;
+    g_loopLinkedAfter->Flink = &data->loadOrder;
+    g_loopLinkedAfter = nullptr;
+}
+
 bool spoofModulePath(const std::string& dll) {
     LoaderEntry* entry = loadedEntry(dll);
     if (entry == nullptr) return false;

@@ -1,6 +1,7 @@
 #include "fixtures_threads.h"
 
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <cstring>
 
@@ -51,12 +52,34 @@ void armDr0() {
     CloseHandle(thread);
 }
 
+// Every other thread of the process suspended, then this one: the game
+// stands still without being stopped from outside, as a cheat's loader (or
+// a debugger) can leave it. Only the end of the process ends it.
+DWORD WINAPI suspendEveryThread(LPVOID) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return 1;
+    THREADENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID != GetCurrentProcessId() || entry.th32ThreadID == GetCurrentThreadId()) continue;
+        if (HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID)) {
+            SuspendThread(thread);
+            CloseHandle(thread);
+        }
+    }
+    CloseHandle(snapshot);
+    SuspendThread(GetCurrentThread());
+    return 0;
+}
+
 }  // namespace
 
 bool runThreadFixture(const std::string& command) {
     if (command == "thread-private") startPrivateThread();
     else if (command == "dr0") armDr0();
-    else return false;
+    else if (command == "suspend-all") {
+        if (HANDLE thread = CreateThread(nullptr, 0, suspendEveryThread, nullptr, 0, nullptr)) CloseHandle(thread);
+    } else return false;
     return true;
 }
 

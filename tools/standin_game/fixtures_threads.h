@@ -11,6 +11,7 @@ namespace marvik {
 // through a pointer in a loop.
 // "dr0": DR0 armed by DR7 on a thread of the game's own, at a data address
 // as an execution breakpoint, which never fires.
+// "suspend-all": every thread of the game suspended, the last by itself.
 // False when the command is not one of these.
 bool runThreadFixture(const std::string& command);
 

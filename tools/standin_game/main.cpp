@@ -5,7 +5,8 @@
 // exit code) or until it is killed.
 //   standin_game [--load <dll>]... [--rwx] [--rwx-pe] [--patch] [--churn] [--thread-private] [--dr0]
 //                [--code-nop] [--code-detour]
-//                [--unlink <dll>] [--spoof-path <dll>] [--hand-map] [--resource-loads]
+//                [--unlink <dll>] [--spoof-path <dll>] [--hand-map] [--resource-loads] [--loop-loader]
+//                [--suspend-all]
 //                [--realistic] [--late-load-seconds N] [--unload-seconds N] [--report]
 // Each switch can also be given later as a line of "<its path>.cmd" (the
 // file is read once and deleted): "load <dll>", "rwx", "rwx-pe", "patch", "churn",
@@ -30,6 +31,9 @@
 //   --hand-map          a copy of its own image (imports bound) in private
 //                       memory, headers zeroed, each section protected as
 //                       the section asks (fixtures_hidden.cpp)
+//   --loop-loader       an entry with no base that links to itself, put
+//                       last in its own load-order list (fixtures_hidden.cpp)
+//   --suspend-all       every thread of its own suspended (fixtures_threads.h)
 //   --resource-loads    (innocent) the realistic mode's resource-only loads
 //   --code-nop, --code-detour  code patches (fixtures_code.cpp)
 // Stress switch:
@@ -142,10 +146,11 @@ bool run(StandinGame& game, const std::string& command, const std::string& argum
     } else if (command == "churn") {
         if (HANDLE thread = CreateThread(nullptr, 0, churnModules, nullptr, 0, nullptr)) CloseHandle(thread);
     } else if (command == "unlink" || command == "spoof-path" || command == "hand-map" ||
-               command == "resource-loads") {
+               command == "resource-loads" || command == "loop-loader") {
         const bool done = command == "unlink"         ? unlinkModule(argument)
                           : command == "spoof-path"   ? spoofModulePath(argument)
                           : command == "hand-map"     ? handMapOwnImage()
+                          : command == "loop-loader"  ? loopLoaderList()
                                                       : loadResourceOnlyDlls();
         if (!done) std::fprintf(stderr, "%s %s failed\n", command.c_str(), argument.c_str());
     } else if (command == "code-nop" || command == "code-detour") {
@@ -234,6 +239,7 @@ int main(int argc, char** argv) {
             if (std::fscanf(f, "%d", &code) != 1) code = 0;
             std::fclose(f);
             std::remove(exitFile.c_str());
+            unloopLoaderList();
             return code;
         }
         if (!runCommandFile(game, commandFile)) std::fprintf(stderr, "realistic mode not set up\n");

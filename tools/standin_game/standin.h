@@ -63,6 +63,9 @@ void tickRealistic(RealisticGame& game);
 bool unlinkModule(const std::string& dll);
 bool spoofModulePath(const std::string& dll);
 bool handMapOwnImage();
+// The loop-loader fixture and its undoing at exit.
+bool loopLoaderList();
+void unloopLoaderList();
 bool loadResourceOnlyDlls();
 // Writes what the process looks like from inside (modules, executable memory
 // outside modules, the pieces above) to path.
