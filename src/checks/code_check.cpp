@@ -93,14 +93,21 @@ ImageCode expectedImageCode(const std::vector<std::uint8_t>& file, std::uint64_t
     };
 
     constexpr std::uint32_t CODE = 0x20, EXECUTE = 0x20000000;  // IMAGE_SCN_CNT_CODE, IMAGE_SCN_MEM_EXECUTE
+    std::size_t codeBytes = 0;
     for (std::uint16_t i = 0; i < sections; ++i) {
         const std::uint8_t* s = &file[table + i * 40];
         if ((loadLe32(s + 36) & (CODE | EXECUTE)) == 0) continue;
+        // Sections may overlap in the file: thousands of them over one
+        // large span would be copied thousands of times. No module a
+        // compiler makes comes near either bound.
+        if (out.sections.size() == MAX_CODE_SECTIONS) return ImageCode{};
         const std::uint32_t va = loadLe32(s + 12), raw = loadLe32(s + 16), ptr = loadLe32(s + 20);
         std::uint32_t size = loadLe32(s + 8);  // VirtualSize: what is loaded
         if (size == 0 || size > raw) size = raw;
         if (size == 0) continue;
         if (ptr + static_cast<std::uint64_t>(size) > n) return ImageCode{};
+        codeBytes += size;
+        if (codeBytes > MAX_CODE_BYTES) return ImageCode{};
         CodeSection section;
         section.rva = va;
         section.bytes.assign(file.begin() + ptr, file.begin() + ptr + size);

@@ -43,6 +43,12 @@ CodeSection expectedCodeSection(const std::vector<std::uint8_t>& file, std::uint
 // and what names the image: a loaded module whose header disagrees was not
 // mapped from this file. Empty sections when the file cannot be read as a PE
 // image or its relocations cannot be found.
+// The file is whoever made the module's, so the work is bounded by it: at
+// most MAX_CODE_SECTIONS executable sections holding MAX_CODE_BYTES in all
+// (more gives empty sections), every offset checked against the file, and
+// one pass over the relocation directory's bytes per section.
+constexpr std::size_t MAX_CODE_SECTIONS = 96;
+constexpr std::size_t MAX_CODE_BYTES = std::size_t(64) << 20;
 struct ImageCode {
     bool pe64 = false;
     std::uint32_t timeDateStamp = 0;

@@ -53,14 +53,17 @@ bool laidOutLikeImage(const std::vector<MemoryRegion>& allocation);
 std::size_t importTableRun(const std::uint8_t* bytes, std::size_t length, int width,
                            const std::function<bool(std::uint64_t)>& isExport);
 // The export addresses of the module whose image starts at base (empty when
-// it has none or they cannot be read), sorted.
+// it has none or they cannot be read), sorted. The game writes the export
+// directory: at most 0x10000 entries are taken whatever count it gives, in
+// three reads (headers, directory, table) of at most 0x400 + 40 + 256 KiB.
 std::vector<std::uint64_t> exportAddresses(const ReadMemory& read, std::uint64_t base);
 
 // One hit per private allocation laid out like an image whose
 // non-executable pages hold an import table of at least
 // MIN_IMPORT_TABLE_RUN exports: a module mapped by hand, whose wiped headers
 // the PE-header rule cannot see. Allocations that rule or the
-// writable-and-executable one already report are left to them.
+// writable-and-executable one already report are left to them. Reads at
+// most 1 MiB of each allocation, and each module's exports once.
 constexpr std::size_t MIN_IMPORT_TABLE_RUN = 4;
 std::vector<MemoryScanHit> findHeaderlessImages(const std::vector<MemoryRegion>& regions,
                                                 const std::vector<ListedModule>& listed, const ReadMemory& read,

@@ -1,6 +1,7 @@
 // The comparison of game code with its files, on recorded images and game memory.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <string>
@@ -85,6 +86,40 @@ TEST(CodePatch, ImagesRelocatedByTheirOwnFormat) {
     std::vector<std::uint8_t> cut = makeImage(false, 0x10000000);
     cut.resize(0x500);  // .text's raw data runs past the end of the file
     EXPECT_TRUE(expectedImageCode(cut, 0x20000000).sections.empty());
+}
+
+// The file is the module maker's: section tables shaped to make the reader
+// copy or walk without end give nothing to compare, within the bound.
+TEST(CodePatch, FilesShapedToCostAreGivenUp) {
+    std::vector<std::uint8_t> file = makeImage(false, 0x10000000);  // loaded at its own base: no relocations
+    const std::size_t table = 0x80 + 24 + 224;
+    auto withSections = [&](std::uint16_t count, std::uint32_t each) {
+        std::vector<std::uint8_t> f = file;
+        f.resize(std::max<std::size_t>(f.size(), table + 40 * count + 0x200));
+        storeLe16(&f[0x80 + 6], count);
+        for (std::uint16_t i = 0; i < count; ++i) {
+            std::uint8_t* s = &f[table + 40 * i];
+            std::memset(s, 0, 40);
+            storeLe32(s + 8, each);       // every one spans the same bytes of the file
+            storeLe32(s + 12, 0x1000);
+            storeLe32(s + 16, each);
+            storeLe32(s + 20, 0);
+            storeLe32(s + 36, 0x60000020);
+        }
+        return f;
+    };
+    EXPECT_EQ(expectedImageCode(withSections(2, 0x200), 0x10000000).sections.size(), 2u) << "overlap itself is read";
+    EXPECT_TRUE(expectedImageCode(withSections(MAX_CODE_SECTIONS + 1, 0x200), 0x10000000).sections.empty());
+    std::vector<std::uint8_t> big = withSections(8, 0);
+    big.resize(MAX_CODE_BYTES / 4 + 0x1000);
+    for (int i = 0; i < 8; ++i) {
+        storeLe32(&big[table + 40 * i + 8], static_cast<std::uint32_t>(MAX_CODE_BYTES / 4));
+        storeLe32(&big[table + 40 * i + 16], static_cast<std::uint32_t>(MAX_CODE_BYTES / 4));
+    }
+    EXPECT_TRUE(expectedImageCode(big, 0x10000000).sections.empty()) << "eight views of 16 MiB";
+    std::vector<std::uint8_t> past = file;
+    storeLe16(&past[0x80 + 6], 0xFFFF);  // a section table that runs off the file
+    EXPECT_TRUE(expectedImageCode(past, 0x10000000).sections.empty());
 }
 
 TEST(CodePatch, DifferingBytesGroupIntoRunsOutsideTheImportTable) {

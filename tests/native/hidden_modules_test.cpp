@@ -167,5 +167,24 @@ TEST(HiddenModules, HeaderlessImageNeedsImageLayoutAndAnImportTable) {
     }
 }
 
+// The export directory is the game's to write: a count in the billions is
+// read as the bound, a table out of the image as no exports.
+TEST(HiddenModules, ExportCountsAndTablesAreBounded) {
+    FakeMemory memory;
+    std::vector<std::uint8_t>& dll = image(memory, 0x6F000000, 4, 0, 0x1000, 0x100);
+    storeLe32(&dll[0x1000 + 0x14], 0xFFFFFFFF);
+    storeLe32(&dll[0x1000 + 0x1C], 0x1800);
+    std::size_t bytes = 0;
+    const ReadMemory read = [&](std::uint64_t a, void* out, std::size_t n) {
+        bytes += n;
+        return memory.reader()(a, out, n);
+    };
+    EXPECT_TRUE(exportAddresses(read, 0x6F000000).empty());  // the table runs out of the image
+    EXPECT_LE(bytes, 0x400u * 2 + 40 + 4 * 0x10000);
+    memory.pieces[0x6F000000].resize(0x1800 + 4 * 0x10000);
+    storeLe32(&memory.pieces[0x6F000000][0x1800], 0x1100);
+    EXPECT_EQ(exportAddresses(memory.reader(), 0x6F000000), std::vector<std::uint64_t>{0x6F001100});
+}
+
 }  // namespace
 }  // namespace marvik
