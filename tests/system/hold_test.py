@@ -34,7 +34,7 @@ class MonitorHeldPastTheShutdownWait(SystemTest):
         took = time.monotonic() - asked
         print("shutdown with a held monitor took %.1f s" % took)
         self.assertGreater(took, 1.5)
-        self.assertLess(took, 1.5 + 2.0)
+        self.assertLess(took, 1.5 + 4.0)
         # Ended while the monitor was still held, not by its return, and
         # without destroying the statics under it (the hook's "exit" note);
         # the shutdown wrote the last line in the monitor's place, once.
@@ -53,7 +53,8 @@ class WorkerHeldPastItsSession(SessionTest):
         self.box.start_client(MARVIK_TEST_HOLD="heartbeat=30000")
         ended = lambda: self.box.log_lines().count(ENDED)
         self.assertTrue(wait_for(lambda: ended() >= 1, 60), self.box.log_text())
-        # In the pause between sessions: the held heartbeat is the one worker left.
+        # In the pause between sessions: the held heartbeat and the thread
+        # that runs its checks of the game are the workers left.
         time.sleep(0.5)
         with_stale = self.box.stats()[0]
         first_session = self.server.events("hello")[0]["session"]
@@ -69,7 +70,7 @@ class WorkerHeldPastItsSession(SessionTest):
         after = ended()
         self.assertTrue(wait_for(lambda: ended() >= after + 1, 60), self.box.log_text())
         time.sleep(0.5)
-        self.assertEqual(self.box.stats()[0], with_stale - 1)
+        self.assertEqual(self.box.stats()[0], with_stale - 2)
 
         # Nothing of the first session's left the client after its end: no
         # heartbeat of its session id at all (its only cycle was the held
