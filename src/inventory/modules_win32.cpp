@@ -102,6 +102,8 @@ struct Instance {
 // The last walk of each game process, shared by the session's threads.
 struct MappedFile {
     std::string path;  // cut where the system's calls would cut it
+    bool hashable = false;  // a path too long to open is cut, and never hashed under the cut name
+    FileStamp stamp;        // of the file hashed; unknown when it could not be opened
     std::uint32_t crc32 = 0;
     std::string md5;
     std::string loaderPath;  // the loader's, its system folder translated as path's is
@@ -148,11 +150,29 @@ MappedFile identify(ProcessHandle process, const LoadedModule& l, bool wow64Game
         f.path = file.substr(0, MARVIK_MAX_PATH - 1);
         return f;
     }
-    const FileHashes hashes = cachedFileHashes(file);
     f.path = file;
-    f.crc32 = hashes.crc32;
-    f.md5 = hashes.md5;
+    f.hashable = true;
     return f;
+}
+
+// A loaded module's file can still be renamed or deleted (a cheat does so
+// once its DLL is in), and a file written since: its stamp is taken on
+// every pass, one open and no read. A file that cannot be opened has no
+// hashes; a changed one is hashed again (the digest cache knows each
+// content once).
+void restamp(MappedFile& f) {
+    if (!f.hashable) return;
+    const FileStamp now = fileStamp(f.path);
+    if (!now.known) {
+        f.crc32 = 0;
+        f.md5.clear();
+    } else if (!sameFileStamp(now, f.stamp)) {
+        std::uint64_t unbounded = UINT64_MAX;
+        const FileHashes hashes = cachedFileHashesWithin(f.path, now, unbounded);
+        f.crc32 = hashes.crc32;
+        f.md5 = hashes.md5;
+    }
+    f.stamp = now;
 }
 std::mutex g_walkMutex;
 std::map<std::uint32_t, ProcessWalk> g_walks;
@@ -203,9 +223,13 @@ std::vector<ModuleInfo> scanProcessModules(std::uint32_t pid) {
         m.size = l.imageSize;
         const Instance instance{l.base, l.imageSize, l.path};
         auto known = walk.files.find(instance);
-        const MappedFile& file =
-            files.emplace(instance, known != walk.files.end() ? known->second : identify(opened, l, wow64Game))
-                .first->second;
+        auto placed = files.find(instance);
+        if (placed == files.end()) {
+            placed = files.emplace(instance, known != walk.files.end() ? known->second : identify(opened, l, wow64Game))
+                         .first;
+            restamp(placed->second);
+        }
+        const MappedFile& file = placed->second;
         m.path = file.path;
         m.crc32 = file.crc32;
         m.md5 = file.md5;
