@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <set>
 
@@ -199,9 +200,31 @@ std::vector<std::uint64_t> exportAddresses(const ReadMemory& read, std::uint64_t
     return out;
 }
 
-std::vector<MemoryScanHit> findHeaderlessImages(const std::vector<MemoryRegion>& regions,
-                                                const std::vector<ListedModule>& listed, const ReadMemory& read,
-                                                int width) {
+std::size_t sectionTableRemnants(const std::uint8_t* bytes, std::size_t length) {
+    static const char* const NAMES[] = {".text", ".rdata", ".data", ".pdata", ".rsrc", ".reloc", ".idata",
+                                        ".tls", ".bss", ".CRT", ".edata", "CODE", "DATA", ".textbss"};
+    auto named = [&](std::size_t at) {
+        for (const char* name : NAMES) {
+            const std::size_t n = std::strlen(name);
+            if (std::memcmp(bytes + at, name, n) == 0 && std::all_of(bytes + at + n, bytes + at + 8,
+                                                                     [](std::uint8_t c) { return c == 0; }))
+                return true;
+        }
+        return false;
+    };
+    std::size_t best = 0;
+    for (std::size_t start = 0; start + 40 <= length; start += 8) {
+        if (!named(start)) continue;
+        std::size_t run = 0;
+        for (std::size_t at = start; at + 40 <= length && named(at); at += 40) ++run;
+        best = std::max(best, run);
+    }
+    return best;
+}
+
+std::vector<MemoryScanHit> findForeignCode(const std::vector<MemoryRegion>& regions,
+                                           const std::vector<ListedModule>& listed, const ReadMemory& read,
+                                           int width) {
     std::map<std::uint64_t, std::vector<std::uint64_t>> exports;  // by module base, read when first needed
     const auto isExport = [&](std::uint64_t address) {
         const ListedModule* m = moduleHolding(listed, address);
@@ -219,26 +242,40 @@ std::vector<MemoryScanHit> findHeaderlessImages(const std::vector<MemoryRegion>&
             ++end;
         const std::vector<MemoryRegion> allocation(regions.begin() + i, regions.begin() + end);
         i = end;
-        if (allocation[0].type != MEM_PRIVATE_TYPE || allocation[0].allocationBase == 0) continue;
-        if (std::any_of(allocation.begin(), allocation.end(), [](const MemoryRegion& r) {
-                return r.peHeader || (readable(r) && isWritableExecutable(r.protect));
-            }))
+        const std::uint32_t type = allocation[0].type;
+        if ((type != MEM_PRIVATE_TYPE && type != MEM_MAPPED_TYPE) || allocation[0].allocationBase == 0) continue;
+        if (std::none_of(allocation.begin(), allocation.end(), executable)) continue;
+        if (std::any_of(allocation.begin(), allocation.end(),
+                        [](const MemoryRegion& r) { return r.peHeader || r.systemFile; }))
             continue;
-        if (!laidOutLikeImage(allocation)) continue;
-        std::size_t run = 0, spent = 0;
+        std::size_t run = 0, spent = 0, remnants = 0;
         for (const MemoryRegion& r : allocation) {
-            if (!readable(r) || executable(r) || spent >= MAX_BYTES_READ) continue;
+            if (!readable(r) || spent >= MAX_BYTES_READ) continue;
             std::vector<std::uint8_t> bytes(std::min<std::uint64_t>(r.size, MAX_BYTES_READ - spent));
             spent += bytes.size();
-            if (read(r.base, bytes.data(), bytes.size()))
-                run = std::max(run, importTableRun(bytes.data(), bytes.size(), width, isExport));
+            if (!read(r.base, bytes.data(), bytes.size())) continue;
+            run = std::max(run, importTableRun(bytes.data(), bytes.size(), width, isExport));
+            if (r.base == allocation[0].base) remnants = sectionTableRemnants(bytes.data(), std::min<std::size_t>(bytes.size(), 0x1000));
         }
-        if (run < MIN_IMPORT_TABLE_RUN) continue;
+        const bool imports = run >= MIN_IMPORT_TABLE_RUN, sectionNames = remnants >= 2;
+        if (!imports && !sectionNames) continue;
         const MemoryRegion& last = allocation.back();
+        const std::uint64_t extent = last.base + last.size - allocation[0].base;
         MemoryScanHit hit;
         hit.address = static_cast<std::uint32_t>(allocation[0].base);
-        hit.size = clamp32(last.base + last.size - allocation[0].base);
-        hit.description = cutDescription(std::string(LABEL_HEADERLESS_IMAGE) + ", " + std::to_string(run) + " imports");
+        hit.size = clamp32(extent);
+        const bool writableCode = std::any_of(allocation.begin(), allocation.end(), [](const MemoryRegion& r) {
+            return executable(r) && isWritableExecutable(r.protect);
+        });
+        if (imports && type == MEM_PRIVATE_TYPE && !writableCode && laidOutLikeImage(allocation)) {
+            hit.description = std::string(LABEL_HEADERLESS_IMAGE) + ", " + std::to_string(run) + " imports";
+        } else {
+            std::string evidence = imports ? std::to_string(run) + " imports" : std::string();
+            if (sectionNames) evidence += std::string(imports ? ", " : "") + std::to_string(remnants) + " section names";
+            hit.description = std::string(LABEL_FOREIGN_CODE) + ": " + evidence + ", " + std::to_string(extent >> 10) +
+                              " KiB " + (type == MEM_PRIVATE_TYPE ? "private" : "mapped");
+        }
+        hit.description = cutDescription(hit.description);
         hits.push_back(hit);
     }
     return hits;

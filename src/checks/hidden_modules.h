@@ -58,16 +58,29 @@ std::size_t importTableRun(const std::uint8_t* bytes, std::size_t length, int wi
 // three reads (headers, directory, table) of at most 0x400 + 40 + 256 KiB.
 std::vector<std::uint64_t> exportAddresses(const ReadMemory& read, std::uint64_t base);
 
-// One hit per private allocation laid out like an image whose
-// non-executable pages hold an import table of at least
-// MIN_IMPORT_TABLE_RUN exports: a module mapped by hand, whose wiped headers
-// the PE-header rule cannot see. Allocations that rule or the
-// writable-and-executable one already report are left to them. Reads at
-// most 1 MiB of each allocation, and each module's exports once.
+// Executable memory outside every image, judged by what it holds and never
+// by its protection alone: overlays keep their hook trampolines in private
+// read-write-execute blocks, JIT compilers their code in read-execute ones,
+// and a cheat's hand-mapped module may be left either way. An allocation of
+// private or mapped memory with a committed executable region (a view of a
+// system file aside) is foreign code when it holds what only a module brings:
+//   - an import table: at least MIN_IMPORT_TABLE_RUN pointers in a row, each
+//     an export of a loaded module, ended by a null (a loader or a hand
+//     mapper bound them);
+//   - PE remnants: its first page still holds at least two entries of a
+//     section table (".text", ".rdata", ...) where the headers were wiped.
+// One hit per allocation: "Headerless image in private memory, <n> imports"
+// for one laid out like an image (a careful mapper's section by section
+// protections), else "Foreign code: <evidence>, <size> KiB <private|mapped>".
+// Allocations whose headers are whole are the PE-header rule's. Reads at most
+// 1 MiB of each allocation, and each module's exports once.
 constexpr std::size_t MIN_IMPORT_TABLE_RUN = 4;
-std::vector<MemoryScanHit> findHeaderlessImages(const std::vector<MemoryRegion>& regions,
-                                                const std::vector<ListedModule>& listed, const ReadMemory& read,
-                                                int width);
+std::vector<MemoryScanHit> findForeignCode(const std::vector<MemoryRegion>& regions,
+                                           const std::vector<ListedModule>& listed, const ReadMemory& read, int width);
+// How many 40-byte section-table entries in a row, from where the first
+// known section name stands, bytes hold: the part of a PE header a wiper
+// that clears only "MZ" and "PE" leaves.
+std::size_t sectionTableRemnants(const std::uint8_t* bytes, std::size_t length);
 
 // Whether a walk of a loader list ended as only a hand-made list does (a
 // loop, or more entries than any game has), and its hit:

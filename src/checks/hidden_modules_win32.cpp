@@ -48,7 +48,7 @@ std::vector<MemoryScanHit> scanHiddenModules(std::uint32_t pid, std::uintptr_t o
             hits.push_back(unlinkedModuleHit(base, size, mappedFileName(opened, base)));
         }
     }
-    for (MemoryScanHit& hit : findHeaderlessImages(regions, listed, read, width)) hits.push_back(hit);
+    for (MemoryScanHit& hit : findForeignCode(regions, listed, read, width)) hits.push_back(hit);
     return hits;
 }
 

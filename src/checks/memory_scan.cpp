@@ -20,6 +20,8 @@ struct FindingText {
 };
 constexpr FindingText FINDING_TEXTS[] = {
     {Finding::PEInPrivate, "PE image in private memory (module mapped by hand)"},
+    // Retired: protection alone is no evidence (findForeignCode). Kept so
+    // that the texts never come back with another meaning.
     {Finding::RWXPrivate, "private writable and executable memory"},
     {Finding::ExecMapped, "executable mapped memory not backed by an image"},
     {Finding::RWXImage, "writable and executable page in a module image"},
@@ -42,9 +44,7 @@ Finding classify(const MemoryRegion& r) {
         // read-only view; only headers in private or executable memory are
         // a module that bypassed the loader.
         if (r.peHeader && (r.type == MEM_PRIVATE_TYPE || exec)) return Finding::PEInPrivate;
-        if (!exec) return Finding::None;
-        if (rwx) return Finding::RWXPrivate;
-        return r.type == MEM_MAPPED_TYPE ? Finding::ExecMapped : Finding::None;
+        return Finding::None;
     }
     return rwx ? Finding::RWXImage : Finding::None;
 }
@@ -105,7 +105,7 @@ std::vector<std::string> memoryReportLabels() {
     for (const FindingText& t : FINDING_TEXTS) labels.push_back(t.text);
     for (const char* label : {LABEL_THREAD_IN_UNOWNED_CODE, LABEL_CODE_PATCH, LABEL_UNLINKED_MODULE,
                               LABEL_MODULE_PATH_MISMATCH, LABEL_HEADERLESS_IMAGE, LABEL_LOADER_LIST_TAMPERED,
-                              LABEL_CHECK_STALLED})
+                              LABEL_CHECK_STALLED, LABEL_FOREIGN_CODE})
         labels.push_back(label);
     return labels;
 }

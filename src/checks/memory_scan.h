@@ -36,11 +36,12 @@ bool isWritableExecutable(std::uint32_t protect);
 bool looksLikePEHeader(const std::uint8_t* bytes, std::size_t length);
 
 // One hit per run of adjacent regions of one allocation with the same
-// finding: PE headers outside any image (a module mapped by hand), memory
-// that is writable and executable, and executable views of files that are
-// not the system's. Private read-execute memory alone is not a finding:
-// overlays keep their hook trampolines and JIT compilers their code there.
-// Views of the system's own files are never foreign code, however the
+// finding: PE headers outside any image (a module mapped by hand), and
+// writable and executable pages of a module image. Executable memory
+// outside images is judged by what it holds (findForeignCode), never by its
+// protection alone: overlays keep their hook trampolines in
+// read-write-execute blocks and JIT compilers their code in read-execute
+// ones. Views of the system's own files are never foreign code, however the
 // system mapped them.
 std::vector<MemoryScanHit> classifyRegions(const std::vector<MemoryRegion>& regions);
 
@@ -53,6 +54,7 @@ constexpr const char* LABEL_UNLINKED_MODULE = "Unlinked module";
 constexpr const char* LABEL_MODULE_PATH_MISMATCH = "Module path mismatch";
 constexpr const char* LABEL_HEADERLESS_IMAGE = "Headerless image in private memory";
 constexpr const char* LABEL_LOADER_LIST_TAMPERED = "Loader list tampered";
+constexpr const char* LABEL_FOREIGN_CODE = "Foreign code";
 // Not a range of memory: one of the client's checks of the game has hung in
 // a call into it for ms milliseconds ("Check stalled: <check> for <n> s";
 // address and size 0). A frozen game does that, and so does one that is

@@ -117,7 +117,12 @@ TEST(HiddenModules, PathMismatchOnlyWhereTheMappedFileIsAnother) {
 
 // A module listed at 0x6F000000 with four exports (one of them a forwarder),
 // and private allocations whose non-executable pages hold pointers.
-TEST(HiddenModules, HeaderlessImageNeedsImageLayoutAndAnImportTable) {
+// Executable memory outside images is judged by what it holds: an import
+// table or a section table's remnants make it foreign code whatever its
+// protection (a hand mapper may leave it read-execute or read-write-execute),
+// named for the image layout when a careful mapper gave it one; trampolines
+// and JIT code, with neither, are silent.
+TEST(HiddenModules, ForeignCodeByItsImportsOrSectionNamesNotItsProtection) {
     for (int width : {4, 8}) {
         SCOPED_TRACE(width);
         FakeMemory memory;
@@ -127,22 +132,29 @@ TEST(HiddenModules, HeaderlessImageNeedsImageLayoutAndAnImportTable) {
         const std::uint32_t functions[] = {0x1100, 0x1200, 0x1300, 0x1400, 0x1500, 0x1080 /* forwarder */};
         for (int i = 0; i < 6; ++i) storeLe32(&dll[0x1040 + 4 * i], functions[i]);
         const std::vector<ListedModule> modules = {listed(0x6F000000, 0x2000)};
+        const std::vector<std::uint32_t> imports = {0x1100, 0x1200, 0x1300, 0x1400, 0};
 
-        // Each allocation: its regions and the pointers its data page holds.
+        // Each allocation: its regions, the pointers its last page holds, and
+        // whether its first page keeps section names.
         struct Case {
             const char* what;
             std::vector<std::uint32_t> protections;  // one page each, from the allocation base
             std::vector<std::uint32_t> dataPointers;   // RVAs into the module, 0 for a null
-            bool hit;
+            bool sectionNames;
+            const char* label;  // the hit's start; null for none
         } cases[] = {
-            {"hand-mapped, headers wiped", {R, RX, RX, R, RW}, {0x1100, 0x1200, 0x1300, 0x1400, 0, 0x1500, 0}, true},
-            {"headers page decommitted", {0, RX, R}, {0x1100, 0x1200, 0x1300, 0x1400, 0}, true},
-            {"pointers to inner code", {R, RX, R}, {0x1100, 0x1110, 0x1120, 0x1130, 0x1140, 0}, false},
-            {"a forwarder is no address", {R, RX, R}, {0x1100, 0x1200, 0x1080, 0x1300, 0}, false},
-            {"run broken by an inner address", {R, RX, R}, {0x1100, 0x1200, 0x1300, 0x1400, 0x1110}, false},
-            {"JIT: code first", {RX, RX, RW}, {0x1100, 0x1200, 0x1300, 0x1400, 0}, false},
-            {"JIT: data, code, no data after", {RW, RX, RX}, {}, false},
-            {"writable code is the other rule's", {R, RWX, R}, {0x1100, 0x1200, 0x1300, 0x1400, 0}, false},
+            {"hand-mapped, headers wiped", {R, RX, RX, R, RW}, {0x1100, 0x1200, 0x1300, 0x1400, 0, 0x1500, 0}, false,
+             "Headerless image in private memory, 4 imports"},
+            {"headers page decommitted", {0, RX, R}, imports, false, "Headerless image"},
+            {"mapped whole read-execute", {RX, RX, RX}, imports, false, "Foreign code: 4 imports, 76 KiB private"},
+            {"mapped whole read-write-execute", {RWX, RWX}, imports, false, "Foreign code: 4 imports, 72 KiB private"},
+            {"only MZ and PE wiped", {RX, RX}, {}, true, "Foreign code: 3 section names, 72 KiB private"},
+            {"pointers to inner code", {R, RX, R}, {0x1100, 0x1110, 0x1120, 0x1130, 0x1140, 0}, false, nullptr},
+            {"a forwarder is no address", {R, RX, R}, {0x1100, 0x1200, 0x1080, 0x1300, 0}, false, nullptr},
+            {"run broken by an inner address", {R, RX, R}, {0x1100, 0x1200, 0x1300, 0x1400, 0x1110}, false, nullptr},
+            {"trampoline block (read-write-execute)", {RWX}, {0x1100, 0, 0x1200, 0}, false, nullptr},
+            {"JIT: data, code, no data after", {RW, RX, RX}, {}, false, nullptr},
+            {"data only", {R, RW}, imports, false, nullptr},
         };
         for (const Case& c : cases) {
             SCOPED_TRACE(c.what);
@@ -158,11 +170,14 @@ TEST(HiddenModules, HeaderlessImageNeedsImageLayoutAndAnImportTable) {
             const std::size_t data = 0x1000 * (c.protections.size() - 1);
             for (std::size_t i = 0; i < c.dataPointers.size(); ++i)
                 game.pointer(base + data + 0x10 + width * i, width, c.dataPointers[i] ? 0x6F000000 + c.dataPointers[i] : 0);
-            const std::vector<MemoryScanHit> hits = findHeaderlessImages(regions, modules, game.reader(), width);
-            ASSERT_EQ(hits.size(), c.hit ? 1u : 0u);
-            if (!c.hit) continue;
-            EXPECT_EQ(std::make_tuple(hits[0].address, hits[0].size, hits[0].description.rfind("Headerless image", 0)),
-                      std::make_tuple(std::uint32_t{base}, std::uint32_t(0x1000 * c.protections.size() + 0x10000), 0u));
+            if (c.sectionNames)
+                for (int i = 0; i < 3; ++i) std::memcpy(&game.pieces[base][0x188 + 40 * i], (".text\0\0\0.rdata\0\0.data\0\0\0") + 8 * i, 8);
+            const std::vector<MemoryScanHit> hits = findForeignCode(regions, modules, game.reader(), width);
+            ASSERT_EQ(hits.size(), c.label ? 1u : 0u);
+            if (!c.label) continue;
+            EXPECT_EQ(hits[0].description.rfind(c.label, 0), 0u) << hits[0].description;
+            EXPECT_EQ(std::make_pair(hits[0].address, hits[0].size),
+                      std::make_pair(std::uint32_t{base}, std::uint32_t(0x1000 * c.protections.size() + 0x10000)));
         }
     }
 }
