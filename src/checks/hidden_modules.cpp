@@ -14,9 +14,10 @@ namespace marvik {
 namespace {
 
 constexpr std::size_t DESCRIPTION_MAX = 63;
-// Bounds what one allocation costs to read: an import table lies in the
-// first megabyte of any module a cheat maps.
-constexpr std::size_t MAX_BYTES_READ = 0x100000;
+// Bounds what one allocation costs to read. Only executable memory outside
+// images is read, which in a clean game is a few trampoline blocks and JIT
+// pages; a module mapped whole has its import table after its code.
+constexpr std::size_t MAX_BYTES_READ = std::size_t(16) << 20;
 constexpr std::uint32_t MAX_EXPORTS = 0x10000;
 
 constexpr int EXPORT_DIRECTORY = 0, IMPORT_DIRECTORY = 1;
@@ -249,7 +250,11 @@ std::vector<MemoryScanHit> findForeignCode(const std::vector<MemoryRegion>& regi
                         [](const MemoryRegion& r) { return r.peHeader || r.systemFile; }))
             continue;
         std::size_t run = 0, spent = 0, remnants = 0;
-        for (const MemoryRegion& r : allocation) {
+        // Data first: that is where a mapper that protects by section put
+        // the import table.
+        std::vector<MemoryRegion> order(allocation);
+        std::stable_partition(order.begin(), order.end(), [](const MemoryRegion& r) { return !executable(r); });
+        for (const MemoryRegion& r : order) {
             if (!readable(r) || spent >= MAX_BYTES_READ) continue;
             std::vector<std::uint8_t> bytes(std::min<std::uint64_t>(r.size, MAX_BYTES_READ - spent));
             spent += bytes.size();

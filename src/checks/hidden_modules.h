@@ -73,7 +73,7 @@ std::vector<std::uint64_t> exportAddresses(const ReadMemory& read, std::uint64_t
 // for one laid out like an image (a careful mapper's section by section
 // protections), else "Foreign code: <evidence>, <size> KiB <private|mapped>".
 // Allocations whose headers are whole are the PE-header rule's. Reads at most
-// 1 MiB of each allocation, and each module's exports once.
+// 16 MiB of each allocation, and each module's exports once.
 constexpr std::size_t MIN_IMPORT_TABLE_RUN = 4;
 std::vector<MemoryScanHit> findForeignCode(const std::vector<MemoryRegion>& regions,
                                            const std::vector<ListedModule>& listed, const ReadMemory& read, int width);

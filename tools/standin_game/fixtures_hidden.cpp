@@ -119,7 +119,7 @@ bool spoofModulePath(const std::string& dll) {
     return true;
 }
 
-bool handMapOwnImage() {
+bool handMapOwnImage(HandMap how) {
     auto* image = reinterpret_cast<unsigned char*>(GetModuleHandleA(nullptr));
     const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
         image + reinterpret_cast<const IMAGE_DOS_HEADER*>(image)->e_lfanew);
@@ -132,6 +132,14 @@ bool handMapOwnImage() {
     const SIZE_T headers = (nt->OptionalHeader.SizeOfHeaders + 0xFFF) & ~static_cast<SIZE_T>(0xFFF);
     std::memset(copy, 0, headers);
     DWORD old = 0;
+    // The simplest public injectors stop short of protections per section:
+    // the whole allocation made read-execute, or left read-write-execute.
+    if (how != HandMap::PER_SECTION) {
+        const DWORD whole = how == HandMap::WHOLE_RX ? PAGE_EXECUTE_READ : PAGE_EXECUTE_READWRITE;
+        const bool done = VirtualProtect(copy, size, whole, &old) != 0;
+        FlushInstructionCache(GetCurrentProcess(), copy, size);
+        return done;
+    }
     bool ok = VirtualProtect(copy, headers, PAGE_READONLY, &old) != 0;
     const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
     for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {

@@ -6,6 +6,7 @@
 //   standin_game [--load <dll>]... [--rwx] [--rwx-pe] [--patch] [--churn] [--thread-private] [--dr0]
 //                [--code-nop] [--code-detour]
 //                [--unlink <dll>] [--spoof-path <dll>] [--hand-map] [--resource-loads] [--loop-loader]
+//                [--map-rx] [--map-rwx]
 //                [--suspend-all]
 //                [--realistic] [--late-load-seconds N] [--unload-seconds N] [--report]
 // Each switch can also be given later as a line of "<its path>.cmd" (the
@@ -31,6 +32,8 @@
 //   --hand-map          a copy of its own image (imports bound) in private
 //                       memory, headers zeroed, each section protected as
 //                       the section asks (fixtures_hidden.cpp)
+//   --map-rx, --map-rwx the same copy made read-execute, or read-write-execute,
+//                       whole, as the simplest public injectors leave it
 //   --loop-loader       an entry with no base that links to itself, put
 //                       last in its own load-order list (fixtures_hidden.cpp)
 //   --suspend-all       every thread of its own suspended (fixtures_threads.h)
@@ -146,10 +149,13 @@ bool run(StandinGame& game, const std::string& command, const std::string& argum
     } else if (command == "churn") {
         if (HANDLE thread = CreateThread(nullptr, 0, churnModules, nullptr, 0, nullptr)) CloseHandle(thread);
     } else if (command == "unlink" || command == "spoof-path" || command == "hand-map" ||
-               command == "resource-loads" || command == "loop-loader") {
+               command == "resource-loads" || command == "loop-loader" || command == "map-rx" ||
+               command == "map-rwx") {
         const bool done = command == "unlink"         ? unlinkModule(argument)
                           : command == "spoof-path"   ? spoofModulePath(argument)
-                          : command == "hand-map"     ? handMapOwnImage()
+                          : command == "hand-map"     ? handMapOwnImage(HandMap::PER_SECTION)
+                          : command == "map-rx"       ? handMapOwnImage(HandMap::WHOLE_RX)
+                          : command == "map-rwx"      ? handMapOwnImage(HandMap::WHOLE_RWX)
                           : command == "loop-loader"  ? loopLoaderList()
                                                       : loadResourceOnlyDlls();
         if (!done) std::fprintf(stderr, "%s %s failed\n", command.c_str(), argument.c_str());

@@ -13,6 +13,19 @@
 //     filled with int3, and the page's protection put back.
 // The hook counts calls and goes on through the trampoline, so the function
 // keeps working. Nothing here touches another process.
+//
+// A second hook, of Direct3DCreate9Ex, is laid out as MinHook lays its hooks
+// out (MinHook's src/buffer.c and src/hook.c, public on GitHub, used by
+// ReShade's add-ons, many overlays and mod loaders): a 4 KiB block allocated
+// PAGE_EXECUTE_READWRITE within 2 GB of the target and left so, its header
+// (next block, first free slot, slots in use) followed by slots of 64 bytes
+// (x64) or 32 (x86); free slots are a list, each holding the address of the
+// next, inside the block. A used slot holds the trampoline (the relocated
+// first instructions and an absolute jump back, jmp [rip+0] on x64) and, on
+// x64, the relay (jmp [rip+0] to the detour) at its end. Here the patched
+// jump first goes through one more relay of another common form, in a slot
+// of its own (push imm32; ret on x86, mov rax, imm64; jmp rax on x64), as
+// when a second tool chains its hook in front.
 #include <windows.h>
 
 #include <cstdint>
@@ -25,12 +38,19 @@ namespace marvik {
 namespace {
 
 OverlayHook g_hook;
+OverlayHook g_minHook;
 
 using Create9Fn = void*(WINAPI*)(UINT);
+using Create9ExFn = HRESULT(WINAPI*)(UINT, void**);
 
 void* WINAPI hookDirect3DCreate9(UINT sdkVersion) {
     InterlockedIncrement(&g_hook.calls);
     return reinterpret_cast<Create9Fn>(g_hook.trampoline)(sdkVersion);
+}
+
+HRESULT WINAPI hookDirect3DCreate9Ex(UINT sdkVersion, void** out) {
+    InterlockedIncrement(&g_minHook.calls);
+    return reinterpret_cast<Create9ExFn>(g_minHook.trampoline)(sdkVersion, out);
 }
 
 // Length of the ModRM operand (ModRM byte, SIB, displacement) at p, or 0 for
@@ -101,10 +121,11 @@ void* nearbyFreeAddress(std::uintptr_t target) {
     return nullptr;
 }
 
-void fail(const char* what) {
-    std::snprintf(g_hook.error, sizeof g_hook.error, "%s (error %lu)", what, GetLastError());
-    InterlockedExchange(&g_hook.status, OVERLAY_FAILED);
+void fail(OverlayHook& hook, const char* what) {
+    std::snprintf(hook.error, sizeof hook.error, "%s (error %lu)", what, GetLastError());
+    InterlockedExchange(&hook.status, OVERLAY_FAILED);
 }
+void fail(const char* what) { fail(g_hook, what); }
 
 void writeAbsoluteJump(std::uint8_t* at, const void* to) {  // jmp [rip+0]; dq to
     const std::uint8_t code[6] = {0xFF, 0x25, 0, 0, 0, 0};
@@ -161,6 +182,74 @@ void installHook(std::uint8_t* target) {
     InterlockedExchange(&g_hook.status, OVERLAY_INSTALLED);
 }
 
+// How many bytes of whole instructions cover the 5 a jmp rel32 takes; 0 when
+// they cannot be moved.
+unsigned coveredLength(const std::uint8_t* target) {
+    unsigned length = 0;
+    while (length < 5) {
+        const unsigned n = instructionLength(target + length, sizeof(void*) == 8);
+        if (n == 0) return 0;
+        length += n;
+    }
+    return length <= 16 ? length : 0;
+}
+
+void installMinHookLike(std::uint8_t* target) {
+    constexpr bool x64 = sizeof(void*) == 8;
+    constexpr std::size_t SLOT = x64 ? 64 : 32, PTR = sizeof(void*);
+    const unsigned length = coveredLength(target);
+    if (length == 0) return fail(g_minHook, "cannot relocate Direct3DCreate9Ex's first instructions");
+    void* wanted = nearbyFreeAddress(reinterpret_cast<std::uintptr_t>(target));
+    auto* block = static_cast<std::uint8_t*>(
+        VirtualAlloc(wanted, 0x1000, MEM_RESERVE | MEM_COMMIT, PAGE_EXECUTE_READWRITE));
+    if (block == nullptr) return fail(g_minHook, "VirtualAlloc");
+    // Header: next block (none), first free slot, slots in use; then the
+    // free list through every slot after the two in use.
+    const std::size_t slots = 0x1000 / SLOT;
+    std::uint8_t* trampoline = block + SLOT;
+    std::uint8_t* chained = block + 2 * SLOT;
+    void* firstFree = block + 3 * SLOT;
+    std::memcpy(block + PTR, &firstFree, PTR);
+    const std::uintptr_t used = 2;
+    std::memcpy(block + 2 * PTR, &used, PTR);
+    for (std::size_t i = 3; i < slots; ++i) {
+        void* next = i + 1 < slots ? block + (i + 1) * SLOT : nullptr;
+        std::memcpy(block + i * SLOT, &next, PTR);
+    }
+    std::memcpy(trampoline, target, length);
+    void* detour = reinterpret_cast<void*>(&hookDirect3DCreate9Ex);
+    if (x64) {
+        writeAbsoluteJump(trampoline + length, target + length);
+        std::uint8_t* relay = trampoline + SLOT - 14;  // MinHook's relay at the slot's end
+        writeAbsoluteJump(relay, detour);
+        const std::uint8_t movJmp[12] = {0x48, 0xB8, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xE0};  // mov rax, imm64; jmp rax
+        std::memcpy(chained, movJmp, sizeof movJmp);
+        const std::uint64_t to = reinterpret_cast<std::uintptr_t>(relay);
+        std::memcpy(chained + 2, &to, sizeof to);
+    } else {
+        writeRelativeJump(trampoline + length, target + length);
+        chained[0] = 0x68;  // push imm32; ret
+        const std::uint32_t to = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(detour));
+        std::memcpy(chained + 1, &to, sizeof to);
+        chained[5] = 0xC3;
+    }
+    FlushInstructionCache(GetCurrentProcess(), block, 0x1000);
+    std::memcpy(g_minHook.saved, target, length);
+    g_minHook.savedLength = length;
+    g_minHook.block = block;
+    g_minHook.trampoline = trampoline;
+    g_minHook.relay = chained;
+    g_minHook.hook = detour;
+    DWORD old = 0;
+    if (!VirtualProtect(target, length, PAGE_EXECUTE_READWRITE, &old)) return fail(g_minHook, "VirtualProtect");
+    writeRelativeJump(target, chained);
+    std::memset(target + 5, 0x90, length - 5);
+    VirtualProtect(target, length, old, &old);
+    FlushInstructionCache(GetCurrentProcess(), target, length);
+    g_minHook.target = target;
+    InterlockedExchange(&g_minHook.status, OVERLAY_INSTALLED);
+}
+
 DWORD WINAPI hookThread(void*) {
     // Overlays hook the graphics API when the game brings it in.
     for (int waited = 0; waited < 30000; waited += 50) {
@@ -170,11 +259,17 @@ DWORD WINAPI hookThread(void*) {
             } else {
                 fail("d3d9.dll has no Direct3DCreate9");
             }
+            if (FARPROC createEx = GetProcAddress(d3d9, "Direct3DCreate9Ex")) {
+                installMinHookLike(reinterpret_cast<std::uint8_t*>(createEx));
+            } else {
+                fail(g_minHook, "d3d9.dll has no Direct3DCreate9Ex");
+            }
             return 0;
         }
         Sleep(50);
     }
     fail("d3d9.dll never loaded");
+    fail(g_minHook, "d3d9.dll never loaded");
     return 0;
 }
 
@@ -182,6 +277,7 @@ DWORD WINAPI hookThread(void*) {
 }  // namespace marvik
 
 extern "C" __declspec(dllexport) const marvik::OverlayHook* OverlayHookState() { return &marvik::g_hook; }
+extern "C" __declspec(dllexport) const marvik::OverlayHook* OverlayMinHookState() { return &marvik::g_minHook; }
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     if (reason == DLL_PROCESS_ATTACH) {

@@ -20,5 +20,9 @@ struct OverlayHook {
 };
 
 using OverlayHookStateFn = const OverlayHook* (*)();
+// The second hook, OverlayMinHookState: d3d9!Direct3DCreate9Ex the way
+// MinHook does it (see overlay_render.cpp); relay is the first stub the
+// patched jump leads to.
+using OverlayMinHookStateFn = const OverlayHook* (*)();
 
 }  // namespace marvik

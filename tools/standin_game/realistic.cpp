@@ -114,9 +114,17 @@ bool startRealistic(RealisticGame& game) {
     game.overlay = state();
     for (int waited = 0; game.overlay->status == OVERLAY_PENDING && waited < 10000; waited += 20) Sleep(20);
     if (game.overlay->status != OVERLAY_INSTALLED) return fail("the overlay did not hook:", game.overlay->error);
-    // The game creates its Direct3D object through the overlay's hook.
-    auto create = exported<void*(WINAPI*)(UINT)>(GetModuleHandleA("d3d9.dll"), "Direct3DCreate9");
+    auto minHook = exported<OverlayMinHookStateFn>(overlay, "OverlayMinHookState");
+    if (minHook == nullptr) return fail("no OverlayMinHookState in", overlayPath);
+    game.minHook = minHook();
+    for (int waited = 0; game.minHook->status == OVERLAY_PENDING && waited < 10000; waited += 20) Sleep(20);
+    if (game.minHook->status != OVERLAY_INSTALLED) return fail("the overlay did not hook:", game.minHook->error);
+    // The game creates its Direct3D objects through the overlay's hooks.
+    HMODULE d3d9 = GetModuleHandleA("d3d9.dll");
+    auto create = exported<void*(WINAPI*)(UINT)>(d3d9, "Direct3DCreate9");
     game.d3d = create(32);  // D3D_SDK_VERSION
+    void* d3dEx = nullptr;
+    game.d3dExResult = exported<HRESULT(WINAPI*)(UINT, void**)>(d3d9, "Direct3DCreate9Ex")(32, &d3dEx);
 
     if (!makeJitRegion(game)) return fail("cannot set up the JIT-like region", "");
     if (!loadResourceOnlyDlls()) return fail("cannot map msi.dll and ieframe.dll for their resources", "");

@@ -180,6 +180,11 @@ void reportRealistic(std::ostream& out, const RealisticGame& game, const std::ve
         << " bytes=" << bytes(tramp, hook.savedLength) << " back="
         << hex(jumpDestination(tramp + hook.savedLength)) << "\n";
     out << "hook calls=" << hook.calls << " d3d=" << hex(game.d3d) << "\n";
+    const OverlayHook& minHook = *game.minHook;
+    out << "minhook target=d3d9.dll!Direct3DCreate9Ex addr=" << hex(minHook.target) << " block=" << hex(minHook.block)
+        << " relay=" << hex(minHook.relay) << " final=" << hex(minHook.hook) << " calls=" << minHook.calls
+        << " result=" << game.d3dExResult << "\n";
+    query(out, modules, "minhook_block", minHook.block);
     query(out, modules, "detour_target", target);
     query(out, modules, "detour_jump", first);
     query(out, modules, "detour_final", final);

@@ -18,6 +18,8 @@ struct RealisticGame {
     unsigned long long startMs = 0;            // when the realistic mode began, since the process start
     std::vector<std::string> missingSystemDlls;  // not in this Windows (or this Wine prefix)
     const OverlayHook* overlay = nullptr;
+    const OverlayHook* minHook = nullptr;        // the MinHook-like hook of Direct3DCreate9Ex
+    long d3dExResult = 0;                        // what Direct3DCreate9Ex returned through it
     void* d3d = nullptr;                       // what Direct3DCreate9 returned through the hook
     unsigned char* jit = nullptr;              // the JIT-like region and its functions
     std::vector<int (*)(int)> jitFunctions;
@@ -62,7 +64,8 @@ void tickRealistic(RealisticGame& game);
 // false when they could not be done.
 bool unlinkModule(const std::string& dll);
 bool spoofModulePath(const std::string& dll);
-bool handMapOwnImage();
+enum class HandMap { PER_SECTION, WHOLE_RX, WHOLE_RWX };
+bool handMapOwnImage(HandMap how);
 // The loop-loader fixture and its undoing at exit.
 bool loopLoaderList();
 void unloopLoaderList();

@@ -116,8 +116,10 @@ class StandinGameTest(unittest.TestCase):
         return game
 
     def assertCheatMemory(self, report):
-        """What --rwx, --rwx-pe, --patch and --load leave."""
-        rwx = [r for r in report.get("region", []) if r["type"] == "private" and r["protect"] == "RWX"]
+        """What --rwx, --rwx-pe, --patch and --load leave (beside the realistic overlay's MinHook-like block)."""
+        overlay = queried(report, "minhook_block")["region"] if "minhook" in report else None
+        rwx = [r for r in report.get("region", [])
+               if r["type"] == "private" and r["protect"] == "RWX" and r["base"] != overlay]
         self.assertEqual(sorted(r["bytes"][:6] for r in rwx), ["31C0C3", "4D5A90"], rwx)
         patch = report["patch"][0]
         self.assertTrue(patch["bytes"].startswith("EBFE"), patch)
@@ -174,9 +176,15 @@ class StandinGameTest(unittest.TestCase):
         self.assertEqual((region["type"], region["protect"], region["alloc_protect"], num(region["size"])),
                          ("private", "RX", "RWX", 0x10000))
 
+        # The MinHook-like hook: its block left read-write-execute, the export
+        # reached through it, the call gone through the hook.
+        minhook, minblock = first["minhook"][0], queried(first, "minhook_block")
+        self.assertEqual((minblock["type"], minblock["protect"], num(minblock["size"])), ("private", "RWX", 0x1000))
+        self.assertEqual(num(minhook["calls"]), 1)
+
         # Nothing else private and executable: a clean game leaves no more.
         private = sorted(r["base"] for r in first.get("region", []) if r["type"] == "private")
-        self.assertEqual(private, sorted([block["region"], region["region"]]), first.get("region"))
+        self.assertEqual(private, sorted([block["region"], region["region"], minblock["region"]]), first.get("region"))
 
         # The splash DLL goes, the late DLL comes, each on time.
         self.assertIn("launcher_splash.dll", names)
