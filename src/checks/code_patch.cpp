@@ -29,12 +29,6 @@ const char* const WATCHED_MODULES[] = {
 constexpr int MAX_RELAYS = 3;
 constexpr std::size_t DESCRIPTION_MAX = 63;
 
-const ListedModule* owner(const GameView& game, std::uint64_t address) {
-    for (const ListedModule& m : game.modules)
-        if (address >= m.base && address - m.base < m.size) return &m;
-    return nullptr;
-}
-
 std::string hex(std::uint64_t value, int digits) {
     char text[24];
     std::snprintf(text, sizeof text, "0x%0*llx", digits, static_cast<unsigned long long>(value));
@@ -67,12 +61,12 @@ Prologue patchJump(const GameView& game, const PatchRun& run) {
     return Prologue{};
 }
 
-// Where a transfer to target ends: the module it leads into, following
-// relay stubs through memory no module owns; null when it stays outside.
-const ListedModule* destination(const GameView& game, std::uint64_t target, std::uint64_t& landing) {
+}  // namespace
+
+const ListedModule* hookDestination(const GameView& game, std::uint64_t target, std::uint64_t& landing) {
     const int pointerSize = game.width == CodeWidth::X64 ? 8 : 4;
     landing = target;
-    const ListedModule* module = owner(game, target);
+    const ListedModule* module = moduleHolding(game.modules, target);
     for (int hop = 0; module == nullptr && hop < MAX_RELAYS; ++hop) {
         std::uint8_t bytes[16];
         if (!game.read(landing, bytes, sizeof bytes)) break;
@@ -85,10 +79,25 @@ const ListedModule* destination(const GameView& game, std::uint64_t target, std:
             next = pointerSize == 8 ? loadLe64(pointer) : loadLe32(pointer);
         }
         landing = next;
-        module = owner(game, landing);
+        module = moduleHolding(game.modules, landing);
     }
     return module;
 }
+
+bool trustedHookEnd(const GameView& game, const ListedModule* into) {
+    if (into == nullptr) return false;
+    if (game.trusted) return game.trusted(*into);
+    return !loadedFromUnusualFolder(moduleFile(*into), game.gameFolder);
+}
+
+HookEnd hookEnd(const GameView& game, std::uint64_t target, std::uint64_t landing, const ListedModule* into) {
+    if (into != nullptr) return {into->name, "+" + hex(landing - into->base, 0)};
+    if (const ListedModule* first = moduleHolding(game.modules, target)) return {first->name, "+" + hex(target - first->base, 0)};
+    const int digits = game.width == CodeWidth::X64 ? 12 : 8;
+    return {kindName(game.kindAt ? game.kindAt(target) : MemoryKind::Free), " " + hex(target, digits)};
+}
+
+namespace {
 
 // "Code patch <name>+<at><joint><other><rest>", the longer of the two
 // names cut until it fits.
@@ -154,20 +163,12 @@ bool patchFinding(const GameView& game, std::size_t module, const PatchRun& run,
         if (game.read(jump.target, pointer, size)) target = size == 8 ? loadLe64(pointer) : loadLe32(pointer);
     }
     std::uint64_t landing = 0;
-    const ListedModule* into = destination(game, target, landing);
-    // An overlay's detour: into another module the loader lists, from a
-    // folder a game's or the system's modules come from. A cheat's DLL
-    // there is the module check's business.
-    if (into != nullptr && into != &patched && !loadedFromUnusualFolder(moduleFile(*into), game.gameFolder)) return false;
-    if (into != nullptr && into != &patched) {
-        hit.description = fitted(patched.name, at, " -> ", into->name, "+" + hex(landing - into->base, 0));
-    } else {
-        const int digits = game.width == CodeWidth::X64 ? 12 : 8;
-        const std::string kind = kindName(game.kindAt ? game.kindAt(target) : MemoryKind::Free);
-        const ListedModule* first = owner(game, target);
-        hit.description = first != nullptr ? fitted(patched.name, at, " -> ", first->name, "+" + hex(target - first->base, 0))
-                                           : fitted(patched.name, at, " -> ", kind, " " + hex(target, digits));
-    }
+    const ListedModule* into = hookDestination(game, target, landing);
+    // An overlay's detour: into another module that is trusted. A cheat's
+    // DLL is the module check's business.
+    if (into != nullptr && into != &patched && trustedHookEnd(game, into)) return false;
+    const HookEnd end = hookEnd(game, target, landing, into != &patched ? into : nullptr);
+    hit.description = fitted(patched.name, at, " -> ", end.name, end.rest);
     return true;
 }
 

@@ -51,7 +51,26 @@ struct GameView {
     CodeWidth width = CodeWidth::X86;
     ReadMemory read;                                  // the game's memory
     std::function<MemoryKind(std::uint64_t)> kindAt;  // what kind of memory holds an address
+    // Whether a hook may lead into a module (an overlay's, an anti-virus
+    // product's); unset: any module not loaded from a temporary or download
+    // folder outside the game's.
+    std::function<bool(const ListedModule&)> trusted;
 };
+
+// Where a transfer to target finally leads: the listed module it lands in,
+// relay stubs in memory no module owns followed (at most three: a hooking
+// library's own and a couple more), with the landing address; null when it
+// stays outside every module.
+const ListedModule* hookDestination(const GameView& game, std::uint64_t target, std::uint64_t& landing);
+// Whether a hook ending in into is innocent: into is trusted.
+bool trustedHookEnd(const GameView& game, const ListedModule* into);
+// Where a hook ends, for a description: a module and "+0x<offset>", or the
+// kind of memory and " 0x<address>" the first jump leads to ("private").
+struct HookEnd {
+    std::string name;
+    std::string rest;
+};
+HookEnd hookEnd(const GameView& game, std::uint64_t target, std::uint64_t landing, const ListedModule* into);
 
 // The memory hit for a patch of the listed module, or false when it is not
 // a finding: a jump or call that leads (directly or through relay stubs in

@@ -6,6 +6,7 @@
 #include <tuple>
 
 #include "checks/code_patch.h"
+#include "checks/import_hooks.h"
 #include "inventory/file_digests.h"
 
 namespace marvik {
@@ -90,6 +91,7 @@ std::vector<MemoryScanHit> scanCodePatches(ProcessHandle opened, std::uint32_t p
     int width = 0;
     game.modules = listedModules(pid, true, width);
     if (game.modules.empty()) return hits;
+    game.width = width == 8 ? CodeWidth::X64 : CodeWidth::X86;
     const std::string& exe = moduleFile(game.modules[0]);
     game.gameFolder = exe.substr(0, std::min(exe.size(), exe.find_last_of("\\/")));
     game.read = [process](std::uint64_t address, void* out, std::size_t size) {
@@ -153,6 +155,7 @@ std::vector<MemoryScanHit> scanCodePatches(ProcessHandle opened, std::uint32_t p
         }
     }
     if (!stoppedShort) g_unknownCursor = 0;
+    for (MemoryScanHit& hit : findImportHooks(game)) hits.push_back(std::move(hit));
     for (auto it = g_expectedCode.begin(); it != g_expectedCode.end();)
         it = it->second.used ? std::next(it) : g_expectedCode.erase(it);
     return hits;

@@ -40,10 +40,10 @@ std::string cutDescription(std::string text) {
 
 std::uint32_t clamp32(std::uint64_t v) { return v > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<std::uint32_t>(v); }
 
-// The image's pointer width and one of its data directories, read from its
-// headers in memory; false when they are not a PE image's.
-bool directoryOf(const ReadMemory& read, std::uint64_t base, int index, int& width, std::uint32_t& rva,
-                 std::uint32_t& size) {
+}  // namespace
+
+bool imageDirectory(const ReadMemory& read, std::uint64_t base, int index, int& width, std::uint32_t& rva,
+                    std::uint32_t& size) {
     std::uint8_t head[0x400];
     if (!read(base, head, sizeof head) || !looksLikePEHeader(head, sizeof head)) return false;
     const std::uint32_t pe = loadLe32(head + 0x3C);
@@ -56,21 +56,6 @@ bool directoryOf(const ReadMemory& read, std::uint64_t base, int index, int& wid
     size = loadLe32(head + directories + 8 * index + 4);
     return rva != 0;
 }
-
-bool readPointer(const ReadMemory& read, std::uint64_t address, int width, std::uint64_t& out) {
-    std::uint8_t bytes[8] = {};
-    if (!read(address, bytes, static_cast<std::size_t>(width))) return false;
-    out = width == 8 ? loadLe64(bytes) : loadLe32(bytes);
-    return true;
-}
-
-const ListedModule* moduleHolding(const std::vector<ListedModule>& listed, std::uint64_t address) {
-    for (const ListedModule& m : listed)
-        if (address >= m.base && address - m.base < m.size) return &m;
-    return nullptr;
-}
-
-}  // namespace
 
 std::vector<std::uint64_t> unlistedExecutableImages(const std::vector<MemoryRegion>& regions,
                                                     const std::vector<ListedModule>& listed) {
@@ -89,7 +74,7 @@ bool loadedToRun(const ReadMemory& read, std::uint64_t base, const std::vector<L
     if (!read(base, head, sizeof head) || !looksLikePEHeader(head, sizeof head)) return true;
     int width = 0;
     std::uint32_t rva = 0, size = 0;
-    if (!directoryOf(read, base, IMPORT_DIRECTORY, width, rva, size)) return false;
+    if (!imageDirectory(read, base, IMPORT_DIRECTORY, width, rva, size)) return false;
     std::uint8_t descriptor[20];
     if (!read(base + rva, descriptor, sizeof descriptor)) return false;
     const std::uint32_t lookup = loadLe32(descriptor), addresses = loadLe32(descriptor + 16);
@@ -186,7 +171,7 @@ std::vector<std::uint64_t> exportAddresses(const ReadMemory& read, std::uint64_t
     int width = 0;
     std::uint32_t rva = 0, size = 0;
     std::uint8_t directory[40];
-    if (!directoryOf(read, base, EXPORT_DIRECTORY, width, rva, size) || !read(base + rva, directory, sizeof directory))
+    if (!imageDirectory(read, base, EXPORT_DIRECTORY, width, rva, size) || !read(base + rva, directory, sizeof directory))
         return out;
     const std::uint32_t count = std::min(loadLe32(directory + 0x14), MAX_EXPORTS);
     const std::uint32_t functions = loadLe32(directory + 0x1C);

@@ -16,6 +16,12 @@
 
 namespace marvik {
 
+// The pointer width and one data directory (0 exports, 1 imports) of the
+// image at base, from its headers in memory; false when they are not a PE
+// image's or the directory is empty. One read of 0x400 bytes.
+bool imageDirectory(const ReadMemory& read, std::uint64_t base, int index, int& width, std::uint32_t& rva,
+                    std::uint32_t& size);
+
 // Allocation bases of image memory with executable pages at which no listed
 // module starts. An image mapped for its resources only (LoadLibraryEx as
 // an image resource) is not executable on Windows; Wine maps it with its

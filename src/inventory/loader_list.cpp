@@ -24,13 +24,6 @@ constexpr Layout LAYOUT_64 = {0x18, 0x10, 0x68, 0x30, 0x40, 0x48, 0x58, 8};
 
 std::uint64_t pointerAt(const std::uint8_t* p, int width) { return width == 8 ? loadLe64(p) : loadLe32(p); }
 
-bool readPointer(const ReadMemory& read, std::uint64_t address, int width, std::uint64_t& out) {
-    std::uint8_t bytes[8] = {};
-    if (!read(address, bytes, static_cast<std::size_t>(width))) return false;
-    out = pointerAt(bytes, width);
-    return true;
-}
-
 bool readString(const ReadMemory& read, std::uint64_t buffer, std::uint16_t length, std::u16string& out) {
     out.clear();
     if (length == 0 || buffer == 0) return true;
@@ -41,6 +34,19 @@ bool readString(const ReadMemory& read, std::uint64_t buffer, std::uint16_t leng
 }
 
 }  // namespace
+
+bool readPointer(const ReadMemory& read, std::uint64_t address, int width, std::uint64_t& out) {
+    std::uint8_t bytes[8] = {};
+    if (!read(address, bytes, static_cast<std::size_t>(width))) return false;
+    out = pointerAt(bytes, width);
+    return true;
+}
+
+const ListedModule* moduleHolding(const std::vector<ListedModule>& listed, std::uint64_t address) {
+    for (const ListedModule& m : listed)
+        if (address >= m.base && address - m.base < m.size) return &m;
+    return nullptr;
+}
 
 LoaderWalk walkLoaderList(const ReadMemory& read, std::uint64_t peb, int width, std::size_t maxModules,
                           std::vector<std::pair<LoaderEntryKey, LoadedModule>>& known) {

@@ -40,6 +40,12 @@ inline const std::string& moduleFile(const ListedModule& m) {
     return m.mappedPath.empty() ? m.loaderPath : m.mappedPath;
 }
 
+// A pointer of the game's width (4 or 8 bytes) at address; false when it
+// cannot be read.
+bool readPointer(const ReadMemory& read, std::uint64_t address, int width, std::uint64_t& out);
+// The listed module whose image holds address; null when none does.
+const ListedModule* moduleHolding(const std::vector<ListedModule>& listed, std::uint64_t address);
+
 // Where the names of an entry were read from: when none of it changed, the
 // names read before still hold and need not be read again.
 struct LoaderEntryKey {

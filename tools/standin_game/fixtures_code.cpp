@@ -76,4 +76,42 @@ bool patchCodeFixture(const std::string& command, CodeFixture& out) {
     return writeCode(entry, jump, n);
 }
 
+bool hookOwnImport() {
+    // The executable's own import entry for kernel32!Sleep (its main loop's
+    // call) swapped for a private read-execute stub that does a little of
+    // its own (a nop) and goes on to the real Sleep, as a cheat's stub
+    // calls the original after its work.
+    auto* image = reinterpret_cast<unsigned char*>(GetModuleHandleA(nullptr));
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(image + reinterpret_cast<IMAGE_DOS_HEADER*>(image)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(image + dir.VirtualAddress); d->Name != 0; ++d) {
+        if (_stricmp(reinterpret_cast<const char*>(image + d->Name), "kernel32.dll") != 0) continue;
+        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(image + d->OriginalFirstThunk);
+        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(image + d->FirstThunk);
+        for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+            const auto* byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(image + names->u1.AddressOfData);
+            if (std::strcmp(reinterpret_cast<const char*>(byName->Name), "Sleep") != 0) continue;
+            auto* stub = static_cast<unsigned char*>(VirtualAlloc(nullptr, 0x1000, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+            if (stub == nullptr) return false;
+            const std::uintptr_t real = slots->u1.Function;
+            // nop; jmp [rip+0] / jmp [abs32], then the address.
+            const unsigned char code[] = {0x90, 0xFF, 0x25};
+            std::memcpy(stub, code, sizeof code);
+            const std::uint32_t operand =
+                sizeof(void*) == 8 ? 0 : static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(stub + 7));
+            std::memcpy(stub + 3, &operand, 4);
+            std::memcpy(stub + 7, &real, sizeof real);
+            DWORD old = 0;
+            if (!VirtualProtect(stub, 0x1000, PAGE_EXECUTE_READ, &old)) return false;
+            FlushInstructionCache(GetCurrentProcess(), stub, 16);
+            if (!VirtualProtect(&slots->u1.Function, sizeof(void*), PAGE_READWRITE, &old)) return false;
+            slots->u1.Function = reinterpret_cast<std::uintptr_t>(stub);
+            VirtualProtect(&slots->u1.Function, sizeof(void*), old, &old);
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace marvik

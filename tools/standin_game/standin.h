@@ -49,6 +49,8 @@ struct StandinGame {
 unsigned long long msSinceProcessStart();
 // Runs code-nop or code-detour (fixtures_code.cpp); false when it failed.
 bool patchCodeFixture(const std::string& command, CodeFixture& out);
+// The executable's import entry of kernel32!Sleep made to lead to a private stub.
+bool hookOwnImport();
 // The realistic mode's rewrite of its own code with the same bytes.
 bool retouchOwnCode();
 std::string exeFolder();

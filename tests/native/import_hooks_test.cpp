@@ -1,0 +1,138 @@
+// The import address table check on a made-up game memory: an executable
+// importing from kernel32 (one import forwarded on to ntdll), and what a
+// cheat or an innocent tool may leave in its entries.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "checks/import_hooks.h"
+#include "support/fake_memory.h"
+
+namespace marvik {
+namespace {
+
+using test::FakeMemory;
+
+constexpr std::uint64_t EXE = 0x400000, KERNEL32 = 0x7C800000, NTDLL = 0x7C900000, OVERLAY = 0x10000000,
+                        CHEAT = 0x20000000, STUB = 0x30000000;
+
+std::vector<std::uint8_t>& peImage(FakeMemory& m, std::uint64_t base, int width) {
+    std::vector<std::uint8_t>& img = m.pieces[base];
+    img.resize(0x3000);
+    std::memcpy(&img[0], "MZ", 2);
+    storeLe32(&img[0x3C], 0x80);
+    std::memcpy(&img[0x80], "PE\0\0", 4);
+    storeLe16(&img[0x98], width == 8 ? 0x20B : 0x10B);
+    return img;
+}
+void directory(std::vector<std::uint8_t>& img, int width, int index, std::uint32_t rva, std::uint32_t size) {
+    const std::size_t at = 0x98 + (width == 8 ? 112 : 96) + 8 * index;
+    storeLe32(&img[at], rva);
+    storeLe32(&img[at + 4], size);
+}
+void text(std::vector<std::uint8_t>& img, std::uint32_t rva, const char* s) { std::memcpy(&img[rva], s, std::strlen(s) + 1); }
+
+// Exports name[i] -> rva[i]; an rva inside the directory is a forwarder.
+void exports(std::vector<std::uint8_t>& img, int width, const std::vector<std::pair<const char*, std::uint32_t>>& list) {
+    directory(img, width, 0, 0x1000, 0x800);
+    const std::uint32_t n = static_cast<std::uint32_t>(list.size());
+    storeLe32(&img[0x1000 + 16], 1);  // ordinal base
+    storeLe32(&img[0x1000 + 20], n);
+    storeLe32(&img[0x1000 + 24], n);
+    storeLe32(&img[0x1000 + 28], 0x1100);
+    storeLe32(&img[0x1000 + 32], 0x1200);
+    storeLe32(&img[0x1000 + 36], 0x1300);
+    for (std::uint32_t i = 0; i < n; ++i) {
+        storeLe32(&img[0x1100 + 4 * i], list[i].second);
+        storeLe32(&img[0x1200 + 4 * i], 0x1400 + 0x40 * i);
+        storeLe16(&img[0x1300 + 2 * i], static_cast<std::uint16_t>(i));
+        text(img, 0x1400 + 0x40 * i, list[i].first);
+    }
+}
+
+struct Game {
+    FakeMemory memory;
+    GameView view;
+    std::uint64_t slot[3] = {};
+};
+
+// The executable imports kernel32!GetTickCount, kernel32!Fwd (forwarded to
+// ntdll!RtlFoo) and kernel32 ordinal 2; the loader filled each entry.
+Game makeGame(int width) {
+    Game g;
+    std::vector<std::uint8_t>& exe = peImage(g.memory, EXE, width);
+    directory(exe, width, 1, 0x1000, 40);
+    storeLe32(&exe[0x1000], 0x1100);       // lookup table
+    storeLe32(&exe[0x1000 + 12], 0x1300);  // DLL name
+    storeLe32(&exe[0x1000 + 16], 0x1200);  // address table
+    text(exe, 0x1300, "KERNEL32.dll");
+    const std::uint64_t entries[] = {0x1400, 0x1440, (width == 8 ? 1ull << 63 : 1ull << 31) | 2};
+    text(exe, 0x1402, "GetTickCount");
+    text(exe, 0x1442, "Fwd");
+    std::vector<std::uint8_t>& k32 = peImage(g.memory, KERNEL32, width);
+    exports(k32, width, {{"GetTickCount", 0x2000}, {"Sleep", 0x2100}, {"Fwd", 0x1600}});
+    text(k32, 0x1600, "ntdll.RtlFoo");
+    std::vector<std::uint8_t>& nt = peImage(g.memory, NTDLL, width);
+    exports(nt, width, {{"RtlFoo", 0x2400}});
+    peImage(g.memory, OVERLAY, width);
+    peImage(g.memory, CHEAT, width);
+    const std::uint64_t filled[] = {KERNEL32 + 0x2000, NTDLL + 0x2400, KERNEL32 + 0x2100};
+    for (int i = 0; i < 3; ++i) {
+        g.memory.pointer(EXE + 0x1100 + width * i, width, entries[i]);
+        g.slot[i] = EXE + 0x1200 + width * i;
+        g.memory.pointer(g.slot[i], width, filled[i]);
+    }
+    // A cheat's stub does its own work first (push ebp; mov ebp, esp; ...);
+    // a bare jump back would be a relay leading into kernel32.
+    g.memory.pieces[STUB] = {0x55, 0x8B, 0xEC, 0x90, 0x90, 0x5D, 0xC3};
+    g.memory.pieces[STUB].resize(0x20);
+    g.memory.pieces[STUB][0x10] = 0xE9;  // and at +0x10 a bare jmp rel32 to GetTickCount
+    storeLe32(&g.memory.pieces[STUB][0x11], static_cast<std::uint32_t>(KERNEL32 + 0x2000 - (STUB + 0x15)));
+    g.view.modules = {{EXE, 0x3000, "iw3mp.exe", "C:\\Games\\iw3mp.exe", "", true},
+                      {KERNEL32, 0x3000, "KERNEL32.DLL", "C:\\windows\\system32\\kernel32.dll", "", true},
+                      {NTDLL, 0x3000, "ntdll.dll", "C:\\windows\\system32\\ntdll.dll", "", true},
+                      {OVERLAY, 0x3000, "overlay.dll", "C:\\Program Files\\Overlay\\overlay.dll", "", true},
+                      {CHEAT, 0x3000, "cheat.dll", "C:\\Games\\cheat.dll", "", true}};
+    g.view.width = width == 8 ? CodeWidth::X64 : CodeWidth::X86;
+    g.view.read = g.memory.reader();
+    g.view.kindAt = [](std::uint64_t a) { return a >= STUB && a < STUB + 0x20 ? MemoryKind::Private : MemoryKind::Free; };
+    g.view.trusted = [](const ListedModule& m) { return m.name != "cheat.dll"; };
+    return g;
+}
+
+TEST(ImportHooks, EntriesThatLeaveTheirExportForUntrustedCodeAreHooks) {
+    for (int width : {4, 8}) {
+        SCOPED_TRACE(width);
+        Game clean = makeGame(width);
+        const std::vector<ImportSlot> slots = readImports(clean.view.read, EXE, width);
+        ASSERT_EQ(slots.size(), 3u);
+        EXPECT_EQ(slots[0].dll + "!" + slots[0].function + " " + slots[2].function, "KERNEL32.dll!GetTickCount #2");
+        EXPECT_TRUE(findImportHooks(clean.view).empty()) << "as the loader filled them, forwarder followed";
+
+        const struct {
+            const char* what;
+            int entry;
+            std::uint64_t value;
+            const char* hit;  // null: none
+        } cases[] = {
+            {"a private stub", 0, STUB, "Import hook KERNEL32.dll!GetTickCount -> private 0x"},
+            {"an untrusted module", 1, CHEAT + 0x100, "Import hook KERNEL32.dll!Fwd -> cheat.dll+0x100"},
+            {"a trusted tool's hook", 0, OVERLAY + 0x80, nullptr},
+            {"a relay back to the export", 0, STUB + 0x10, nullptr},
+            {"elsewhere in the export's own module", 2, KERNEL32 + 0x2004, nullptr},
+        };
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.what);
+            Game g = makeGame(width);
+            g.memory.pointer(g.slot[c.entry], width, c.value);
+            const std::vector<MemoryScanHit> hits = findImportHooks(g.view);
+            ASSERT_EQ(hits.size(), c.hit ? 1u : 0u);
+            if (!c.hit) continue;
+            EXPECT_EQ(hits[0].description.rfind(c.hit, 0), 0u) << hits[0].description;
+            EXPECT_EQ(hits[0].address, static_cast<std::uint32_t>(g.slot[c.entry]));
+        }
+    }
+}
+
+}  // namespace
+}  // namespace marvik
