@@ -9,8 +9,9 @@ string(LENGTH "${MARVIK_CHALLENGE_SECRET}" marvik_secret_length)
 if(NOT marvik_secret_length EQUAL 32 OR NOT MARVIK_CHALLENGE_SECRET MATCHES "^[A-Za-z0-9_.~!@#%^*+=:,/-]+$")
   message(FATAL_ERROR "MARVIK_CHALLENGE_SECRET must be 32 characters of letters, digits and _-.~!@#%^*+=:,/")
 endif()
-if(NOT TARGET marvik_challenge_secret)
-  add_library(marvik_challenge_secret INTERFACE)
-  target_compile_definitions(marvik_challenge_secret INTERFACE
-                             MARVIK_CHALLENGE_SECRET="${MARVIK_CHALLENGE_SECRET}")
-endif()
+# Only the file that keys the answer sees it, so a new secret rebuilds that
+# one file; each target that compiles it calls this from its own folder.
+function(marvik_use_challenge_secret source)
+  set_source_files_properties(${source} PROPERTIES
+                              COMPILE_DEFINITIONS "MARVIK_CHALLENGE_SECRET=\"${MARVIK_CHALLENGE_SECRET}\"")
+endfunction()
