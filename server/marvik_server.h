@@ -71,8 +71,9 @@ mvs_server* mvs_create(const mvs_options* options, uint64_t now_ms);
 void mvs_destroy(mvs_server* server);
 
 /* Handles one received datagram of size bytes from sender. Its events are
- * queued for mvs_next_event. Returns 1, or 0 when out of memory. A datagram
- * that cannot be understood becomes MVS_EV_MALFORMED, never a failure. */
+ * queued for mvs_next_event. Returns 1, or 0 when out of memory or without
+ * a sender. A datagram that cannot be understood becomes MVS_EV_MALFORMED,
+ * never a failure. */
 int mvs_feed(mvs_server* server, const uint8_t* datagram, size_t size, const mvs_addr* sender,
              uint64_t now_ms);
 

@@ -115,6 +115,7 @@ mvs_server* mvs_create(const mvs_options* options, uint64_t now_ms) {
 void mvs_destroy(mvs_server* s) { delete s; }
 
 int mvs_feed(mvs_server* s, const uint8_t* datagram, size_t size, const mvs_addr* sender, uint64_t now_ms) {
+    if (s == nullptr || sender == nullptr) return 0;
     if (datagram == nullptr) size = 0;
     static const uint8_t none[1] = {0};
     s->nowMs = now_ms;
