@@ -50,9 +50,9 @@ int main(int argc, char** argv) {
         for (const Bytes& c : buildConfigChunks(Bytes(1000, 'c'), "Seed")) all.push_back(frame(PKT_CONFIG_CHUNK, c));
         for (const Bytes& c : buildModuleListChunks(mods)) all.push_back(frame(PKT_MODULE_LIST, c));
         for (const Bytes& c : buildModuleLogChunks(mods, 42)) all.push_back(frame(PKT_MODULE_LOG, c));
-        // The server target's input: a flags byte (encryption, timers), then
+        // The server target's input: a flags byte (encryption, silence time-out), then
         // each datagram behind its length and a time step.
-        Bytes session{static_cast<std::uint8_t>(enc | 0x30)};
+        Bytes session{static_cast<std::uint8_t>(enc | 0x08)};
         for (std::size_t i = 0; i < all.size(); ++i) {
             Bytes one{session[0], static_cast<std::uint8_t>(all[i].size()), static_cast<std::uint8_t>(all[i].size() >> 8), 1};
             one.insert(one.end(), all[i].begin(), all[i].end());

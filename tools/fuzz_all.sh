@@ -13,7 +13,7 @@ targets=$(sed -n 's/^add_test(NAME fuzz_\([a-z_]*\).*/\1/p; s/^foreach(t \(.*\))
           grep -v '^seeds$' | sort -u)
 cmake --build build/fuzz -j2 --target marvik_fuzz_seeds $(printf 'marvik_fuzz_%s ' $targets) >/dev/null
 corpus=build/fuzz/fuzz/corpus
-build/fuzz/fuzz/marvik_fuzz_seeds "$corpus/client_receive" "$corpus/refserver"
+build/fuzz/fuzz/marvik_fuzz_seeds "$corpus/client_receive" "$corpus/server_feed"
 logs=build/fuzz/logs
 mkdir -p "$logs"
 run() {

@@ -15,6 +15,10 @@
 #                          one a signature stops being valid when the certificate expires)
 # The executable is signed before it is packed, the uninstaller while the
 # installer is built, and the installer last.
+#
+# MARVIK_CHALLENGE_SECRET in the environment sets the challenge secret the
+# client is built with (32 characters; see docs/protocol.md); unset, the
+# default one. Server plug-ins must be built with the same value.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 self="$root/tools/release.sh"
@@ -66,7 +70,13 @@ if [ "$signed" = 1 ]; then
 fi
 
 if [ -z "$exe" ]; then
-  cmake --preset release >/dev/null
+  # Unset means the default, never what an earlier run left in the cache.
+  if [ -n "${MARVIK_CHALLENGE_SECRET:-}" ]; then
+    secret_arg=("-DMARVIK_CHALLENGE_SECRET=$MARVIK_CHALLENGE_SECRET")
+  else
+    secret_arg=(-UMARVIK_CHALLENGE_SECRET)
+  fi
+  cmake --preset release "${secret_arg[@]}" >/dev/null
   cmake --build --preset release -j2
   exe="$root/build/release/marvik_ac.exe"
   size=$(stat -c %s "$exe")

@@ -8,7 +8,7 @@ packages=(
   cmake make python3 git
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64
   wine64 xvfb xauth xdotool imagemagick x11-utils
-  g++ libgtest-dev libgmock-dev googletest libbenchmark-dev zlib1g-dev libssl-dev
+  g++ g++-multilib libgtest-dev libgmock-dev googletest libbenchmark-dev zlib1g-dev libssl-dev
   clang libclang-rt-14-dev
   ccache
   nsis osslsigncode openssl zip

@@ -34,13 +34,18 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 step "fuzz: each libFuzzer target for a short, bounded run"
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -DMARVIK_FUZZ=ON \
   -DMARVIK_FUZZ_SECONDS="${MARVIK_FUZZ_SECONDS:-10}" >/dev/null
-cmake --build build/fuzz -j"$jobs" --target marvik_fuzz_client_receive marvik_fuzz_refserver marvik_fuzz_seeds \
+cmake --build build/fuzz -j"$jobs" --target marvik_fuzz_client_receive marvik_fuzz_server_feed marvik_fuzz_seeds \
   marvik_fuzz_loader_list marvik_fuzz_pe_reader marvik_fuzz_memory_check marvik_fuzz_config
 ctest --test-dir build/fuzz -R fuzz_ --output-on-failure
 
 step "bench: the benchmarks still build (run: build/bench/bench/marvik_bench)"
 cmake --preset bench >/dev/null
 cmake --build --preset bench -j"$jobs"
+
+step "server library: 32-bit Linux build (-m32) and its embedding example"
+cmake -S server -B build/server32 -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS=-m32 -DCMAKE_CXX_FLAGS=-m32 >/dev/null
+cmake --build build/server32 -j"$jobs"
+ctest --test-dir build/server32 --output-on-failure
 
 step "win32 (i686): build"
 cmake --preset win32 >/dev/null

@@ -10,8 +10,13 @@ namespace {
 
 constexpr std::size_t MD5_BLOCK_SIZE = 64;
 
-// Shared with the server plug-in; changing it locks every client out.
-constexpr char AC_CHALLENGE_SECRET[] = "Q7mZp2Lx9Vr4Kt8Wc1Hn6Bd3Fs5Jg0Ya";
+// Shared with the server plug-in; the build sets it (MARVIK_CHALLENGE_SECRET
+// in CMake), so a community can have its own. A client and a server built
+// with different secrets never agree on an answer.
+#ifndef MARVIK_CHALLENGE_SECRET
+#error "MARVIK_CHALLENGE_SECRET is set by the build (CMake cache variable of that name)"
+#endif
+constexpr char AC_CHALLENGE_SECRET[] = MARVIK_CHALLENGE_SECRET;
 constexpr std::size_t AC_CHALLENGE_SECRET_LENGTH = sizeof(AC_CHALLENGE_SECRET) - 1;
 static_assert(AC_CHALLENGE_SECRET_LENGTH == 32, "the secret has 32 characters");
 

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "checks/memory_scan.h"
+#include "marvik_server.h"
 #include "checks/signatures.h"
 #include "net/chunks.h"
 #include "net/udp_client.h"
@@ -25,9 +26,15 @@ using test::Bytes;
 // What follows each "<!-- NAME: KEY -->" marker of the document: the inside
 // of the fenced block on the next line, or else the lines up to a blank one
 // or the end.
-std::map<std::string, std::string> markedBlocks(const std::string& name) {
+std::string fileText(const std::string& path) {
     std::stringstream file;
-    file << std::ifstream(MARVIK_SOURCE_DIR "/docs/protocol.md", std::ios::binary).rdbuf();
+    file << std::ifstream(MARVIK_SOURCE_DIR "/" + path, std::ios::binary).rdbuf();
+    return file.str();
+}
+
+std::map<std::string, std::string> markedBlocks(const std::string& name, const std::string& path = "docs/protocol.md") {
+    std::stringstream file;
+    file << fileText(path);
     const std::string doc = file.str() + "\n", open = "<!-- " + name + ": ";
     std::map<std::string, std::string> blocks;
     for (std::size_t at = doc.find(open); at != std::string::npos; at = doc.find(open, at + 1)) {
@@ -57,6 +64,32 @@ Bytes frame(std::uint8_t type, const Bytes& payload, bool encryption, std::uint3
     return framePacket(type, payload.data(), static_cast<std::uint16_t>(payload.size()), session, encryption);
 }
 
+// The server's datagrams as the plug-in library sends them to a client of
+// session 0x12345678 that said hello, with the challenge 00 01 ... 1f: the
+// challenge, then each command the document shows, in this order.
+std::vector<Bytes> serverDatagrams(const Bytes& hello) {
+    mvs_options o;
+    mvs_options_init(&o);
+    o.fill_random = [](void*, std::uint8_t* out, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<std::uint8_t>(i);
+        return 1;
+    };
+    mvs_server* s = mvs_create(&o, 0);
+    const mvs_addr from{0x7F000001u, 40000};
+    const mvs_peer peer{from, 0x12345678u};
+    mvs_feed(s, hello.data(), hello.size(), &from, 0);
+    mvs_verdict(s, &peer, 1, nullptr);
+    mvs_verdict(s, &peer, 0, "bad answer");
+    mvs_command(s, &peer, MVS_PKT_SCREENSHOT_REQUEST, nullptr);
+    mvs_command(s, &peer, MVS_PKT_UPDATE_AVAILABLE, nullptr);
+    std::vector<Bytes> sent;
+    mvs_event e;
+    while (mvs_next_event(s, &e))
+        if (e.type == MVS_EV_SEND) sent.emplace_back(e.send.bytes, e.send.bytes + e.send.size);
+    mvs_destroy(s);
+    return sent;
+}
+
 TEST(ProtocolDoc, EveryHexExampleIsWhatTheEncoderSends) {
     HeartbeatPayload beat{};
     beat.tickCount = 123456u, beat.processCount = 87u, beat.selfCrc = 0xC0F40FB5u, beat.uptimeSeconds = 42u;
@@ -65,26 +98,52 @@ TEST(ProtocolDoc, EveryHexExampleIsWhatTheEncoderSends) {
     ModuleInfo game, d3d9;
     game.name = "iw3mp.exe", game.crc32 = 0x1A2B3C4Du, game.size = 0x00A3D000u;
     d3d9.name = "d3d9.dll", d3d9.crc32 = 0x5E6F7A8Bu, d3d9.size = 0x001B3000u;
+    d3d9.path = "C:\\Windows\\SysWOW64\\d3d9.dll", d3d9.suspicious = true;
+    MemoryReportPayload memory{};
+    memory.address = 0x0A1B0000u, memory.size = 0x3000u, memory.hitFlag = 1;
+    copyText(memory.description, "private writable and executable memory");
+    const std::string cfg = "seta cg_fov \"80\"\r\n";
+    const Bytes hello = frame(PKT_HELLO, test::bytesOf(makeHello("Sniper", 28960, "MARVIK-1234ABCD-8D9E785A",
+                                                                 "0123456789abcdef0123456789abcdef")),
+                              true);
+    const std::vector<Bytes> server = serverDatagrams(hello);
+    ASSERT_EQ(server.size(), 5u);
     // The inputs the document gives beside each block.
-    const std::map<std::string, Bytes> examples = {
+    std::map<std::string, Bytes> examples = {
         {"heartbeat", frame(PKT_HEARTBEAT, test::bytesOf(beat), false)},
         {"heartbeat-encrypted", frame(PKT_HEARTBEAT, test::bytesOf(beat), true)},
-        {"hello", frame(PKT_HELLO,
-                        test::bytesOf(makeHello("Sniper", 28960, "MARVIK-1234ABCD-8D9E785A",
-                                                "0123456789abcdef0123456789abcdef")),
-                        true)},
+        {"hello", hello},
         {"module-list", frame(PKT_MODULE_LIST, buildModuleListChunks({game, d3d9}).at(0), false)},
-        {"challenge", frame(PKT_CHALLENGE, Bytes(challenge, challenge + AC_CHALLENGE_SIZE), false, 0)},
-        {"challenge-response",
-         frame(PKT_CHALLENGE_RESPONSE, test::bytesOf(makeChallengeResponse(challenge, 0xC0F40FB5u, 0x1A2B3C4Du, 0x04)),
-               false)},
+        {"module-log", frame(PKT_MODULE_LOG, buildModuleLogChunks({d3d9}, 123456u).at(0), false)},
+        {"memory-report", frame(PKT_MEMORY_REPORT, test::bytesOf(memory), false)},
+        {"identity", frame(PKT_IDENTITY,
+                           test::bytesOf(makeIdentity("MARVIK-1234ABCD-8D9E785A", "0123456789abcdef0123456789abcdef",
+                                                      1700000000u)),
+                           false)},
+        {"config-chunk", frame(PKT_CONFIG_CHUNK, buildConfigChunks(Bytes(cfg.begin(), cfg.end()), "Sniper").at(0), false)},
+        {"challenge", server[0]},
+        {"verify-ok", server[1]},
+        {"kick", server[2]},
+        {"screenshot-request", server[3]},
+        {"update-available", server[4]},
     };
+#ifdef MARVIK_DEFAULT_SECRET
+    // The answer is keyed with the secret; the document's is the default.
+    examples["challenge-response"] =
+        frame(PKT_CHALLENGE_RESPONSE, test::bytesOf(makeChallengeResponse(challenge, 0xC0F40FB5u, 0x1A2B3C4Du, 0x04)),
+              false);
+#endif
     const std::map<std::string, std::string> blocks = markedBlocks("example");
     for (const auto& [name, bytes] : examples) {
         const std::string expected = hexDump(bytes);
         EXPECT_EQ(blocks.count(name) ? blocks.at(name) : "", expected) << "example " << name << ":\n" << expected;
     }
-    for (const auto& [name, text] : blocks) EXPECT_EQ(examples.count(name), 1u) << "example " << name << " is unchecked";
+    for (const auto& [name, text] : blocks) {
+#ifndef MARVIK_DEFAULT_SECRET
+        if (name == "challenge-response") continue;
+#endif
+        EXPECT_EQ(examples.count(name), 1u) << "example " << name << " is unchecked";
+    }
 }
 
 TEST(ProtocolDoc, LabelListsAreTheChecksLabels) {
@@ -97,6 +156,12 @@ TEST(ProtocolDoc, LabelListsAreTheChecksLabels) {
         for (const std::string& l : labels) expected += "- `" + l + "`\n";
         EXPECT_EQ(blocks.count(name) ? blocks.at(name) + "\n" : "", expected) << name << " labels:\n" << expected;
     }
+}
+
+// The README's embedding example is the file the build compiles and runs.
+TEST(ProtocolDoc, TheReadmeEmbeddingExampleIsTheBuiltOne) {
+    const std::map<std::string, std::string> blocks = markedBlocks("example", "README.md");
+    EXPECT_EQ(blocks.count("server/example.c") ? blocks.at("server/example.c") : "", fileText("server/example.c"));
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "server_core.h"
 #include "server_options.h"
 #include "session/handshake.h"
+#include "support/report_samples.h"
 #include "support/wire.h"
 
 namespace marvik {
@@ -76,22 +77,6 @@ Bytes responsePayload() {
     std::uint8_t challenge[AC_CHALLENGE_SIZE];
     fixedRandom(challenge, sizeof challenge);
     return bytesOf(makeChallengeResponse(challenge, 0x55667788u, 0xCAFEBABEu, 0x05));
-}
-
-std::vector<ModuleInfo> sampleModules(std::size_t n, std::uint32_t salt = 0) {
-    std::vector<ModuleInfo> v(n);
-    for (std::uint32_t i = 0; i < n; ++i) {
-        v[i].name = "mod" + std::to_string(i) + ".dll", v[i].path = "C:\\Games\\CoD4\\" + v[i].name;
-        v[i].crc32 = 0x1000u + i + (salt << 16), v[i].size = 4096u * (i + 1), v[i].suspicious = i % 4 == 3;
-    }
-    return v;
-}
-
-// Not text (byte 10 is 0xFF): it must survive byte for byte.
-Bytes fileBytes(std::size_t n) {
-    Bytes b(n);
-    for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(i == 10 ? 0xFF : 'a' + i % 26);
-    return b;
 }
 
 TEST(RefServerEvents, EachEventKeepsItsFieldsAndSummary) {
@@ -241,131 +226,6 @@ TEST(RefServerTimers, CommandsAndReportTimeoutsFireOnceAtTheirDeadline) {
         EXPECT_EQ(h.outcomes(before), s.fired) << s.now;
         EXPECT_EQ(serverNextDeadline(h.state), s.next) << s.now;
     }
-}
-
-TEST(RefServerReports, EveryOrderOfArrivalEndsAsItShould) {
-    auto list = [](std::size_t n, unsigned salt) { return buildModuleListChunks(sampleModules(n, salt)); };
-    auto log = [](std::size_t n, unsigned tick) { return buildModuleLogChunks(sampleModules(n), tick); };
-    auto file = [](std::size_t n, const char* player) { return buildConfigChunks(fileBytes(n), player); };
-    const std::string superseded = "module_list(superseded by a new report):15:0 | ";
-    struct Case {
-        std::uint8_t type;
-        ChunkPayloads reports[2];
-        std::vector<std::pair<int, int>> sends;  // (report, chunk); the server stops after them
-        std::string outcomes;
-    } cases[] = {
-        {PKT_MODULE_LIST, {list(31, 0)}, {{0, 2}, {0, 0}, {0, 2}, {0, 1}}, "module_list(ok):31:1"},
-        {PKT_MODULE_LIST, {list(0, 0)}, {{0, 0}}, "module_list(ok):0:0"},  // one chunk, no entries
-        // Chunk 0 again, another size, or a chunk again with other entries
-        // starts a new report.
-        {PKT_MODULE_LIST, {list(20, 0), list(20, 0)}, {{0, 0}, {1, 0}, {1, 1}},
-         superseded + "module_list(ok):20:0"},
-        {PKT_MODULE_LIST, {list(16, 0), list(3, 0)}, {{0, 0}, {1, 0}}, superseded + "module_list(ok):3:0"},
-        {PKT_MODULE_LIST, {list(31, 0), list(31, 1)}, {{0, 0}, {0, 1}, {1, 1}},
-         "module_list(superseded by a new report):30:0 | module_list(server stopped):15:0"},
-        {PKT_MODULE_LOG, {log(7, 777)}, {{0, 1}, {0, 1}, {0, 0}, {0, 2}}, "module_log(ok):7:1"},
-        {PKT_MODULE_LOG, {log(4, 100), log(4, 200)}, {{0, 0}, {1, 0}, {1, 1}},
-         "module_log(superseded by a new report):3:0 | module_log(ok):4:0"},
-        {PKT_MODULE_LOG, {log(20, 9)}, {{0, 0}}, "module_log(server stopped):3:0"},
-        {PKT_CONFIG_CHUNK, {file(2001, "P")}, {{0, 0}, {0, 2}},
-         "config(last slice arrived before fileSize bytes: a chunk was lost):1101"},
-        {PKT_CONFIG_CHUNK, {file(901, "P")}, {{0, 0}, {0, 0}, {0, 1}},
-         "config(more bytes than fileSize: a chunk was lost):900 | config(ok):901"},
-        {PKT_CONFIG_CHUNK, {file(2001, "P"), file(2001, "Q")}, {{0, 0}, {1, 0}, {1, 1}, {1, 2}},
-         "config(superseded by a new upload):900 | config(ok):2001"},
-        {PKT_CONFIG_CHUNK, {file(5000, "P")}, {{0, 0}}, "config(server stopped):900"},
-    };
-    for (const Case& k : cases) {
-        SCOPED_TRACE(k.outcomes);
-        Harness h;
-        for (const auto& s : k.sends) h.send(k.type, k.reports[s.first][s.second]);
-        h.tick(true);  // the server stops
-        EXPECT_EQ(h.outcomes(), k.outcomes);
-        EXPECT_EQ(serverNextDeadline(h.state), UINT64_MAX);
-        // A finished report holds its entries in their order, and no half
-        // file is passed off as the file.
-        for (const ServerEvent& e : h.out.events) {
-            for (std::size_t i = 0; e.complete && i < e.modules.size(); ++i)
-                EXPECT_EQ(e.modules[i].name, "mod" + std::to_string(i) + ".dll");
-            if (e.name == "config") EXPECT_EQ(field(e.json, "data_base64").empty(), !e.complete);
-            if (e.name == "config" && e.complete) EXPECT_EQ(e.data, fileBytes(e.data.size()));
-        }
-    }
-}
-
-// A zeroed payload of size bytes with 16-bit little-endian words from offset on.
-Bytes words(std::size_t offset, std::vector<std::uint16_t> values, std::size_t size) {
-    Bytes b(size);
-    for (std::size_t i = 0; i < values.size(); ++i) storeLe16(&b[offset + 2 * i], values[i]);
-    return b;
-}
-
-TEST(RefServerMalformed, EachBadDatagramIsLoggedWithItsReason) {
-    auto frame = [](std::uint8_t type, const Bytes& payload, bool enc = false) {
-        return framePacket(type, payload.data(), static_cast<std::uint16_t>(payload.size()), 1, enc);
-    };
-    Bytes good = frame(PKT_HEARTBEAT, Bytes(20, 0)), badMagic = good, badVersion = good, longer = good;
-    badMagic[0] = 0x01, badVersion[4] = 2;
-    longer.push_back(0);  // length field says 20, 21 follow
-    // Module list head: entryCount, chunkIndex, chunkCount, totalEntries;
-    // module log head: entryCount, tick (two words), chunkIndex, chunkCount,
-    // totalEntries; configuration head: the player name, then fileSize.
-    struct Case {
-        Bytes datagram;
-        const char* reason;
-        bool serverEncrypts = false;
-    } cases[] = {
-        {Bytes(good.begin(), good.begin() + 11), "datagram shorter than the 12-byte header"},
-        {badMagic, "bad magic 0x4d414301"},
-        {badVersion, "unsupported version 2"},
-        {longer, "length field 20 but 21 payload bytes"},
-        {frame(PKT_KICK, {}), "server-to-client packet PKT_KICK"},
-        {frame(99, {}), "unknown packet type 99"},
-        // The hello is never encrypted; other payloads are checked decrypted.
-        {frame(PKT_HELLO, Bytes(143, 0)), "hello payload is 143 bytes, expected 144", true},
-        {frame(PKT_HEARTBEAT, Bytes(24, 0), true),
-         "heartbeat payload is 24 bytes, expected 20 (after decryption)", true},
-        {frame(PKT_MODULE_LIST, Bytes(7, 0)), "module list chunk shorter than its head"},
-        {frame(PKT_MODULE_LIST, words(0, {16, 0, 2, 16}, 8 + 16 * 72)), "entryCount 16 exceeds 15"},
-        {frame(PKT_MODULE_LIST, words(0, {0, 0, 65535, 0}, 8)),
-         "chunkCount 65535 does not fit totalEntries 0"},
-        {frame(PKT_MODULE_LIST, words(0, {1, 1, 1, 1}, 8 + 72)), "chunkIndex 1 not below chunkCount 1"},
-        {frame(PKT_MODULE_LIST, words(0, {14, 0, 2, 16}, 8 + 14 * 72)),
-         "entryCount 14 in chunk 0 should be 15"},
-        {frame(PKT_MODULE_LOG, words(0, {3, 0, 0, 0, 1, 3}, 12 + 2 * 397)),
-         "module log chunk payload is 806 bytes, expected 1203"},
-        {frame(PKT_CONFIG_CHUNK, Bytes(40, 0)), "config chunk payload is 40 bytes, expected 41 to 940"},
-        {frame(PKT_CONFIG_CHUNK, words(36, {60000}, 940)), "config fileSize 60000 out of 1 to 59999"},
-        {frame(PKT_CONFIG_CHUNK, words(36, {10}, 51)), "config chunk holds more than fileSize bytes"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.reason);
-        ServerState state;
-        serverInit(state, ServerOptions(), 0);
-        state.options.encryption = c.serverEncrypts;
-        ServerOutput out;
-        serverHandleDatagram(state, c.datagram.data(), c.datagram.size(), Endpoint(), 0, out);
-        ASSERT_EQ(out.events.size(), 1u);
-        EXPECT_EQ(field(out.events[0].json, "reason") + " " + field(out.events[0].json, "bytes"),
-                  c.reason + (" " + std::to_string(c.datagram.size())));
-        EXPECT_TRUE(out.replies.empty() && state.sessions.empty() && state.counters.malformed == 1);
-    }
-}
-
-TEST(RefServerSessions, KeyedBySenderAndSessionIdTheLeastRecentlySeenDroppedBeyondTheCap) {
-    ServerOptions o;
-    o.maxSessions = 2;
-    Harness h(o);
-    // Port and session id both tell sessions apart; the first is seen again
-    // before the third comes, so the second is the one dropped.
-    for (auto sender : {std::make_pair(40000, 1), {40001, 1}, {40000, 1}, {40000, 2}}) {
-        h.from.port = static_cast<std::uint16_t>(sender.first), h.sid = sender.second, h.now += 10;
-        h.send(PKT_MODULE_LOG, buildModuleLogChunks(sampleModules(4), 5)[0]);
-    }
-    EXPECT_EQ(h.state.sessions.size(), 2u);
-    ASSERT_EQ(h.outcomes(), "module_log(session evicted):3:0");
-    EXPECT_EQ(field(h.lastJson("module_log"), "from") + " " + field(h.lastJson("module_log"), "session"),
-              "127.0.0.1:40001 0x00000001");
 }
 
 TEST(RefServerCommandLine, ParsesEverySwitchAndRejectsBadOnes) {

@@ -1,22 +1,21 @@
-// The reference server's protocol logic, without sockets or clocks: a
-// datagram, its sender and the time go in; events (JSON Lines and readable
-// summary lines) and reply datagrams come out. main.cpp feeds it from a UDP
-// socket; tests and the fuzz target feed it bytes directly.
-//
-// packet_table.cpp checks a datagram and hands it to its type's handler;
-// sessions.cpp keeps the sessions and their command timers;
-// report_assembly.cpp puts chunked reports back together; server_output.cpp
-// writes events and frames replies.
+// The reference server on the plug-in library (server/marvik_server.h): the
+// library decodes, checks answers and puts reports together; this adds the
+// server's policy (verdicts, command timers, --silent) and writes every
+// event as one JSON line and one readable summary line. main.cpp feeds it
+// from a UDP socket; the tests feed it bytes directly.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <map>
+#include <memory>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "inventory/module_info.h"
+#include "marvik_server.h"
 
 namespace marvik {
 
@@ -35,15 +34,12 @@ struct ServerOptions {
     // Sessions held at once; the least recently seen one is dropped first,
     // so a flood of forged session ids cannot grow memory without bound.
     std::size_t maxSessions = 256;
-    // Fills challenges; null means the system's random device.
+    // Fills challenges; null means the system's random source.
     void (*fillRandom)(std::uint8_t* out, std::size_t n) = nullptr;
 };
 
 // IPv4 address and port, both in host byte order.
-struct Endpoint {
-    std::uint32_t ip = 0;
-    std::uint16_t port = 0;
-};
+using Endpoint = mvs_addr;
 // Returns e as "a.b.c.d:port".
 std::string endpointText(const Endpoint& e);
 
@@ -67,6 +63,7 @@ struct ServerOutput {
     std::vector<OutDatagram> replies;
 };
 
+// The handshake as the heartbeat's "handshake" field names it.
 enum HandshakeState : int {
     HS_NONE,        // no hello seen (reports from an unknown session)
     HS_CHALLENGED,  // hello answered with a challenge
@@ -76,54 +73,18 @@ enum HandshakeState : int {
     HS_KICKED,      // kicked later by the kick timer
 };
 
-// A module list or module log report being put together from its chunks.
-struct ChunkedReport {
-    bool active = false;
-    std::uint16_t chunkCount = 0;
-    std::uint16_t totalEntries = 0;
-    std::uint32_t tickCount = 0;  // module log only: names the report
-    std::vector<std::vector<std::uint8_t>> chunks;  // payloads by index
-    std::vector<bool> have;
-    std::size_t received = 0;
-    std::uint32_t duplicates = 0;
-    std::uint64_t lastMs = 0;  // when the last chunk came
-};
-
-// The configuration upload: slices in arrival order until fileSize bytes.
-struct ConfigReport {
-    bool active = false;
-    std::string player;
-    std::uint32_t fileSize = 0;
-    std::vector<std::uint8_t> data;
-    std::uint32_t chunks = 0;
-    std::uint64_t lastMs = 0;
-};
-
-struct ClientSession {
-    Endpoint from;
-    std::uint32_t sessionId = 0;
+// What the server's policy keeps per session beside the library's table.
+struct SessionPolicy {
     HandshakeState state = HS_NONE;
-    bool challenged = false;
-    std::uint8_t challenge[32] = {};
-    std::uint64_t lastSeenMs = 0;  // the least recently seen is evicted first
     bool timersArmed = false;
     std::uint64_t timerBaseMs = 0;
     bool kickSent = false;
     bool screenshotSent = false;
     bool updateSent = false;
-    ChunkedReport moduleList;
-    ChunkedReport moduleLog;
-    ConfigReport config;
 };
 
-struct SessionKey {
-    std::uint32_t ip;
-    std::uint16_t port;
-    std::uint32_t sessionId;
-    bool operator<(const SessionKey& o) const {
-        return std::tie(ip, port, sessionId) < std::tie(o.ip, o.port, o.sessionId);
-    }
-};
+// Sender address, port and session id, as the library keys its sessions.
+using SessionKey = std::tuple<std::uint32_t, std::uint16_t, std::uint32_t>;
 
 struct ServerCounters {
     std::uint64_t datagrams = 0;
@@ -136,7 +97,10 @@ struct ServerCounters {
 struct ServerState {
     ServerOptions options;
     std::uint64_t startMs = 0;
-    std::map<SessionKey, ClientSession> sessions;
+    std::unique_ptr<mvs_server, void (*)(mvs_server*)> lib{nullptr, mvs_destroy};
+    std::map<SessionKey, SessionPolicy> sessions;
+    // Why each datagram this server asked the library for goes out, in order.
+    std::deque<const char*> pendingWhy;
     ServerCounters counters;
 };
 
@@ -147,8 +111,8 @@ void serverInit(ServerState& s, const ServerOptions& options, std::uint64_t nowM
 // Handles one received datagram and returns nothing; what it causes is
 // appended to out. It never fails: a datagram that cannot be understood
 // becomes a "malformed" event with its reason.
-void serverHandleDatagram(ServerState& s, const std::uint8_t* bytes, std::size_t n,
-                          const Endpoint& from, std::uint64_t nowMs, ServerOutput& out);
+void serverHandleDatagram(ServerState& s, const std::uint8_t* bytes, std::size_t n, const Endpoint& from,
+                          std::uint64_t nowMs, ServerOutput& out);
 
 // Fires the command timers that are due and closes the reports that timed
 // out, appending what that causes to out; returns nothing.
@@ -161,8 +125,5 @@ std::uint64_t serverNextDeadline(const ServerState& s);
 // Closes every open report as incomplete at shutdown, appending the report
 // events to out; returns nothing.
 void serverFinish(ServerState& s, std::uint64_t nowMs, ServerOutput& out);
-
-// Returns the name of a packet type ("PKT_HELLO"), or "unknown".
-const char* packetTypeName(std::uint8_t type);
 
 }  // namespace marvik

@@ -1,0 +1,325 @@
+// The plug-in library against the client's own encoders: what a client
+// sends goes in through the C interface, and what comes out is read as the
+// client reads it. Portable, so it also runs on the Windows builds.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "marvik_server.h"
+#include "net/chunks.h"
+#include "net/udp_client.h"
+#include "session/handshake.h"
+#include "support/report_samples.h"
+#include "support/wire.h"
+
+namespace marvik {
+namespace {
+
+using namespace test;
+
+// What one event held, copied out before the next is taken.
+struct Taken {
+    mvs_event e;
+    std::string reason;
+    std::vector<std::string> names;  // modules of a finished report
+    Bytes bytes;                     // a datagram to send, or a file
+};
+
+int countingRandom(void* context, std::uint8_t* out, std::size_t n) {
+    auto* next = static_cast<std::uint8_t*>(context);
+    for (std::size_t i = 0; i < n; ++i) out[i] = (*next)++;
+    return 1;
+}
+
+struct Lib {
+    std::uint8_t nextRandom = 0xA0;
+    mvs_options o{};
+    std::unique_ptr<mvs_server, void (*)(mvs_server*)> s{nullptr, mvs_destroy};
+    mvs_addr from{0x7F000001u, 40000};
+    std::uint32_t sid = 0x11223344u;
+    std::uint64_t now = 1000;
+    std::vector<Taken> taken;
+
+    explicit Lib(void (*set)(mvs_options&) = nullptr) {
+        mvs_options_init(&o);
+        o.fill_random = countingRandom, o.random_context = &nextRandom;
+        if (set != nullptr) set(o);
+        s.reset(mvs_create(&o, now));
+    }
+    mvs_peer peer() const { return mvs_peer{from, sid}; }
+    void feed(const Bytes& d) {
+        ASSERT_EQ(mvs_feed(s.get(), d.data(), d.size(), &from, now), 1);
+        drain();
+    }
+    void send(std::uint8_t type, const Bytes& payload, bool enc) {
+        feed(framePacket(type, payload.data(), static_cast<std::uint16_t>(payload.size()), sid, enc));
+    }
+    void send(std::uint8_t type, const Bytes& payload) { send(type, payload, o.encryption != 0); }
+    void drain() {
+        mvs_event e;
+        while (mvs_next_event(s.get(), &e)) {
+            Taken t{e, "", {}, {}};
+            if (e.type == MVS_EV_SEND) t.bytes.assign(e.send.bytes, e.send.bytes + e.send.size);
+            if (e.type == MVS_EV_MALFORMED) t.reason = e.malformed.reason;
+            if (e.type == MVS_EV_ANSWER) t.reason = e.answer.reason;
+            if (e.type == MVS_EV_MODULE_LIST || e.type == MVS_EV_MODULE_LOG) {
+                t.reason = e.modules.reason;
+                for (std::size_t i = 0; i < e.modules.module_count; ++i) t.names.push_back(e.modules.modules[i].name);
+            }
+            if (e.type == MVS_EV_CONFIG) t.reason = e.config.reason, t.bytes.assign(e.config.data, e.config.data + e.config.size);
+            taken.push_back(std::move(t));
+        }
+    }
+    // From event `first` on: datagrams sent, reports finished ("ok" or the
+    // reason, what they held and, for module reports, the duplicates) and
+    // sessions ended.
+    std::string outcomes(std::size_t first = 0) const {
+        std::string text;
+        auto add = [&text](const std::string& item) { text += (text.empty() ? "" : " | ") + item; };
+        for (auto t = taken.begin() + first; t != taken.end(); ++t) {
+            const mvs_event& e = t->e;
+            if (e.type == MVS_EV_SEND) add(mvs_packet_name(e.send.type));
+            if (e.type == MVS_EV_SILENT || e.type == MVS_EV_DROPPED)
+                add((e.type == MVS_EV_SILENT ? "silent:" : "dropped:") + std::to_string(e.peer.addr.port));
+            bool config = e.type == MVS_EV_CONFIG, modules = e.type == MVS_EV_MODULE_LIST || e.type == MVS_EV_MODULE_LOG;
+            if (!config && !modules) continue;
+            bool complete = config ? e.config.complete : e.modules.complete;
+            add(std::string(config ? "config" : e.type == MVS_EV_MODULE_LIST ? "module_list" : "module_log") + "(" +
+                (complete ? "ok" : t->reason) + "):" + std::to_string(config ? t->bytes.size() : t->names.size()) +
+                (modules ? ":" + std::to_string(e.modules.duplicates) : ""));
+        }
+        return text;
+    }
+    const Taken* last(mvs_event_type type) const {
+        for (auto t = taken.rbegin(); t != taken.rend(); ++t)
+            if (t->e.type == type) return &*t;
+        return nullptr;
+    }
+};
+
+Bytes helloPayload() {
+    return bytesOf(makeHello("Sniper", 28960, "HWID-1234", "abcdef0123456789abcdef0123456789"));
+}
+
+// The client's answer to the challenge the datagram carries.
+Bytes answerTo(const Bytes& challengeDatagram, std::uint8_t flags = 0x05) {
+    std::uint8_t challenge[AC_CHALLENGE_SIZE];
+    std::memcpy(challenge, challengeDatagram.data() + AC_HEADER_SIZE, sizeof challenge);
+    return bytesOf(makeChallengeResponse(challenge, 0x55667788u, 0xCAFEBABEu, flags));
+}
+
+// What the client makes of a datagram the library sends: its type, and its
+// payload decrypted by the client's own receive path.
+std::pair<int, std::string> asClientReads(Bytes d, bool encryption) {
+    ACPacketHeader head{};
+    char payload[64] = {};
+    std::int32_t n = parseDatagram(d.data(), static_cast<std::int32_t>(d.size()), encryption, head, payload, 64);
+    return {n < 0 ? -1 : head.type, std::string(payload, n > 0 ? static_cast<std::size_t>(n) : 0)};
+}
+
+TEST(ServerLibHandshake, AnswersAreCheckedAndRepliesAreWhatTheClientReads) {
+    for (bool enc : {false, true}) {
+        SCOPED_TRACE(enc ? "RC4" : "clear");
+        Lib lib([](mvs_options& o) { o.fill_random = nullptr; });  // the system's random source
+        lib.o.encryption = enc;
+        lib.s.reset(mvs_create(&lib.o, lib.now));
+        lib.send(PKT_HELLO, helloPayload());
+        lib.send(PKT_HELLO, helloPayload());  // the retried hello gets the same challenge
+        ASSERT_EQ(lib.outcomes(), "PKT_CHALLENGE | PKT_CHALLENGE");
+        const Bytes challenge = lib.taken[1].bytes;
+        EXPECT_EQ(lib.taken[3].bytes, challenge);
+        EXPECT_EQ(lib.taken[2].e.hello.retry, 1);
+        EXPECT_EQ(std::string(lib.taken[0].e.hello.guid) + " " + lib.taken[0].e.hello.player, "abcdef0123456789abcdef0123456789 Sniper");
+        // Fresh bytes: another session's challenge differs.
+        lib.sid = 99;
+        lib.send(PKT_HELLO, helloPayload());
+        EXPECT_NE(lib.taken.back().bytes, challenge);
+        EXPECT_EQ(challenge.size(), 44u);
+        EXPECT_EQ(asClientReads(challenge, enc).first, PKT_CHALLENGE);
+
+        // A wrong answer on one session, the right one on the other.
+        Bytes wrong = answerTo(challenge);
+        wrong[31] ^= 1;
+        lib.send(PKT_CHALLENGE_RESPONSE, wrong);
+        EXPECT_EQ(lib.last(MVS_EV_ANSWER)->e.answer.verified, 0);
+        EXPECT_EQ(lib.last(MVS_EV_ANSWER)->reason, "answer mismatch");
+        lib.sid = 0x11223344u;
+        lib.send(PKT_CHALLENGE_RESPONSE, answerTo(challenge));
+        const mvs_event a = lib.last(MVS_EV_ANSWER)->e;
+        EXPECT_EQ(a.answer.verified, 1);
+        EXPECT_EQ(a.answer.integrity_flags, 0x05);
+        EXPECT_EQ(a.handshake, MVS_HS_ANSWERED);
+
+        // Verdicts and commands, as the client's receive path reads them.
+        const mvs_peer p = lib.peer(), unknown{{1, 2}, 3};
+        EXPECT_EQ(mvs_verdict(lib.s.get(), &unknown, 1, nullptr) + mvs_command(lib.s.get(), &p, PKT_HELLO, nullptr), 0);
+        EXPECT_EQ(mvs_verdict(lib.s.get(), &p, 1, nullptr), 1);
+        EXPECT_EQ(mvs_command(lib.s.get(), &p, PKT_SCREENSHOT_REQUEST, nullptr), 1);
+        EXPECT_EQ(mvs_command(lib.s.get(), &p, PKT_KICK, "cheating"), 1);
+        lib.drain();
+        std::vector<std::pair<int, std::string>> read;
+        for (std::size_t i = lib.taken.size() - 3; i < lib.taken.size(); ++i) read.push_back(asClientReads(lib.taken[i].bytes, enc));
+        EXPECT_EQ(read, (std::vector<std::pair<int, std::string>>{{PKT_VERIFY_OK, ""}, {PKT_SCREENSHOT_REQUEST, ""}, {PKT_KICK, "cheating"}}));
+        lib.send(PKT_HEARTBEAT, Bytes(sizeof(HeartbeatPayload), 0));
+        EXPECT_EQ(lib.last(MVS_EV_HEARTBEAT)->e.handshake, MVS_HS_KICKED);
+    }
+}
+
+TEST(ServerLibHandshake, AnAnswerSentTheOtherWayThanTheServerIsToldApart) {
+    for (bool serverEnc : {false, true}) {
+        Lib lib;
+        lib.o.encryption = serverEnc;
+        lib.s.reset(mvs_create(&lib.o, lib.now));
+        lib.send(PKT_HELLO, helloPayload());
+        lib.send(PKT_CHALLENGE_RESPONSE, answerTo(lib.taken[1].bytes), !serverEnc);
+        EXPECT_EQ(lib.last(MVS_EV_ANSWER)->reason, serverEnc ? "answer mismatch: client sends without encryption"
+                                                               : "answer mismatch: client sends with encryption");
+    }
+    Lib lib;  // no hello: no challenge to answer
+    lib.send(PKT_CHALLENGE_RESPONSE, Bytes(41, 0));
+    EXPECT_EQ(lib.last(MVS_EV_ANSWER)->reason, "no challenge issued to this session");
+}
+
+TEST(ServerLibReports, EveryOrderOfArrivalEndsAsItShould) {
+    auto list = [](std::size_t n, unsigned salt) { return buildModuleListChunks(sampleModules(n, salt)); };
+    auto log = [](std::size_t n, unsigned tick) { return buildModuleLogChunks(sampleModules(n), tick); };
+    auto file = [](std::size_t n, const char* player) { return buildConfigChunks(fileBytes(n), player); };
+    const std::string superseded = "module_list(superseded by a new report):15:0 | ";
+    struct Case {
+        std::uint8_t type;
+        ChunkPayloads reports[2];
+        std::vector<std::pair<int, int>> sends;  // (report, chunk); the server stops after them
+        std::string outcomes;
+    } cases[] = {
+        {PKT_MODULE_LIST, {list(31, 0)}, {{0, 2}, {0, 0}, {0, 2}, {0, 1}}, "module_list(ok):31:1"},
+        {PKT_MODULE_LIST, {list(0, 0)}, {{0, 0}}, "module_list(ok):0:0"},  // one chunk, no entries
+        // Chunk 0 again, another size, or a chunk again with other entries
+        // starts a new report.
+        {PKT_MODULE_LIST, {list(20, 0), list(20, 0)}, {{0, 0}, {1, 0}, {1, 1}}, superseded + "module_list(ok):20:0"},
+        {PKT_MODULE_LIST, {list(16, 0), list(3, 0)}, {{0, 0}, {1, 0}}, superseded + "module_list(ok):3:0"},
+        {PKT_MODULE_LIST, {list(31, 0), list(31, 1)}, {{0, 0}, {0, 1}, {1, 1}},
+         "module_list(superseded by a new report):30:0 | module_list(server stopped):15:0"},
+        {PKT_MODULE_LOG, {log(7, 777)}, {{0, 1}, {0, 1}, {0, 0}, {0, 2}}, "module_log(ok):7:1"},
+        {PKT_MODULE_LOG, {log(4, 100), log(4, 200)}, {{0, 0}, {1, 0}, {1, 1}},
+         "module_log(superseded by a new report):3:0 | module_log(ok):4:0"},
+        {PKT_MODULE_LOG, {log(20, 9)}, {{0, 0}}, "module_log(server stopped):3:0"},
+        {PKT_CONFIG_CHUNK, {file(2001, "P")}, {{0, 0}, {0, 2}},
+         "config(last slice arrived before fileSize bytes: a chunk was lost):1101"},
+        {PKT_CONFIG_CHUNK, {file(901, "P")}, {{0, 0}, {0, 0}, {0, 1}},
+         "config(more bytes than fileSize: a chunk was lost):900 | config(ok):901"},
+        {PKT_CONFIG_CHUNK, {file(2001, "P"), file(2001, "Q")}, {{0, 0}, {1, 0}, {1, 1}, {1, 2}},
+         "config(superseded by a new upload):900 | config(ok):2001"},
+        {PKT_CONFIG_CHUNK, {file(5000, "P")}, {{0, 0}}, "config(server stopped):900"},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.outcomes);
+        Lib lib([](mvs_options& o) { o.silence_timeout_ms = 0; });
+        for (const auto& s : k.sends) lib.send(k.type, k.reports[s.first][s.second]);
+        mvs_close_reports(lib.s.get(), lib.now);  // the server stops
+        lib.drain();
+        EXPECT_EQ(lib.outcomes(), k.outcomes);
+        EXPECT_EQ(mvs_next_deadline(lib.s.get()), UINT64_MAX);
+        // A finished report holds its entries in their order, and no half
+        // file is passed off as the file.
+        for (const Taken& t : lib.taken) {
+            const bool modules = t.e.type == MVS_EV_MODULE_LIST || t.e.type == MVS_EV_MODULE_LOG;
+            for (std::size_t i = 0; modules && t.e.modules.complete && i < t.names.size(); ++i) {
+                EXPECT_EQ(t.names[i], "mod" + std::to_string(i) + ".dll");
+            }
+            if (t.e.type == MVS_EV_CONFIG && t.e.config.complete) {
+                EXPECT_EQ(t.bytes, fileBytes(t.bytes.size()));
+            }
+        }
+    }
+}
+
+// A zeroed payload of size bytes with 16-bit little-endian words from offset on.
+Bytes words(std::size_t offset, std::vector<std::uint16_t> values, std::size_t size) {
+    Bytes b(size);
+    for (std::size_t i = 0; i < values.size(); ++i) storeLe16(&b[offset + 2 * i], values[i]);
+    return b;
+}
+
+TEST(ServerLibMalformed, EachBadDatagramIsRefusedWithItsReason) {
+    auto frame = [](std::uint8_t type, const Bytes& payload, bool enc = false) {
+        return framePacket(type, payload.data(), static_cast<std::uint16_t>(payload.size()), 1, enc);
+    };
+    Bytes good = frame(PKT_HEARTBEAT, Bytes(20, 0)), badMagic = good, badVersion = good, longer = good;
+    badMagic[0] = 0x01, badVersion[4] = 2;
+    longer.push_back(0);  // length field says 20, 21 follow
+    // Module list head: entryCount, chunkIndex, chunkCount, totalEntries;
+    // module log head: entryCount, tick (two words), chunkIndex, chunkCount,
+    // totalEntries; configuration head: the player name, then fileSize.
+    struct Case {
+        Bytes datagram;
+        const char* reason;
+        bool serverEncrypts = false;
+    } cases[] = {
+        {Bytes(good.begin(), good.begin() + 11), "datagram shorter than the 12-byte header"},
+        {badMagic, "bad magic 0x4d414301"},
+        {badVersion, "unsupported version 2"},
+        {longer, "length field 20 but 21 payload bytes"},
+        {frame(PKT_KICK, {}), "server-to-client packet PKT_KICK"},
+        {frame(99, {}), "unknown packet type 99"},
+        // The hello is never encrypted; other payloads are checked decrypted.
+        {frame(PKT_HELLO, Bytes(143, 0)), "hello payload is 143 bytes, expected 144", true},
+        {frame(PKT_HEARTBEAT, Bytes(24, 0), true), "heartbeat payload is 24 bytes, expected 20 (after decryption)", true},
+        {frame(PKT_MODULE_LIST, Bytes(7, 0)), "module list chunk shorter than its head"},
+        {frame(PKT_MODULE_LIST, words(0, {16, 0, 2, 16}, 8 + 16 * 72)), "entryCount 16 exceeds 15"},
+        {frame(PKT_MODULE_LIST, words(0, {0, 0, 65535, 0}, 8)), "chunkCount 65535 does not fit totalEntries 0"},
+        {frame(PKT_MODULE_LIST, words(0, {1, 1, 1, 1}, 8 + 72)), "chunkIndex 1 not below chunkCount 1"},
+        {frame(PKT_MODULE_LIST, words(0, {14, 0, 2, 16}, 8 + 14 * 72)), "entryCount 14 in chunk 0 should be 15"},
+        {frame(PKT_MODULE_LOG, words(0, {3, 0, 0, 0, 1, 3}, 12 + 2 * 397)),
+         "module log chunk payload is 806 bytes, expected 1203"},
+        {frame(PKT_CONFIG_CHUNK, Bytes(40, 0)), "config chunk payload is 40 bytes, expected 41 to 940"},
+        {frame(PKT_CONFIG_CHUNK, words(36, {60000}, 940)), "config fileSize 60000 out of 1 to 59999"},
+        {frame(PKT_CONFIG_CHUNK, words(36, {10}, 51)), "config chunk holds more than fileSize bytes"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.reason);
+        Lib lib;
+        lib.o.encryption = c.serverEncrypts;
+        lib.s.reset(mvs_create(&lib.o, lib.now));
+        lib.feed(c.datagram);
+        ASSERT_EQ(lib.taken.size(), 1u);
+        EXPECT_EQ(lib.taken[0].reason + " " + std::to_string(lib.taken[0].e.malformed.size),
+                  c.reason + (" " + std::to_string(c.datagram.size())));
+        // No session was made for it: nothing times out.
+        EXPECT_EQ(lib.taken[0].e.type + 100 * (mvs_next_deadline(lib.s.get()) != UINT64_MAX), MVS_EV_MALFORMED);
+    }
+}
+
+TEST(ServerLibSessions, KeyedBySenderAndSessionIdDroppedWhenSilentOrBeyondTheCap) {
+    Lib lib([](mvs_options& o) { o.max_sessions = 2, o.silence_timeout_ms = 30000, o.report_timeout_ms = 5000; });
+    // Port and session id both tell sessions apart; the first is heard again
+    // before the third comes, so the second is the one dropped.
+    for (auto sender : {std::make_pair(40000, 1), {40001, 1}, {40000, 1}, {40000, 2}}) {
+        lib.from.port = static_cast<std::uint16_t>(sender.first), lib.sid = sender.second, lib.now += 10;
+        lib.send(PKT_MODULE_LOG, buildModuleLogChunks(sampleModules(4), 5)[0]);
+    }
+    ASSERT_EQ(lib.outcomes(), "module_log(session evicted):3:0 | dropped:40001");
+    // Reports time out after 5 s without a chunk; a session ends after 30 s
+    // of silence: each deadline in turn is the earliest.
+    struct Step {
+        std::uint64_t now;
+        const char* ended;
+        std::uint64_t next;
+    } steps[] = {{6029, "", 6030},
+                 {6040, "module_log(timeout):3:1 | module_log(timeout):3:0", 31030},
+                 {31030, "silent:40000", 31040},
+                 {31040, "silent:40000", UINT64_MAX}};
+    for (const Step& s : steps) {
+        std::size_t before = lib.taken.size();
+        lib.now = s.now;
+        ASSERT_EQ(mvs_tick(lib.s.get(), lib.now), 1);
+        lib.drain();
+        EXPECT_EQ(lib.outcomes(before), s.ended) << s.now;
+        EXPECT_EQ(mvs_next_deadline(lib.s.get()), s.next) << s.now;
+    }
+}
+
+}  // namespace
+}  // namespace marvik
