@@ -1,11 +1,13 @@
 // libFuzzer target: the memory check's decisions on a map of the game's
 // address space and the bytes in it, as a hostile game can arrange both:
-// the region rules, the hidden-module rules, the thread rule and the
-// judgement of a patch in a module's code with the jumps it leads through.
+// the region rules, the hidden-module rules, the thread rule, the judgement
+// of a patch in a module's code or read-only data with the jumps it leads
+// through, and the import table check (with the exports it resolves).
 // The sanitizers and libFuzzer's time limit per input judge them.
 #include "checks/code_patch.h"
 #include "checks/game_threads.h"
 #include "checks/hidden_modules.h"
+#include "checks/import_hooks.h"
 #include "checks/memory_scan.h"
 #include "fuzz_memory.h"
 
@@ -58,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     classifyRegions(regions);
     unlistedExecutableImages(regions, listed);
     pathMismatchHits(listed);
-    findHeaderlessImages(regions, listed, read, width);
+    findForeignCode(regions, listed, read, width);
     classifyThreads(regions, threads);
     if (!listed.empty() && listed[0].size != 0) {
         GameView game;
@@ -67,6 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         game.read = read;
         MemoryScanHit hit;
         patchFinding(game, 0, PatchRun{listed[0].base + patchAt % listed[0].size, 5}, hit);
+        dataPatchFinding(game, 0, PatchRun{listed[0].base + patchAt % listed[0].size, 2}, hit);
+        findImportHooks(game);
     }
     return 0;
 }

@@ -18,6 +18,9 @@ packages=(
 need_i386=0
 dpkg --print-foreign-architectures | grep -qx i386 || need_i386=1
 packages+=(wine32:i386)
+# Direct3D under 32-bit Wine needs 32-bit OpenGL: without it a 32-bit game's
+# Direct3DCreate9 returns nothing, as on a PC without a graphics driver.
+packages+=(libgl1:i386 libglx-mesa0:i386 libgl1-mesa-dri:i386)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")

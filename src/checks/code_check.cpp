@@ -54,7 +54,7 @@ Prologue decodePrologue(const std::uint8_t* b, std::size_t n, std::uint64_t addr
     return p;
 }
 
-ImageCode expectedImageCode(const std::vector<std::uint8_t>& file, std::uint64_t actualBase) {
+ImageCode expectedImageCode(const std::vector<std::uint8_t>& file, std::uint64_t actualBase, bool withReadOnlyData) {
     ImageCode out;
     const std::size_t n = file.size();
     if (n < 0x40 || file[0] != 'M' || file[1] != 'Z') return out;
@@ -93,10 +93,15 @@ ImageCode expectedImageCode(const std::vector<std::uint8_t>& file, std::uint64_t
     };
 
     constexpr std::uint32_t CODE = 0x20, EXECUTE = 0x20000000;  // IMAGE_SCN_CNT_CODE, IMAGE_SCN_MEM_EXECUTE
+    constexpr std::uint32_t INITIALIZED = 0x40, READ = 0x40000000, WRITE = 0x80000000, DISCARDABLE = 0x02000000;
     std::size_t codeBytes = 0;
     for (std::uint16_t i = 0; i < sections; ++i) {
         const std::uint8_t* s = &file[table + i * 40];
-        if ((loadLe32(s + 36) & (CODE | EXECUTE)) == 0) continue;
+        const std::uint32_t flags = loadLe32(s + 36);
+        const bool readOnlyData = (flags & (CODE | EXECUTE)) == 0 && (flags & (INITIALIZED | READ)) == (INITIALIZED | READ) &&
+                                  (flags & (WRITE | DISCARDABLE)) == 0;
+        if ((flags & (CODE | EXECUTE)) == 0 && !(withReadOnlyData && readOnlyData)) continue;
+        if (readOnlyData && std::memcmp(s, ".rsrc", 6) == 0) continue;  // resources: large, and no code reads them as tables
         // Sections may overlap in the file: thousands of them over one
         // large span would be copied thousands of times. No module a
         // compiler makes comes near either bound.
@@ -110,6 +115,7 @@ ImageCode expectedImageCode(const std::vector<std::uint8_t>& file, std::uint64_t
         if (codeBytes > MAX_CODE_BYTES) return ImageCode{};
         CodeSection section;
         section.rva = va;
+        section.readOnlyData = readOnlyData;
         section.bytes.assign(file.begin() + ptr, file.begin() + ptr + size);
         out.sections.push_back(std::move(section));
     }

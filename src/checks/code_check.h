@@ -35,6 +35,7 @@ Prologue decodePrologue(const std::uint8_t* bytes, std::size_t length, std::uint
 struct CodeSection {
     std::uint32_t rva = 0;
     std::vector<std::uint8_t> bytes;
+    bool readOnlyData = false;  // initialized, readable, neither writable nor executable
 };
 CodeSection expectedCodeSection(const std::vector<std::uint8_t>& file, std::uint64_t actualBase);
 
@@ -58,6 +59,9 @@ struct ImageCode {
     std::uint32_t iatSize = 0;
     std::vector<CodeSection> sections;
 };
-ImageCode expectedImageCode(const std::vector<std::uint8_t>& file, std::uint64_t actualBase);
+// With withReadOnlyData, the read-only data sections too (where compilers
+// put C++ and COM method tables), under the same bounds.
+ImageCode expectedImageCode(const std::vector<std::uint8_t>& file, std::uint64_t actualBase,
+                            bool withReadOnlyData = false);
 
 }  // namespace marvik

@@ -101,9 +101,9 @@ namespace {
 
 // "Code patch <name>+<at><joint><other><rest>", the longer of the two
 // names cut until it fits.
-std::string fitted(std::string name, const std::string& at, const char* joint, std::string other,
+std::string fitted(const char* label, std::string name, const std::string& at, const char* joint, std::string other,
                    const std::string& rest) {
-    auto text = [&] { return std::string(LABEL_CODE_PATCH) + " " + name + "+" + at + joint + other + rest; };
+    auto text = [&] { return std::string(label) + " " + name + "+" + at + joint + other + rest; };
     while (text().size() > DESCRIPTION_MAX && (name.size() > 6 || other.size() > 6)) {
         std::string& longer = name.size() >= other.size() ? name : other;
         longer.pop_back();
@@ -112,6 +112,12 @@ std::string fitted(std::string name, const std::string& at, const char* joint, s
 }
 
 }  // namespace
+
+bool readOnlyDataWatched(const std::string& moduleName) {
+    for (const char* name : {"d3d9.dll", "d3d8.dll", "dxgi.dll", "d3d11.dll"})
+        if (equalsIgnoreCase(moduleName, name)) return true;
+    return false;
+}
 
 bool codeWatched(const std::string& moduleName, bool isGameExecutable) {
     if (isGameExecutable) return true;
@@ -153,7 +159,7 @@ bool patchFinding(const GameView& game, std::size_t module, const PatchRun& run,
     hit.size = run.length;
     const Prologue jump = patchJump(game, run);
     if (!jump.jumps) {
-        hit.description = fitted(patched.name, at, " (", "", std::to_string(run.length) + " bytes)");
+        hit.description = fitted(LABEL_CODE_PATCH, patched.name, at, " (", "", std::to_string(run.length) + " bytes)");
         return true;
     }
     std::uint64_t target = jump.target;
@@ -168,7 +174,31 @@ bool patchFinding(const GameView& game, std::size_t module, const PatchRun& run,
     // DLL is the module check's business.
     if (into != nullptr && into != &patched && trustedHookEnd(game, into)) return false;
     const HookEnd end = hookEnd(game, target, landing, into != &patched ? into : nullptr);
-    hit.description = fitted(patched.name, at, " -> ", end.name, end.rest);
+    hit.description = fitted(LABEL_CODE_PATCH, patched.name, at, " -> ", end.name, end.rest);
+    return true;
+}
+
+bool dataPatchFinding(const GameView& game, std::size_t module, const PatchRun& run, MemoryScanHit& hit) {
+    const ListedModule& patched = game.modules[module];
+    const std::size_t width = game.width == CodeWidth::X64 ? 8 : 4;
+    const std::uint64_t slot = run.address & ~static_cast<std::uint64_t>(width - 1);
+    hit = MemoryScanHit{};
+    hit.address = static_cast<std::uint32_t>(slot);
+    hit.size = run.length;
+    std::uint64_t value = 0;
+    const bool pointer = readPointer(game.read, slot, static_cast<int>(width), value) &&
+                         (moduleHolding(game.modules, value) != nullptr ||
+                          (game.kindAt && game.kindAt(value) != MemoryKind::Free));
+    if (!pointer) {
+        hit.description = fitted(LABEL_DATA_PATCH, patched.name, hex(run.address - patched.base, 0), " (", "",
+                                 std::to_string(run.length) + " bytes)");
+        return true;
+    }
+    std::uint64_t landing = 0;
+    const ListedModule* into = hookDestination(game, value, landing);
+    if (into != nullptr && into != &patched && trustedHookEnd(game, into)) return false;
+    const HookEnd end = hookEnd(game, value, landing, into != &patched ? into : nullptr);
+    hit.description = fitted(LABEL_DATA_PATCH, patched.name, hex(slot - patched.base, 0), " -> ", end.name, end.rest);
     return true;
 }
 

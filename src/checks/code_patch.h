@@ -22,6 +22,10 @@ namespace marvik {
 // and the modules whose functions cheats detour (graphics, input, and the
 // system calls beneath timing, networking and memory access).
 bool codeWatched(const std::string& moduleName, bool isGameExecutable);
+// Whether its read-only data is compared too: the graphics modules, whose
+// interfaces' method tables (IDirect3DDevice9's Present, EndScene, ...)
+// live there, and which a cheat redirects without touching code.
+bool readOnlyDataWatched(const std::string& moduleName);
 
 // Whether a page of an image has been written by the process, from its
 // working-set attributes (PSAPI_WORKING_SET_EX_BLOCK): a written page of a
@@ -79,6 +83,12 @@ HookEnd hookEnd(const GameView& game, std::uint64_t target, std::uint64_t landin
 // graphics API. The description names the module and offset first, then,
 // for a jump or call, the module or memory it leads to.
 bool patchFinding(const GameView& game, std::size_t module, const PatchRun& run, MemoryScanHit& hit);
+// The same for a run in the module's read-only data: the pointer the run
+// falls in, where it leads now. Not a finding when it leads into a trusted
+// module. "Read-only data patch <name>+0x<offset> -> <where>", or
+// "(<n> bytes)" when what changed is no pointer into anything listed or
+// allocated.
+bool dataPatchFinding(const GameView& game, std::size_t module, const PatchRun& run, MemoryScanHit& hit);
 
 // Whether a module's header in memory (n bytes read at its base) names the
 // image the file describes: same link time, image size and entry point. A

@@ -45,7 +45,11 @@ const ImageCode* expectedCode(const ListedModule& m) {
     const ExpectedKey key{stamp.volume, stamp.index, stamp.size, stamp.writeTime, m.base};
     auto found = g_expectedCode.find(key);
     if (found == g_expectedCode.end())
-        found = g_expectedCode.emplace(key, Expected{expectedImageCode(readWholeFile(moduleFile(m)), m.base), false}).first;
+        found = g_expectedCode
+                    .emplace(key, Expected{expectedImageCode(readWholeFile(moduleFile(m)), m.base,
+                                                             readOnlyDataWatched(m.name)),
+                                           false})
+                    .first;
     found->second.used = true;
     return &found->second.code;
 }
@@ -146,7 +150,9 @@ std::vector<MemoryScanHit> scanCodePatches(ProcessHandle opened, std::uint32_t p
                 for (const PatchRun& run :
                      differingRuns(expected, actual.data(), actual.size(), from, iat, iat + code->iatSize)) {
                     MemoryScanHit hit;
-                    if (found < MAX_HITS_PER_MODULE && patchFinding(game, i, run, hit)) {
+                    const bool finding = section.readOnlyData ? dataPatchFinding(game, i, run, hit)
+                                                              : patchFinding(game, i, run, hit);
+                    if (found < MAX_HITS_PER_MODULE && finding) {
                         hits.push_back(hit);
                         ++found;
                     }

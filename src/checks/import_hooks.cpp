@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <map>
 
 #include "app/little_endian.h"
 #include "checks/hidden_modules.h"
@@ -86,47 +88,98 @@ std::vector<ImportSlot> readImports(const ReadMemory& read, std::uint64_t base, 
     return slots;
 }
 
-std::uint64_t resolveExport(const GameView& game, std::uint64_t base, const std::string& function, int hops) {
-    std::uint32_t rva = 0, size = 0;
+namespace {
+
+// A module's exports read in one piece: the export directory's bytes hold
+// its tables and names (linkers put them there), so resolving the
+// executable's imports costs one read per module instead of one per name.
+struct ModuleExports {
+    bool read = false;
+    std::uint32_t dirRva = 0, dirSize = 0, ordinalBase = 0;
+    std::vector<std::uint8_t> dir;
+    std::vector<std::uint32_t> functions;         // RVAs by index
+    std::map<std::string, std::uint32_t> byName;  // index by name
+};
+constexpr std::uint32_t MAX_EXPORT_DIRECTORY = 4u << 20;
+
+std::string nameIn(const std::vector<std::uint8_t>& bytes, std::size_t at) {
+    std::string name;
+    while (at < bytes.size() && bytes[at] != 0 && name.size() < MAX_NAME) name.push_back(static_cast<char>(bytes[at++]));
+    return name;
+}
+
+ModuleExports readExports(const ReadMemory& read, std::uint64_t base) {
+    ModuleExports e;
     int width = 0;
-    std::uint8_t dir[40];
-    if (!imageDirectory(game.read, base, 0, width, rva, size) || !game.read(base + rva, dir, sizeof dir)) return 0;
-    const std::uint32_t ordinalBase = loadLe32(dir + 16), functions = loadLe32(dir + 20),
-                        names = std::min(loadLe32(dir + 24), MAX_EXPORT_NAMES);
-    const std::uint32_t functionTable = loadLe32(dir + 28), nameTable = loadLe32(dir + 32),
-                        ordinalTable = loadLe32(dir + 36);
+    if (!imageDirectory(read, base, 0, width, e.dirRva, e.dirSize) || e.dirSize < 40 ||
+        e.dirSize > MAX_EXPORT_DIRECTORY)
+        return e;
+    e.dir.resize(e.dirSize);
+    if (!read(base + e.dirRva, e.dir.data(), e.dir.size())) return e;
+    const std::uint8_t* d = e.dir.data();
+    e.ordinalBase = loadLe32(d + 16);
+    const std::uint32_t functions = std::min(loadLe32(d + 20), MAX_EXPORT_NAMES);
+    const std::uint32_t names = std::min(loadLe32(d + 24), MAX_EXPORT_NAMES);
+    // A table inside the directory's bytes, or none: tables elsewhere are
+    // not what a linker writes.
+    auto table = [&](std::uint32_t rva, std::uint32_t entrySize, std::uint32_t count) -> const std::uint8_t* {
+        if (rva < e.dirRva || rva - e.dirRva > e.dirSize || static_cast<std::uint64_t>(count) * entrySize > e.dirSize - (rva - e.dirRva))
+            return nullptr;
+        return d + (rva - e.dirRva);
+    };
+    const std::uint8_t* f = table(loadLe32(d + 28), 4, functions);
+    const std::uint8_t* n = table(loadLe32(d + 32), 4, names);
+    const std::uint8_t* o = table(loadLe32(d + 36), 2, names);
+    if (f == nullptr) return e;
+    for (std::uint32_t i = 0; i < functions; ++i) e.functions.push_back(loadLe32(f + 4 * i));
+    for (std::uint32_t i = 0; n != nullptr && o != nullptr && i < names; ++i) {
+        const std::uint32_t at = loadLe32(n + 4 * i);
+        if (at >= e.dirRva && at - e.dirRva < e.dirSize) e.byName.emplace(nameIn(e.dir, at - e.dirRva), loadLe16(o + 2 * i));
+    }
+    e.read = true;
+    return e;
+}
+
+using ExportCache = std::map<std::uint64_t, ModuleExports>;
+
+// The address the export named resolves to in the module at base, its
+// forwarders followed (at most MAX_FORWARDS, each to a listed module); 0
+// when it cannot be resolved.
+std::uint64_t resolveExport(const GameView& game, ExportCache& cache, std::uint64_t base, const std::string& function,
+                            int hops = 0) {
+    auto found = cache.find(base);
+    if (found == cache.end()) found = cache.emplace(base, readExports(game.read, base)).first;
+    const ModuleExports& e = found->second;
+    if (!e.read) return 0;
     std::uint32_t index = 0xFFFFFFFF;
     if (!function.empty() && function[0] == '#') {
-        index = static_cast<std::uint32_t>(std::strtoul(function.c_str() + 1, nullptr, 10)) - ordinalBase;
+        index = static_cast<std::uint32_t>(std::strtoul(function.c_str() + 1, nullptr, 10)) - e.ordinalBase;
     } else {
-        for (std::uint32_t i = 0; i < names && index == 0xFFFFFFFF; ++i) {
-            std::uint8_t at[4], ordinal[2];
-            if (!game.read(base + nameTable + 4ull * i, at, 4)) return 0;
-            if (readName(game.read, base + loadLe32(at)) != function) continue;
-            if (!game.read(base + ordinalTable + 2ull * i, ordinal, 2)) return 0;
-            index = loadLe16(ordinal);
-        }
+        const auto named = e.byName.find(function);
+        if (named != e.byName.end()) index = named->second;
     }
-    std::uint8_t entry[4];
-    if (index >= functions || !game.read(base + functionTable + 4ull * index, entry, 4)) return 0;
-    const std::uint32_t target = loadLe32(entry);
-    if (target < rva || target - rva >= size) return base + target;
+    if (index >= e.functions.size()) return 0;
+    const std::uint32_t target = e.functions[index];
+    if (target < e.dirRva || target - e.dirRva >= e.dirSize) return base + target;
     // A forwarder: "DLL.Function" or "DLL.#ordinal".
-    const std::string forward = readName(game.read, base + target);
+    const std::string forward = nameIn(e.dir, target - e.dirRva);
     const std::size_t dot = forward.rfind('.');
     if (hops >= MAX_FORWARDS || dot == std::string::npos) return 0;
     const ListedModule* next = moduleNamed(game, forward.substr(0, dot));
-    return next != nullptr ? resolveExport(game, next->base, forward.substr(dot + 1), hops + 1) : 0;
+    return next != nullptr ? resolveExport(game, cache, next->base, forward.substr(dot + 1), hops + 1) : 0;
 }
+
+}  // namespace
 
 std::vector<MemoryScanHit> findImportHooks(const GameView& game) {
     std::vector<MemoryScanHit> hits;
     if (game.modules.empty()) return hits;
     const int width = game.width == CodeWidth::X64 ? 8 : 4;
+    ExportCache exports;
     for (const ImportSlot& s : readImports(game.read, game.modules[0].base, width)) {
         const ListedModule* named = moduleNamed(game, s.dll);
         if (named == nullptr) continue;  // an API set or a name the loader mapped elsewhere
-        const std::uint64_t expected = resolveExport(game, named->base, s.function);
+        const std::uint64_t expected = resolveExport(game, exports, named->base, s.function);
         if (expected == 0 || s.value == expected) continue;
         const ListedModule* expectedOwner = moduleHolding(game.modules, expected);
         if (expectedOwner != nullptr && moduleHolding(game.modules, s.value) == expectedOwner) continue;

@@ -29,15 +29,12 @@ struct ImportSlot {
 // each, names of at most 255 characters.
 std::vector<ImportSlot> readImports(const ReadMemory& read, std::uint64_t base, int width);
 
-// The address the export named resolves to in the module at base, its
-// forwarders followed (at most 4, each to a listed module); 0 when it cannot
-// be resolved. At most 0x10000 names are searched.
-std::uint64_t resolveExport(const GameView& game, std::uint64_t base, const std::string& function, int hops = 0);
-
 // A hit per import entry of the executable (the first listed module) that
 // holds neither its export nor an address in the module that export lies in,
 // and leads (through relays) anywhere but into a trusted module:
-// "Import hook <dll>!<function> -> <where>". At most 16.
+// "Import hook <dll>!<function> -> <where>". At most 16. Each module's
+// exports are read once, in one piece (at most 4 MiB and 0x10000 names), and
+// forwarders followed at most 4 deep.
 std::vector<MemoryScanHit> findImportHooks(const GameView& game);
 
 }  // namespace marvik

@@ -105,7 +105,8 @@ std::vector<std::string> memoryReportLabels() {
     for (const FindingText& t : FINDING_TEXTS) labels.push_back(t.text);
     for (const char* label : {LABEL_THREAD_IN_UNOWNED_CODE, LABEL_CODE_PATCH, LABEL_UNLINKED_MODULE,
                               LABEL_MODULE_PATH_MISMATCH, LABEL_HEADERLESS_IMAGE, LABEL_LOADER_LIST_TAMPERED,
-                              LABEL_CHECK_STALLED, LABEL_FOREIGN_CODE, LABEL_IMPORT_HOOK})
+                              LABEL_CHECK_STALLED, LABEL_FOREIGN_CODE, LABEL_IMPORT_HOOK,
+                              LABEL_DATA_PATCH})
         labels.push_back(label);
     return labels;
 }

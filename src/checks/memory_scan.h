@@ -56,6 +56,7 @@ constexpr const char* LABEL_HEADERLESS_IMAGE = "Headerless image in private memo
 constexpr const char* LABEL_LOADER_LIST_TAMPERED = "Loader list tampered";
 constexpr const char* LABEL_FOREIGN_CODE = "Foreign code";
 constexpr const char* LABEL_IMPORT_HOOK = "Import hook";
+constexpr const char* LABEL_DATA_PATCH = "Read-only data patch";
 // Not a range of memory: one of the client's checks of the game has hung in
 // a call into it for ms milliseconds ("Check stalled: <check> for <n> s";
 // address and size 0). A frozen game does that, and so does one that is

@@ -57,8 +57,10 @@ bool gameStillRuns(std::uint32_t pid) {
 // deadline, and leaves on time with what is known: the results of this run,
 // or of a late earlier one not sent yet, or none. Every heartbeat leaves
 // at the deadline, early results or not, so that one held back never makes
-// the next one come early.
+// the next one come early. The first waits longer, as nothing before it
+// keeps time: it carries the first findings whenever the game answers.
 constexpr std::uint32_t GAME_CHECKS_DEADLINE_MS = 250;
+constexpr std::uint32_t FIRST_CHECKS_DEADLINE_MS = 3000;
 // A check still busy after this long has held back two heartbeats; a memory
 // pass takes about a second even over 20,000 regions. Either is reported
 // to the server when it is met and once a minute while it lasts.
@@ -147,7 +149,7 @@ void stopGameChecks(GameChecks& checks) {
 // waits for it until the deadline, and takes the newest results no
 // heartbeat has carried yet (none when there are none). Without a thread of
 // their own the checks run here.
-GameResults takeGameResults(GameChecks& checks, bool ownThread) {
+GameResults takeGameResults(GameChecks& checks, bool ownThread, std::chrono::steady_clock::time_point deadline) {
     std::unique_lock<std::mutex> lock(checks.mutex);
     if (checks.step == nullptr && checks.asked == checks.finished) {
         ++checks.asked;
@@ -155,8 +157,7 @@ GameResults takeGameResults(GameChecks& checks, bool ownThread) {
         else runGameChecksOnce(checks, lock);
     }
     const std::uint64_t want = checks.asked;
-    checks.changed.wait_for(lock, std::chrono::milliseconds(GAME_CHECKS_DEADLINE_MS),
-                            [&] { return checks.finished == want; });
+    checks.changed.wait_until(lock, deadline, [&] { return checks.finished == want; });
     if (checks.finished == checks.taken) return GameResults{};
     checks.taken = checks.finished;
     return checks.results;
@@ -169,11 +170,11 @@ struct CycleFindings {
     bool selfModified = false;
 };
 
-CycleFindings runChecks(GameChecks& checks, bool ownThread) {
+CycleFindings runChecks(GameChecks& checks, bool ownThread, std::chrono::steady_clock::time_point deadline) {
     CycleFindings f;
     f.beat.tickCount = tickCount();
     f.beat.processCount = countProcesses();
-    GameResults game = takeGameResults(checks, ownThread);
+    GameResults game = takeGameResults(checks, ownThread, deadline);
     f.beat.debuggerFlag = game.debugger ? 1 : 0;
     f.modules = std::move(game.modules);
     f.beat.moduleAlertFlag = game.moduleAlert ? 1 : 0;
@@ -238,12 +239,15 @@ struct HeartbeatState {
     StallWatch gameStall, memoryStall;
 };
 
-// One cycle; false when the game is gone or the session over and the
-// thread must end.
-bool heartbeatCycle(SessionLink& link, HeartbeatState& state) {
+// One cycle, whose heartbeat leaves deadlineMs after its start or as soon
+// as the checks are done, whichever is later (at most the deadline), at
+// the tick put in sent; false when the game is gone or the session over and
+// the thread must end.
+bool heartbeatCycle(SessionLink& link, HeartbeatState& state, std::uint32_t deadlineMs, std::uint32_t& sent) {
     const std::uint32_t start = tickCount();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(deadlineMs);
     if (!gameStillRuns(link.gamePid)) return false;
-    const CycleFindings findings = runChecks(*state.checks, state.ownThread);
+    const CycleFindings findings = runChecks(*state.checks, state.ownThread, deadline);
     const std::uint32_t spent = tickCount() - start;
     if (spent < GAME_CHECKS_DEADLINE_MS && !sessionSleep(link, GAME_CHECKS_DEADLINE_MS - spent)) return false;
     testHold("heartbeat");
@@ -251,6 +255,7 @@ bool heartbeatCycle(SessionLink& link, HeartbeatState& state) {
     // meanwhile is not this session's to report.
     if (sessionStopped(link)) return false;
     if (findings.selfModified) logToFile("ALERT", "AC binary has been modified!");
+    sent = tickCount();
     link.client.sendPacket(PKT_HEARTBEAT, &findings.beat, sizeof findings.beat);
     react(link, findings);
     const char* step = nullptr;
@@ -268,16 +273,16 @@ bool heartbeatCycle(SessionLink& link, HeartbeatState& state) {
 
 }  // namespace
 
-// Cycles start HEARTBEAT_PERIOD_MS apart, counted from start to start, and
-// a cycle's wait for the game is bounded: the period holds whatever the
-// game does.
+// Heartbeats leave HEARTBEAT_PERIOD_MS apart: each cycle starts the
+// checks' deadline before its heartbeat is due, and a cycle's wait for the
+// game is bounded, so the period holds whatever the game does.
 void heartbeatThread(SessionLink& link) {
     HeartbeatState state;
     state.checks = std::make_shared<GameChecks>();
     state.checks->pid = link.gamePid;
     state.ownThread = startGameChecks(state.checks);
     bool first = true;
-    std::uint32_t lastStart = 0;
+    std::uint32_t lastSent = 0;
     for (;;) {
         if (!workerMayGoOn(link)) break;
         if (!g_verified.load()) {
@@ -285,11 +290,11 @@ void heartbeatThread(SessionLink& link) {
             continue;
         }
         if (!first) {
-            const std::uint32_t elapsed = tickCount() - lastStart;
-            if (elapsed < HEARTBEAT_PERIOD_MS && !sessionSleep(link, HEARTBEAT_PERIOD_MS - elapsed)) break;
+            const std::uint32_t elapsed = tickCount() - lastSent;
+            const std::uint32_t due = HEARTBEAT_PERIOD_MS - GAME_CHECKS_DEADLINE_MS;
+            if (elapsed < due && !sessionSleep(link, due - elapsed)) break;
         }
-        lastStart = tickCount();
-        if (!heartbeatCycle(link, state)) break;
+        if (!heartbeatCycle(link, state, first ? FIRST_CHECKS_DEADLINE_MS : GAME_CHECKS_DEADLINE_MS, lastSent)) break;
         first = false;
     }
     stopGameChecks(*state.checks);

@@ -10,6 +10,7 @@
 
 #include "app/little_endian.h"
 #include "checks/code_patch.h"
+#include "support/fake_memory.h"
 
 namespace marvik {
 namespace {
@@ -120,6 +121,48 @@ TEST(CodePatch, FilesShapedToCostAreGivenUp) {
     std::vector<std::uint8_t> past = file;
     storeLe16(&past[0x80 + 6], 0xFFFF);  // a section table that runs off the file
     EXPECT_TRUE(expectedImageCode(past, 0x10000000).sections.empty());
+}
+
+// Read-only data (where Direct3D keeps its interfaces' method tables) is
+// compared for the graphics modules only, writable and discardable sections
+// never; a changed table entry is judged by where it now leads.
+TEST(CodePatch, MethodTablesInReadOnlyDataAreJudgedByWhereTheyLead) {
+    std::vector<std::uint8_t> file = makeImage(false, 0x10000000);
+    storeLe32(&file[0x80 + 24 + 224 + 40 + 36], 0x40000040);  // .data made read-only initialized data
+    EXPECT_EQ(expectedImageCode(file, 0x10000000).sections.size(), 1u);
+    const ImageCode withData = expectedImageCode(file, 0x10000000, true);
+    ASSERT_EQ(withData.sections.size(), 2u);  // .reloc is discardable
+    EXPECT_TRUE(withData.sections[1].readOnlyData && !withData.sections[0].readOnlyData);
+    EXPECT_TRUE(readOnlyDataWatched("D3D9.DLL") && !readOnlyDataWatched("kernel32.dll"));
+
+    constexpr std::uint64_t D3D9 = 0x6A000000, TABLE = D3D9 + 0x80000, STUB = 0x0AB30000;
+    test::FakeMemory memory;
+    memory.pieces[TABLE].resize(0x40);
+    memory.pieces[STUB] = {0x90, 0xFF, 0x25, 0, 0, 0, 0};
+    GameView game;
+    game.modules = {{D3D9, 0x100000, "d3d9.dll", "C:\\windows\\system32\\d3d9.dll", ""},
+                    {0x6B000000, 0x20000, "overlay.dll", "C:\\Program Files\\Overlay\\overlay.dll", ""},
+                    {0x6C000000, 0x20000, "cheat.dll", "C:\\Games\\cheat.dll", ""}};
+    game.read = memory.reader();
+    game.kindAt = [](std::uint64_t a) { return a >> 16 == STUB >> 16 ? MemoryKind::Private : MemoryKind::Free; };
+    game.trusted = [](const ListedModule& m) { return m.name != "cheat.dll"; };
+    const struct {
+        const char* what;
+        std::uint64_t value;
+        const char* description;
+    } cases[] = {
+        {"an entry led to a private stub", STUB, "Read-only data patch d3d9.dll+0x80010 -> private 0x0ab30000"},
+        {"an entry led into an untrusted DLL", 0x6C000100, "Read-only data patch d3d9.dll+0x80010 -> cheat.dll+0x100"},
+        {"an entry led into a trusted overlay", 0x6B000100, nullptr},
+        {"bytes that are no pointer", 0x12345678, "Read-only data patch d3d9.dll+0x80012 (2 bytes)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        storeLe32(memory.at(TABLE + 0x10, 4), static_cast<std::uint32_t>(c.value));
+        MemoryScanHit hit;
+        const bool finding = dataPatchFinding(game, 0, PatchRun{TABLE + 0x12, 2}, hit);
+        EXPECT_EQ(finding ? hit.description : std::string("none"), c.description ? c.description : "none");
+    }
 }
 
 TEST(CodePatch, DifferingBytesGroupIntoRunsOutsideTheImportTable) {

@@ -76,11 +76,48 @@ bool patchCodeFixture(const std::string& command, CodeFixture& out) {
     return writeCode(entry, jump, n);
 }
 
+namespace {
+
+// A private read-execute stub that does a little of its own (a nop) and
+// goes on to real: jmp [rip+0] on x64, jmp [abs32] on x86, then the address.
+void* relayStub(std::uintptr_t real) {
+    auto* stub = static_cast<unsigned char*>(VirtualAlloc(nullptr, 0x1000, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    if (stub == nullptr) return nullptr;
+    const unsigned char code[] = {0x90, 0xFF, 0x25};
+    std::memcpy(stub, code, sizeof code);
+    const std::uint32_t operand = sizeof(void*) == 8 ? 0 : static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(stub + 7));
+    std::memcpy(stub + 3, &operand, 4);
+    std::memcpy(stub + 7, &real, sizeof real);
+    DWORD old = 0;
+    if (!VirtualProtect(stub, 0x1000, PAGE_EXECUTE_READ, &old)) return nullptr;
+    FlushInstructionCache(GetCurrentProcess(), stub, 16);
+    return stub;
+}
+
+}  // namespace
+
+bool hookDirect3DMethodTable() {
+    // The IDirect3D9 object's method table lives in d3d9.dll's read-only
+    // data, as IDirect3DDevice9's (Present, EndScene) does; its entry 4,
+    // GetAdapterCount, is led to a private stub, as a cheat leads EndScene.
+    HMODULE d3d9 = LoadLibraryA("d3d9.dll");
+    using Create = void*(WINAPI*)(UINT);
+    auto create = d3d9 != nullptr ? reinterpret_cast<Create>(reinterpret_cast<void*>(GetProcAddress(d3d9, "Direct3DCreate9"))) : nullptr;
+    void* d3d = create != nullptr ? create(32) : nullptr;
+    if (d3d == nullptr) return false;
+    void** table = *static_cast<void***>(d3d);
+    void* stub = relayStub(reinterpret_cast<std::uintptr_t>(table[4]));
+    DWORD old = 0;
+    if (stub == nullptr || !VirtualProtect(&table[4], sizeof(void*), PAGE_READWRITE, &old)) return false;
+    table[4] = stub;
+    VirtualProtect(&table[4], sizeof(void*), old, &old);
+    return true;
+}
+
 bool hookOwnImport() {
     // The executable's own import entry for kernel32!Sleep (its main loop's
-    // call) swapped for a private read-execute stub that does a little of
-    // its own (a nop) and goes on to the real Sleep, as a cheat's stub
-    // calls the original after its work.
+    // call) swapped for a relay stub, as a cheat's stub calls the original
+    // after its work.
     auto* image = reinterpret_cast<unsigned char*>(GetModuleHandleA(nullptr));
     const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(image + reinterpret_cast<IMAGE_DOS_HEADER*>(image)->e_lfanew);
     const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
@@ -92,20 +129,10 @@ bool hookOwnImport() {
             if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
             const auto* byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(image + names->u1.AddressOfData);
             if (std::strcmp(reinterpret_cast<const char*>(byName->Name), "Sleep") != 0) continue;
-            auto* stub = static_cast<unsigned char*>(VirtualAlloc(nullptr, 0x1000, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-            if (stub == nullptr) return false;
-            const std::uintptr_t real = slots->u1.Function;
-            // nop; jmp [rip+0] / jmp [abs32], then the address.
-            const unsigned char code[] = {0x90, 0xFF, 0x25};
-            std::memcpy(stub, code, sizeof code);
-            const std::uint32_t operand =
-                sizeof(void*) == 8 ? 0 : static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(stub + 7));
-            std::memcpy(stub + 3, &operand, 4);
-            std::memcpy(stub + 7, &real, sizeof real);
+            void* stub = relayStub(slots->u1.Function);
             DWORD old = 0;
-            if (!VirtualProtect(stub, 0x1000, PAGE_EXECUTE_READ, &old)) return false;
-            FlushInstructionCache(GetCurrentProcess(), stub, 16);
-            if (!VirtualProtect(&slots->u1.Function, sizeof(void*), PAGE_READWRITE, &old)) return false;
+            if (stub == nullptr || !VirtualProtect(&slots->u1.Function, sizeof(void*), PAGE_READWRITE, &old))
+                return false;
             slots->u1.Function = reinterpret_cast<std::uintptr_t>(stub);
             VirtualProtect(&slots->u1.Function, sizeof(void*), old, &old);
             return true;

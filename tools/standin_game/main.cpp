@@ -4,7 +4,7 @@
 // file "<its path>.exit" appears beside it (its first line, if any, is the
 // exit code) or until it is killed.
 //   standin_game [--load <dll>]... [--rwx] [--rwx-pe] [--patch] [--churn] [--thread-private] [--dr0]
-//                [--code-nop] [--code-detour] [--iat-hook]
+//                [--code-nop] [--code-detour] [--iat-hook] [--vtable-hook]
 //                [--unlink <dll>] [--spoof-path <dll>] [--hand-map] [--resource-loads] [--loop-loader]
 //                [--map-rx] [--map-rwx]
 //                [--suspend-all]
@@ -41,6 +41,8 @@
 //   --code-nop, --code-detour  code patches (fixtures_code.cpp)
 //   --iat-hook          its import entry of kernel32!Sleep led to a private stub
 //                       that goes on to Sleep (fixtures_code.cpp)
+//   --vtable-hook       d3d9's IDirect3D9 method table entry GetAdapterCount
+//                       led to such a stub (fixtures_code.cpp)
 // Stress switch:
 //   --churn   a thread loads and frees a few system DLLs without pause, so
 //             the loader lists change while the client walks them
@@ -161,8 +163,9 @@ bool run(StandinGame& game, const std::string& command, const std::string& argum
                           : command == "loop-loader"  ? loopLoaderList()
                                                       : loadResourceOnlyDlls();
         if (!done) std::fprintf(stderr, "%s %s failed\n", command.c_str(), argument.c_str());
-    } else if (command == "iat-hook") {
-        if (!hookOwnImport()) std::fprintf(stderr, "cannot run iat-hook (error %lu)\n", GetLastError());
+    } else if (command == "iat-hook" || command == "vtable-hook") {
+        if (!(command == "iat-hook" ? hookOwnImport() : hookDirect3DMethodTable()))
+            std::fprintf(stderr, "cannot run %s (error %lu)\n", command.c_str(), GetLastError());
     } else if (command == "code-nop" || command == "code-detour") {
         if (!patchCodeFixture(command, command == "code-nop" ? game.codeNop : game.codeDetour))
             std::fprintf(stderr, "cannot run %s (error %lu)\n", command.c_str(), GetLastError());

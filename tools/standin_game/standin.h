@@ -51,6 +51,8 @@ unsigned long long msSinceProcessStart();
 bool patchCodeFixture(const std::string& command, CodeFixture& out);
 // The executable's import entry of kernel32!Sleep made to lead to a private stub.
 bool hookOwnImport();
+// d3d9's IDirect3D9 method table entry 4 led to a private stub.
+bool hookDirect3DMethodTable();
 // The realistic mode's rewrite of its own code with the same bytes.
 bool retouchOwnCode();
 std::string exeFolder();
