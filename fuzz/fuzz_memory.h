@@ -55,7 +55,8 @@ struct Memory {
             auto piece = pieces.upper_bound(address);
             if (piece == pieces.begin()) return false;
             --piece;
-            if (address - piece->first + size > piece->second.size()) return false;
+            const std::uint64_t offset = address - piece->first;  // no wrap: an address near 2^64 reads nothing
+            if (offset > piece->second.size() || size > piece->second.size() - offset) return false;
             if (size != 0) std::memcpy(out, &piece->second[address - piece->first], size);
             return true;
         };

@@ -21,6 +21,7 @@ run() {
   mkdir -p "$corpus/$t"
   [ -d "fuzz/seeds/$t" ] && seeds=("fuzz/seeds/$t")
   build/fuzz/fuzz/marvik_fuzz_$t -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+    -artifact_prefix="$logs/$t-" \
     "$corpus/$t" "${seeds[@]}" >"$logs/$t.log" 2>&1 || echo "fuzz_all: $t FAILED (see $logs/$t.log)"
 }
 export -f run

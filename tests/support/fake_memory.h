@@ -18,7 +18,8 @@ struct FakeMemory {
 
     std::uint8_t* at(std::uint64_t address, std::size_t size) {
         for (auto& [base, bytes] : pieces)
-            if (address >= base && address - base + size <= bytes.size()) return &bytes[address - base];
+            if (address >= base && address - base <= bytes.size() && size <= bytes.size() - (address - base))
+                return &bytes[address - base];
         return nullptr;
     }
     // A pointer of the game's width (4 or 8 bytes).
