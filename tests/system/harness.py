@@ -73,7 +73,7 @@ def game_files(box, guid="0123456789abcdef0123456789abcdef", config=b"seta name 
 class WineBox:
     """One private prefix and X display; the client lives in C:\\<folder>."""
 
-    def __init__(self, folder="marvik", screen="1280x800", name="box", exe=EXE):
+    def __init__(self, folder="marvik", screen="1280x800", name="box", exe=EXE, env=None):
         self.tmp = tempfile.mkdtemp(prefix="marvik-sys-")
         self.prefix = os.path.join(self.tmp, "prefix")
         shutil.copytree(PREFIX, self.prefix, symlinks=True, copy_function=_link_or_copy)
@@ -89,7 +89,7 @@ class WineBox:
         os.close(write_fd)
         with os.fdopen(read_fd) as f:
             self.display = ":" + f.readline().strip()
-        self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all", DISPLAY=self.display)
+        self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all", DISPLAY=self.display, **(env or {}))
         # The first process of a fresh wineserver starts its services, which
         # must not race the client's start.
         self.wine("cmd", "/c", "exit")
@@ -260,15 +260,31 @@ class WineBox:
         shutil.rmtree(self.tmp, ignore_errors=True)
 
 
+def locale_env(name):
+    """The environment under which Wine takes the ANSI code page of a Unix
+    locale (ru_RU.UTF-8: 1251, en_US.UTF-8: 1252) and still names files in
+    UTF-8; the locale is compiled once into the build folder, as the machine
+    may have none installed."""
+    folder = os.path.join(BUILD, "locales")
+    if not os.path.isdir(os.path.join(folder, name)):
+        language, charset = name.split(".")
+        os.makedirs(folder, exist_ok=True)
+        subprocess.run(["localedef", "-i", language, "-f", charset, os.path.join(folder, name)],
+                       capture_output=True, timeout=120)
+    return {"LOCPATH": folder, "LC_ALL": name}
+
+
 class SystemTest(unittest.TestCase):
     """A fresh WineBox per test, closed afterwards."""
 
     folder = "marvik"
     screen = "1280x800"
     exe = EXE
+    box_env = None
 
     def setUp(self):
-        self.box = WineBox(self.folder, self.screen, name=self.id().split(".", 1)[-1], exe=self.exe)
+        self.box = WineBox(self.folder, self.screen, name=self.id().split(".", 1)[-1], exe=self.exe,
+                           env=self.box_env)
         self.addCleanup(self.box.close)
 
     def stop_client(self, within=15.0):
