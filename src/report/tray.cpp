@@ -17,9 +17,24 @@ void formatTrayTip(char (&tip)[TRAY_TIP_SIZE], const char* status) {
     std::snprintf(tip, sizeof tip, "%s%s", TRAY_TIP_PREFIX, status);
 }
 
+TrayIconState trayIconStateFor(const char* status) {
+    static const struct {
+        const char* status;
+        TrayIconState state;
+    } states[] = {
+        {"Verified - Active", TrayIconState::Active},
+        {"Active (no verify)", TrayIconState::Active},
+        {TRAY_STATUS_REJECTED, TrayIconState::Problem},
+    };
+    for (const auto& s : states)
+        if (std::strcmp(status, s.status) == 0) return s.state;
+    return TrayIconState::Waiting;
+}
+
 void setTrayStatus(const char* status) {
     std::lock_guard<std::mutex> hold(g_trayLock);
     formatTrayTip(trayFields().tip, status);
+    traySetIcon(trayIconStateFor(status));
     trayShellCall(TrayCall::Modify);
 }
 
@@ -33,6 +48,7 @@ void showTrayBalloon(const char* text, TrayBalloonLevel level) {
     std::strncpy(record.info, text, sizeof record.info - 1);
     record.info[sizeof record.info - 1] = '\0';
     record.infoLevel = static_cast<unsigned long>(level);
+    if (level == TrayBalloonLevel::Error) traySetIcon(TrayIconState::Problem);
     trayShellCall(TrayCall::Modify);
     // Without this a later tooltip update would show the balloon again.
     record.flags &= ~TRAY_FLAG_INFO;

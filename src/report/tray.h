@@ -26,10 +26,24 @@ constexpr unsigned TRAY_FLAG_INFO = 0x10;
 // The shell calls on the record (the shell's NIM_ values).
 enum class TrayCall : unsigned { Add = 0, Modify = 1, Delete = 2, SetVersion = 4 };
 
-// Tooltip "Marvik AC v<version> - <status>", cut to fit the 128-byte field.
+// The tooltip's status after a rejection: what to check.
+constexpr const char* TRAY_STATUS_REJECTED = "Rejected - check encryption and server address";
+
+// What the icon shows at a glance, without hovering: waiting (the plain
+// icon), a running session, or a problem.
+enum class TrayIconState { Waiting = 0, Active = 1, Problem = 2 };
+constexpr int TRAY_ICON_STATES = 3;
+
+// The icon for a tooltip status: a session that runs (verified or not) is
+// active, a rejection a problem, anything else waiting.
+TrayIconState trayIconStateFor(const char* status);
+
+// Tooltip "Marvik AC v<version> - <status>", cut to fit the 128-byte field,
+// and the status's icon.
 void setTrayStatus(const char* status);
 
-// A balloon titled "Marvik AC" with text (cut at 255 characters) and level.
+// A balloon titled "Marvik AC" with text (cut at 255 characters) and level;
+// an error also shows the problem icon until the next status.
 void showTrayBalloon(const char* text, TrayBalloonLevel level);
 
 // Adds the icon and sets its behaviour version 4; removes it (UI thread).
@@ -51,5 +65,7 @@ struct TrayFields {
 };
 TrayFields trayFields();
 void trayShellCall(TrayCall call);
+// Puts the state's icon into the record (shown by the next shell call).
+void traySetIcon(TrayIconState state);
 
 }  // namespace marvik
