@@ -12,7 +12,7 @@ import tempfile
 import unittest
 import zipfile
 
-from harness import BUILD32, EXE, ROOT, WINE, RefServer, SystemTest, wait_for
+from harness import BUILD32, EXE, ROOT, RefServer, SystemTest, WineBox, wait_for
 
 UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Marvik AC"
 PASSWORD = "throwaway-pass"
@@ -24,12 +24,14 @@ class Release(SystemTest):
                            text=True)
         self.assertEqual(r.returncode, 0, path + ": " + r.stdout + r.stderr)
 
-    def run_silent(self, windows_path, *switches):
+    def run_silent(self, windows_path, *switches, box=None):
         # The installer starts the client, which must not hold our pipes.
-        return subprocess.run([WINE, windows_path, "/S", *switches], env=self.box.env, stdout=subprocess.DEVNULL,
+        box = box or self.box
+        return subprocess.run([box.loader, windows_path, "/S", *switches], env=box.env, stdout=subprocess.DEVNULL,
                               stderr=subprocess.DEVNULL, timeout=120).returncode
 
-    def test_signed_files_silent_install_session_update_over_running_client_and_uninstall(self):
+    def make_release(self):
+        """The signed release of the tested builds: (a scratch folder, its dist folder)."""
         tmp = tempfile.mkdtemp(prefix="marvik-release-")
         self.addCleanup(shutil.rmtree, tmp, True)
         self.cert, key, dist = (os.path.join(tmp, n) for n in ("cert.pem", "key.pem", "dist"))
@@ -42,6 +44,32 @@ class Release(SystemTest):
         subprocess.run([os.path.join(ROOT, "tools", "release.sh"), "--exe", EXE,
                         "--exe32", os.path.join(BUILD32, "marvik_ac.exe"), "--out", dist],
                        env=env, check=True, capture_output=True)
+        return tmp, dist
+
+    def test_32bit_windows_gets_the_32bit_client(self):
+        _, dist = self.make_release()
+        box = WineBox("marvik", name=self.box.name + "-32", windows_bits=32)
+        self.addCleanup(box.close)
+        server = RefServer(label=box.name)
+        self.addCleanup(server.close)
+        shutil.copy(os.path.join(dist, next(n for n in os.listdir(dist) if n.endswith("-setup.exe"))),
+                    os.path.join(box.prefix, "drive_c", "setup.exe"))
+        box.env["WINEDLLOVERRIDES"] = "winemenubuilder.exe=d"
+        box.start_game(width=32)
+        self.assertEqual(self.run_silent("C:\\setup.exe", "/SERVER=127.0.0.1", "/PORT=%d" % server.port,
+                                         "/PLAYER=Narrow", box=box), 0)
+        folder = os.path.join(box.prefix, "drive_c", box.user_folder("AppData", "Local", "Programs", "Marvik AC"))
+        with open(os.path.join(folder, "marvik_ac.exe"), "rb") as f:
+            self.assertIn(b"PE\0\0\x4c\x01", f.read(1024))  # i386
+        hello = server.wait_events("hello", timeout=60)
+        self.assertTrue(hello, server.events())
+        self.assertEqual(hello[0]["player"], "Narrow")
+        modules = server.wait_events("module_list", timeout=30)
+        self.assertTrue(modules, server.events())
+        self.assertEqual(modules[0]["modules"][0]["name"].lower(), "iw3mp.exe")
+
+    def test_signed_files_silent_install_session_update_over_running_client_and_uninstall(self):
+        tmp, dist = self.make_release()
         setup = os.path.join(dist, next(n for n in os.listdir(dist) if n.endswith("-setup.exe")))
         self.verify(setup)
         with zipfile.ZipFile(os.path.join(dist, next(n for n in os.listdir(dist) if n.endswith("-portable.zip")))) as z:
