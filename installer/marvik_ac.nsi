@@ -282,26 +282,26 @@ Function ConfigPageShow
   !insertmacro MUI_HEADER_TEXT "Game server" "Where the anti-cheat client reports to. Run this setup again to change it."
   nsDialogs::Create 1018
   Pop $R0
-  ${NSD_CreateLabel} 0 0 100% 20u "Your game server's anti-cheat address and port, your player name, and whether the server uses encryption: its admin or website tells you. Without an address, place marvik_ac.cfg beside marvik_ac.exe later."
+  ${NSD_CreateLabel} 0 0 100% 30u "Your game server's anti-cheat address and port, your player name, and whether the server uses encryption: its admin or website tells you. Without an address, place marvik_ac.cfg beside marvik_ac.exe later."
   Pop $R0
-  ${NSD_CreateLabel} 0 26u 30% 12u "Server address (IPv4):"
+  ${NSD_CreateLabel} 0 36u 30% 12u "Server address (IPv4):"
   Pop $R0
-  ${NSD_CreateText} 32% 24u 60% 12u $Server
+  ${NSD_CreateText} 32% 34u 60% 12u $Server
   Pop $ServerField
-  ${NSD_CreateLabel} 0 44u 30% 12u "Server port (1-65535):"
+  ${NSD_CreateLabel} 0 54u 30% 12u "Server port (1-65535):"
   Pop $R0
-  ${NSD_CreateNumber} 32% 42u 20% 12u $Port
+  ${NSD_CreateNumber} 32% 52u 20% 12u $Port
   Pop $PortField
-  ${NSD_CreateLabel} 0 62u 30% 12u "Player name (one word):"
+  ${NSD_CreateLabel} 0 72u 30% 12u "Player name (one word):"
   Pop $R0
-  ${NSD_CreateText} 32% 60u 60% 12u $Player
+  ${NSD_CreateText} 32% 70u 60% 12u $Player
   Pop $PlayerField
-  ${NSD_CreateCheckbox} 32% 78u 68% 12u "Encryption (only when the server has it on)"
+  ${NSD_CreateCheckbox} 32% 88u 68% 12u "Encryption (only when the server has it on)"
   Pop $EncryptionField
   ${If} $Encryption == "1"
     ${NSD_Check} $EncryptionField
   ${EndIf}
-  ${NSD_CreateCheckbox} 32% 94u 68% 12u "Start with Windows"
+  ${NSD_CreateCheckbox} 32% 104u 68% 12u "Start with Windows"
   Pop $AutoStartField
   ${If} $AutoStart == "1"
     ${NSD_Check} $AutoStartField
