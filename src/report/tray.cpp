@@ -31,6 +31,16 @@ TrayIconState trayIconStateFor(const char* status) {
     return TrayIconState::Waiting;
 }
 
+void paintIconBadge(std::uint32_t* pixels, int size, std::uint32_t rgb) {
+    const double radius = size * 0.22, centre = size - radius - 1.0;
+    for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x) {
+            const double dx = x + 0.5 - centre, dy = y + 0.5 - centre, d = dx * dx + dy * dy;
+            if (d <= radius * radius) pixels[y * size + x] = 0xFF000000u | rgb;
+            else if (d <= (radius + 1.0) * (radius + 1.0)) pixels[y * size + x] = 0xFFFFFFFFu;
+        }
+}
+
 void setTrayStatus(const char* status) {
     std::lock_guard<std::mutex> hold(g_trayLock);
     formatTrayTip(trayFields().tip, status);

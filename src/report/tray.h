@@ -38,6 +38,11 @@ constexpr int TRAY_ICON_STATES = 3;
 // active, a rejection a problem, anything else waiting.
 TrayIconState trayIconStateFor(const char* status);
 
+// Paints a state's badge into size x size 0xAARRGGBB pixels,
+// rows top down: a disc of rgb with a white rim in the lower right corner,
+// both opaque, big enough to read at the tray's 16 pixels.
+void paintIconBadge(std::uint32_t* pixels, int size, std::uint32_t rgb);
+
 // Tooltip "Marvik AC v<version> - <status>", cut to fit the 128-byte field,
 // and the status's icon.
 void setTrayStatus(const char* status);

@@ -22,9 +22,9 @@ namespace {
 // thread runs, and kept for the life of the process.
 HICON g_stateIcons[TRAY_ICON_STATES] = {};
 
-// base with a round badge of color in its lower right corner, drawn into
-// 32-bit pixels with their own alpha (GDI's shapes would leave it 0, which
-// is transparent). Null when it cannot be made.
+// base with paintIconBadge's badge of color, in 32-bit pixels with their
+// own alpha (GDI's shapes would leave it 0, which is transparent). Null when
+// it cannot be made.
 HICON badgedIcon(HICON base, COLORREF color) {
     ICONINFO info = {};
     if (!GetIconInfo(base, &info)) return nullptr;
@@ -67,14 +67,7 @@ HICON badgedIcon(HICON base, COLORREF color) {
         if (!anyAlpha)
             for (int i = 0; i < size * size; ++i)
                 px[i] = (px[i] & 0xFFFFFFu) | ((maskPx[i] & 0xFFFFFFu) == 0 ? 0xFF000000u : 0u);
-        const std::uint32_t fill = 0xFF000000u | (GetRValue(color) << 16) | (GetGValue(color) << 8) | GetBValue(color);
-        const double radius = size * 0.22, centre = size - radius - 1.0;
-        for (int y = 0; y < size; ++y)
-            for (int x = 0; x < size; ++x) {
-                const double dx = x + 0.5 - centre, dy = y + 0.5 - centre, d = dx * dx + dy * dy;
-                if (d <= radius * radius) px[y * size + x] = fill;
-                else if (d <= (radius + 1.0) * (radius + 1.0)) px[y * size + x] = 0xFFFFFFFFu;  // a white rim
-            }
+        paintIconBadge(px, size, (GetRValue(color) << 16) | (GetGValue(color) << 8) | GetBValue(color));
         ICONINFO made = {TRUE, 0, 0, mask, colorBitmap};
         badged = CreateIconIndirect(&made);
     }
