@@ -1,26 +1,32 @@
 ; The player's installer: a per-user install into the user's own programs
 ; folder (no administrator rights: the configuration and the log live beside
-; the executable and must stay writable by the player), a Start-menu entry,
-; an optional first-run configuration, and an uninstaller.
+; the executable and must stay writable by the player), the client that fits
+; the system (64-bit on 64-bit Windows, else 32-bit), a Start-menu entry, the
+; settings page (on every run, filled with the current settings), and an
+; uninstaller.
 ;
 ; Built by tools/release.sh with
-;   makensis -DVERSION=3.2 -DVERSION_QUAD=3.2.0.0 -DEXE=<marvik_ac.exe>
-;            -DOUTFILE=<setup.exe> [-DSIGN_COMMAND=<command taking %1>] marvik_ac.nsi
+;   makensis -DVERSION=3.2 -DVERSION_QUAD=3.2.0.0 -DEXE=<64-bit marvik_ac.exe>
+;            -DEXE32=<32-bit marvik_ac.exe> -DOUTFILE=<setup.exe>
+;            [-DSIGN_COMMAND=<command taking %1>] marvik_ac.nsi
 ;
-; Silent install:   setup.exe /S [/SERVER=a.b.c.d] [/PORT=n] [/PLAYER=name]
+; Silent install:   setup.exe /S [/SERVER=a.b.c.d] [/PORT=1-65535] [/PLAYER=name]
 ;                   [/ENCRYPTION=0|1] [/AUTOSTART=0|1] [/NORUN] [/D=folder]
 ; Silent uninstall: uninstall.exe /S [/PURGE]
-; A server address (switch or page) writes marvik_ac.cfg anew; without one an
-; existing file is kept as it is. /PURGE also removes the configuration and
-; the log, which are kept otherwise.
+; Settings not given keep their current values (marvik_ac.cfg), else the
+; defaults. Any setting switch, or leaving the page with a server address,
+; writes marvik_ac.cfg anew (UTF-8); with neither an existing file is kept as
+; it is. A silent install with an invalid setting installs nothing and exits
+; with 2. /PURGE also removes the configuration and the log, which are kept
+; otherwise.
 
 Unicode true
 SetCompressor /SOLID lzma
 RequestExecutionLevel user
 ManifestDPIAware true
 
-!ifndef VERSION | VERSION_QUAD | EXE | OUTFILE
-  !error "VERSION, VERSION_QUAD, EXE and OUTFILE must be defined"
+!ifndef VERSION | VERSION_QUAD | EXE | EXE32 | OUTFILE
+  !error "VERSION, VERSION_QUAD, EXE, EXE32 and OUTFILE must be defined"
 !endif
 
 !define PRODUCT "Marvik AC"
@@ -56,11 +62,15 @@ VIAddVersionKey "LegalCopyright" "${COMPANY}"
 !include "nsDialogs.nsh"
 !include "LogicLib.nsh"
 !include "FileFunc.nsh"
+!include "WordFunc.nsh"
 !include "WinMessages.nsh"
+!include "x64.nsh"
 
 !define MUI_ICON "..\res\marvik_ac.ico"
 !define MUI_UNICON "..\res\marvik_ac.ico"
 !define MUI_ABORTWARNING
+!define MUI_WELCOMEPAGE_TITLE "${PRODUCT} ${VERSION} for Call of Duty 4"
+!define MUI_WELCOMEPAGE_TEXT "${PRODUCT} is the anti-cheat client that Call of Duty 4 servers with the ${PRODUCT} plug-in ask their players to run. It waits in the notification area, and while you play it reports your game to the server you play on.$\r$\n$\r$\nHave your server's anti-cheat address and port at hand, and whether it uses encryption: the server's admin or website tells you. You can change them by running this setup again.$\r$\n$\r$\nNo administrator rights are needed: ${PRODUCT} installs into your own programs folder."
 
 Var Server
 Var Port
@@ -72,6 +82,9 @@ Var Purge
 Var ServerField
 Var PortField
 Var PlayerField
+Var EncryptionField
+Var AutoStartField
+Var Changed
 
 !insertmacro MUI_PAGE_WELCOME
 !insertmacro MUI_PAGE_DIRECTORY
@@ -81,6 +94,42 @@ Page custom ConfigPageShow ConfigPageLeave
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "English"
+
+; A line "key=value" of the settings file sets var to the value (up to
+; its first blank, as the client reads it).
+!macro SettingFromLine key var
+  StrLen $R3 "${key}"
+  StrCpy $R4 $1 $R3
+  ${If} $R4 S== "${key}"
+    StrCpy $R4 $1 "" $R3
+    ${WordFind} "$R4 " " " "+1{" $R4
+    StrCpy ${var} $R4
+  ${EndIf}
+!macroend
+
+; A setting switch given on the command line sets var and marks the file
+; to be written anew.
+!macro SettingSwitch switch var
+  ClearErrors
+  ${GetOptions} $R0 "${switch}" $R1
+  ${IfNot} ${Errors}
+    StrCpy ${var} $R1
+    StrCpy $Changed "1"
+  ${EndIf}
+!macroend
+
+!define TrimLineEnd "!insertmacro TrimLineEnd"
+!macro TrimLineEnd var
+  !define Id ${__LINE__}
+  loop${Id}:
+    StrCpy $R5 ${var} 1 -1
+    ${If} $R5 == "$\r"
+    ${OrIf} $R5 == "$\n"
+      StrCpy ${var} ${var} -1
+      Goto loop${Id}
+    ${EndIf}
+  !undef Id
+!macroend
 
 ; Stops a running client the way its own menu does, and waits for its
 ; process to end (it takes up to 10 s to wind its session down), so that its
@@ -99,59 +148,164 @@ Page custom ConfigPageShow ConfigPageLeave
   ${EndIf}
 !macroend
 
+; The current settings from $INSTDIR\marvik_ac.cfg, read the way the client
+; reads them: UTF-8 when the file is that (a byte-order mark skipped), else
+; the ANSI code page. The text goes through a UTF-16 copy, which NSIS reads
+; line by line.
+Function ReadCurrentSettings
+  IfFileExists "$INSTDIR\marvik_ac.cfg" 0 done
+  FileOpen $0 "$INSTDIR\marvik_ac.cfg" r
+  IfErrors done
+  FileSeek $0 0 END $1
+  FileSeek $0 0 SET
+  ${If} $1 > 65536
+  ${OrIf} $1 < 1
+    FileClose $0
+    Goto done
+  ${EndIf}
+  System::Alloc $1
+  Pop $2
+  System::Call 'kernel32::ReadFile(p r0, p r2, i r1, *i .r3, p 0)'
+  FileClose $0
+  StrCpy $4 $2
+  System::Call '*$2(&i1 .r5, &i1 .r6, &i1 .r7)'
+  IntOp $5 $5 & 0xFF
+  IntOp $6 $6 & 0xFF
+  IntOp $7 $7 & 0xFF
+  ${If} $3 >= 3
+  ${AndIf} $5 = 0xEF
+  ${AndIf} $6 = 0xBB
+  ${AndIf} $7 = 0xBF
+    IntOp $4 $2 + 3
+    IntOp $3 $3 - 3
+  ${EndIf}
+  StrCpy $8 65001
+  System::Call 'kernel32::MultiByteToWideChar(i 65001, i 8, p r4, i r3, p 0, i 0) i.r9'
+  ${If} $9 = 0
+    StrCpy $8 0
+    System::Call 'kernel32::MultiByteToWideChar(i 0, i 0, p r4, i r3, p 0, i 0) i.r9'
+  ${EndIf}
+  IntOp $5 $9 * 2
+  System::Alloc $5
+  Pop $6
+  System::Call 'kernel32::MultiByteToWideChar(i r8, i 0, p r4, i r3, p r6, i r9)'
+  System::Free $2
+  InitPluginsDir
+  FileOpen $0 "$PLUGINSDIR\current.cfg" w
+  System::Call 'kernel32::WriteFile(p r0, p r6, i r5, *i .r3, p 0)'
+  FileClose $0
+  System::Free $6
+  FileOpen $0 "$PLUGINSDIR\current.cfg" r
+  loop:
+    ClearErrors
+    FileReadUTF16LE $0 $1
+    IfErrors read
+    ${TrimLineEnd} $1
+    !insertmacro SettingFromLine "server_ip=" $Server
+    !insertmacro SettingFromLine "server_port=" $Port
+    !insertmacro SettingFromLine "player_name=" $Player
+    !insertmacro SettingFromLine "encryption=" $Encryption
+    !insertmacro SettingFromLine "auto_start=" $AutoStart
+    Goto loop
+  read:
+  FileClose $0
+  done:
+FunctionEnd
+
 Function .onInit
   StrCpy $Port "${DEFAULT_PORT}"
   StrCpy $Encryption "0"
   StrCpy $AutoStart "1"
+  Call ReadCurrentSettings
   ${GetParameters} $R0
-  ClearErrors
-  ${GetOptions} $R0 "/SERVER=" $Server
-  ${GetOptions} $R0 "/PORT=" $R1
-  ${IfNot} ${Errors}
-    StrCpy $Port $R1
-  ${EndIf}
-  ClearErrors
-  ${GetOptions} $R0 "/PLAYER=" $Player
-  ClearErrors
-  ${GetOptions} $R0 "/ENCRYPTION=" $R1
-  ${IfNot} ${Errors}
-    StrCpy $Encryption $R1
-  ${EndIf}
-  ClearErrors
-  ${GetOptions} $R0 "/AUTOSTART=" $R1
-  ${IfNot} ${Errors}
-    StrCpy $AutoStart $R1
-  ${EndIf}
+  !insertmacro SettingSwitch "/SERVER=" $Server
+  !insertmacro SettingSwitch "/PORT=" $Port
+  !insertmacro SettingSwitch "/PLAYER=" $Player
+  !insertmacro SettingSwitch "/ENCRYPTION=" $Encryption
+  !insertmacro SettingSwitch "/AUTOSTART=" $AutoStart
   ClearErrors
   ${GetOptions} $R0 "/NORUN" $R1
   ${IfNot} ${Errors}
     StrCpy $NoRun "1"
   ${EndIf}
+  ${If} ${Silent}
+    Call CheckSettings
+    ${If} $R9 != ""
+      SetErrorLevel 2
+      Quit
+    ${EndIf}
+  ${EndIf}
 FunctionEnd
 
-; The first-run configuration: shown only while the install folder has no
-; marvik_ac.cfg; an empty server address leaves the file to the player.
-Function ConfigPageShow
-  ${If} ${FileExists} "$INSTDIR\marvik_ac.cfg"
-    Abort
+; The settings as the client needs them; $R9 is empty when they are usable,
+; else what is wrong.
+Function CheckSettings
+  StrCpy $R9 ""
+  ; The client resolves no host names: it needs a dotted IPv4 address.
+  ${If} $Server != ""
+    System::Call 'ws2_32::InetPtonW(i 2, w "$Server", *i .r1) i.r0'
+    ${If} $0 != 1
+      StrCpy $R9 "The server address must be an IPv4 address such as 203.0.113.7."
+    ${EndIf}
   ${EndIf}
-  !insertmacro MUI_HEADER_TEXT "Game server" "Where the anti-cheat client reports to (you can leave this for later)."
+  ; Digits only, no sign or leading zero: the number reads back as written.
+  IntOp $0 $Port + 0
+  ${If} "$0" != "$Port"
+  ${OrIf} $0 < 1
+  ${OrIf} $0 > 65535
+    StrCpy $R9 "The server port must be a number from 1 to 65535."
+  ${EndIf}
+  ; The client takes a value up to its first blank.
+  StrLen $1 $Player
+  StrCpy $2 0
+  ${DoWhile} $2 < $1
+    StrCpy $3 $Player 1 $2
+    ${If} $3 == " "
+    ${OrIf} $3 == "$\t"
+      StrCpy $R9 "The player name must be one word, without blanks."
+    ${EndIf}
+    IntOp $2 $2 + 1
+  ${Loop}
+  ${If} $Encryption != "0"
+  ${AndIf} $Encryption != "1"
+    StrCpy $R9 "Encryption must be 0 or 1."
+  ${EndIf}
+  ${If} $AutoStart != "0"
+  ${AndIf} $AutoStart != "1"
+    StrCpy $R9 "Start with Windows must be 0 or 1."
+  ${EndIf}
+FunctionEnd
+
+; The settings page, on every run, filled with the current settings; an
+; empty server address leaves the file to the player.
+Function ConfigPageShow
+  !insertmacro MUI_HEADER_TEXT "Game server" "Where the anti-cheat client reports to. Run this setup again to change it."
   nsDialogs::Create 1018
   Pop $R0
-  ${NSD_CreateLabel} 0 0 100% 24u "Your game server's anti-cheat address and port, and your player name. Without an address, place marvik_ac.cfg beside marvik_ac.exe later."
+  ${NSD_CreateLabel} 0 0 100% 30u "Your game server's anti-cheat address and port, your player name, and whether the server uses encryption: its admin or website tells you. Without an address, place marvik_ac.cfg beside marvik_ac.exe later."
   Pop $R0
-  ${NSD_CreateLabel} 0 32u 30% 12u "Server address (IPv4):"
+  ${NSD_CreateLabel} 0 36u 30% 12u "Server address (IPv4):"
   Pop $R0
-  ${NSD_CreateText} 32% 30u 60% 12u $Server
+  ${NSD_CreateText} 32% 34u 60% 12u $Server
   Pop $ServerField
-  ${NSD_CreateLabel} 0 50u 30% 12u "Server port:"
+  ${NSD_CreateLabel} 0 54u 30% 12u "Server port (1-65535):"
   Pop $R0
-  ${NSD_CreateNumber} 32% 48u 20% 12u $Port
+  ${NSD_CreateNumber} 32% 52u 20% 12u $Port
   Pop $PortField
-  ${NSD_CreateLabel} 0 68u 30% 12u "Player name:"
+  ${NSD_CreateLabel} 0 72u 30% 12u "Player name (one word):"
   Pop $R0
-  ${NSD_CreateText} 32% 66u 60% 12u $Player
+  ${NSD_CreateText} 32% 70u 60% 12u $Player
   Pop $PlayerField
+  ${NSD_CreateCheckbox} 32% 88u 68% 12u "Encryption (only when the server has it on)"
+  Pop $EncryptionField
+  ${If} $Encryption == "1"
+    ${NSD_Check} $EncryptionField
+  ${EndIf}
+  ${NSD_CreateCheckbox} 32% 104u 68% 12u "Start with Windows"
+  Pop $AutoStartField
+  ${If} $AutoStart == "1"
+    ${NSD_Check} $AutoStartField
+  ${EndIf}
   nsDialogs::Show
 FunctionEnd
 
@@ -159,35 +313,66 @@ Function ConfigPageLeave
   ${NSD_GetText} $ServerField $Server
   ${NSD_GetText} $PortField $Port
   ${NSD_GetText} $PlayerField $Player
-  ; The client resolves no host names: it needs a dotted IPv4 address, read
-  ; by the same rule as here.
-  ${If} $Server != ""
-    System::Call 'ws2_32::InetPtonW(i 2, w "$Server", *i .r1) i.r0'
-    ${If} $0 != 1
-      MessageBox MB_ICONEXCLAMATION|MB_OK "The server address must be an IPv4 address such as 203.0.113.7."
-      Abort
-    ${EndIf}
+  ${NSD_GetState} $EncryptionField $0
+  ${NSD_GetState} $AutoStartField $1
+  StrCpy $Encryption "0"
+  StrCpy $AutoStart "0"
+  ${If} $0 == ${BST_CHECKED}
+    StrCpy $Encryption "1"
   ${EndIf}
+  ${If} $1 == ${BST_CHECKED}
+    StrCpy $AutoStart "1"
+  ${EndIf}
+  Call CheckSettings
+  ${If} $R9 != ""
+    MessageBox MB_ICONEXCLAMATION|MB_OK $R9
+    Abort
+  ${EndIf}
+  ${If} $Server != ""
+    StrCpy $Changed "1"
+  ${EndIf}
+FunctionEnd
+
+; The settings file as UTF-8 (the client reads that whatever the system's
+; code page, so any letters of a player name survive).
+Function WriteSettings
+  StrCpy $R1 "# anti-cheat client settings$\r$\nserver_ip=$Server$\r$\nserver_port=$Port$\r$\nplayer_name=$Player$\r$\nauto_start=$AutoStart$\r$\nencryption=$Encryption$\r$\n"
+  System::Call 'kernel32::WideCharToMultiByte(i 65001, i 0, w R1, i -1, p 0, i 0, p 0, p 0) i.r2'
+  IntOp $3 $2 - 1
+  System::Alloc $2
+  Pop $4
+  System::Call 'kernel32::WideCharToMultiByte(i 65001, i 0, w R1, i -1, p r4, i r2, p 0, p 0)'
+  FileOpen $5 "$INSTDIR\marvik_ac.cfg" w
+  System::Call 'kernel32::WriteFile(p r5, p r4, i r3, *i .r6, p 0)'
+  FileClose $5
+  System::Free $4
 FunctionEnd
 
 Section "Install"
   SetShellVarContext current
   !insertmacro StopClient
   SetOutPath "$INSTDIR"
-  File "/oname=marvik_ac.exe" "${EXE}"
+  ; A 64-bit client on 64-bit Windows sees a 64-bit game's layer too; 32-bit
+  ; Windows runs only the 32-bit one.
+  ${If} ${RunningX64}
+    File "/oname=marvik_ac.exe" "${EXE}"
+  ${Else}
+    File "/oname=marvik_ac.exe" "${EXE32}"
+  ${EndIf}
+  File "marvik_ac.cfg.example"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
-  ; The client reads its one value per line up to the first blank, so a
-  ; name of several words keeps its first.
-  ${If} $Server != ""
-    FileOpen $R0 "$INSTDIR\marvik_ac.cfg" w
-    FileWrite $R0 "# anti-cheat client settings$\r$\n"
-    FileWrite $R0 "server_ip=$Server$\r$\n"
-    FileWrite $R0 "server_port=$Port$\r$\n"
-    FileWrite $R0 "player_name=$Player$\r$\n"
-    FileWrite $R0 "auto_start=$AutoStart$\r$\n"
-    FileWrite $R0 "encryption=$Encryption$\r$\n"
-    FileClose $R0
+  ${If} $Changed == "1"
+  ${AndIf} $Server != ""
+    Call WriteSettings
+  ${EndIf}
+  ; Quoted: unquoted, a path with blanks is tried blank by blank. The client
+  ; writes the same when it starts; only the installer removes it.
+  ${If} $AutoStart == "1"
+  ${AndIf} ${FileExists} "$INSTDIR\marvik_ac.cfg"
+    WriteRegStr HKCU "${RUN_KEY}" "${RUN_VALUE}" '"$INSTDIR\marvik_ac.exe"'
+  ${ElseIf} $AutoStart == "0"
+    DeleteRegValue HKCU "${RUN_KEY}" "${RUN_VALUE}"
   ${EndIf}
 
   CreateShortcut "$SMPROGRAMS\${PRODUCT}.lnk" "$INSTDIR\marvik_ac.exe" "" "$INSTDIR\marvik_ac.exe" 0
@@ -202,8 +387,7 @@ Section "Install"
   WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
 
-  ; Started once configured; with auto_start=1 it then registers itself to
-  ; start with Windows.
+  ; Started once configured.
   ${If} $NoRun != "1"
   ${AndIf} ${FileExists} "$INSTDIR\marvik_ac.cfg"
     Exec '"$INSTDIR\marvik_ac.exe"'
@@ -223,6 +407,7 @@ Section "Uninstall"
   SetShellVarContext current
   !insertmacro StopClient
   Delete "$INSTDIR\marvik_ac.exe"
+  Delete "$INSTDIR\marvik_ac.cfg.example"
   Delete "$INSTDIR\uninstall.exe"
   Delete "$SMPROGRAMS\${PRODUCT}.lnk"
   DeleteRegValue HKCU "${RUN_KEY}" "${RUN_VALUE}"

@@ -12,6 +12,8 @@ packages=(
   clang libclang-rt-14-dev
   ccache
   nsis osslsigncode openssl zip
+  # The locale sources the code page tests compile (ru_RU: code page 1251).
+  locales
 )
 # 32-bit Wine runs the i686 build and a 32-bit game the way a player's 64-bit
 # Windows runs them (WOW64); it needs the i386 architecture first.
@@ -50,5 +52,13 @@ if [ ! -f "$prefix/system.reg" ]; then
   WINEPREFIX="$prefix" /usr/lib/wine/wineserver -w || true
 fi
 [ -f "$prefix/system.reg" ] || { echo "setup: Wine prefix was not created" >&2; exit 1; }
+# A 32-bit Windows for the installer's choice of client by system width.
+prefix32="$root/build/wineprefix32"
+if [ ! -f "$prefix32/system.reg" ]; then
+  echo "setup: creating 32-bit Wine prefix $prefix32"
+  WINEARCH=win32 WINEPREFIX="$prefix32" WINEDEBUG=-all /usr/lib/wine/wine wineboot -i >/dev/null 2>&1 || true
+  WINEPREFIX="$prefix32" /usr/lib/wine/wineserver -w || true
+fi
+[ -f "$prefix32/system.reg" ] || { echo "setup: 32-bit Wine prefix was not created" >&2; exit 1; }
 [ -d "$prefix/drive_c/windows/syswow64" ] || { echo "setup: Wine prefix has no syswow64" >&2; exit 1; }
 echo "setup: ready"

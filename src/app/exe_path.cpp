@@ -1,6 +1,10 @@
 #include "app/exe_path.h"
 
+#include "app/utf8.h"
+
 namespace marvik {
+
+bool fitsSystemPath(const std::string& path) { return utf16Length(path) < MARVIK_MAX_PATH; }
 
 std::string siblingPath(const std::string& exePath, const char* fileName) {
     if (exePath.empty()) return {};
@@ -9,7 +13,7 @@ std::string siblingPath(const std::string& exePath, const char* fileName) {
     std::size_t cut = exePath.find_last_of("\\/");
     std::string path = exePath.substr(0, cut == std::string::npos ? 0 : cut + 1);
     path += fileName;
-    if (path.size() >= MARVIK_MAX_PATH) return {};
+    if (!fitsSystemPath(path)) return {};
     return path;
 }
 

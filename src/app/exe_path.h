@@ -6,11 +6,15 @@
 
 namespace marvik {
 
-// A path, with its terminating NUL, must fit in this many bytes.
+// A path, with its terminating NUL, must fit in this many UTF-16 units:
+// the system's own limit, whatever the path's language.
 constexpr std::size_t MARVIK_MAX_PATH = 260;
 
-// Full path of the running executable; empty when it does not fit in
-// MARVIK_MAX_PATH, so that nobody works with a truncated path.
+// Whether a UTF-8 path fits in MARVIK_MAX_PATH with its NUL.
+bool fitsSystemPath(const std::string& path);
+
+// Full path of the running executable, UTF-8; empty when it does not fit
+// in MARVIK_MAX_PATH, so that nobody works with a truncated path.
 std::string executablePath();
 
 // exePath cut after its last separator, with fileName appended. Empty when

@@ -1,15 +1,16 @@
 #include <windows.h>
 
 #include "app/exe_path.h"
+#include "app/utf8_windows.h"
 
 namespace marvik {
 
 std::string executablePath() {
-    char buf[MARVIK_MAX_PATH];
-    DWORD n = GetModuleFileNameA(nullptr, buf, static_cast<DWORD>(sizeof buf));
+    wchar_t buf[MARVIK_MAX_PATH];
+    DWORD n = GetModuleFileNameW(nullptr, buf, MARVIK_MAX_PATH);
     // A full buffer means the path was cut: treat it as no path at all.
-    if (n == 0 || n >= sizeof buf) return {};
-    return std::string(buf, n);
+    if (n == 0 || n >= MARVIK_MAX_PATH) return {};
+    return utf8FromWide(buf, n);
 }
 
 }  // namespace marvik

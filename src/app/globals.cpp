@@ -7,6 +7,7 @@ namespace marvik {
 std::atomic<bool> g_running{true};
 std::atomic<bool> g_sessionActive{false};
 std::atomic<bool> g_verified{false};
+std::atomic<bool> g_rejected{false};
 std::atomic<std::uint32_t> g_gamePID{0};
 
 std::string g_serverIP;

@@ -16,6 +16,8 @@ extern std::atomic<bool> g_running;
 extern std::atomic<bool> g_sessionActive;
 // Set once the handshake's verdict step is over.
 extern std::atomic<bool> g_verified;
+// Set when the server rejected the client; cleared when a session starts.
+extern std::atomic<bool> g_rejected;
 // The game's process id while one is known, else 0. Atomic because the tray
 // menu reads it on the UI thread while the monitor writes it.
 extern std::atomic<std::uint32_t> g_gamePID;

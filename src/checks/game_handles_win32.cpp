@@ -6,6 +6,7 @@
 #include <map>
 #include <mutex>
 
+#include "app/utf8_windows.h"
 #include "checks/game_handles.h"
 #include "checks/nt_query_windows.h"
 #include "inventory/file_digests.h"
@@ -35,10 +36,10 @@ struct HandleEntryEx {
     ULONG reserved;
 };
 
-std::string folderOf(UINT (WINAPI* get)(LPSTR, UINT)) {
-    char folder[MAX_PATH] = {};
+std::string folderOf(UINT (WINAPI* get)(LPWSTR, UINT)) {
+    wchar_t folder[MAX_PATH] = {};
     const UINT n = get(folder, MAX_PATH);
-    return n != 0 && n < MAX_PATH ? std::string(folder, n) : std::string();
+    return n != 0 && n < MAX_PATH ? utf8FromWide(folder, n) : std::string();
 }
 
 // Authenticode signature of the file, checked offline (no revocation
@@ -56,7 +57,7 @@ bool signedFile(const std::string& path) {
     if (it != known.end() && it->second.first.known && it->second.first.index == stamp.index &&
         it->second.first.size == stamp.size && it->second.first.writeTime == stamp.writeTime)
         return it->second.second;
-    std::wstring wide(path.begin(), path.end());
+    const std::wstring wide = wideFromUtf8(path);
     WINTRUST_FILE_INFO file = {};
     file.cbStruct = sizeof file;
     file.pcwszFilePath = wide.c_str();
@@ -77,8 +78,8 @@ bool signedFile(const std::string& path) {
 }
 
 bool systemHolder(const std::string& path) {
-    static const std::string system = folderOf(GetSystemDirectoryA);
-    static const std::string windows = folderOf(GetWindowsDirectoryA);
+    static const std::string system = folderOf(GetSystemDirectoryW);
+    static const std::string windows = folderOf(GetWindowsDirectoryW);
     return wellKnownSystemProcess(path, system, windows);
 }
 

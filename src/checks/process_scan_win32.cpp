@@ -2,6 +2,7 @@
 #include <tlhelp32.h>
 
 #include "app/globals.h"
+#include "app/utf8_windows.h"
 #include "checks/checks.h"
 #include "checks/game_handles.h"
 #include "checks/signatures.h"
@@ -29,12 +30,12 @@ std::vector<ProcessMD5Hit> scanRunningProcessesMD5() {
     const DWORD self = GetCurrentProcessId();
     std::uint64_t readBudget = PROCESS_HASH_BUDGET;
     int seen = 0;
-    PROCESSENTRY32 entry;
+    PROCESSENTRY32W entry;
     entry.dwSize = sizeof entry;
-    for (BOOL more = Process32First(snapshot, &entry); more && seen < PROCESS_SCAN_MAX;
-         more = Process32Next(snapshot, &entry), ++seen) {
+    for (BOOL more = Process32FirstW(snapshot, &entry); more && seen < PROCESS_SCAN_MAX;
+         more = Process32NextW(snapshot, &entry), ++seen) {
         if (entry.th32ProcessID == 0 || entry.th32ProcessID == self) continue;
-        const std::string name = entry.szExeFile;
+        const std::string name = utf8FromWide(entry.szExeFile);
         const char* label = cheatProcessName(name);
         std::string path;
         std::string md5;

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "app/exe_path.h"
+#include "app/utf8_windows.h"
 #include "config/autostart.h"
 
 namespace marvik {
@@ -12,12 +13,15 @@ void writeAutostartValue() {
     std::string exe = executablePath();
     if (exe.empty()) return;
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, AUTOSTART_RUN_KEY, 0, KEY_SET_VALUE, &key) !=
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, wideFromUtf8(AUTOSTART_RUN_KEY).c_str(), 0, KEY_SET_VALUE, &key) !=
         ERROR_SUCCESS)
         return;
-    RegSetValueExA(key, AUTOSTART_VALUE_NAME, 0, REG_SZ,
-                   reinterpret_cast<const BYTE*>(exe.c_str()),
-                   static_cast<DWORD>(exe.size() + 1));
+    // Quoted: unquoted, a path with blanks is tried blank by blank, and
+    // C:\...\Programs\Marvik.exe would run before the client does.
+    const std::wstring command = L"\"" + wideFromUtf8(exe) + L"\"";
+    RegSetValueExW(key, wideFromUtf8(AUTOSTART_VALUE_NAME).c_str(), 0, REG_SZ,
+                   reinterpret_cast<const BYTE*>(command.c_str()),
+                   static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t)));
     RegCloseKey(key);
 }
 

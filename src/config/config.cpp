@@ -1,11 +1,13 @@
 #include "config/config.h"
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstring>
 
 #include "app/exe_path.h"
 #include "app/globals.h"
+#include "app/utf8.h"
 #include "report/log.h"
 #include "report/tray.h"
 
@@ -51,23 +53,35 @@ void parseConfigLine(char* line, Config& cfg) {
     }
 }
 
-void parseConfigStream(std::FILE* file, Config& cfg) {
+void parseConfigText(const std::string& text, Config& cfg) {
+    // Pieces as a 256-byte fgets buffer takes them: up to and including a
+    // line feed, at most 255 bytes.
     char line[256];
-    while (std::fgets(line, sizeof line, file) != nullptr) parseConfigLine(line, cfg);
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = text.find('\n', at);
+        end = std::min(end == std::string::npos ? text.size() : end + 1, at + sizeof line - 1);
+        text.copy(line, end - at, at);
+        line[end - at] = '\0';
+        parseConfigLine(line, cfg);
+        at = end;
+    }
 }
 
-bool readConfigFile(const char* path, Config& cfg) {
-    std::FILE* file = std::fopen(path, "r");
+bool readConfigFile(const std::string& path, Config& cfg) {
+    std::FILE* file = openFile(path, "rb");
     if (file == nullptr) return false;
-    parseConfigStream(file, cfg);
+    std::string bytes;
+    char block[4096];
+    for (std::size_t got; (got = std::fread(block, 1, sizeof block, file)) > 0;) bytes.append(block, got);
     std::fclose(file);
+    parseConfigText(configFileText(bytes), cfg);
     return !cfg.serverIP.empty();
 }
 
 bool loadConfiguration() {
     std::string path = pathBesideExecutable(CONFIG_FILE_NAME);
     Config cfg;
-    if (path.empty() || !readConfigFile(path.c_str(), cfg)) {
+    if (path.empty() || !readConfigFile(path, cfg)) {
         logToFile("ERROR", "No config found at %s", path.c_str());
         showTrayBalloon("Config not found! Place marvik_ac.cfg next to exe.",
                         TrayBalloonLevel::Error);

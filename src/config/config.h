@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
 namespace marvik {
@@ -25,11 +24,13 @@ int configInteger(const char* text);
 // One piece as read into the 256-byte line buffer; cut at LF and CR here.
 void parseConfigLine(char* line, Config& cfg);
 
-// Every line of an open text stream, in 255-character pieces.
-void parseConfigStream(std::FILE* file, Config& cfg);
+// Every line of the file's text (UTF-8), in pieces of at most 255 bytes.
+void parseConfigText(const std::string& text, Config& cfg);
 
-// False when the file cannot be opened or names no server.
-bool readConfigFile(const char* path, Config& cfg);
+// The file at a UTF-8 path, read as UTF-8 when it is that (a byte-order
+// mark skipped), else in the ANSI code page. False when the file cannot be
+// opened or names no server.
+bool readConfigFile(const std::string& path, Config& cfg);
 
 // Reads the file beside the executable into the configuration globals. When
 // there is no usable configuration it logs "No config found at <path>",

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "app/utf8_windows.h"
 #include "inventory/file_digests.h"
 
 namespace marvik {
@@ -8,7 +9,7 @@ FileStamp fileStamp(const std::string& path) {
     FileStamp stamp;
     // Opened for no access at all: enough to ask who the file is, and it
     // conflicts with no one else's use of it.
-    HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+    HANDLE file = CreateFileW(wideFromUtf8(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return stamp;
     BY_HANDLE_FILE_INFORMATION info;
@@ -26,7 +27,7 @@ FileStamp fileStamp(const std::string& path) {
 
 std::vector<std::uint8_t> readWholeFile(const std::string& path) {
     std::vector<std::uint8_t> data;
-    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+    HANDLE f = CreateFileW(wideFromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                            nullptr);
     if (f == INVALID_HANDLE_VALUE) return data;
     LARGE_INTEGER size;

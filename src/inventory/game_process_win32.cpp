@@ -2,10 +2,10 @@
 #include <psapi.h>
 #include <tlhelp32.h>
 
-#include <cstring>
 #include <vector>
 
 #include "app/exe_path.h"
+#include "app/utf8_windows.h"
 #include "checks/text_match.h"
 #include "inventory/game_process.h"
 #include "session/discovery.h"
@@ -15,11 +15,11 @@ namespace marvik {
 std::uint32_t findGameProcess() {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE) return 0;
-    PROCESSENTRY32 entry;
+    PROCESSENTRY32W entry;
     entry.dwSize = sizeof entry;
     std::uint32_t pid = 0;
-    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
-        if (isGameExeName(entry.szExeFile)) {
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        if (isGameExeName(utf8FromWide(entry.szExeFile).c_str())) {
             pid = entry.th32ProcessID;  // the first match ends the walk, even with id 0
             break;
         }
@@ -40,11 +40,11 @@ GameStatus gameStatus(std::uint32_t pid) {
 std::string processImagePath(std::uint32_t pid) {
     HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
     if (process == nullptr) return std::string();
-    char path[MARVIK_MAX_PATH] = {};
+    wchar_t path[MARVIK_MAX_PATH] = {};
     DWORD size = MARVIK_MAX_PATH;
-    BOOL named = QueryFullProcessImageNameA(process, 0, path, &size);
+    BOOL named = QueryFullProcessImageNameW(process, 0, path, &size);
     CloseHandle(process);
-    return named ? std::string(path, size) : std::string();
+    return named ? utf8FromWide(path, size) : std::string();
 }
 
 ProcessHandle openProcessForReading(std::uint32_t pid) {
@@ -65,27 +65,29 @@ bool startsWithFolder(const std::string& path, const std::string& folder) {
 }  // namespace
 
 std::string mappedFileName(ProcessHandle process, std::uint64_t address) {
-    char nt[1024];
-    DWORD n = K32GetMappedFileNameA(reinterpret_cast<HANDLE>(process),
-                                    reinterpret_cast<void*>(static_cast<std::uintptr_t>(address)), nt, sizeof nt);
-    if (n == 0 || n >= sizeof nt) return std::string();
-    const std::string name(nt, n);
+    wchar_t nt[1024];
+    DWORD n = K32GetMappedFileNameW(reinterpret_cast<HANDLE>(process),
+                                    reinterpret_cast<void*>(static_cast<std::uintptr_t>(address)), nt, 1024);
+    if (n == 0 || n >= 1024) return std::string();
+    const std::string name = utf8FromWide(nt, n);
     // Wine names the file "\??\C:\...", Windows "\Device\HarddiskVolume1\...".
     if (name.compare(0, 4, "\\??\\") == 0) return name.substr(4);
-    char drive[] = "A:";
-    char device[MAX_PATH];
-    for (char letter = 'A'; letter <= 'Z'; ++letter) {
+    wchar_t drive[] = L"A:";
+    wchar_t device[MAX_PATH];
+    for (wchar_t letter = L'A'; letter <= L'Z'; ++letter) {
         drive[0] = letter;
-        if (QueryDosDeviceA(drive, device, MAX_PATH) == 0) continue;
-        if (startsWithFolder(name, device)) return std::string(drive) + name.substr(std::strlen(device));
+        if (QueryDosDeviceW(drive, device, MAX_PATH) == 0) continue;
+        const std::string deviceName = utf8FromWide(device);
+        if (startsWithFolder(name, deviceName))
+            return utf8FromWide(drive) + name.substr(deviceName.size());
     }
     return std::string();
 }
 
 bool inWindowsFolder(const std::string& path) {
-    char windows[MAX_PATH] = {};
-    UINT n = GetWindowsDirectoryA(windows, MAX_PATH);
-    return n != 0 && n < MAX_PATH && startsWithFolder(path, std::string(windows, n));
+    wchar_t windows[MAX_PATH] = {};
+    UINT n = GetWindowsDirectoryW(windows, MAX_PATH);
+    return n != 0 && n < MAX_PATH && startsWithFolder(path, utf8FromWide(windows, n));
 }
 
 std::uint32_t countProcesses() {

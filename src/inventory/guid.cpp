@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/exe_path.h"
+#include "app/utf8.h"
 #include "inventory/game_process.h"
 
 namespace marvik {
@@ -11,8 +12,8 @@ namespace marvik {
 namespace {
 
 // The first line of a guid.dat; false when it does not open.
-bool readGUIDFile(const char* path, std::string& guid) {
-    std::FILE* f = std::fopen(path, "r");
+bool readGUIDFile(const std::string& path, std::string& guid) {
+    std::FILE* f = openFile(path, "r");
     if (f == nullptr) return false;
     char line[64] = {};
     if (std::fgets(line, sizeof line, f) == nullptr) line[0] = '\0';
@@ -31,9 +32,9 @@ std::string guidFromImagePath(const std::string& imagePath) {
         const std::string path = folder + "\\" + sub + "\\guid.dat";
         // A candidate longer than the system's paths hold is skipped, never
         // cut: the cut path would name another file.
-        if (path.size() >= MARVIK_MAX_PATH) continue;
+        if (!fitsSystemPath(path)) continue;
         std::string guid;
-        if (readGUIDFile(path.c_str(), guid)) return guid;
+        if (readGUIDFile(path, guid)) return guid;
     }
     return std::string();
 }

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/utf8.h"
+
 // x86 processors since 2010 multiply carry-less (PCLMULQDQ), which folds
 // CRC-32 several times faster than any table method. The code for it is
 // compiled for every x86 build and chosen at run time by CPUID; other
@@ -409,7 +411,7 @@ namespace {
 // One pass over the file, each block fed to whichever hashes are wanted.
 // False when the file cannot be opened.
 bool hashFile(const std::string& path, std::uint32_t* crc, MD5Context* md5) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
+    std::FILE* f = openFile(path, "rb");
     if (f == nullptr) return false;
     std::uint8_t block[FILE_BLOCK_SIZE];
     std::size_t got;

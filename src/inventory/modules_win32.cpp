@@ -7,6 +7,8 @@
 #include <tuple>
 
 #include "app/exe_path.h"
+#include "app/utf8.h"
+#include "app/utf8_windows.h"
 #include "checks/checks.h"
 #include "checks/nt_query_windows.h"
 #include "checks/text_match.h"
@@ -62,14 +64,7 @@ std::uint64_t loaderBlock(HANDLE process, int& width) {
     return reinterpret_cast<std::uint64_t>(basic.pebBase);
 }
 
-std::string narrow(const std::u16string& text) {
-    if (text.empty()) return std::string();
-    const std::wstring w(text.begin(), text.end());
-    int n = WideCharToMultiByte(CP_ACP, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
-    if (n > 0) WideCharToMultiByte(CP_ACP, 0, w.data(), static_cast<int>(w.size()), &out[0], n, nullptr, nullptr);
-    return out;
-}
+std::string narrow(const std::u16string& text) { return utf8FromUtf16(text); }
 
 // For a 32-bit game on 64-bit Windows, a path in the 64-bit system folder
 // turned into the 32-bit one, as the game's own file accesses are (its
@@ -77,14 +72,15 @@ std::string narrow(const std::u16string& text) {
 // leave their mapped names there too).
 std::string redirectSystemFolder(const std::string& path, bool wow64Game) {
     if (!wow64Game) return path;
-    char system[MAX_PATH], wow64[MAX_PATH];
-    UINT s = GetSystemDirectoryA(system, MAX_PATH);
-    UINT w = GetSystemWow64DirectoryA(wow64, MAX_PATH);
+    wchar_t systemWide[MAX_PATH], wow64Wide[MAX_PATH];
+    UINT s = GetSystemDirectoryW(systemWide, MAX_PATH);
+    UINT w = GetSystemWow64DirectoryW(wow64Wide, MAX_PATH);
     if (s == 0 || s >= MAX_PATH || w == 0 || w >= MAX_PATH) return path;
-    if (path.size() <= s || path[s] != '\\' || !equalsIgnoreCase(path.substr(0, s), std::string(system, s)))
-        return path;
-    std::string redirected = std::string(wow64, w) + path.substr(s);
-    return GetFileAttributesA(redirected.c_str()) != INVALID_FILE_ATTRIBUTES ? redirected : path;
+    const std::string system = utf8FromWide(systemWide, s), wow64 = utf8FromWide(wow64Wide, w);
+    s = static_cast<UINT>(system.size());
+    if (path.size() <= s || path[s] != '\\' || !equalsIgnoreCase(path.substr(0, s), system)) return path;
+    std::string redirected = wow64 + path.substr(s);
+    return GetFileAttributesW(wideFromUtf8(redirected).c_str()) != INVALID_FILE_ATTRIBUTES ? redirected : path;
 }
 
 // What a module instance maps does not change while it stays loaded (a
@@ -146,8 +142,8 @@ MappedFile identify(ProcessHandle process, const LoadedModule& l, bool wow64Game
             f.sameFile = named.opened && mappedHashes.opened && named.md5 == mappedHashes.md5;
         }
     }
-    if (file.size() >= MARVIK_MAX_PATH) {
-        f.path = file.substr(0, MARVIK_MAX_PATH - 1);
+    if (!fitsSystemPath(file)) {
+        f.path = file.substr(0, utf8Cut(file, MARVIK_MAX_PATH - 1));
         return f;
     }
     f.path = file;

@@ -237,9 +237,10 @@ constexpr std::size_t AC_MAX_SENT_DATAGRAM =
     AC_HEADER_SIZE + sizeof(ModuleLogChunkHeader) + MODULE_LOG_ENTRIES_PER_CHUNK * sizeof(ModuleLogEntry);
 static_assert(AC_MAX_SENT_DATAGRAM == 1215, "largest datagram");
 
-// Zero-fills field (size bytes) and copies at most size - 1 characters of
-// text into it, so the field is always NUL-terminated; a longer text is cut.
-// A null text leaves the field all zero.
+// Zero-fills field (size bytes) and writes text's wire form (wireText in
+// app/utf8.h) into at most size - 1 of them, so the field is always
+// NUL-terminated; a longer text is cut on a character boundary. A null text
+// leaves the field all zero.
 void copyTextField(char* field, std::size_t size, const char* text);
 
 template <std::size_t N>

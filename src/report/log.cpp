@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/exe_path.h"
+#include "app/utf8.h"
 
 namespace marvik {
 
@@ -53,7 +54,7 @@ void logToFile(const char* tag, const char* format, ...) {
     if (g_logFile == nullptr) {
         std::string path = pathBesideExecutable("marvik_ac.log");
         if (path.empty()) return;
-        g_logFile = std::fopen(path.c_str(), "a");  // text mode: CR LF on Windows
+        g_logFile = openFile(path, "a");  // text mode: CR LF on Windows
         if (g_logFile == nullptr) return;
     }
     LogClock now = localClock();  // inside the lock: times never go backwards

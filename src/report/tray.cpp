@@ -17,9 +17,34 @@ void formatTrayTip(char (&tip)[TRAY_TIP_SIZE], const char* status) {
     std::snprintf(tip, sizeof tip, "%s%s", TRAY_TIP_PREFIX, status);
 }
 
+TrayIconState trayIconStateFor(const char* status) {
+    static const struct {
+        const char* status;
+        TrayIconState state;
+    } states[] = {
+        {"Verified - Active", TrayIconState::Active},
+        {"Active (no verify)", TrayIconState::Active},
+        {TRAY_STATUS_REJECTED, TrayIconState::Problem},
+    };
+    for (const auto& s : states)
+        if (std::strcmp(status, s.status) == 0) return s.state;
+    return TrayIconState::Waiting;
+}
+
+void paintIconBadge(std::uint32_t* pixels, int size, std::uint32_t rgb) {
+    const double radius = size * 0.22, centre = size - radius - 1.0;
+    for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x) {
+            const double dx = x + 0.5 - centre, dy = y + 0.5 - centre, d = dx * dx + dy * dy;
+            if (d <= radius * radius) pixels[y * size + x] = 0xFF000000u | rgb;
+            else if (d <= (radius + 1.0) * (radius + 1.0)) pixels[y * size + x] = 0xFFFFFFFFu;
+        }
+}
+
 void setTrayStatus(const char* status) {
     std::lock_guard<std::mutex> hold(g_trayLock);
     formatTrayTip(trayFields().tip, status);
+    traySetIcon(trayIconStateFor(status));
     trayShellCall(TrayCall::Modify);
 }
 
@@ -33,6 +58,7 @@ void showTrayBalloon(const char* text, TrayBalloonLevel level) {
     std::strncpy(record.info, text, sizeof record.info - 1);
     record.info[sizeof record.info - 1] = '\0';
     record.infoLevel = static_cast<unsigned long>(level);
+    if (level == TrayBalloonLevel::Error) traySetIcon(TrayIconState::Problem);
     trayShellCall(TrayCall::Modify);
     // Without this a later tooltip update would show the balloon again.
     record.flags &= ~TRAY_FLAG_INFO;

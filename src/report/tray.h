@@ -26,10 +26,29 @@ constexpr unsigned TRAY_FLAG_INFO = 0x10;
 // The shell calls on the record (the shell's NIM_ values).
 enum class TrayCall : unsigned { Add = 0, Modify = 1, Delete = 2, SetVersion = 4 };
 
-// Tooltip "Marvik AC v<version> - <status>", cut to fit the 128-byte field.
+// The tooltip's status after a rejection: what to check.
+constexpr const char* TRAY_STATUS_REJECTED = "Rejected - check encryption and server address";
+
+// What the icon shows at a glance, without hovering: waiting (the plain
+// icon), a running session, or a problem.
+enum class TrayIconState { Waiting = 0, Active = 1, Problem = 2 };
+constexpr int TRAY_ICON_STATES = 3;
+
+// The icon for a tooltip status: a session that runs (verified or not) is
+// active, a rejection a problem, anything else waiting.
+TrayIconState trayIconStateFor(const char* status);
+
+// Paints a state's badge into size x size 0xAARRGGBB pixels,
+// rows top down: a disc of rgb with a white rim in the lower right corner,
+// both opaque, big enough to read at the tray's 16 pixels.
+void paintIconBadge(std::uint32_t* pixels, int size, std::uint32_t rgb);
+
+// Tooltip "Marvik AC v<version> - <status>", cut to fit the 128-byte field,
+// and the status's icon.
 void setTrayStatus(const char* status);
 
-// A balloon titled "Marvik AC" with text (cut at 255 characters) and level.
+// A balloon titled "Marvik AC" with text (cut at 255 characters) and level;
+// an error also shows the problem icon until the next status.
 void showTrayBalloon(const char* text, TrayBalloonLevel level);
 
 // Adds the icon and sets its behaviour version 4; removes it (UI thread).
@@ -51,5 +70,7 @@ struct TrayFields {
 };
 TrayFields trayFields();
 void trayShellCall(TrayCall call);
+// Puts the state's icon into the record (shown by the next shell call).
+void traySetIcon(TrayIconState state);
 
 }  // namespace marvik

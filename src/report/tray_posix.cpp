@@ -5,7 +5,7 @@
 namespace marvik {
 
 namespace {
-TrayRecord g_record{TRAY_FLAGS, {}, {}, {}, 0};
+TrayRecord g_record{TRAY_FLAGS, {}, {}, {}, 0, TrayIconState::Waiting};
 // The shell's own: like the real one it takes one call at a time, and knows
 // nothing of the lock the operations hold.
 std::mutex g_shellLock;
@@ -20,6 +20,8 @@ void trayShellCall(TrayCall call) {
     std::lock_guard<std::mutex> hold(g_shellLock);
     g_shellCalls.push_back({call, g_record});
 }
+
+void traySetIcon(TrayIconState state) { g_record.icon = state; }
 
 std::vector<TrayShellCallRecord> takeTrayShellCalls() {
     std::vector<TrayShellCallRecord> taken;

@@ -15,6 +15,7 @@ struct TrayRecord {
     char info[TRAY_INFO_SIZE];
     char infoTitle[TRAY_TITLE_SIZE];
     unsigned long infoLevel;
+    TrayIconState icon;
 };
 
 struct TrayShellCallRecord {

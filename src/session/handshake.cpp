@@ -101,6 +101,10 @@ HandshakeResult handshake(SessionLink& link, const HandshakeFacts& facts) {
     if (length >= 0 && header.type == PKT_KICK) {
         logToFile("AC", "Server rejected connection.");
         showTrayBalloon("Connection rejected by server!", TrayBalloonLevel::Error);
+        // What a player can fix: a server with encryption on rejects a
+        // client without it, and so does a wrong server.
+        g_rejected.exchange(true);
+        setTrayStatus(TRAY_STATUS_REJECTED);
         return HANDSHAKE_REJECTED;
     }
     logToFile("WARN", "No verification response. Continuing...");

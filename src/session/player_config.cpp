@@ -1,10 +1,10 @@
 #include "session/player_config.h"
 
 #include <cstdio>
-#include <cstdlib>
 
 #include "app/exe_path.h"
 #include "app/globals.h"
+#include "app/utf8.h"
 #include "net/chunks.h"
 #include "net/packets.h"
 #include "report/log.h"
@@ -54,14 +54,17 @@ namespace {
 // A candidate longer than the system's paths hold is skipped, never cut:
 // the cut path would name another file.
 std::FILE* openCandidate(const std::string& path) {
-    if (path.size() >= MARVIK_MAX_PATH) return nullptr;
-    return std::fopen(path.c_str(), "rb");
+    if (!fitsSystemPath(path)) return nullptr;
+    return openFile(path, "rb");
 }
 
 }  // namespace
 
 void uploadPlayerConfig(UDPClient& client, const std::vector<ModuleInfo>& modules) {
-    const std::vector<std::string> roots = buildConfigRoots(std::getenv("LOCALAPPDATA"), modules);
+    std::string localAppData;
+    const bool haveLocalAppData = environmentValue("LOCALAPPDATA", localAppData);
+    const std::vector<std::string> roots =
+        buildConfigRoots(haveLocalAppData ? localAppData.c_str() : nullptr, modules);
     std::FILE* file = nullptr;
     std::string found;
     for (const std::string& root : roots) {

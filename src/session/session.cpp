@@ -132,6 +132,7 @@ void runWorkers(const std::shared_ptr<SessionLink>& link) {
 
 int runSession(const std::string& hwid) {
     g_verified.exchange(false);
+    g_rejected.exchange(false);
     g_sessionActive.exchange(true);
     g_sessionStartTick = tickCount();
     logToFile("WAIT", "Waiting for %s...", GAME_EXE_NAME);

@@ -10,7 +10,7 @@ namespace marvik {
 static void showTrayMenu(HWND hwnd) {
     HMENU menu = CreatePopupMenu();
     char status[MENU_STATUS_SIZE];
-    formatMenuStatus(status, g_verified.load(), g_gamePID.load());
+    formatMenuStatus(status, g_verified.load(), g_gamePID.load(), g_rejected.load());
     AppendMenuA(menu, MF_STRING | MF_GRAYED, IDM_STATUS, status);
     AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
     AppendMenuA(menu, MF_STRING, IDM_STOP, "Stop AntiCheat");

@@ -8,6 +8,7 @@ namespace marvik {
 
 constexpr std::size_t MENU_STATUS_SIZE = 128;
 
-void formatMenuStatus(char (&line)[MENU_STATUS_SIZE], bool verified, std::uint32_t gamePID);
+// A rejection comes first: it outlasts the game's id and is never verified.
+void formatMenuStatus(char (&line)[MENU_STATUS_SIZE], bool verified, std::uint32_t gamePID, bool rejected);
 
 }  // namespace marvik

@@ -16,7 +16,7 @@ std::pair<bool, Config> read(const std::string* text) {
     test::removePath(path);
     if (text != nullptr) test::writeFile(path, *text);
     Config cfg;
-    const bool ok = readConfigFile(path.c_str(), cfg);
+    const bool ok = readConfigFile(path, cfg);
     test::removePath(path);
     return {ok, cfg};
 }
@@ -59,6 +59,10 @@ TEST(ConfigParse, LinesKeysAndValues) {
         {"a long line's rest is read as a line", "#" + piece.substr(1) + "server_port=4242\n", settings("", 4242)},
         {"the port is the number's low 16 bits", "server_port=70000\n", settings("", 4464)},
         {"flags are non-zero numbers", "auto_start=yes\nencryption=2\n", settings("", 28960, "", false, true)},
+        {"a byte-order mark before the first key", "\xEF\xBB\xBFserver_ip=10.0.0.9\r\nplayer_name=Пётр\r\n",
+         settings("10.0.0.9", 28960, "Пётр")},
+        {"UTF-8 without a mark", "player_name=玩家\n", settings("", 28960, "玩家")},
+        {"not UTF-8: the code page's", "player_name=Jos\xE9\n", settings("", 28960, "José")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -197,6 +197,7 @@ TEST_F(Handshake, EachPathEndsWithItsResultLinesAndTiming) {
                 requestProgramStop();
             });
         }
+        g_rejected.store(false);
         const Clock::time_point t0 = Clock::now();
         EXPECT_EQ(handshake(*link, facts), c.result);
         const long long ms = msSince(t0);
@@ -204,6 +205,7 @@ TEST_F(Handshake, EachPathEndsWithItsResultLinesAndTiming) {
         if (c.stop) stopper.join();
         setRunningSession(nullptr);
         EXPECT_EQ(g_verified.load(), c.verified);
+        EXPECT_EQ(g_rejected.load(), c.result == HANDSHAKE_REJECTED);
         EXPECT_EQ(lines(), c.lines);
         EXPECT_GE(ms, c.minMs);
         EXPECT_LE(ms, c.maxMs);

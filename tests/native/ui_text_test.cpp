@@ -6,9 +6,9 @@
 namespace marvik {
 namespace {
 
-std::string status(bool verified, std::uint32_t pid) {
+std::string status(bool verified, std::uint32_t pid, bool rejected = false) {
     char line[MENU_STATUS_SIZE];
-    formatMenuStatus(line, verified, pid);
+    formatMenuStatus(line, verified, pid, rejected);
     return line;
 }
 
@@ -19,6 +19,8 @@ TEST(MenuStatus, FollowsVerifiedThenGamePID) {
     // Between sessions the flag can outlive the game's id.
     EXPECT_EQ(status(true, 0), "Status: Verified (PID: 0)");
     EXPECT_EQ(status(true, 0xFFFFFFFFu), "Status: Verified (PID: 4294967295)");
+    // After a rejection the game is still known, and nothing connects any more.
+    EXPECT_EQ(status(false, 4242, true), "Status: Rejected by server - check encryption and server address");
 }
 
 TEST(GameDiscovery, ExeNameMatchesWholeNameInAnyCase) {

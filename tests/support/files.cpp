@@ -13,8 +13,11 @@ namespace marvik::test {
 
 std::string besideExe(const char* name) { return pathBesideExecutable(name); }
 
+// Paths are UTF-8, as the program's are, on every platform.
+std::filesystem::path fsPath(const std::string& path) { return std::filesystem::u8path(path); }
+
 std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(fsPath(path), std::ios::binary);
     std::ostringstream out;
     out << in.rdbuf();
     return out.str();
@@ -22,20 +25,20 @@ std::string readFile(const std::string& path) {
 
 bool fileExists(const std::string& path) {
     std::error_code ec;
-    return std::filesystem::exists(path, ec);
+    return std::filesystem::exists(fsPath(path), ec);
 }
 
 void writeFile(const std::string& path, const std::string& bytes) {
     std::error_code ec;
-    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+    const std::filesystem::path parent = fsPath(path).parent_path();
     if (!parent.empty()) std::filesystem::create_directories(parent, ec);
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(fsPath(path), std::ios::binary | std::ios::trunc);
     out << bytes;
 }
 
 void removePath(const std::string& path) {
     std::error_code ec;
-    std::filesystem::remove_all(path, ec);
+    std::filesystem::remove_all(fsPath(path), ec);
 }
 
 std::vector<std::string> logMessages(const std::string& path) {

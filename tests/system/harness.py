@@ -21,6 +21,9 @@ REFSERVER = os.environ.get("MARVIK_REFSERVER",
                            os.path.join(ROOT, "build", "native", "tools", "refserver", "marvik_refserver"))
 PREFIX = os.path.join(ROOT, "build", "wineprefix")
 WINE = "/usr/lib/wine/wine64"
+# A 32-bit Windows: its own prefix (tools/setup.sh makes it) and loader.
+PREFIX32 = os.path.join(ROOT, "build", "wineprefix32")
+WINE32 = "/usr/lib/wine/wine"
 WINESERVER = "/usr/lib/wine/wineserver"
 RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
 TOOLS = ("acctl.exe", "menu_probe.dll")  # beside the client
@@ -73,10 +76,12 @@ def game_files(box, guid="0123456789abcdef0123456789abcdef", config=b"seta name 
 class WineBox:
     """One private prefix and X display; the client lives in C:\\<folder>."""
 
-    def __init__(self, folder="marvik", screen="1280x800", name="box", exe=EXE):
+    def __init__(self, folder="marvik", screen="1280x800", name="box", exe=EXE, env=None, windows_bits=64):
         self.tmp = tempfile.mkdtemp(prefix="marvik-sys-")
         self.prefix = os.path.join(self.tmp, "prefix")
-        shutil.copytree(PREFIX, self.prefix, symlinks=True, copy_function=_link_or_copy)
+        self.loader = WINE if windows_bits == 64 else WINE32
+        shutil.copytree(PREFIX if windows_bits == 64 else PREFIX32, self.prefix, symlinks=True,
+                        copy_function=_link_or_copy)
         self.folder_win = "C:\\" + folder.replace("/", "\\")
         self.folder = os.path.dirname(self._install(exe, folder, "marvik_ac.exe")[0])
         for tool in TOOLS:
@@ -89,7 +94,7 @@ class WineBox:
         os.close(write_fd)
         with os.fdopen(read_fd) as f:
             self.display = ":" + f.readline().strip()
-        self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all", DISPLAY=self.display)
+        self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all", DISPLAY=self.display, **(env or {}))
         # The first process of a fresh wineserver starts its services, which
         # must not race the client's start.
         self.wine("cmd", "/c", "exit")
@@ -102,11 +107,11 @@ class WineBox:
             f.write(text)
 
     def wine(self, *args, timeout=60):
-        return subprocess.run([WINE, *args], env=self.env, capture_output=True, text=True,
+        return subprocess.run([self.loader, *args], env=self.env, capture_output=True, text=True,
                               errors="replace", timeout=timeout)
 
     def popen(self, *args, stdin=None, stdout=subprocess.DEVNULL, **extra_env):
-        return subprocess.Popen([WINE, *args], env=dict(self.env, **extra_env), cwd=self.tmp, stdin=stdin,
+        return subprocess.Popen([self.loader, *args], env=dict(self.env, **extra_env), cwd=self.tmp, stdin=stdin,
                                 stdout=stdout, stderr=subprocess.DEVNULL, text=True)
 
     def _install(self, source, folder, name):
@@ -145,7 +150,7 @@ class WineBox:
 
     def tray_events(self):
         """Shell_NotifyIcon calls so far: dicts with t (ms), op, id, flags (the
-        call's uFlags, an int), tip, info, title and infoflags."""
+        call's uFlags, an int), tip, info, title, infoflags and icon."""
         events = []
         for line in read_text(self.path("tray.txt")).splitlines()[1:]:
             fields = line.split("\t")
@@ -260,15 +265,31 @@ class WineBox:
         shutil.rmtree(self.tmp, ignore_errors=True)
 
 
+def locale_env(name):
+    """The environment under which Wine takes the ANSI code page of a Unix
+    locale (ru_RU.UTF-8: 1251, en_US.UTF-8: 1252) and still names files in
+    UTF-8; the locale is compiled once into the build folder, as the machine
+    may have none installed."""
+    folder = os.path.join(BUILD, "locales")
+    if not os.path.isdir(os.path.join(folder, name)):
+        language, charset = name.split(".")
+        os.makedirs(folder, exist_ok=True)
+        subprocess.run(["localedef", "-i", language, "-f", charset, os.path.join(folder, name)],
+                       capture_output=True, timeout=120)
+    return {"LOCPATH": folder, "LC_ALL": name}
+
+
 class SystemTest(unittest.TestCase):
     """A fresh WineBox per test, closed afterwards."""
 
     folder = "marvik"
     screen = "1280x800"
     exe = EXE
+    box_env = None
 
     def setUp(self):
-        self.box = WineBox(self.folder, self.screen, name=self.id().split(".", 1)[-1], exe=self.exe)
+        self.box = WineBox(self.folder, self.screen, name=self.id().split(".", 1)[-1], exe=self.exe,
+                           env=self.box_env)
         self.addCleanup(self.box.close)
 
     def stop_client(self, within=15.0):

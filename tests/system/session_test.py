@@ -50,7 +50,9 @@ class NormalSession(SessionTest):
         for expected in ["[AC] Successfully verified with server!", "[AC] AntiCheat is running.",
                          "[CONFIG] Player config sent (%d bytes, 2 chunks)" % len(config)]:
             self.assertIn(expected, lines)
-        self.assertTrue(self.box.wait_tray(lambda e: e["tip"].endswith("Verified - Active")))
+        verified = self.box.wait_tray(lambda e: e["tip"].endswith("Verified - Active"))
+        waiting = self.box.wait_tray(lambda e: e["tip"].endswith("Connecting..."))
+        self.assertNotIn(verified["icon"], ("0", waiting["icon"]))
 
         self.box.stop_game()
         self.assertTrue(self.box.wait_log("[AC] Session ending...", timeout=10), self.box.log_text())
@@ -79,7 +81,15 @@ class Rejected(SessionTest):
         self.assertEqual([e for e in self.server.events() if e["event"] in ("config_chunk", "heartbeat",
                                                                             "module_list")], [])
         self.assertTrue(self.box.client_alive())
-        self.assertEqual(self.box.menu_items()[0], "id=2001 grayed text=Status: Connecting...")
+        # The tooltip and the menu say what happened and what to check.
+        rejected = self.box.wait_tray(
+            lambda e: e["tip"] == "Marvik AC v3.2 - Rejected - check encryption and server address")
+        self.assertTrue(rejected)
+        # The icon says so too: not the one of the wait.
+        waiting = self.box.wait_tray(lambda e: e["tip"].endswith("Connecting..."))
+        self.assertNotIn(rejected["icon"], ("0", waiting["icon"]))
+        self.assertEqual(self.box.menu_items()[0], "id=2001 grayed text=Status: Rejected by server - check "
+                                                   "encryption and server address")
 
 
 class UnverifiedEncrypted(SessionTest):

@@ -19,7 +19,7 @@ class Startup(SystemTest):
         self.assertRegex(raw, r"^\[\d\d:\d\d:\d\d\] \[INFO\] Server: 127\.0\.0\.1:28961, Player: Tester\r\n"
                               r"\[\d\d:\d\d:\d\d\] \[HWID\] Hardware ID: MARVIK-[0-9A-F]{8}-[0-9A-F]{8}\r\n"
                               r"\[\d\d:\d\d:\d\d\] \[WAIT\] Waiting for iw3mp\.exe\.\.\.\r\n$")
-        self.assertEqual(self.box.run_value(), ("REG_SZ", r"C:\marvik\marvik_ac.exe"))
+        self.assertEqual(self.box.run_value(), ("REG_SZ", r'"C:\marvik\marvik_ac.exe"'))
 
 
 class LongPath(SystemTest):

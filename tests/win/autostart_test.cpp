@@ -23,10 +23,10 @@ TEST(Autostart, PathWrittenOverAnOldValueAndAMissingRunKeyNotCreated) {
     DWORD type = 0, size = sizeof data;
     EXPECT_EQ(RegGetValueA(HKEY_CURRENT_USER, AUTOSTART_RUN_KEY, AUTOSTART_VALUE_NAME, RRF_RT_ANY, &type, data, &size),
               ERROR_SUCCESS);
-    // The path unquoted, as a string whose size counts its NUL.
+    // The path in quotes, as a string whose size counts its NUL.
     EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
-    EXPECT_EQ(std::string(data), executablePath());
-    EXPECT_EQ(size, executablePath().size() + 1);
+    EXPECT_EQ(std::string(data), "\"" + executablePath() + "\"");
+    EXPECT_EQ(size, executablePath().size() + 3);
 
     EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, AUTOSTART_RUN_KEY), ERROR_SUCCESS);
     writeAutostartValue();

@@ -134,9 +134,18 @@ DWORD WINAPI churnModules(void*) {
     }
 }
 
+// The stand-in's own files sit beside it. A folder in letters the code page
+// lacks (a Cyrillic game folder on an English-language system) is named by
+// its short name, which is ASCII, so the narrow file calls still reach it.
 std::string selfPath() {
+    wchar_t wide[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, wide, MAX_PATH);
     char self[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    BOOL lossy = FALSE;
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, self, MAX_PATH, nullptr, &lossy);
+    wchar_t shortName[MAX_PATH] = {};
+    if (lossy && GetShortPathNameW(wide, shortName, MAX_PATH) != 0)
+        WideCharToMultiByte(CP_ACP, 0, shortName, -1, self, MAX_PATH, nullptr, nullptr);
     return self;
 }
 

@@ -2,7 +2,7 @@
 // owns a "Shell_TrayWnd" window, so Shell_NotifyIcon calls of the programs
 // started after it reach it, and writes one line per call to a file:
 //   <ms since start> <ADD|MODIFY|DELETE|SETFOCUS|SETVERSION> id=<n> flags=<hex>
-//       tip=<text> info=<text> title=<text> infoflags=<n>
+//       tip=<text> info=<text> title=<text> infoflags=<n> icon=<hash of its pixels, 0: none>
 // (tab-separated, UTF-8). Texts are the ones the call carries; a field the
 // call's flags do not name is empty. The first line is "ready".
 //   tray_recorder <output file>
@@ -67,10 +67,18 @@ void record(const COPYDATASTRUCT* cds) {
     std::string tip = (d.uFlags & NIF_TIP) ? utf8(d.szTip, 128) : std::string();
     std::string info = (d.uFlags & NIF_INFO) ? utf8(d.szInfo, 256) : std::string();
     std::string title = (d.uFlags & NIF_INFO) ? utf8(d.szInfoTitle, 64) : std::string();
-    std::fprintf(g_out, "%lu\t%s\tid=%u\tflags=%x\ttip=%s\tinfo=%s\ttitle=%s\tinfoflags=%lu\n",
+    // The icon's size and pixels follow the record; their FNV-1a hash tells
+    // one icon from another.
+    unsigned long long icon = 0;
+    if ((d.uFlags & NIF_ICON) && cds->cbData > sizeof d) {
+        icon = 14695981039346656037ull;
+        const auto* bytes = static_cast<const unsigned char*>(cds->lpData);
+        for (DWORD i = sizeof d; i < cds->cbData; ++i) icon = (icon ^ bytes[i]) * 1099511628211ull;
+    }
+    std::fprintf(g_out, "%lu\t%s\tid=%u\tflags=%x\ttip=%s\tinfo=%s\ttitle=%s\tinfoflags=%lu\ticon=%llx\n",
                  static_cast<unsigned long>(GetTickCount() - g_start), operationName(cds->dwData), d.uID,
                  d.uFlags, tip.c_str(), info.c_str(), title.c_str(),
-                 static_cast<unsigned long>((d.uFlags & NIF_INFO) ? d.dwInfoFlags : 0));
+                 static_cast<unsigned long>((d.uFlags & NIF_INFO) ? d.dwInfoFlags : 0), icon);
     std::fflush(g_out);
 }
 
