@@ -1,7 +1,8 @@
 #include <windows.h>
+#include <wincrypt.h>
+#include <wintrust.h>
 #include <mscat.h>
 #include <softpub.h>
-#include <wintrust.h>
 
 #include "checks/trust.h"
 
@@ -77,18 +78,28 @@ std::string narrow(const wchar_t* text) {
     return out;
 }
 
-// The common name of the certificate that signed what data verified.
-std::string signerName(const TrustCalls& calls, HANDLE state) {
-    if (calls.providerData == nullptr || calls.signerOf == nullptr || calls.nameOf == nullptr) return std::string();
+// The signer of what data verified: the common name of its certificate,
+// and whether its chain reaches a root at all. Windows refuses a chain that
+// stops short of one; Wine accepts it (its chain policy looks only for an
+// untrusted root), and with it a self-made certificate whose root the
+// signature leaves out.
+SignatureCheck signerOf(const TrustCalls& calls, HANDLE state) {
+    SignatureCheck found;
+    if (calls.providerData == nullptr || calls.signerOf == nullptr || calls.nameOf == nullptr) return found;
     CRYPT_PROVIDER_DATA* provider = calls.providerData(state);
     CRYPT_PROVIDER_SGNR* signer = provider == nullptr ? nullptr : calls.signerOf(provider, 0, FALSE, 0);
-    if (signer == nullptr || signer->csCertChain == 0 || signer->pasCertChain[0].pCert == nullptr) return std::string();
+    if (signer == nullptr || signer->csCertChain == 0 || signer->pasCertChain[0].pCert == nullptr ||
+        signer->pChainContext == nullptr ||
+        (signer->pChainContext->TrustStatus.dwErrorStatus & CERT_TRUST_IS_PARTIAL_CHAIN) != 0)
+        return found;
+    found.valid = true;
     wchar_t name[256] = {};
     calls.nameOf(signer->pasCertChain[0].pCert, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(szOID_COMMON_NAME), name,
                  256);
     if (name[0] == L'\0')
         calls.nameOf(signer->pasCertChain[0].pCert, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name, 256);
-    return narrow(name);
+    found.signer = narrow(name);
+    return found;
 }
 
 // Authenticode verification of what data names, offline: no revocation
@@ -103,8 +114,8 @@ SignatureCheck verifyTrust(WINTRUST_DATA& data) {
     data.dwStateAction = WTD_STATEACTION_VERIFY;
     data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL | WTD_REVOCATION_CHECK_NONE;
     GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    found.valid = calls.verify(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data) == 0;
-    if (found.valid) found.signer = signerName(calls, data.hWVTStateData);
+    if (calls.verify(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data) == 0)
+        found = signerOf(calls, data.hWVTStateData);
     data.dwStateAction = WTD_STATEACTION_CLOSE;
     calls.verify(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
     return found;
