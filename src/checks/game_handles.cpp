@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "checks/text_match.h"
+#include "checks/trust.h"
 
 namespace marvik {
 
@@ -21,13 +22,6 @@ const char* const SYSTEM_PROCESSES[] = {
     // started), in its system folder.
     "winedevice.exe", "plugplay.exe", "rpcss.exe", "start.exe",
 };
-
-bool directlyIn(const std::string& path, const std::string& folder, std::string& name) {
-    if (folder.empty() || path.size() <= folder.size() + 1 || path[folder.size()] != '\\') return false;
-    if (!equalsIgnoreCase(path.substr(0, folder.size()), folder)) return false;
-    name = path.substr(folder.size() + 1);
-    return name.find('\\') == std::string::npos;
-}
 
 }  // namespace
 
@@ -69,9 +63,9 @@ std::vector<SystemHandle> handlesToCheck(const std::vector<SystemHandle>& table,
 
 bool wellKnownSystemProcess(const std::string& path, const std::string& systemFolder,
                             const std::string& windowsFolder) {
-    std::string name;
-    const bool inSystem = directlyIn(path, systemFolder, name);
-    if (!inSystem && !(directlyIn(path, windowsFolder, name) && equalsIgnoreCase(name, "explorer.exe")))
+    const std::string name = path.substr(path.find_last_of('\\') + 1);
+    if (!directlyInFolder(path, systemFolder) &&
+        !(directlyInFolder(path, windowsFolder) && equalsIgnoreCase(name, "explorer.exe")))
         return false;
     for (const char* known : SYSTEM_PROCESSES)
         if (equalsIgnoreCase(name, known)) return true;

@@ -1,14 +1,11 @@
 #include <windows.h>
-#include <softpub.h>
-#include <wintrust.h>
 
 #include <cstring>
-#include <map>
-#include <mutex>
 
 #include "app/utf8_windows.h"
 #include "checks/game_handles.h"
 #include "checks/nt_query_windows.h"
+#include "checks/trust.h"
 #include "inventory/file_digests.h"
 #include "inventory/game_process.h"
 
@@ -40,41 +37,6 @@ std::string folderOf(UINT (WINAPI* get)(LPWSTR, UINT)) {
     wchar_t folder[MAX_PATH] = {};
     const UINT n = get(folder, MAX_PATH);
     return n != 0 && n < MAX_PATH ? utf8FromWide(folder, n) : std::string();
-}
-
-// Authenticode signature of the file, checked offline (no revocation
-// lookups, which could take seconds); kept per file identity.
-bool signedFile(const std::string& path) {
-    using Verify = LONG(WINAPI*)(HWND, GUID*, LPVOID);
-    static const Verify verify = reinterpret_cast<Verify>(
-        reinterpret_cast<void*>(GetProcAddress(LoadLibraryA("wintrust.dll"), "WinVerifyTrust")));
-    static std::mutex mutex;
-    static std::map<std::string, std::pair<FileStamp, bool>> known;
-    if (verify == nullptr) return false;
-    const FileStamp stamp = fileStamp(path);
-    std::lock_guard<std::mutex> lock(mutex);
-    auto it = known.find(path);
-    if (it != known.end() && it->second.first.known && it->second.first.index == stamp.index &&
-        it->second.first.size == stamp.size && it->second.first.writeTime == stamp.writeTime)
-        return it->second.second;
-    const std::wstring wide = wideFromUtf8(path);
-    WINTRUST_FILE_INFO file = {};
-    file.cbStruct = sizeof file;
-    file.pcwszFilePath = wide.c_str();
-    WINTRUST_DATA data = {};
-    data.cbStruct = sizeof data;
-    data.dwUIChoice = WTD_UI_NONE;
-    data.fdwRevocationChecks = WTD_REVOKE_NONE;
-    data.dwUnionChoice = WTD_CHOICE_FILE;
-    data.pFile = &file;
-    data.dwStateAction = WTD_STATEACTION_VERIFY;
-    data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL;
-    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    const bool trusted = verify(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data) == 0;
-    data.dwStateAction = WTD_STATEACTION_CLOSE;
-    verify(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
-    known[path] = {stamp, trusted};
-    return trusted;
 }
 
 bool systemHolder(const std::string& path) {
@@ -170,8 +132,8 @@ std::vector<ProcessMD5Hit> scanGameHandles(std::uint32_t gamePid) {
             if (holder != nullptr) CloseHandle(holder);
         }
         i = end;
-        // The signature last: checking it reads the whole file, once per file.
-        if (riskyGameRights(rights) == 0 || signedFile(path)) continue;
+        // Trust last: a signature is read from the whole file, once per file.
+        if (riskyGameRights(rights) == 0 || moduleTrust(path).trusted) continue;
         ProcessMD5Hit hit;
         hit.pid = owner;
         hit.path = path;

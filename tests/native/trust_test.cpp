@@ -1,0 +1,59 @@
+// What makes a module trusted, from the facts about its file: where it lies
+// and what its signatures were found to be.
+#include <gtest/gtest.h>
+
+#include "checks/trust.h"
+
+namespace marvik {
+namespace {
+
+TEST(Trust, SystemModuleIsAFileDirectlyInTheFolder) {
+    const struct {
+        const char* path;
+        const char* folder;
+        bool in;
+    } cases[] = {
+        {"C:\\Windows\\System32\\d3d9.dll", "C:\\Windows\\System32", true},
+        {"c:\\windows\\SYSTEM32\\D3D9.DLL", "C:\\Windows\\System32", true},
+        {"C:\\Windows\\SysWOW64\\d3d9.dll", "C:\\Windows\\SysWOW64\\", true},
+        // Subfolders some of which any user may write to.
+        {"C:\\Windows\\System32\\spool\\drivers\\color\\hook.dll", "C:\\Windows\\System32", false},
+        {"C:\\Windows\\System32\\..\\Temp\\hook.dll", "C:\\Windows\\System32", false},
+        {"C:\\Windows\\System32\\..", "C:\\Windows\\System32", false},
+        {"C:\\Windows\\System32x\\hook.dll", "C:\\Windows\\System32", false},
+        {"C:\\Windows\\System32", "C:\\Windows\\System32", false},
+        {"C:\\Windows\\System32\\", "C:\\Windows\\System32", false},
+        {"C:\\Games\\CoD4\\d3d9.dll", "C:\\Windows\\System32", false},
+        {"\\d3d9.dll", "", false},  // no 32-bit twin on a 32-bit system
+    };
+    for (const auto& c : cases) EXPECT_EQ(directlyInFolder(c.path, c.folder), c.in) << c.path << " in " << c.folder;
+}
+
+TEST(Trust, DecidedBySystemFolderOrAValidSignatureWhoseSignerIsKept) {
+    const SignatureCheck none, vendor{true, "Overlay Vendor"}, windows{true, "Microsoft Windows"};
+    const SignatureCheck broken{false, "Overlay Vendor"};  // a signature that did not verify names no one
+    const struct {
+        bool system;
+        SignatureCheck embedded, catalog;
+        bool trusted, signedValid;
+        const char* signer;
+    } cases[] = {
+        {true, none, none, true, false, ""},
+        {false, vendor, none, true, true, "Overlay Vendor"},
+        {false, none, windows, true, true, "Microsoft Windows"},
+        {false, vendor, windows, true, true, "Overlay Vendor"},
+        {false, broken, windows, true, true, "Microsoft Windows"},
+        {false, broken, none, false, false, ""},
+        {false, none, none, false, false, ""},
+    };
+    for (const auto& c : cases) {
+        const ModuleTrust t = decideTrust(c.system, c.embedded, c.catalog);
+        EXPECT_EQ(t.trusted, c.trusted) << c.signer;
+        EXPECT_EQ(t.systemModule, c.system) << c.signer;
+        EXPECT_EQ(t.signedValid, c.signedValid) << c.signer;
+        EXPECT_EQ(t.signer, c.signer);
+    }
+}
+
+}  // namespace
+}  // namespace marvik
