@@ -53,7 +53,7 @@ std::uint32_t countProcesses() {
     return g_script.processCount;
 }
 
-std::vector<ModuleInfo> scanProcessModules(std::uint32_t pid) {
+std::vector<ModuleInfo> scanProcessModules(std::uint32_t pid, ModuleFiles) {
     std::lock_guard<std::mutex> lock(g_scriptMutex);
     if (!isTheGame(pid) || g_script.status == GameStatus::GONE) return {};
     g_script.moduleScans.push_back(tickCount());

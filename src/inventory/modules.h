@@ -13,7 +13,15 @@ namespace marvik {
 // The game's modules in the order the system lists them, the executable
 // first, each already run through the module check. Empty when the process
 // cannot be opened or its modules cannot be listed.
-std::vector<ModuleInfo> scanProcessModules(std::uint32_t pid);
+// A module's file is hashed when its module first appears. With
+// ModuleFiles::STAMPED every file is also looked at again (one open, no
+// read): one that can no longer be opened (renamed or deleted after load, as
+// a cheat does with its DLL) gets crc32 0 and no md5, a changed one is
+// hashed again. The module reports' scans (session start, every minute)
+// stamp; the heartbeat's, every 5 s, use what the last stamp found, as an
+// open under Wine costs about a millisecond of CPU and a game has 125 files.
+enum class ModuleFiles { CACHED, STAMPED };
+std::vector<ModuleInfo> scanProcessModules(std::uint32_t pid, ModuleFiles files = ModuleFiles::CACHED);
 
 // The modules of the game's loader lists as scanProcessModules last walked
 // them (walked now when fresh or never walked), with the file mapped at each

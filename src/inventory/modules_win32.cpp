@@ -175,7 +175,7 @@ std::map<std::uint32_t, ProcessWalk> g_walks;
 
 }  // namespace
 
-std::vector<ModuleInfo> scanProcessModules(std::uint32_t pid) {
+std::vector<ModuleInfo> scanProcessModules(std::uint32_t pid, ModuleFiles look) {
     std::vector<ModuleInfo> modules;
     const ProcessHandle opened = openProcessForReading(pid);
     if (opened == 0) return modules;
@@ -210,7 +210,7 @@ std::vector<ModuleInfo> scanProcessModules(std::uint32_t pid) {
         walk.native.swap(native.modules);
         walk.ends[1] = native.end;
     }
-    std::map<Instance, MappedFile> files;
+    std::map<Instance, MappedFile> mapped;
     std::string gameFolder;
     modules.reserve(loaded.size());
     for (const LoadedModule& l : loaded) {
@@ -219,11 +219,11 @@ std::vector<ModuleInfo> scanProcessModules(std::uint32_t pid) {
         m.size = l.imageSize;
         const Instance instance{l.base, l.imageSize, l.path};
         auto known = walk.files.find(instance);
-        auto placed = files.find(instance);
-        if (placed == files.end()) {
-            placed = files.emplace(instance, known != walk.files.end() ? known->second : identify(opened, l, wow64Game))
-                         .first;
-            restamp(placed->second);
+        auto placed = mapped.find(instance);
+        if (placed == mapped.end()) {
+            const bool seen = known != walk.files.end();
+            placed = mapped.emplace(instance, seen ? known->second : identify(opened, l, wow64Game)).first;
+            if (!seen || look == ModuleFiles::STAMPED) restamp(placed->second);
         }
         const MappedFile& file = placed->second;
         m.path = file.path;
@@ -238,7 +238,7 @@ std::vector<ModuleInfo> scanProcessModules(std::uint32_t pid) {
         checkModule(m, gameFolder);
         modules.push_back(std::move(m));
     }
-    walk.files.swap(files);
+    walk.files.swap(mapped);
     closeProcess(opened);
     return modules;
 }

@@ -18,7 +18,7 @@ void moduleScanThread(SessionLink& link) {
             if (!sessionSleep(link, MODULE_SCAN_UNVERIFIED_MS)) return;
             continue;
         }
-        std::vector<ModuleInfo> modules = scanProcessModules(link.gamePid);
+        std::vector<ModuleInfo> modules = scanProcessModules(link.gamePid, ModuleFiles::STAMPED);
         if (!modules.empty()) {
             sendModules(link.client, modules);
             sendModuleLog(link.client, modules);

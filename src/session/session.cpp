@@ -151,7 +151,7 @@ int runSession(const std::string& hwid) {
     showTrayBalloon("Game detected! Connecting...", TrayBalloonLevel::Info);
     setTrayStatus("Connecting...");
 
-    replaceBaselineModules(scanProcessModules(pid));
+    replaceBaselineModules(scanProcessModules(pid, ModuleFiles::STAMPED));
     logToFile("SCAN", "Baseline: %d modules loaded", static_cast<int>(g_baselineModules.size()));
     g_initialSelfCRC = selfIntegrityValue();
     HandshakeFacts facts;

@@ -131,16 +131,16 @@ TEST(ModuleInventory, SameAsTheSystemAlsoWhileModulesChurnAtEachWidth) {
 }
 
 // A module's file renamed once it is loaded (as a cheat hides its DLL) is
-// reported with no hashes at the next scan, and hashed again when it is
-// back: the file is looked at on every pass, not only when the module
-// first appears.
+// reported with no hashes at the next stamped scan (the module reports'),
+// and hashed again when it is back: the file is looked at on every such
+// pass, not only when the module first appears.
 TEST(ModuleInventory, AFileRenamedAfterLoadLosesItsHashes) {
     test::StandinGame game("", "iw3mp.exe", test::standinExe(sizeof(void*) == 4));
     const std::string dll = game.folder + "\\helper.dll", away = game.folder + "\\helper.old";
     ASSERT_TRUE(CopyFileA(test::fixture("marvik_plain.dll").c_str(), dll.c_str(), FALSE));
     game.command("load " + dll);
     const auto helper = [&] {
-        for (const ModuleInfo& m : scanProcessModules(game.pid()))
+        for (const ModuleInfo& m : scanProcessModules(game.pid(), ModuleFiles::STAMPED))
             if (m.name == "helper.dll") return m;
         return ModuleInfo{};
     };
