@@ -1,16 +1,19 @@
-// libFuzzer target: the configuration file's parser over any bytes a
-// player's editor can leave in marvik_ac.cfg; the sanitizers judge it.
-#include <cstdio>
+// libFuzzer target: the configuration file's decoding (byte-order mark,
+// UTF-8 or the code page) and parser, over any bytes a player's editor can
+// leave in marvik_ac.cfg, and the wire rule over what it gives; the
+// sanitizers judge them.
+#include <string>
 
+#include "app/utf8.h"
 #include "config/config.h"
 
 using namespace marvik;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    std::FILE* file = fmemopen(const_cast<std::uint8_t*>(data), size, "rb");
-    if (file == nullptr) return 0;
+    const std::string text = configFileText(std::string(reinterpret_cast<const char*>(data), size));
     Config cfg;
-    parseConfigStream(file, cfg);
-    std::fclose(file);
+    parseConfigText(text, cfg);
+    if (!isValidUtf8(text) || !isValidUtf8(cfg.playerName)) __builtin_trap();
+    wireText(cfg.playerName, 32);
     return 0;
 }

@@ -119,7 +119,10 @@ std::size_t utf8Cut(const std::string& text, std::size_t maxBytes) {
 std::string configFileText(const std::string& bytes) {
     const bool bom = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0;
     const std::string text = bom ? bytes.substr(3) : bytes;
-    return bom || isValidUtf8(text) ? text : utf8FromAnsi(text);
+    // A mark followed by bytes that are not UTF-8 after all (a file edited
+    // in another program since) is read in the code page like any other:
+    // the rest of the program takes its text as UTF-8.
+    return isValidUtf8(text) ? text : utf8FromAnsi(text);
 }
 
 std::string wireText(const std::string& text, std::size_t maxBytes) {

@@ -31,6 +31,23 @@ int configInteger(const char* text) {
     return static_cast<int>(negative ? -value : value);
 }
 
+namespace {
+
+// A value cut at its field's length may end in half a UTF-8 character:
+// drop the half.
+std::string wholeCharacters(const char* value) {
+    std::string text(value);
+    std::size_t lead = text.size();
+    while (lead > 0 && (static_cast<unsigned char>(text[lead - 1]) & 0xC0) == 0x80) --lead;
+    if (lead == 0) return text;
+    const unsigned char c = static_cast<unsigned char>(text[lead - 1]);
+    const std::size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+    if (lead - 1 + length > text.size()) text.resize(lead - 1);
+    return text;
+}
+
+}  // namespace
+
 void parseConfigLine(char* line, Config& cfg) {
     line[std::strcspn(line, "\n")] = '\0';
     line[std::strcspn(line, "\r")] = '\0';
@@ -41,11 +58,11 @@ void parseConfigLine(char* line, Config& cfg) {
     if (std::sscanf(line, "%63[^=]=%191s", key, value) != 2) return;
 
     if (std::strcmp(key, "server_ip") == 0) {
-        cfg.serverIP = value;
+        cfg.serverIP = wholeCharacters(value);
     } else if (std::strcmp(key, "server_port") == 0) {
         cfg.serverPort = static_cast<std::uint16_t>(configInteger(value));
     } else if (std::strcmp(key, "player_name") == 0) {
-        cfg.playerName = value;
+        cfg.playerName = wholeCharacters(value);
     } else if (std::strcmp(key, "auto_start") == 0) {
         cfg.autoStart = configInteger(value) != 0;
     } else if (std::strcmp(key, "encryption") == 0) {
@@ -55,11 +72,13 @@ void parseConfigLine(char* line, Config& cfg) {
 
 void parseConfigText(const std::string& text, Config& cfg) {
     // Pieces as a 256-byte fgets buffer takes them: up to and including a
-    // line feed, at most 255 bytes.
+    // line feed, at most 255 bytes, and never half a character (a value cut
+    // there stays UTF-8).
     char line[256];
     for (std::size_t at = 0; at < text.size();) {
         std::size_t end = text.find('\n', at);
-        end = std::min(end == std::string::npos ? text.size() : end + 1, at + sizeof line - 1);
+        end = end == std::string::npos ? text.size() : end + 1;
+        if (end - at > sizeof line - 1) end = at + std::max<std::size_t>(1, utf8Cut(text.substr(at, sizeof line - 1), sizeof line - 1));
         text.copy(line, end - at, at);
         line[end - at] = '\0';
         parseConfigLine(line, cfg);
