@@ -23,6 +23,10 @@ struct FileStamp {
     std::uint64_t writeTime = 0;
 };
 FileStamp fileStamp(const std::string& path);
+// The size and last-write time alone (volume and index 0), asked by name
+// without opening the file: under Wine an open is a round trip to its
+// server, this is not. known is false when there is no such file.
+FileStamp fileSizeAndTime(const std::string& path);
 // Whether two stamps are known and name the same content.
 bool sameFileStamp(const FileStamp& a, const FileStamp& b);
 

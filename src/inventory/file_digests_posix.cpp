@@ -19,6 +19,12 @@ FileStamp fileStamp(const std::string& path) {
     return stamp;
 }
 
+FileStamp fileSizeAndTime(const std::string& path) {
+    FileStamp stamp = fileStamp(path);
+    stamp.volume = stamp.index = 0;
+    return stamp;
+}
+
 std::vector<std::uint8_t> readWholeFile(const std::string& path) {
     std::vector<std::uint8_t> data;
     std::ifstream in(path, std::ios::binary | std::ios::ate);

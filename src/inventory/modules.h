@@ -14,12 +14,12 @@ namespace marvik {
 // first, each already run through the module check. Empty when the process
 // cannot be opened or its modules cannot be listed.
 // A module's file is hashed when its module first appears. With
-// ModuleFiles::STAMPED every file is also looked at again (one open, no
-// read): one that can no longer be opened (renamed or deleted after load, as
-// a cheat does with its DLL) gets crc32 0 and no md5, a changed one is
-// hashed again. The module reports' scans (session start, every minute)
-// stamp; the heartbeat's, every 5 s, use what the last stamp found, as an
-// open under Wine costs about a millisecond of CPU and a game has 125 files.
+// ModuleFiles::STAMPED every file is also looked at again (by name, its
+// size and write time, no open, no read): one that is gone (renamed or
+// deleted after load, as a cheat does with its DLL) gets crc32 0 and no
+// md5, a changed one is hashed again. The module reports' scans (session start, every minute)
+// look; the heartbeat's, every 5 s, use what the last look found: even a
+// look by name costs a call into the system per file, and a game has 125.
 enum class ModuleFiles { CACHED, STAMPED };
 std::vector<ModuleInfo> scanProcessModules(std::uint32_t pid, ModuleFiles files = ModuleFiles::CACHED);
 

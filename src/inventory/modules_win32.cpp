@@ -152,23 +152,25 @@ MappedFile identify(ProcessHandle process, const LoadedModule& l, bool wow64Game
 }
 
 // A loaded module's file can still be renamed or deleted (a cheat does so
-// once its DLL is in), and a file written since: its stamp is taken on
-// every pass, one open and no read. A file that cannot be opened has no
-// hashes; a changed one is hashed again (the digest cache knows each
-// content once).
+// once its DLL is in), and a file written since: it is asked for by name
+// (size and write time, no open, no read). A file that is gone has no
+// hashes; a changed one, or one back, is hashed again (the digest cache
+// knows each content once).
 void restamp(MappedFile& f) {
     if (!f.hashable) return;
-    const FileStamp now = fileStamp(f.path);
+    const FileStamp now = fileSizeAndTime(f.path);
     if (!now.known) {
         f.crc32 = 0;
         f.md5.clear();
-    } else if (!sameFileStamp(now, f.stamp)) {
-        std::uint64_t unbounded = UINT64_MAX;
-        const FileHashes hashes = cachedFileHashesWithin(f.path, now, unbounded);
-        f.crc32 = hashes.crc32;
-        f.md5 = hashes.md5;
+        f.stamp = FileStamp{};
+        return;
     }
-    f.stamp = now;
+    if (f.stamp.known && now.size == f.stamp.size && now.writeTime == f.stamp.writeTime) return;
+    f.stamp = fileStamp(f.path);
+    std::uint64_t unbounded = UINT64_MAX;
+    const FileHashes hashes = cachedFileHashesWithin(f.path, f.stamp, unbounded);
+    f.crc32 = hashes.crc32;
+    f.md5 = hashes.md5;
 }
 std::mutex g_walkMutex;
 std::map<std::uint32_t, ProcessWalk> g_walks;
