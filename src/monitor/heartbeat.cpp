@@ -122,19 +122,11 @@ void gameChecksThread(const std::shared_ptr<GameChecks>& checks) {
 // counts as a live worker so that the process end does not run static
 // destructors under it.
 bool startGameChecks(const std::shared_ptr<GameChecks>& checks) {
-    g_liveWorkers.fetch_add(1);
     std::shared_ptr<GameChecks> held = checks;
-    try {
-        std::thread([held]() mutable {
-            gameChecksThread(held);
-            held.reset();
-            g_liveWorkers.fetch_sub(1);
-        }).detach();
-        return true;
-    } catch (const std::system_error&) {
-        g_liveWorkers.fetch_sub(1);
-        return false;
-    }
+    return startCountedThread([held]() mutable {
+        gameChecksThread(held);
+        held.reset();
+    });
 }
 
 void stopGameChecks(GameChecks& checks) {

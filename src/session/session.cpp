@@ -82,21 +82,15 @@ const Worker WORKERS[SESSION_WORKERS] = {
 // Worker slot on a thread of its own that shares the session's link; false
 // when the thread cannot be started (the session runs without it).
 bool startWorker(int slot, const std::shared_ptr<SessionLink>& link) {
-    g_liveWorkers.fetch_add(1);
     std::shared_ptr<SessionLink> held = link;
-    try {
-        std::thread([slot, held]() mutable {
+    if (startCountedThread([slot, held]() mutable {
             WORKERS[slot].body(*held);
             workerEnded(*held, slot);
-            held.reset();  // the link goes before the thread counts as ended
-            g_liveWorkers.fetch_sub(1);
-        }).detach();
+            held.reset();
+        }))
         return true;
-    } catch (const std::system_error&) {
-        g_liveWorkers.fetch_sub(1);
-        workerEnded(*link, slot);
-        return false;
-    }
+    workerEnded(*link, slot);
+    return false;
 }
 
 // Reports, workers, game watch and teardown. The teardown is bounded: a

@@ -1,6 +1,8 @@
 #include "session/session_link.h"
 
 #include <chrono>
+#include <system_error>
+#include <thread>
 
 #include "app/globals.h"
 #include "net/platform_clock.h"
@@ -52,6 +54,21 @@ void requestProgramStop() {
     std::lock_guard<std::mutex> lock(g_runningMutex);
     g_stopRequested.notify_all();
     if (g_runningSession != nullptr) stopSession(*g_runningSession);
+}
+
+bool startCountedThread(std::function<void()> body) {
+    g_liveWorkers.fetch_add(1);
+    try {
+        std::thread([body = std::move(body)]() mutable {
+            body();
+            body = nullptr;  // what it holds goes before the thread counts as ended
+            g_liveWorkers.fetch_sub(1);
+        }).detach();
+        return true;
+    } catch (const std::system_error&) {
+        g_liveWorkers.fetch_sub(1);
+        return false;
+    }
 }
 
 void workerEnded(SessionLink& link, int slot) {

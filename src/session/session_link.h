@@ -8,6 +8,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -56,6 +57,11 @@ void setRunningSession(const std::shared_ptr<SessionLink>& link);
 // The program is stopping: clears g_running and g_sessionActive and stops
 // the running session, whose pauses and receive end at once.
 void requestProgramStop();
+
+// Runs body on a detached thread that counts as a live worker until body
+// has returned (body drops what it holds before that); false when no
+// thread could be started.
+bool startCountedThread(std::function<void()> body);
 
 // A worker's last word: its slot has ended.
 void workerEnded(SessionLink& link, int slot);
