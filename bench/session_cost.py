@@ -6,6 +6,11 @@ alone; the heartbeat period the reference server saw; the CPU from the
 client's start to its first heartbeat; and the client's peak memory. Also
 the cost of waiting for a game, against the idle prefix.
 
+It measures the client players run, the release build (build/release,
+optimised and stripped; MARVIK_EXE names another): Wine reads a PE file's
+sections into memory whole, so the test build's 10 MB of debug information
+would count as 9 MB of resident memory no player has.
+
     bench/session_cost.sh            (builds what it needs, then runs this)
     MARVIK_COST_WINDOW=60 MARVIK_COST_WIDTHS=32,64 python3 bench/session_cost.py
 """
@@ -14,7 +19,11 @@ import os
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "system"))
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
+os.environ.setdefault("MARVIK_EXE", os.path.join(ROOT, "build", "release", "marvik_ac.exe"))
+if not os.path.exists(os.environ["MARVIK_EXE"]):
+    sys.exit("no %s: cmake --preset release && cmake --build --preset release" % os.environ["MARVIK_EXE"])
+sys.path.insert(0, os.path.join(ROOT, "tests", "system"))
 from harness import RefServer, WineBox, wait_for  # noqa: E402
 
 WINDOW = float(os.environ.get("MARVIK_COST_WINDOW", "60"))
@@ -148,6 +157,7 @@ def measure_waiting():
 
 
 def main():
+    print("client: %s" % os.environ["MARVIK_EXE"])
     print("window %.0f s; CPU as %% of one core, whole prefix (client, game, wineserver, Wine's services)" % WINDOW)
     for width in WIDTHS:
         r = measure(width)
