@@ -15,8 +15,9 @@ ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 BUILD = os.environ.get("MARVIK_BUILD_DIR", os.path.join(ROOT, "build", "win64"))
 EXE = os.environ.get("MARVIK_EXE", os.path.join(BUILD, "marvik_ac.exe"))
 HOLD_EXE = os.environ.get("MARVIK_HOLD_EXE", os.path.join(BUILD, "marvik_ac_hold.exe"))
-# The i686 build beside this one: the 32-bit stand-in game.
+# The i686 build beside this one: the 32-bit client, its tools and stand-in game.
 BUILD32 = os.environ.get("MARVIK_BUILD32_DIR", os.path.join(os.path.dirname(BUILD), "win32"))
+EXE32 = os.path.join(BUILD32, "marvik_ac.exe")
 REFSERVER = os.environ.get("MARVIK_REFSERVER",
                            os.path.join(ROOT, "build", "native", "tools", "refserver", "marvik_refserver"))
 PREFIX = os.path.join(ROOT, "build", "wineprefix")
