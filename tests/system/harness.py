@@ -268,9 +268,9 @@ class WineBox:
 
 def locale_env(name):
     """The environment under which Wine takes the ANSI code page of a Unix
-    locale (ru_RU.UTF-8: 1251, en_US.UTF-8: 1252) and still names files in
-    UTF-8; the locale is compiled once into the build folder, as the machine
-    may have none installed."""
+    locale (ru_RU.UTF-8: 1251, zh_CN.UTF-8: 936, en_US.UTF-8: 1252) and still
+    names files in UTF-8; the locale is compiled once into the build folder,
+    as the machine may have none installed."""
     folder = os.path.join(BUILD, "locales")
     if not os.path.isdir(os.path.join(folder, name)):
         language, charset = name.split(".")
