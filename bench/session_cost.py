@@ -1,10 +1,12 @@
 """What the client costs a player's machine, under Wine, against the
-realistic stand-in game of each width: the whole system's CPU (client,
-game, wineserver and Wine's own processes of the prefix, read from /proc)
-over a steady window with the client, minus the same window with the game
-alone; the heartbeat period the reference server saw; the CPU from the
-client's start to its first heartbeat; and the client's peak memory. Also
-the cost of waiting for a game, against the idle prefix.
+realistic stand-in game of each width (the 32-bit one also with the 32-bit
+client on 32-bit Windows, where the installer puts that client): the whole
+system's CPU (client, game, wineserver and Wine's own processes of the
+prefix, read from /proc) over a steady window with the client, minus the
+same window with the game alone; the heartbeat period the reference server
+saw; the CPU from the client's start to its first heartbeat; and the
+client's peak memory. Also the cost of waiting for a game, against the idle
+prefix.
 
     bench/session_cost.sh            (builds what it needs, then runs this)
     MARVIK_COST_WINDOW=60 MARVIK_COST_WIDTHS=32,64 python3 bench/session_cost.py
@@ -15,7 +17,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "system"))
-from harness import RefServer, WineBox, wait_for  # noqa: E402
+from harness import EXE, EXE32, RefServer, WineBox, wait_for  # noqa: E402
 
 WINDOW = float(os.environ.get("MARVIK_COST_WINDOW", "60"))
 WIDTHS = [int(w) for w in os.environ.get("MARVIK_COST_WIDTHS", "32,64").split(",")]
@@ -90,9 +92,10 @@ def peak_memory_kib(pid):
     return 0
 
 
-def measure(width):
-    box = WineBox("marvik", name="cost-%d" % width)
-    server = RefServer(label="cost-%d" % width)
+def measure(width, windows_bits=64):
+    label = "cost-%d-on-%d" % (width, windows_bits)
+    box = WineBox("marvik", name=label, exe=EXE if windows_bits == 64 else EXE32, windows_bits=windows_bits)
+    server = RefServer(label=label)
     try:
         box.write_config(CONFIG.format(port=server.port))
         box.start_game(folder="Games/CoD4", width=width, realistic=True)
@@ -117,6 +120,7 @@ def measure(width):
         modules = server.events("module_list")[-1]["total_entries"]
         return {
             "width": width,
+            "windows_bits": windows_bits,
             "modules": modules,
             "alone": alone,
             "added": with_client - alone,
@@ -149,13 +153,13 @@ def measure_waiting():
 
 def main():
     print("window %.0f s; CPU as %% of one core, whole prefix (client, game, wineserver, Wine's services)" % WINDOW)
-    for width in WIDTHS:
-        r = measure(width)
-        print("%d-bit game, %d modules: game alone %.2f %%, client adds %.2f %% (target <= 1 %%); "
-              "heartbeat every %.2f s (%.2f-%.2f, %d in the window, target 5.0-5.3); start to first heartbeat %.2f CPU s; "
-              "client peak memory %.1f MiB" % (r["width"], r["modules"], 100 * r["alone"], 100 * r["added"],
-                                               r["period_mean"], r["period_min"], r["period_max"], r["beats"], r["first"],
-                                               r["peak_kib"] / 1024.0))
+    for width, windows_bits in [(w, 64) for w in WIDTHS] + ([(32, 32)] if 32 in WIDTHS else []):
+        r = measure(width, windows_bits)
+        print("%d-bit client, %d-bit game on %d-bit Windows, %d modules: game alone %.2f %%, client adds %.2f %% "
+              "(target <= 1 %%); heartbeat every %.2f s (%.2f-%.2f, %d in the window, target 5.0-5.3); start to first "
+              "heartbeat %.2f CPU s; client peak memory %.1f MiB" % (
+                  r["windows_bits"], r["width"], r["windows_bits"], r["modules"], 100 * r["alone"], 100 * r["added"],
+                  r["period_mean"], r["period_min"], r["period_max"], r["beats"], r["first"], r["peak_kib"] / 1024.0))
         sys.stdout.flush()
     idle, added = measure_waiting()
     print("waiting for the game: idle prefix %.2f %%, client adds %.2f %% (target <= 0.17 %%)" %

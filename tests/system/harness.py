@@ -83,10 +83,17 @@ class WineBox:
         self.loader = WINE if windows_bits == 64 else WINE32
         shutil.copytree(PREFIX if windows_bits == 64 else PREFIX32, self.prefix, symlinks=True,
                         copy_function=_link_or_copy)
+        # Wine links the user's Desktop, Documents, Downloads... to the Unix
+        # home folder, which every box on the machine would then share.
+        users = os.path.join(self.prefix, "drive_c", "users")
+        for entry in (e for user in os.scandir(users) for e in os.scandir(user.path) if e.is_symlink()):
+            os.unlink(entry.path)
+            os.mkdir(entry.path)
         self.folder_win = "C:\\" + folder.replace("/", "\\")
         self.folder = os.path.dirname(self._install(exe, folder, "marvik_ac.exe")[0])
+        self.tools = os.path.join(BUILD if windows_bits == 64 else BUILD32, "tools")  # of the system's width
         for tool in TOOLS:
-            shutil.copy(os.path.join(BUILD, "tools", "acctl", tool), self.path(tool))
+            shutil.copy(os.path.join(self.tools, "acctl", tool), self.path(tool))
         self.name, self.procs, self.games, self.others = name, [], [], []  # clients, (game, path), the rest
         read_fd, write_fd = os.pipe()
         self.xvfb = subprocess.Popen(
@@ -144,7 +151,7 @@ class WineBox:
 
     def start_tray_recorder(self):
         """tray_recorder poses as the notification area, so it starts before the client."""
-        self.start_program(os.path.join(BUILD, "tools", "tray_recorder", "tray_recorder.exe"), "tray_recorder.exe",
+        self.start_program(os.path.join(self.tools, "tray_recorder", "tray_recorder.exe"), "tray_recorder.exe",
                            self.folder_win + "\\tray.txt")
         if not wait_for(lambda: read_text(self.path("tray.txt")).startswith("ready"), 30):
             raise RuntimeError("tray_recorder did not start")
@@ -287,10 +294,11 @@ class SystemTest(unittest.TestCase):
     screen = "1280x800"
     exe = EXE
     box_env = None
+    windows_bits = 64
 
     def setUp(self):
         self.box = WineBox(self.folder, self.screen, name=self.id().split(".", 1)[-1], exe=self.exe,
-                           env=self.box_env)
+                           env=self.box_env, windows_bits=self.windows_bits)
         self.addCleanup(self.box.close)
 
     def stop_client(self, within=15.0):
