@@ -8,6 +8,7 @@
 #include "checks/checks_windows.h"
 #include "checks/code_patch.h"
 #include "checks/import_hooks.h"
+#include "checks/trust.h"
 #include "inventory/file_digests.h"
 
 namespace marvik {
@@ -101,6 +102,8 @@ std::vector<MemoryScanHit> scanCodePatches(ProcessHandle opened, std::uint32_t p
     game.gameFolder = exe.substr(0, std::min(exe.size(), exe.find_last_of("\\/")));
     game.read = processReader(process);
     game.kindAt = [process](std::uint64_t address) { return kindOf(process, address); };
+    // Asked only of a module a hook leads into; verified once per file.
+    game.trusted = [](const ListedModule& m) { return moduleTrust(moduleFile(m)).trusted; };
     // Wine answers the working-set query only for the asking process, and
     // only through its pseudo handle; Windows answers for any process.
     HANDLE pages = pid == GetCurrentProcessId() ? GetCurrentProcess() : process;
