@@ -13,7 +13,7 @@ bool pebShowsDebugger(const ReadMemory& read, std::uint64_t peb, int width) {
     if (peb == 0) return false;
     std::uint8_t being = 0;
     if (read(peb + PEB_BEING_DEBUGGED, &being, 1) && being != 0) return true;
-    // NtGlobalFlag
+    // NtGlobalFlag, whose place differs by width.
     std::uint8_t global[4] = {};
     const std::uint64_t globalOffset = width == 8 ? 0xBC : 0x68;
     return read(peb + globalOffset, global, sizeof global) &&
