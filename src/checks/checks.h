@@ -1,6 +1,8 @@
-// The detection checks. Each is a plain call that returns what it found;
-// none logs, sends or shows anything. A check that cannot do its work
-// reports nothing found.
+// The detection checks' records and their portable decisions. The checks
+// themselves, the calls over the game and the client, are listed with the
+// rest of what the session asks of the game in inventory/game_process.h.
+// Each is a plain call that returns what it found; none logs, sends or
+// shows anything. A check that cannot do its work reports nothing found.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "inventory/loader_list.h"
 #include "inventory/module_info.h"
 
 namespace marvik {
@@ -44,8 +47,6 @@ std::uint8_t integrityFlagsByte(const IntegrityIndicators& indicators);
 // Whether the heartbeat's integrityAlertFlag is set by these indicators:
 // each of the four real ones counts.
 bool integrityAlert(const IntegrityIndicators& indicators);
-// An INT3 on its entry, or a jump from it into memory no module owns.
-bool functionHooked(const void* function);
 
 // Module check: sets module.suspicious and module.detection. Called by
 // scanProcessModules on every record, with the folder of the game's
@@ -69,29 +70,13 @@ bool checkModuleInjection(const std::vector<ModuleInfo>& current);
 // The comparison itself, for any two lists.
 bool hasModuleNotIn(const std::vector<ModuleInfo>& current, const std::vector<ModuleInfo>& baseline);
 
-// Debugger check on the game process and on the client itself: the
-// remote-debugger query, the debug port, debug object and debug flags of
-// each process, and the game's PEB (BeingDebugged, heap debug flags).
-bool checkDebugger(std::uint32_t gamePid);
-// The client's own signals only.
-bool clientBeingDebugged();
+// The debugger check's reading of a process environment block of pointer
+// width 4 or 8 at peb: BeingDebugged, or the heap debug flags a process
+// started under a debugger gets. False when peb is 0 or nothing can be read.
+bool pebShowsDebugger(const ReadMemory& read, std::uint64_t peb, int width);
 
-// Anti-tamper check of the client process.
-IntegrityIndicators checkIntegrity();
-// Debug registers DR0-DR3 set on any of the client's own threads.
-bool checkHardwareBreakpoints();
-
-// Self-integrity value: CRC-32 of the client's executable file, 0 when it
-// cannot be read.
-std::uint32_t selfIntegrityValue();
 // Whether the executable changed since the session began: both values are
 // known (0 is "no value", never a change) and they differ.
 bool selfIntegrityChanged(std::uint32_t initial, std::uint32_t current);
-
-// Running-process check over every process of the machine.
-std::vector<ProcessMD5Hit> scanRunningProcessesMD5();
-
-// Memory check over the game's address space.
-std::vector<MemoryScanHit> scanProcessMemory(std::uint32_t pid);
 
 }  // namespace marvik

@@ -12,9 +12,7 @@
 
 #include "checks/checks.h"
 #include "checks/code_check.h"
-#include "inventory/game_process.h"
 #include "inventory/loader_list.h"
-#include "inventory/modules.h"
 
 namespace marvik {
 
@@ -96,8 +94,5 @@ bool dataPatchFinding(const GameView& game, std::size_t module, const PatchRun& 
 // image the file describes: same link time, image size and entry point. A
 // module that was not mapped from the file found for it is not compared.
 bool sameImage(const ImageCode& file, const std::uint8_t* header, std::size_t n);
-
-// The patches in the code of the game's watched modules (Windows build).
-std::vector<MemoryScanHit> scanCodePatches(ProcessHandle process, std::uint32_t pid);
 
 }  // namespace marvik

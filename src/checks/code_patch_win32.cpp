@@ -5,6 +5,7 @@
 #include <mutex>
 #include <tuple>
 
+#include "checks/checks_windows.h"
 #include "checks/code_patch.h"
 #include "checks/import_hooks.h"
 #include "checks/trust.h"
@@ -99,13 +100,7 @@ std::vector<MemoryScanHit> scanCodePatches(ProcessHandle opened, std::uint32_t p
     game.width = width == 8 ? CodeWidth::X64 : CodeWidth::X86;
     const std::string& exe = moduleFile(game.modules[0]);
     game.gameFolder = exe.substr(0, std::min(exe.size(), exe.find_last_of("\\/")));
-    game.read = [process](std::uint64_t address, void* out, std::size_t size) {
-        SIZE_T got = 0;
-        return static_cast<std::uintptr_t>(address) == address &&
-               ReadProcessMemory(process, reinterpret_cast<const void*>(static_cast<std::uintptr_t>(address)), out,
-                                 size, &got) &&
-               got == size;
-    };
+    game.read = processReader(process);
     game.kindAt = [process](std::uint64_t address) { return kindOf(process, address); };
     // Asked only of a module a hook leads into; verified once per file.
     game.trusted = [](const ListedModule& m) { return moduleTrust(moduleFile(m)).trusted; };

@@ -1,23 +1,11 @@
 #include <windows.h>
 
-#include "checks/checks.h"
-#include "checks/game_threads.h"
+#include "checks/checks_windows.h"
 #include "checks/nt_query_windows.h"
-#include "inventory/game_process.h"
 
 namespace marvik {
 
-LONG queryProcess(HANDLE process, ULONG infoClass, void* out, ULONG size) {
-    using Query = LONG(WINAPI*)(HANDLE, ULONG, PVOID, ULONG, PULONG);
-    static const Query query = reinterpret_cast<Query>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationProcess")));
-    if (query == nullptr) return -1;
-    return query(process, infoClass, out, size, nullptr);
-}
-
 namespace {
-
-constexpr ULONG HEAP_DEBUG_GLOBAL_FLAGS = 0x70;  // tail check, free check, parameter checking
 
 // The kernel's own signals: a debug port, a debug object, debug inheritance
 // turned off.
@@ -36,34 +24,6 @@ bool kernelSaysDebugged(HANDLE process) {
     return false;
 }
 
-// The process environment block: BeingDebugged and the heap debug flags a
-// debugger-started process gets. A 32-bit game has a PEB of its own layout.
-bool pebSaysDebugged(HANDLE process) {
-    ULONG_PTR peb32 = 0;
-    if (queryProcess(process, PROCESS_INFO_WOW64, &peb32, sizeof peb32) >= 0 && peb32 != 0) {
-        BYTE being = 0;
-        ULONG global = 0;
-        SIZE_T got = 0;
-        if (ReadProcessMemory(process, reinterpret_cast<void*>(peb32 + 2), &being, 1, &got) && being) return true;
-        if (ReadProcessMemory(process, reinterpret_cast<void*>(peb32 + 0x68), &global, 4, &got) &&
-            (global & HEAP_DEBUG_GLOBAL_FLAGS) == HEAP_DEBUG_GLOBAL_FLAGS)
-            return true;
-        return false;
-    }
-    ProcessBasicInfo basic = {};
-    if (queryProcess(process, PROCESS_INFO_BASIC, &basic, sizeof basic) < 0 || basic.pebBase == nullptr) return false;
-    const auto peb = reinterpret_cast<ULONG_PTR>(basic.pebBase);
-    BYTE being = 0;
-    ULONG global = 0;
-    SIZE_T got = 0;
-    const ULONG_PTR globalOffset = sizeof(void*) == 8 ? 0xBC : 0x68;
-    if (ReadProcessMemory(process, reinterpret_cast<void*>(peb + 2), &being, 1, &got) && being) return true;
-    if (ReadProcessMemory(process, reinterpret_cast<void*>(peb + globalOffset), &global, 4, &got) &&
-        (global & HEAP_DEBUG_GLOBAL_FLAGS) == HEAP_DEBUG_GLOBAL_FLAGS)
-        return true;
-    return false;
-}
-
 }  // namespace
 
 bool clientBeingDebugged() { return IsDebuggerPresent() || kernelSaysDebugged(GetCurrentProcess()); }
@@ -73,7 +33,9 @@ bool checkDebugger(std::uint32_t gamePid) {
     const ProcessHandle opened = openProcessForReading(gamePid);
     if (opened == 0) return false;
     HANDLE game = reinterpret_cast<HANDLE>(opened);
-    const bool debugged = kernelSaysDebugged(game) || pebSaysDebugged(game);
+    // A 32-bit game's flags are in its own 32-bit block, not the system's.
+    const Wow64View view = wow64View(game);
+    const bool debugged = kernelSaysDebugged(game) || pebShowsDebugger(processReader(game), view.peb, view.width);
     closeProcess(opened);
     return debugged || gameHasHardwareBreakpoints(gamePid);
 }

@@ -43,8 +43,4 @@ std::vector<SystemHandle> handlesToCheck(const std::vector<SystemHandle>& table,
 bool wellKnownSystemProcess(const std::string& path, const std::string& systemFolder,
                             const std::string& windowsFolder);
 
-// Windows: the processes holding such handles to the game, as running-process
-// hits; the client, the game and the system's own processes apart.
-std::vector<ProcessMD5Hit> scanGameHandles(std::uint32_t gamePid);
-
 }  // namespace marvik

@@ -7,7 +7,7 @@
 #include "checks/nt_query_windows.h"
 #include "checks/trust.h"
 #include "inventory/file_digests.h"
-#include "inventory/game_process.h"
+#include "checks/checks_windows.h"
 
 namespace marvik {
 
@@ -61,8 +61,7 @@ std::uint32_t processNamedBy(HANDLE holder, std::uint64_t value) {
 
 std::vector<SystemHandle> readHandleTable() {
     using Query = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
-    static const Query query = reinterpret_cast<Query>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+    static const Query query = ntdllFunction<Query>("NtQuerySystemInformation");
     std::vector<SystemHandle> table;
     if (query == nullptr) return table;
     std::vector<unsigned char> buffer;

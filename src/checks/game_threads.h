@@ -47,11 +47,4 @@ bool inUnownedCode(const std::vector<MemoryRegion>& regions, std::uint64_t addre
 std::vector<MemoryScanHit> classifyThreads(const std::vector<MemoryRegion>& regions,
                                            const std::vector<GameThread>& threads);
 
-// Windows: the game's threads, read with the access each caller needs
-// (contexts only when asked); empty when the game cannot be opened.
-enum class ThreadRead { START_AND_IP, DEBUG_REGISTERS };
-std::vector<GameThread> readGameThreads(std::uint32_t pid, ThreadRead what);
-// Any game thread with a hardware breakpoint armed.
-bool gameHasHardwareBreakpoints(std::uint32_t pid);
-
 }  // namespace marvik

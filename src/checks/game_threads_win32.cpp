@@ -1,7 +1,8 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
-#include "checks/game_threads.h"
+#include "checks/checks_windows.h"
+#include "checks/nt_query_windows.h"
 
 namespace marvik {
 
@@ -13,8 +14,7 @@ constexpr int GAME_THREADS_MAX = 4096;
 
 std::uint64_t startAddress(HANDLE thread) {
     using Query = LONG(WINAPI*)(HANDLE, ULONG, PVOID, ULONG, PULONG);
-    static const Query query = reinterpret_cast<Query>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationThread")));
+    static const Query query = ntdllFunction<Query>("NtQueryInformationThread");
     ULONG_PTR start = 0;
     if (query == nullptr || query(thread, THREAD_INFO_WIN32_START, &start, sizeof start, nullptr) < 0) return 0;
     return start;
@@ -57,13 +57,11 @@ std::vector<GameThread> readGameThreads(std::uint32_t pid, ThreadRead what) {
     std::vector<GameThread> threads;
     HANDLE game = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
     if (game == nullptr) return threads;
-    BOOL gameWow64 = FALSE, selfWow64 = FALSE;
-    IsWow64Process(game, &gameWow64);
-    IsWow64Process(GetCurrentProcess(), &selfWow64);
+    const Wow64View view = wow64View(game);
     CloseHandle(game);
     // A 32-bit client cannot read a 64-bit game's registers; the game is
     // 32-bit, so that pairing is only ever a test's.
-    if (selfWow64 && !gameWow64) return threads;
+    if (view.width > static_cast<int>(sizeof(void*))) return threads;
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
     if (snapshot == INVALID_HANDLE_VALUE) return threads;
     THREADENTRY32 entry;
@@ -78,7 +76,7 @@ std::vector<GameThread> readGameThreads(std::uint32_t pid, ThreadRead what) {
         GameThread t;
         t.tid = entry.th32ThreadID;
         if (what == ThreadRead::START_AND_IP) t.start = startAddress(thread);
-        const bool read = readContext(thread, gameWow64 != FALSE && !selfWow64, what, t);
+        const bool read = readContext(thread, view.wow64 && sizeof(void*) == 8, what, t);
         CloseHandle(thread);
         if (read || t.start != 0) threads.push_back(t);
     }

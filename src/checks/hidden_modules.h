@@ -85,9 +85,4 @@ std::size_t sectionTableRemnants(const std::uint8_t* bytes, std::size_t length);
 bool loaderListTampered(const LoaderListEnd& end);
 MemoryScanHit tamperedLoaderListHit(const LoaderListEnd& end);
 
-// The methods above over the game's memory, whose regions the memory check
-// has just walked (hidden_modules_win32.cpp); process is open for reading.
-std::vector<MemoryScanHit> scanHiddenModules(std::uint32_t pid, std::uintptr_t process,
-                                             const std::vector<MemoryRegion>& regions);
-
 }  // namespace marvik

@@ -2,21 +2,15 @@
 
 #include <algorithm>
 
+#include "checks/checks_windows.h"
 #include "checks/hidden_modules.h"
-#include "inventory/game_process.h"
-#include "inventory/modules.h"
 
 namespace marvik {
 
-std::vector<MemoryScanHit> scanHiddenModules(std::uint32_t pid, std::uintptr_t opened,
+std::vector<MemoryScanHit> scanHiddenModules(std::uint32_t pid, ProcessHandle opened,
                                              const std::vector<MemoryRegion>& regions) {
     HANDLE process = reinterpret_cast<HANDLE>(opened);
-    const ReadMemory read = [process](std::uint64_t address, void* out, std::size_t size) {
-        SIZE_T got = 0;
-        return ReadProcessMemory(process, reinterpret_cast<const void*>(static_cast<std::uintptr_t>(address)), out,
-                                 size, &got) &&
-               got == size;
-    };
+    const ReadMemory read = processReader(process);
     int width = 0;
     std::vector<ListedModule> listed = listedModules(pid, false, width);
     if (listed.empty()) return {};

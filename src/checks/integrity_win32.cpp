@@ -9,7 +9,7 @@
 
 #include "app/exe_path.h"
 #include "checks/checks.h"
-#include "checks/game_threads.h"
+#include "checks/checks_windows.h"
 #include "checks/code_check.h"
 #include "inventory/file_digests.h"
 

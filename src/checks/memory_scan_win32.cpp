@@ -1,11 +1,7 @@
 #include <windows.h>
 
-#include "checks/checks.h"
-#include "checks/code_patch.h"
-#include "checks/game_threads.h"
-#include "checks/hidden_modules.h"
+#include "checks/checks_windows.h"
 #include "checks/memory_scan.h"
-#include "inventory/game_process.h"
 
 namespace marvik {
 

@@ -36,8 +36,7 @@ std::string normalisedPath(const std::string& path) {
 bool loadedFromUnusualFolder(const std::string& path, const std::string& gameFolder) {
     const std::string p = normalisedPath(path);
     if (!endsWith(p, ".dll")) return false;
-    const std::string game = normalisedPath(gameFolder) + "\\";
-    if (!gameFolder.empty() && p.compare(0, game.size(), game) == 0) return false;
+    if (underFolder(path, gameFolder)) return false;
     for (const char* folder : UNUSUAL_FOLDERS)
         if (wildcardMatch(folder, p.c_str())) return true;
     return false;

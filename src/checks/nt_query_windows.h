@@ -1,5 +1,6 @@
-// NtQueryInformationProcess and NtQuerySystemInformation, looked up at run
-// time (they have no import library in every toolchain).
+// The native system calls the checks use (NtQueryInformationProcess and
+// its kin), looked up in ntdll at run time: they have no import library in
+// every toolchain.
 #pragma once
 
 #include <windows.h>
@@ -26,7 +27,14 @@ struct ProcessBasicInfo {
     ULONG_PTR parentId;
 };
 
-// The NTSTATUS of the call; negative on failure, also when ntdll lacks it.
+// A function of ntdll by name; null when this system's ntdll lacks it.
+template <class Function>
+Function ntdllFunction(const char* name) {
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), name)));
+}
+
+// NtQueryInformationProcess: the NTSTATUS of the call; negative on failure,
+// also when ntdll lacks it.
 LONG queryProcess(HANDLE process, ULONG infoClass, void* out, ULONG size);
 
 // Every open handle of every process, from the system's extended handle

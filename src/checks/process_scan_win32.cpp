@@ -7,7 +7,7 @@
 #include "checks/game_handles.h"
 #include "checks/signatures.h"
 #include "checks/text_match.h"
-#include "inventory/game_process.h"
+#include "checks/checks_windows.h"
 #include "inventory/file_digests.h"
 
 namespace marvik {

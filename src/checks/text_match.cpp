@@ -4,6 +4,7 @@ namespace marvik {
 
 namespace {
 char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+bool separator(char c) { return c == '\\' || c == '/'; }
 }  // namespace
 
 std::string asciiLowerCopy(const std::string& text) {
@@ -38,6 +39,14 @@ bool equalsIgnoreCase(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i)
         if (lower(a[i]) != lower(b[i])) return false;
+    return true;
+}
+
+bool underFolder(const std::string& path, const std::string& folder) {
+    const std::size_t n = folder.size();
+    if (n == 0 || path.size() <= n || !separator(path[n])) return false;
+    for (std::size_t i = 0; i < n; ++i)
+        if (lower(path[i]) != lower(folder[i]) && !(separator(path[i]) && separator(folder[i]))) return false;
     return true;
 }
 

@@ -47,11 +47,9 @@ ModuleTrust verifySignature(const std::string& path) {
 bool directlyInFolder(const std::string& path, const std::string& folder) {
     std::string dir = folder;
     while (!dir.empty() && (dir.back() == '\\' || dir.back() == '/')) dir.pop_back();
-    if (dir.empty() || path.size() <= dir.size() + 1 || (path[dir.size()] != '\\' && path[dir.size()] != '/'))
-        return false;
+    if (!underFolder(path, dir)) return false;
     const std::string name = path.substr(dir.size() + 1);
-    return name.find_first_of("\\/") == std::string::npos && name != "." && name != ".." &&
-           equalsIgnoreCase(path.substr(0, dir.size()), dir);
+    return !name.empty() && name.find_first_of("\\/") == std::string::npos && name != "." && name != "..";
 }
 
 ModuleTrust decideTrust(bool systemModule, const SignatureCheck& embedded, const SignatureCheck& catalog) {

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/little_endian.h"
 #include "app/utf8.h"
 
 // x86 processors since 2010 multiply carry-less (PCLMULQDQ), which folds
@@ -40,20 +41,6 @@ namespace {
 // and this keeps the buffer on the stack and in the first-level cache.
 constexpr std::size_t FILE_BLOCK_SIZE = 8192;
 
-// Assembled byte by byte so the code is right on any host; compilers turn
-// it into a single load on little-endian machines.
-inline std::uint32_t load32le(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-inline void store32le(std::uint8_t* p, std::uint32_t v) {
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-    p[2] = static_cast<std::uint8_t>(v >> 16);
-    p[3] = static_cast<std::uint8_t>(v >> 24);
-}
-
 // ---- CRC-32 -------------------------------------------------------------
 
 // Slicing-by-16: table k gives the CRC of a byte followed by k zero bytes,
@@ -80,10 +67,10 @@ constexpr Crc32Tables CRC32_TABLES = makeCrc32Tables();
 std::uint32_t crc32Tables(std::uint32_t c, const std::uint8_t* p, std::size_t length) {
     const auto& t = CRC32_TABLES.t;
     while (length >= 16) {
-        std::uint32_t w0 = load32le(p) ^ c;
-        std::uint32_t w1 = load32le(p + 4);
-        std::uint32_t w2 = load32le(p + 8);
-        std::uint32_t w3 = load32le(p + 12);
+        std::uint32_t w0 = loadLe32(p) ^ c;
+        std::uint32_t w1 = loadLe32(p + 4);
+        std::uint32_t w2 = loadLe32(p + 8);
+        std::uint32_t w3 = loadLe32(p + 12);
         c = t[15][w0 & 0xFF] ^ t[14][(w0 >> 8) & 0xFF] ^ t[13][(w0 >> 16) & 0xFF] ^ t[12][w0 >> 24] ^
             t[11][w1 & 0xFF] ^ t[10][(w1 >> 8) & 0xFF] ^ t[9][(w1 >> 16) & 0xFF] ^ t[8][w1 >> 24] ^
             t[7][w2 & 0xFF] ^ t[6][(w2 >> 8) & 0xFF] ^ t[5][(w2 >> 16) & 0xFF] ^ t[4][w2 >> 24] ^
@@ -234,7 +221,7 @@ void md5Blocks(std::uint32_t state[4], const std::uint8_t* p, std::size_t blocks
     std::uint32_t d = state[3];
     for (; blocks > 0; --blocks, p += 64) {
         std::uint32_t m[16];
-        for (int i = 0; i < 16; ++i) m[i] = load32le(p + 4 * i);
+        for (int i = 0; i < 16; ++i) m[i] = loadLe32(p + 4 * i);
         const std::uint32_t a0 = a, b0 = b, c0 = c, d0 = d;
 
         stepF(a, b, c, d, m[0], 0xd76aa478, 7);
@@ -383,10 +370,10 @@ void md5Final(MD5Context& ctx, std::uint8_t digest[MD5_DIGEST_SIZE]) {
         used = 0;
     }
     std::memset(ctx.buffer + used, 0, 56 - used);
-    store32le(ctx.buffer + 56, static_cast<std::uint32_t>(bits));
-    store32le(ctx.buffer + 60, static_cast<std::uint32_t>(bits >> 32));
+    storeLe32(ctx.buffer + 56, static_cast<std::uint32_t>(bits));
+    storeLe32(ctx.buffer + 60, static_cast<std::uint32_t>(bits >> 32));
     md5Blocks(ctx.state, ctx.buffer, 1);
-    for (int i = 0; i < 4; ++i) store32le(digest + 4 * i, ctx.state[i]);
+    for (int i = 0; i < 4; ++i) storeLe32(digest + 4 * i, ctx.state[i]);
 }
 
 void md5Compute(const void* data, std::size_t length, std::uint8_t digest[MD5_DIGEST_SIZE]) {

@@ -48,6 +48,15 @@ const ListedModule* moduleHolding(const std::vector<ListedModule>& listed, std::
     return nullptr;
 }
 
+std::uint64_t wow64Peb(const ReadMemory& read, std::uint64_t wow64Answer, std::uint64_t nativePeb) {
+    constexpr std::uint64_t PAGE = 0x1000;
+    for (std::uint64_t candidate : {wow64Answer, nativePeb != 0 ? nativePeb + PAGE : 0}) {
+        std::uint64_t ldr = 0;
+        if (candidate != 0 && readPointer(read, candidate + LAYOUT_32.pebLdr, 4, ldr) && ldr != 0) return candidate;
+    }
+    return 0;
+}
+
 LoaderWalk walkLoaderList(const ReadMemory& read, std::uint64_t peb, int width, std::size_t maxModules,
                           std::vector<std::pair<LoaderEntryKey, LoadedModule>>& known) {
     LoaderWalk walk;

@@ -83,6 +83,14 @@ struct LoaderWalk {
     LoaderListEnd end;
 };
 
+// The 32-bit process environment block of a WOW64 process, as the 64-bit
+// client finds it from the system's WOW64 answer and the 64-bit block's
+// address: Windows answers with the 32-bit block's address, Wine with a
+// mere yes (1); there, as on Windows, the 32-bit block follows the 64-bit
+// one at the next page. The first candidate that holds loader data; 0 when
+// neither does.
+std::uint64_t wow64Peb(const ReadMemory& read, std::uint64_t wow64Answer, std::uint64_t nativePeb);
+
 // The modules of the loader list whose process environment block is at
 // peb, for a process of pointer width 4 or 8, in list order; at most
 // maxModules. known holds the entries of the previous walk (updated here),

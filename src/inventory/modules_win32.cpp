@@ -10,13 +10,11 @@
 #include "app/utf8.h"
 #include "app/utf8_windows.h"
 #include "checks/checks.h"
-#include "checks/nt_query_windows.h"
+#include "checks/hidden_modules.h"
 #include "checks/text_match.h"
 #include "inventory/file_digests.h"
-#include "inventory/game_process.h"
+#include "inventory/game_process_windows.h"
 #include "inventory/loader_list.h"
-#include "inventory/modules.h"
-#include "checks/hidden_modules.h"
 
 namespace marvik {
 
@@ -25,63 +23,7 @@ namespace {
 // A game with more modules than this is listed with its first 1024.
 constexpr std::size_t MODULE_TABLE_SIZE = 1024;
 
-// The process environment block whose loader list the system's module
-// enumeration walks, and its pointer width: a 32-bit game seen from the
-// 64-bit client has a 32-bit block of its own. 0 when it cannot be found.
-std::uint64_t loaderBlock(HANDLE process, int& width) {
-    width = static_cast<int>(sizeof(void*));
-#ifdef _WIN64
-    ULONG_PTR wow64 = 0;
-    if (queryProcess(process, PROCESS_INFO_WOW64, &wow64, sizeof wow64) >= 0 && wow64 != 0) {
-        width = 4;
-        // Windows gives the 32-bit block's address. Wine gives only a yes;
-        // there, as on Windows, the 32-bit block follows the 64-bit one at
-        // the next page. Take the first that holds loader data.
-        ProcessBasicInfo basic = {};
-        const std::uint64_t pebBase = queryProcess(process, PROCESS_INFO_BASIC, &basic, sizeof basic) >= 0
-                                          ? reinterpret_cast<std::uint64_t>(basic.pebBase)
-                                          : 0;
-        for (std::uint64_t candidate : {static_cast<std::uint64_t>(wow64), pebBase != 0 ? pebBase + 0x1000 : 0}) {
-            std::uint32_t ldr = 0;
-            SIZE_T got = 0;
-            if (candidate != 0 &&
-                ReadProcessMemory(process, reinterpret_cast<void*>(candidate + 0x0C), &ldr, sizeof ldr, &got) &&
-                got == sizeof ldr && ldr != 0)
-                return candidate;
-        }
-        return 0;
-    }
-#else
-    // A 32-bit client cannot read a 64-bit game's loader, nor can the
-    // system's enumeration from here.
-    BOOL selfWow64 = FALSE, gameWow64 = FALSE;
-    if (IsWow64Process(GetCurrentProcess(), &selfWow64) && selfWow64 && IsWow64Process(process, &gameWow64) &&
-        !gameWow64)
-        return 0;
-#endif
-    ProcessBasicInfo basic = {};
-    if (queryProcess(process, PROCESS_INFO_BASIC, &basic, sizeof basic) < 0) return 0;
-    return reinterpret_cast<std::uint64_t>(basic.pebBase);
-}
-
 std::string narrow(const std::u16string& text) { return utf8FromUtf16(text); }
-
-// For a 32-bit game on 64-bit Windows, a path in the 64-bit system folder
-// turned into the 32-bit one, as the game's own file accesses are (its
-// loader names its system DLLs from the 64-bit folder, and some systems
-// leave their mapped names there too).
-std::string redirectSystemFolder(const std::string& path, bool wow64Game) {
-    if (!wow64Game) return path;
-    wchar_t systemWide[MAX_PATH], wow64Wide[MAX_PATH];
-    UINT s = GetSystemDirectoryW(systemWide, MAX_PATH);
-    UINT w = GetSystemWow64DirectoryW(wow64Wide, MAX_PATH);
-    if (s == 0 || s >= MAX_PATH || w == 0 || w >= MAX_PATH) return path;
-    const std::string system = utf8FromWide(systemWide, s), wow64 = utf8FromWide(wow64Wide, w);
-    s = static_cast<UINT>(system.size());
-    if (path.size() <= s || path[s] != '\\' || !equalsIgnoreCase(path.substr(0, s), system)) return path;
-    std::string redirected = wow64 + path.substr(s);
-    return GetFileAttributesW(wideFromUtf8(redirected).c_str()) != INVALID_FILE_ATTRIBUTES ? redirected : path;
-}
 
 // What a module instance maps does not change while it stays loaded (a
 // mapped image's file cannot be written): its file and that file's hashes
@@ -121,12 +63,12 @@ struct ProcessWalk {
 // The file mapped at a module of a new instance, with its hashes. The
 // record keeps a path cut where the system's own calls would cut it; a path
 // that long cannot be opened, and is not hashed under a cut name.
-MappedFile identify(ProcessHandle process, const LoadedModule& l, bool wow64Game) {
+MappedFile identify(ProcessHandle process, const LoadedModule& l, const Wow64View& game) {
     MappedFile f;
     const std::string loaderPath = narrow(l.path);
     const std::string mapped = mappedFileName(process, l.base);
-    const std::string file = redirectSystemFolder(mapped.empty() ? loaderPath : mapped, wow64Game);
-    f.loaderPath = redirectSystemFolder(loaderPath, wow64Game);
+    const std::string file = redirectSystemFolder(mapped.empty() ? loaderPath : mapped, game);
+    f.loaderPath = redirectSystemFolder(loaderPath, game);
     f.mappedKnown = !mapped.empty();
     if (f.mappedKnown && !samePathText(f.loaderPath, file)) {
         // Short names, other drive letters for one folder: the same file by
@@ -182,33 +124,22 @@ std::vector<ModuleInfo> scanProcessModules(std::uint32_t pid, ModuleFiles look) 
     const ProcessHandle opened = openProcessForReading(pid);
     if (opened == 0) return modules;
     HANDLE process = reinterpret_cast<HANDLE>(opened);
-    int width = 0;
-    const std::uint64_t peb = loaderBlock(process, width);
-    // A 32-bit game on 64-bit Windows: seen from the 64-bit client by its
-    // 32-bit loader block, from the 32-bit client by the client's own WOW64.
-    BOOL selfWow64 = FALSE;
-    const bool wow64Game =
-        width == 4 && (sizeof(void*) == 8 || (IsWow64Process(GetCurrentProcess(), &selfWow64) && selfWow64));
-    const ReadMemory read = [process](std::uint64_t address, void* out, std::size_t size) {
-        SIZE_T got = 0;
-        return ReadProcessMemory(process, reinterpret_cast<const void*>(static_cast<std::uintptr_t>(address)), out,
-                                 size, &got) &&
-               got == size;
-    };
+    // The loader list the system's module enumeration walks is the one of
+    // the game's own width.
+    const Wow64View game = wow64View(process);
+    const ReadMemory read = processReader(process);
 
     std::lock_guard<std::mutex> lock(g_walkMutex);
     // Only the game is walked; a new game starts afresh.
     for (auto it = g_walks.begin(); it != g_walks.end();) it = it->first == pid ? std::next(it) : g_walks.erase(it);
     ProcessWalk& walk = g_walks[pid];
-    LoaderWalk own = walkLoaderList(read, peb, width, MODULE_TABLE_SIZE, walk.entries);
+    LoaderWalk own = walkLoaderList(read, game.peb, game.width, MODULE_TABLE_SIZE, walk.entries);
     const std::vector<LoadedModule>& loaded = own.modules;
     walk.ends[0] = own.end;
-    walk.width = width;
-    ProcessBasicInfo basic = {};
+    walk.width = game.width;
     walk.ends[1] = LoaderListEnd{};
-    if (wow64Game && sizeof(void*) == 8 && queryProcess(process, PROCESS_INFO_BASIC, &basic, sizeof basic) >= 0) {
-        LoaderWalk native =
-            walkLoaderList(read, reinterpret_cast<std::uint64_t>(basic.pebBase), 8, MODULE_TABLE_SIZE, walk.nativeEntries);
+    if (game.nativePeb != 0) {
+        LoaderWalk native = walkLoaderList(read, game.nativePeb, 8, MODULE_TABLE_SIZE, walk.nativeEntries);
         walk.native.swap(native.modules);
         walk.ends[1] = native.end;
     }
@@ -224,7 +155,7 @@ std::vector<ModuleInfo> scanProcessModules(std::uint32_t pid, ModuleFiles look) 
         auto placed = mapped.find(instance);
         if (placed == mapped.end()) {
             const bool seen = known != walk.files.end();
-            placed = mapped.emplace(instance, seen ? known->second : identify(opened, l, wow64Game)).first;
+            placed = mapped.emplace(instance, seen ? known->second : identify(opened, l, game)).first;
             if (!seen || look == ModuleFiles::STAMPED) restamp(placed->second);
         }
         const MappedFile& file = placed->second;

@@ -11,7 +11,6 @@
 #include "app/test_hold.h"
 #include "checks/checks.h"
 #include "inventory/game_process.h"
-#include "inventory/modules.h"
 #include "monitor/workers.h"
 #include "net/chunks.h"
 #include "net/packets.h"

@@ -1,5 +1,6 @@
 #include "app/globals.h"
 #include "checks/checks.h"
+#include "inventory/game_process.h"
 #include "monitor/workers.h"
 #include "net/packets.h"
 #include "net/platform_clock.h"

@@ -1,6 +1,6 @@
 #include "app/globals.h"
 #include "checks/checks.h"
-#include "inventory/modules.h"
+#include "inventory/game_process.h"
 #include "monitor/workers.h"
 #include "net/chunks.h"
 

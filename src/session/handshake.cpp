@@ -4,6 +4,7 @@
 
 #include "app/globals.h"
 #include "checks/checks.h"
+#include "inventory/game_process.h"
 #include "net/udp_client.h"
 #include "report/log.h"
 #include "report/tray.h"

@@ -11,7 +11,6 @@
 #include "inventory/game_process.h"
 #include "inventory/guid.h"
 #include "inventory/hash.h"
-#include "inventory/modules.h"
 #include "monitor/workers.h"
 #include "net/chunks.h"
 #include "net/platform_clock.h"

@@ -12,6 +12,7 @@
 #include "checks/pe_image.h"
 #include "checks/signatures.h"
 #include "inventory/guid.h"
+#include "support/fake_memory.h"
 #include "support/files.h"
 
 namespace marvik {
@@ -183,6 +184,44 @@ TEST(Prologue, EachEntryDecodedByItsWidth) {
         EXPECT_EQ(std::make_tuple(p.breakpoint, p.jumps, p.indirect, p.target),
                   std::make_tuple(c.breakpoint, c.jumps, c.indirect, c.target)) << c.what << width;
         EXPECT_FALSE(decodePrologue(bytes, 15, c.address, c.width).jumps) << "too few bytes to judge: " << c.what;
+    }
+}
+
+// A game's process environment block as the debugger check finds it: a
+// 32-bit game's own block by the system's WOW64 answer (Windows gives its
+// address, Wine only a yes, 1), a 64-bit game's directly. Heap flags of a
+// normal game with other global flags set must stay silent.
+TEST(DebuggerCheck, ReadsTheGamesOwnBlockWhateverTheWow64AnswerGives) {
+    struct Case {
+        const char* name;
+        int width;
+        std::uint64_t answer;  // the WOW64 answer (0: a 64-bit game)
+        std::uint8_t beingDebugged;
+        std::uint32_t globalFlags;
+        bool debugged;
+    };
+    constexpr std::uint64_t NATIVE_PEB = 0x7FFDF000, WINDOWS_PEB32 = 0x7EFDE000;
+    const Case cases[] = {
+        {"windows wow64, BeingDebugged", 4, WINDOWS_PEB32, 1, 0, true},
+        {"wine wow64, BeingDebugged", 4, 1, 1, 0, true},
+        {"wine wow64, heap debug flags", 4, 1, 0, 0x70, true},
+        {"wine wow64, other global flags", 4, 1, 0, 0x400 | 0x20, false},
+        {"64-bit, heap debug flags", 8, 0, 0, 0x70, true},
+        {"64-bit, clean", 8, 0, 0, 0x100, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::FakeMemory memory;
+        memory.pieces[NATIVE_PEB].assign(0x2000, 0);  // the 64-bit block and the page after it
+        memory.pieces[WINDOWS_PEB32].assign(0x1000, 0);
+        const std::uint64_t own = c.width == 8 ? NATIVE_PEB : c.answer == 1 ? NATIVE_PEB + 0x1000 : c.answer;
+        memory.pointer(own + (c.width == 8 ? 0x18 : 0x0C), c.width, 0x00A01000);  // PEB.Ldr
+        *memory.at(own + 2, 1) = c.beingDebugged;
+        storeLe32(memory.at(own + (c.width == 8 ? 0xBC : 0x68), 4), c.globalFlags);
+        const ReadMemory read = memory.reader();
+        const std::uint64_t found = c.width == 8 ? NATIVE_PEB : wow64Peb(read, c.answer, NATIVE_PEB);
+        EXPECT_EQ(found, own);
+        EXPECT_EQ(pebShowsDebugger(read, found, c.width), c.debugged);
     }
 }
 

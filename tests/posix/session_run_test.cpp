@@ -14,7 +14,7 @@
 
 #include "app/globals.h"
 #include "checks/checks.h"
-#include "inventory/game_process_posix.h"
+#include "support/scripted_game.h"
 #include "posix/event_field.h"
 #include "report/log.h"
 #include "server_loop.h"

@@ -9,7 +9,7 @@
 
 #include "checks/checks.h"
 #include "checks/game_handles.h"
-#include "checks/game_threads.h"
+#include "checks/checks_windows.h"
 #include "support/standin_game.h"
 
 namespace marvik {

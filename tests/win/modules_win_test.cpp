@@ -13,7 +13,7 @@
 #include "checks/checks.h"
 #include "inventory/file_digests.h"
 #include "inventory/hash.h"
-#include "inventory/modules.h"
+#include "checks/checks_windows.h"
 #include "support/files.h"
 #include "support/standin_game.h"
 

@@ -19,7 +19,7 @@
 #include "checks/game_threads.h"
 #include "checks/code_patch.h"
 #include "inventory/hash.h"
-#include "inventory/modules.h"
+#include "checks/checks_windows.h"
 
 namespace {
 

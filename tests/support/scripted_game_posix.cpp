@@ -1,10 +1,9 @@
-#include "inventory/game_process_posix.h"
+#include "support/scripted_game.h"
 
 #include <chrono>
 #include <mutex>
 #include <thread>
 
-#include "inventory/modules.h"
 #include "net/platform_clock.h"
 
 namespace marvik {
@@ -40,13 +39,6 @@ std::string processImagePath(std::uint32_t pid) {
     std::lock_guard<std::mutex> lock(g_scriptMutex);
     return isTheGame(pid) && g_script.status != GameStatus::GONE ? g_script.imagePath : std::string();
 }
-
-ProcessHandle openProcessForReading(std::uint32_t pid) {
-    std::lock_guard<std::mutex> lock(g_scriptMutex);
-    return isTheGame(pid) && g_script.status != GameStatus::GONE ? pid : 0;
-}
-
-void closeProcess(ProcessHandle) {}
 
 std::uint32_t countProcesses() {
     std::lock_guard<std::mutex> lock(g_scriptMutex);

@@ -1,6 +1,6 @@
-// The native build's game: a scripted record that tests set up, read by the
-// session, its workers and the checks through their usual calls, so their
-// rules run natively in seconds. Nothing here exists in the Windows build.
+// The native test build's game: a scripted record that tests set up, read
+// by the session and its workers through the calls of
+// inventory/game_process.h, so their rules run natively in seconds.
 #pragma once
 
 #include <cstdint>
@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "checks/checks.h"
 #include "inventory/game_process.h"
 
 namespace marvik {
