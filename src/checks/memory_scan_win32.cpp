@@ -2,6 +2,7 @@
 
 #include "checks/checks_windows.h"
 #include "checks/memory_scan.h"
+#include "checks/pe_image.h"
 
 namespace marvik {
 
