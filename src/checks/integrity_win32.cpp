@@ -7,10 +7,10 @@
 #include <mutex>
 #include <vector>
 
-#include "app/exe_path.h"
+#include "base/exe_path.h"
 #include "checks/checks.h"
-#include "checks/game_threads.h"
 #include "checks/code_check.h"
+#include "checks/game_threads.h"
 #include "inventory/file_digests.h"
 
 namespace marvik {

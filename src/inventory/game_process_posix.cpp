@@ -4,8 +4,8 @@
 #include <mutex>
 #include <thread>
 
+#include "base/clock.h"
 #include "inventory/modules.h"
-#include "net/platform_clock.h"
 
 namespace marvik {
 

@@ -6,17 +6,17 @@
 #include <mutex>
 #include <tuple>
 
-#include "app/exe_path.h"
-#include "app/utf8.h"
-#include "app/utf8_windows.h"
+#include "base/exe_path.h"
+#include "base/utf8.h"
+#include "base/utf8_windows.h"
 #include "checks/checks.h"
+#include "checks/hidden_modules.h"
 #include "checks/nt_query_windows.h"
 #include "checks/text_match.h"
 #include "inventory/file_digests.h"
 #include "inventory/game_process.h"
 #include "inventory/loader_list.h"
 #include "inventory/modules.h"
-#include "checks/hidden_modules.h"
 
 namespace marvik {
 
