@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "config/config.h"
 #include "net/udp_client.h"
@@ -38,6 +39,8 @@ struct SessionLink {
     UDPClient client;
     std::mutex mutex;
     std::condition_variable changed;
+    // The session's one stop signal (stopSession): the teardown, a kick,
+    // the game found gone and the program's stop all end the session here.
     bool stopped = false;
     bool workerDone[SESSION_WORKERS] = {};
     // The tick at which the memory scan's running pass began (never 0);
