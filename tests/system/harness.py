@@ -2,6 +2,7 @@
 the prepared Wine prefix, and reads what it leaves behind: its log file,
 its registry value and its processes."""
 
+import hashlib
 import json
 import os
 import re
@@ -15,8 +16,9 @@ ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 BUILD = os.environ.get("MARVIK_BUILD_DIR", os.path.join(ROOT, "build", "win64"))
 EXE = os.environ.get("MARVIK_EXE", os.path.join(BUILD, "marvik_ac.exe"))
 HOLD_EXE = os.environ.get("MARVIK_HOLD_EXE", os.path.join(BUILD, "marvik_ac_hold.exe"))
-# The i686 build beside this one: the 32-bit stand-in game.
+# The i686 build beside this one: the 32-bit client, its tools and stand-in game.
 BUILD32 = os.environ.get("MARVIK_BUILD32_DIR", os.path.join(os.path.dirname(BUILD), "win32"))
+EXE32 = os.path.join(BUILD32, "marvik_ac.exe")
 REFSERVER = os.environ.get("MARVIK_REFSERVER",
                            os.path.join(ROOT, "build", "native", "tools", "refserver", "marvik_refserver"))
 PREFIX = os.path.join(ROOT, "build", "wineprefix")
@@ -73,6 +75,27 @@ def game_files(box, guid="0123456789abcdef0123456789abcdef", config=b"seta name 
     return os.path.dirname(players)
 
 
+def trust_test_roots(prefix):
+    """The builds' throwaway signing roots (tools/fixtures/make_signed_dll.py),
+    which signed the realistic game's overlay and anti-virus-like DLL, made
+    trusted roots of this prefix only: written as the Root store keeps a
+    certificate in the registry (its SHA-1 names the key; the value Blob is
+    the store's serialized form, one property: the certificate, id 32)."""
+    keys = []
+    for build in (BUILD, BUILD32):
+        path = os.path.join(build, "fixtures", "marvik_test_root.cer")
+        if not os.path.exists(path):
+            continue
+        with open(path, "rb") as f:
+            der = f.read()
+        blob = (32).to_bytes(4, "little") + (1).to_bytes(4, "little") + len(der).to_bytes(4, "little") + der
+        keys.append("\n[Software\\\\Microsoft\\\\SystemCertificates\\\\Root\\\\Certificates\\\\%s] %d\n"
+                    "\"Blob\"=hex:%s\n" % (hashlib.sha1(der).hexdigest().upper(), int(time.time()),
+                                           ",".join("%02x" % b for b in blob)))
+    with open(os.path.join(prefix, "system.reg"), "a", newline="\n") as f:
+        f.write("".join(keys))
+
+
 class WineBox:
     """One private prefix and X display; the client lives in C:\\<folder>."""
 
@@ -82,10 +105,18 @@ class WineBox:
         self.loader = WINE if windows_bits == 64 else WINE32
         shutil.copytree(PREFIX if windows_bits == 64 else PREFIX32, self.prefix, symlinks=True,
                         copy_function=_link_or_copy)
+        # Wine links the user's Desktop, Documents, Downloads... to the Unix
+        # home folder, which every box on the machine would then share.
+        users = os.path.join(self.prefix, "drive_c", "users")
+        for entry in (e for user in os.scandir(users) for e in os.scandir(user.path) if e.is_symlink()):
+            os.unlink(entry.path)
+            os.mkdir(entry.path)
+        trust_test_roots(self.prefix)
         self.folder_win = "C:\\" + folder.replace("/", "\\")
         self.folder = os.path.dirname(self._install(exe, folder, "marvik_ac.exe")[0])
+        self.tools = os.path.join(BUILD if windows_bits == 64 else BUILD32, "tools")  # of the system's width
         for tool in TOOLS:
-            shutil.copy(os.path.join(BUILD, "tools", "acctl", tool), self.path(tool))
+            shutil.copy(os.path.join(self.tools, "acctl", tool), self.path(tool))
         self.name, self.procs, self.games, self.others = name, [], [], []  # clients, (game, path), the rest
         read_fd, write_fd = os.pipe()
         self.xvfb = subprocess.Popen(
@@ -143,7 +174,7 @@ class WineBox:
 
     def start_tray_recorder(self):
         """tray_recorder poses as the notification area, so it starts before the client."""
-        self.start_program(os.path.join(BUILD, "tools", "tray_recorder", "tray_recorder.exe"), "tray_recorder.exe",
+        self.start_program(os.path.join(self.tools, "tray_recorder", "tray_recorder.exe"), "tray_recorder.exe",
                            self.folder_win + "\\tray.txt")
         if not wait_for(lambda: read_text(self.path("tray.txt")).startswith("ready"), 30):
             raise RuntimeError("tray_recorder did not start")
@@ -180,14 +211,14 @@ class WineBox:
 
     def start_game(self, name="iw3mp.exe", folder="game", args=(), width=64, realistic=False):
         """The stand-in game of that width as C:\\<folder>\\<name>, once it is
-        ready; realistic brings the DLLs of its realistic mode beside it and
-        starts that mode."""
+        ready; the DLLs of its realistic mode and the cheat's renderer come
+        beside it, and realistic starts that mode."""
         source = os.path.join(BUILD if width == 64 else BUILD32, "tools", "standin_game")
         path, path_win = self._install(os.path.join(source, "standin_game.exe"), folder, name)
+        for dll in os.listdir(source):
+            if dll.lower().endswith(".dll") and (realistic or dll == "render_hook.dll"):
+                shutil.copy(os.path.join(source, dll), os.path.dirname(path))
         if realistic:
-            for dll in os.listdir(source):
-                if dll.lower().endswith(".dll"):
-                    shutil.copy(os.path.join(source, dll), os.path.dirname(path))
             args = ("--realistic", *args)
         proc = self.popen(path_win, *args)
         self.games.append((proc, path))
@@ -267,9 +298,9 @@ class WineBox:
 
 def locale_env(name):
     """The environment under which Wine takes the ANSI code page of a Unix
-    locale (ru_RU.UTF-8: 1251, en_US.UTF-8: 1252) and still names files in
-    UTF-8; the locale is compiled once into the build folder, as the machine
-    may have none installed."""
+    locale (ru_RU.UTF-8: 1251, zh_CN.UTF-8: 936, en_US.UTF-8: 1252) and still
+    names files in UTF-8; the locale is compiled once into the build folder,
+    as the machine may have none installed."""
     folder = os.path.join(BUILD, "locales")
     if not os.path.isdir(os.path.join(folder, name)):
         language, charset = name.split(".")
@@ -286,10 +317,11 @@ class SystemTest(unittest.TestCase):
     screen = "1280x800"
     exe = EXE
     box_env = None
+    windows_bits = 64
 
     def setUp(self):
         self.box = WineBox(self.folder, self.screen, name=self.id().split(".", 1)[-1], exe=self.exe,
-                           env=self.box_env)
+                           env=self.box_env, windows_bits=self.windows_bits)
         self.addCleanup(self.box.close)
 
     def stop_client(self, within=15.0):
