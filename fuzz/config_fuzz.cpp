@@ -4,7 +4,7 @@
 // sanitizers judge them.
 #include <string>
 
-#include "app/utf8.h"
+#include "base/utf8.h"
 #include "config/config.h"
 
 using namespace marvik;

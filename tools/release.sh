@@ -90,9 +90,9 @@ fi
 [ -f "$exe" ] || die "no 64-bit executable at $exe"
 [ -f "$exe32" ] || die "no 32-bit executable at $exe32 (--exe and --exe32 go together)"
 
-version=$(sed -n 's/^#define MARVIK_VERSION_TEXT "\(.*\)"/\1/p' "$root/src/app/version.h")
-quad=$(sed -n 's/^#define MARVIK_VERSION_QUAD \(.*\)/\1/p' "$root/src/app/version.h" | tr -d ' ' | tr , .)
-[ -n "$version" ] && [ -n "$quad" ] || die "no version in src/app/version.h"
+version=$(sed -n 's/^#define MARVIK_VERSION_TEXT "\(.*\)"/\1/p' "$root/src/base/version.h")
+quad=$(sed -n 's/^#define MARVIK_VERSION_QUAD \(.*\)/\1/p' "$root/src/base/version.h" | tr -d ' ' | tr , .)
+[ -n "$version" ] && [ -n "$quad" ] || die "no version in src/base/version.h"
 
 rm -rf "$out"
 mkdir -p "$out"

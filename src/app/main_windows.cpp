@@ -3,10 +3,10 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "app/globals.h"
 #include "app/monitor_windows.h"
-#include "app/test_hold.h"
-#include "app/version.h"
+#include "base/process_flags.h"
+#include "base/test_hold.h"
+#include "base/version.h"
 #include "report/log.h"
 #include "report/tray_windows.h"
 #include "session/session_link.h"

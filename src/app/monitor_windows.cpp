@@ -5,14 +5,13 @@
 #include <atomic>
 #include <string>
 
-#include "app/globals.h"
-#include "app/test_hold.h"
+#include "base/process_flags.h"
+#include "base/test_hold.h"
 #include "config/autostart.h"
 #include "config/config.h"
 #include "inventory/hwid.h"
 #include "report/log.h"
 #include "report/tray.h"
-#include "app/monitor.h"
 #include "session/session.h"
 #include "session/session_link.h"
 
@@ -27,33 +26,34 @@ void logStoppedLine() {
     if (!written.exchange(true)) logToFile("AC", "Marvik AntiCheat stopped.");
 }
 
-bool monitorStartup() {
+bool monitorStartup(Config& config) {
     WSADATA wsa;
     if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) {
         logToFile("ERROR", "Failed to initialize Winsock.");
         showTrayBalloon("Winsock init failed!", TrayBalloonLevel::Error);
         return false;
     }
-    if (!loadConfiguration()) {
+    if (!loadConfiguration(config)) {
         WSACleanup();
         return false;
     }
-    if (g_autoStart) writeAutostartValue();
-    logToFile("INFO", "Server: %s:%d, Player: %s", g_serverIP.c_str(), static_cast<int>(g_serverPort),
-              g_playerName.c_str());
+    if (config.autoStart) writeAutostartValue();
+    logToFile("INFO", "Server: %s:%d, Player: %s", config.serverIP.c_str(), static_cast<int>(config.serverPort),
+              config.playerName.c_str());
     return true;
 }
 
 DWORD WINAPI acMainThread(LPVOID) {
-    if (!monitorStartup()) return 1;
+    Config config;
+    if (!monitorStartup(config)) return 1;
     const std::string hwid = generateHWID();
     logToFile("HWID", "Hardware ID: %s", hwid.c_str());
 
     while (g_running.load()) {
-        int result = runSession(hwid);
-        if (!g_autoStart) break;
+        const SessionEnd result = runSession(config, hwid);
+        if (!config.autoStart) break;
         if (!g_running.load()) break;
-        if (result == SESSION_REJECTED) {
+        if (result == SessionEnd::REJECTED) {
             logToFile("AC", "Rejected by server. Not retrying.");
             showTrayBalloon("Rejected by server.", TrayBalloonLevel::Error);
             break;

@@ -4,13 +4,16 @@
 
 #include <windows.h>
 
+#include "config/config.h"
+
 namespace marvik {
 
 DWORD WINAPI acMainThread(LPVOID);
 
-// Start-up steps of the monitor: socket library, configuration, autostart
-// value, the "Server:" line. False when the monitor must end (code 1).
-bool monitorStartup();
+// Start-up steps of the monitor: socket library, configuration (into
+// config), autostart value, the "Server:" line. False when the monitor must
+// end (code 1).
+bool monitorStartup(Config& config);
 
 // "Marvik AntiCheat stopped.", once: by the monitor as it ends, or by the
 // shutdown when the monitor is held up in a call into the game.

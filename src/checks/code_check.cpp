@@ -1,6 +1,6 @@
 #include "checks/code_check.h"
 
-#include "app/little_endian.h"
+#include "base/little_endian.h"
 #include "checks/pe_image.h"
 
 namespace marvik {

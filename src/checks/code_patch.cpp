@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/little_endian.h"
+#include "base/little_endian.h"
 #include "checks/memory_scan.h"
 #include "checks/pe_image.h"
 #include "checks/text_match.h"

@@ -1,6 +1,6 @@
 #include "checks/checks.h"
 
-#include "app/little_endian.h"
+#include "base/little_endian.h"
 
 namespace marvik {
 

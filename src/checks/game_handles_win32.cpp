@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/utf8_windows.h"
+#include "base/utf8_windows.h"
 #include "checks/game_handles.h"
 #include "checks/nt_query_windows.h"
 #include "checks/trust.h"

@@ -6,7 +6,7 @@
 #include <map>
 #include <set>
 
-#include "app/little_endian.h"
+#include "base/little_endian.h"
 #include "checks/pe_image.h"
 #include "checks/text_match.h"
 

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <map>
 
-#include "app/little_endian.h"
+#include "base/little_endian.h"
 #include "checks/hidden_modules.h"
 #include "checks/memory_scan.h"
 #include "checks/pe_image.h"

@@ -7,10 +7,11 @@
 #include <mutex>
 #include <vector>
 
-#include "app/exe_path.h"
+#include "base/exe_path.h"
 #include "checks/checks.h"
 #include "checks/checks_windows.h"
 #include "checks/code_check.h"
+#include "checks/game_threads.h"
 #include "inventory/file_digests.h"
 
 namespace marvik {

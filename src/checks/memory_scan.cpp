@@ -1,6 +1,6 @@
 #include "checks/memory_scan.h"
 
-#include "app/little_endian.h"
+#include "base/little_endian.h"
 
 #include <cstring>
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/little_endian.h"
+#include "base/little_endian.h"
 
 namespace marvik {
 

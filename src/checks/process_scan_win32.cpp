@@ -1,14 +1,15 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
-#include "app/globals.h"
-#include "app/utf8_windows.h"
+#include "base/process_flags.h"
+#include "base/utf8_windows.h"
 #include "checks/checks.h"
 #include "checks/game_handles.h"
 #include "checks/signatures.h"
 #include "checks/text_match.h"
 #include "checks/checks_windows.h"
 #include "inventory/file_digests.h"
+#include "inventory/game_process.h"
 
 namespace marvik {
 

@@ -4,7 +4,7 @@
 #include <mscat.h>
 #include <softpub.h>
 
-#include "app/utf8_windows.h"
+#include "base/utf8_windows.h"
 #include "checks/trust.h"
 
 namespace marvik {

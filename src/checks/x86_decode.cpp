@@ -1,6 +1,6 @@
 #include "checks/x86_decode.h"
 
-#include "app/little_endian.h"
+#include "base/little_endian.h"
 
 namespace marvik {
 

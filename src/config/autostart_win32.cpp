@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "app/exe_path.h"
-#include "app/utf8_windows.h"
+#include "base/exe_path.h"
+#include "base/utf8_windows.h"
 #include "config/autostart.h"
 
 namespace marvik {

@@ -5,9 +5,8 @@
 #include <climits>
 #include <cstring>
 
-#include "app/exe_path.h"
-#include "app/globals.h"
-#include "app/utf8.h"
+#include "base/exe_path.h"
+#include "base/utf8.h"
 #include "report/log.h"
 #include "report/tray.h"
 
@@ -97,20 +96,14 @@ bool readConfigFile(const std::string& path, Config& cfg) {
     return !cfg.serverIP.empty();
 }
 
-bool loadConfiguration() {
+bool loadConfiguration(Config& cfg) {
     std::string path = pathBesideExecutable(CONFIG_FILE_NAME);
-    Config cfg;
     if (path.empty() || !readConfigFile(path, cfg)) {
         logToFile("ERROR", "No config found at %s", path.c_str());
         showTrayBalloon("Config not found! Place marvik_ac.cfg next to exe.",
                         TrayBalloonLevel::Error);
         return false;
     }
-    g_serverIP = cfg.serverIP;
-    g_serverPort = cfg.serverPort;
-    g_playerName = cfg.playerName;
-    g_autoStart = cfg.autoStart;
-    g_encryption = cfg.encryption;
     return true;
 }
 

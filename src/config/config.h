@@ -32,9 +32,9 @@ void parseConfigText(const std::string& text, Config& cfg);
 // opened or names no server.
 bool readConfigFile(const std::string& path, Config& cfg);
 
-// Reads the file beside the executable into the configuration globals. When
-// there is no usable configuration it logs "No config found at <path>",
-// shows the balloon and returns false; the globals are then left alone.
-bool loadConfiguration();
+// Reads the file beside the executable into cfg. When there is no usable
+// configuration it logs "No config found at <path>", shows the balloon and
+// returns false.
+bool loadConfiguration(Config& cfg);
 
 }  // namespace marvik

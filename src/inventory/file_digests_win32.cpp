@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "app/utf8_windows.h"
+#include "base/utf8_windows.h"
 #include "inventory/file_digests.h"
 
 namespace marvik {

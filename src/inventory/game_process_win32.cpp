@@ -4,8 +4,8 @@
 
 #include <vector>
 
-#include "app/exe_path.h"
-#include "app/utf8_windows.h"
+#include "base/exe_path.h"
+#include "base/utf8_windows.h"
 #include "checks/text_match.h"
 #include "checks/nt_query_windows.h"
 #include "inventory/game_process_windows.h"

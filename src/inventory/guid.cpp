@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/exe_path.h"
-#include "app/utf8.h"
+#include "base/exe_path.h"
+#include "base/utf8.h"
 #include "inventory/game_process.h"
 
 namespace marvik {

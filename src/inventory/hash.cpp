@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/little_endian.h"
-#include "app/utf8.h"
+#include "base/little_endian.h"
+#include "base/utf8.h"
 
 // x86 processors since 2010 multiply carry-less (PCLMULQDQ), which folds
 // CRC-32 several times faster than any table method. The code for it is

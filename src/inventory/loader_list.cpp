@@ -1,6 +1,6 @@
 #include "inventory/loader_list.h"
 
-#include "app/little_endian.h"
+#include "base/little_endian.h"
 
 #include <unordered_set>
 

@@ -6,9 +6,9 @@
 #include <mutex>
 #include <tuple>
 
-#include "app/exe_path.h"
-#include "app/utf8.h"
-#include "app/utf8_windows.h"
+#include "base/exe_path.h"
+#include "base/utf8.h"
+#include "base/utf8_windows.h"
 #include "checks/checks.h"
 #include "checks/hidden_modules.h"
 #include "checks/text_match.h"

@@ -7,15 +7,14 @@
 #include <thread>
 #include <vector>
 
-#include "app/globals.h"
-#include "app/test_hold.h"
+#include "base/clock.h"
+#include "base/test_hold.h"
 #include "checks/checks.h"
+#include "checks/memory_scan.h"
 #include "inventory/game_process.h"
 #include "monitor/workers.h"
 #include "net/chunks.h"
 #include "net/packets.h"
-#include "checks/memory_scan.h"
-#include "net/platform_clock.h"
 #include "report/log.h"
 #include "report/tray.h"
 
@@ -31,23 +30,6 @@ constexpr std::uint32_t PROCESS_SCAN_PERIOD_MS = 30000;
 // because a heartbeat that outlived its session may still be ending while
 // the next session's one starts.
 std::atomic<std::uint32_t> lastProcessScan{0};
-
-// False, after its log line and with the session marked over, when the
-// game is gone.
-bool gameStillRuns(std::uint32_t pid) {
-    switch (gameStatus(pid)) {
-    case GameStatus::RUNNING:
-        return true;
-    case GameStatus::GONE:
-        logToFile("GAME", "Game process terminated.");
-        break;
-    case GameStatus::EXITED:
-        logToFile("GAME", "Game has exited.");
-        break;
-    }
-    g_sessionActive.store(false);
-    return false;
-}
 
 // The checks of a cycle that read the game (its threads' registers, its
 // loader list) run on a thread of their own, because the game decides how
@@ -161,7 +143,8 @@ struct CycleFindings {
     bool selfModified = false;
 };
 
-CycleFindings runChecks(GameChecks& checks, bool ownThread, std::chrono::steady_clock::time_point deadline) {
+CycleFindings runChecks(const SessionFacts& facts, GameChecks& checks, bool ownThread,
+                        std::chrono::steady_clock::time_point deadline) {
     CycleFindings f;
     f.beat.tickCount = tickCount();
     f.beat.processCount = countProcesses();
@@ -171,10 +154,10 @@ CycleFindings runChecks(GameChecks& checks, bool ownThread, std::chrono::steady_
     f.beat.moduleAlertFlag = game.moduleAlert ? 1 : 0;
     bool tampered = integrityAlert(checkIntegrity());
     const std::uint32_t selfCrc = selfIntegrityValue();
-    f.selfModified = selfIntegrityChanged(g_initialSelfCRC, selfCrc);
+    f.selfModified = selfIntegrityChanged(facts.selfCrc, selfCrc);
     f.beat.integrityAlertFlag = (tampered || f.selfModified) ? 1 : 0;
     f.beat.selfCrc = selfCrc;
-    f.beat.uptimeSeconds = (tickCount() - g_sessionStartTick) / 1000u;
+    f.beat.uptimeSeconds = (tickCount() - facts.startTick) / 1000u;
     return f;
 }
 
@@ -237,8 +220,8 @@ struct HeartbeatState {
 bool heartbeatCycle(SessionLink& link, HeartbeatState& state, std::uint32_t deadlineMs, std::uint32_t& sent) {
     const std::uint32_t start = tickCount();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(deadlineMs);
-    if (!gameStillRuns(link.gamePid)) return false;
-    const CycleFindings findings = runChecks(*state.checks, state.ownThread, deadline);
+    if (!gameStillRuns(link, "Game process terminated.")) return false;
+    const CycleFindings findings = runChecks(link.facts, *state.checks, state.ownThread, deadline);
     const std::uint32_t spent = tickCount() - start;
     if (spent < GAME_CHECKS_DEADLINE_MS && !sessionSleep(link, GAME_CHECKS_DEADLINE_MS - spent)) return false;
     testHold("heartbeat");
@@ -270,16 +253,12 @@ bool heartbeatCycle(SessionLink& link, HeartbeatState& state, std::uint32_t dead
 void heartbeatThread(SessionLink& link) {
     HeartbeatState state;
     state.checks = std::make_shared<GameChecks>();
-    state.checks->pid = link.gamePid;
+    state.checks->pid = link.facts.gamePid;
     state.ownThread = startGameChecks(state.checks);
     bool first = true;
     std::uint32_t lastSent = 0;
     for (;;) {
-        if (!workerMayGoOn(link)) break;
-        if (!g_verified.load()) {
-            if (!sessionSleep(link, HEARTBEAT_UNVERIFIED_MS)) break;
-            continue;
-        }
+        if (!sessionGoesOn(link) || !waitUntilVerified(link, HEARTBEAT_UNVERIFIED_MS)) break;
         if (!first) {
             const std::uint32_t elapsed = tickCount() - lastSent;
             const std::uint32_t due = HEARTBEAT_PERIOD_MS - GAME_CHECKS_DEADLINE_MS;

@@ -1,9 +1,8 @@
-#include "app/globals.h"
+#include "base/clock.h"
 #include "checks/checks.h"
 #include "inventory/game_process.h"
 #include "monitor/workers.h"
 #include "net/packets.h"
-#include "net/platform_clock.h"
 #include "report/log.h"
 
 namespace marvik {
@@ -26,14 +25,10 @@ void sendMemoryReport(UDPClient& client, const MemoryScanHit& hit) {
 
 void memoryScanThread(SessionLink& link) {
     if (!sessionSleep(link, MEMORY_SCAN_FIRST_WAIT_MS)) return;
-    while (workerMayGoOn(link) && g_sessionActive.load()) {
-        if (!g_verified.load()) {
-            if (!sessionSleep(link, MEMORY_SCAN_UNVERIFIED_MS)) return;
-            continue;
-        }
+    while (sessionGoesOn(link) && waitUntilVerified(link, MEMORY_SCAN_UNVERIFIED_MS)) {
         logToFile("MEMSCAN", "Scanning game memory...");
         link.memoryPassSince.store(passStartTick());
-        const std::vector<MemoryScanHit> hits = scanProcessMemory(link.gamePid);
+        const std::vector<MemoryScanHit> hits = scanProcessMemory(link.facts.gamePid);
         link.memoryPassSince.store(0);
         // A scan that outlived its session reports nothing.
         if (!hits.empty() && !sessionStopped(link)) {

@@ -1,4 +1,3 @@
-#include "app/globals.h"
 #include "checks/checks.h"
 #include "inventory/game_process.h"
 #include "monitor/workers.h"
@@ -13,12 +12,8 @@ constexpr std::uint32_t MODULE_SCAN_UNVERIFIED_MS = 2000;
 
 void moduleScanThread(SessionLink& link) {
     for (;;) {
-        if (!workerMayGoOn(link) || !g_sessionActive.load()) return;
-        if (!g_verified.load()) {
-            if (!sessionSleep(link, MODULE_SCAN_UNVERIFIED_MS)) return;
-            continue;
-        }
-        std::vector<ModuleInfo> modules = scanProcessModules(link.gamePid, ModuleFiles::STAMPED);
+        if (!sessionGoesOn(link) || !waitUntilVerified(link, MODULE_SCAN_UNVERIFIED_MS)) return;
+        std::vector<ModuleInfo> modules = scanProcessModules(link.facts.gamePid, ModuleFiles::STAMPED);
         if (!modules.empty()) {
             sendModules(link.client, modules);
             sendModuleLog(link.client, modules);

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <thread>
 
+#include "base/clock.h"
 #include "net/packets.h"
-#include "net/platform_clock.h"
 #include "net/udp_client.h"
 #include "report/log.h"
 
@@ -30,67 +30,60 @@ void sendChunks(UDPClient& client, std::uint8_t type, const ChunkPayloads& chunk
     }
 }
 
-}  // namespace
+ModuleListEntry listEntry(const ModuleInfo& m) {
+    ModuleListEntry entry{};
+    copyText(entry.name, m.name);
+    entry.crc32 = m.crc32;
+    entry.imageSize = m.size;
+    return entry;
+}
 
-ChunkPayloads buildModuleListChunks(const std::vector<ModuleInfo>& modules) {
+ModuleLogEntry logEntry(const ModuleInfo& m) {
+    ModuleLogEntry entry{};
+    copyText(entry.name, m.name);
+    copyText(entry.path, m.path);
+    entry.crc32 = m.crc32;
+    entry.imageSize = m.size;
+    entry.suspicious = m.suspicious ? 1 : 0;
+    return entry;
+}
+
+// The module list and the module log alike: perChunk entries behind each
+// chunk's head, which is head with its counts filled in; an empty list
+// gives one chunk with no entries.
+template <typename Head, typename Entry>
+ChunkPayloads buildModuleChunks(const std::vector<ModuleInfo>& modules, std::size_t perChunk, Head head,
+                                Entry (*makeEntry)(const ModuleInfo&)) {
     const std::size_t n = modules.size();
-    const std::size_t count = chunkCountFor(n, MODULE_LIST_ENTRIES_PER_CHUNK);
+    const std::size_t count = chunkCountFor(n, perChunk);
+    head.chunkCount = static_cast<std::uint16_t>(count);
+    head.totalEntries = static_cast<std::uint16_t>(n);
     ChunkPayloads chunks;
     chunks.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
-        const std::size_t first = i * MODULE_LIST_ENTRIES_PER_CHUNK;
-        const std::size_t entries = std::min(MODULE_LIST_ENTRIES_PER_CHUNK, n - first);
-        ModuleListChunkHeader head{};
+        const std::size_t first = i * perChunk;
+        const std::size_t entries = std::min(perChunk, n - first);
         head.entryCount = static_cast<std::uint16_t>(entries);
         head.chunkIndex = static_cast<std::uint16_t>(i);
-        head.chunkCount = static_cast<std::uint16_t>(count);
-        head.totalEntries = static_cast<std::uint16_t>(n);
         std::vector<std::uint8_t> payload;
-        payload.reserve(sizeof head + entries * sizeof(ModuleListEntry));
+        payload.reserve(sizeof head + entries * sizeof(Entry));
         appendRecord(payload, head);
-        for (std::size_t k = 0; k < entries; ++k) {
-            const ModuleInfo& m = modules[first + k];
-            ModuleListEntry entry{};
-            copyText(entry.name, m.name);
-            entry.crc32 = m.crc32;
-            entry.imageSize = m.size;
-            appendRecord(payload, entry);
-        }
+        for (std::size_t k = 0; k < entries; ++k) appendRecord(payload, makeEntry(modules[first + k]));
         chunks.push_back(std::move(payload));
     }
     return chunks;
 }
 
+}  // namespace
+
+ChunkPayloads buildModuleListChunks(const std::vector<ModuleInfo>& modules) {
+    return buildModuleChunks(modules, MODULE_LIST_ENTRIES_PER_CHUNK, ModuleListChunkHeader{}, listEntry);
+}
+
 ChunkPayloads buildModuleLogChunks(const std::vector<ModuleInfo>& modules, std::uint32_t tick) {
-    const std::size_t n = modules.size();
-    const std::size_t count = chunkCountFor(n, MODULE_LOG_ENTRIES_PER_CHUNK);
-    ChunkPayloads chunks;
-    chunks.reserve(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::size_t first = i * MODULE_LOG_ENTRIES_PER_CHUNK;
-        const std::size_t entries = std::min(MODULE_LOG_ENTRIES_PER_CHUNK, n - first);
-        ModuleLogChunkHeader head{};
-        head.entryCount = static_cast<std::uint16_t>(entries);
-        head.tickCount = tick;
-        head.chunkIndex = static_cast<std::uint16_t>(i);
-        head.chunkCount = static_cast<std::uint16_t>(count);
-        head.totalEntries = static_cast<std::uint16_t>(n);
-        std::vector<std::uint8_t> payload;
-        payload.reserve(sizeof head + entries * sizeof(ModuleLogEntry));
-        appendRecord(payload, head);
-        for (std::size_t k = 0; k < entries; ++k) {
-            const ModuleInfo& m = modules[first + k];
-            ModuleLogEntry entry{};
-            copyText(entry.name, m.name);
-            copyText(entry.path, m.path);
-            entry.crc32 = m.crc32;
-            entry.imageSize = m.size;
-            entry.suspicious = m.suspicious ? 1 : 0;
-            appendRecord(payload, entry);
-        }
-        chunks.push_back(std::move(payload));
-    }
-    return chunks;
+    ModuleLogChunkHeader head{};
+    head.tickCount = tick;
+    return buildModuleChunks(modules, MODULE_LOG_ENTRIES_PER_CHUNK, head, logEntry);
 }
 
 ChunkPayloads buildConfigChunks(const std::vector<std::uint8_t>& file, const std::string& playerName) {

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/utf8.h"
+#include "base/utf8.h"
 
 namespace marvik {
 

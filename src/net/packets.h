@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/little_endian.h"
+#include "base/little_endian.h"
 
 namespace marvik {
 
@@ -238,7 +238,7 @@ constexpr std::size_t AC_MAX_SENT_DATAGRAM =
 static_assert(AC_MAX_SENT_DATAGRAM == 1215, "largest datagram");
 
 // Zero-fills field (size bytes) and writes text's wire form (wireText in
-// app/utf8.h) into at most size - 1 of them, so the field is always
+// base/utf8.h) into at most size - 1 of them, so the field is always
 // NUL-terminated; a longer text is cut on a character boundary. A null text
 // leaves the field all zero.
 void copyTextField(char* field, std::size_t size, const char* text);

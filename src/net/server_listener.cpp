@@ -1,6 +1,5 @@
 #include "net/server_listener.h"
 
-#include "app/globals.h"
 #include "net/udp_client.h"
 #include "report/log.h"
 #include "report/tray.h"
@@ -12,7 +11,7 @@ namespace {
 constexpr std::int32_t LISTEN_BUFFER_SIZE = 4096;
 }
 
-bool handleServerCommand(std::uint8_t type) {
+bool handleServerCommand(SessionLink& link, std::uint8_t type) {
     switch (type) {
     case PKT_SCREENSHOT_REQUEST:
         logToFile("SCREENSHOT", "Server requested screenshot");
@@ -23,7 +22,7 @@ bool handleServerCommand(std::uint8_t type) {
     case PKT_KICK:
         logToFile("AC", "Server kicked us!");
         showTrayBalloon("Kicked by server!", TrayBalloonLevel::Error);
-        g_sessionActive.exchange(false);
+        stopSession(link);
         return true;
     default:
         return false;
@@ -33,8 +32,7 @@ bool handleServerCommand(std::uint8_t type) {
 void serverListenThread(SessionLink& link) {
     std::uint8_t buffer[LISTEN_BUFFER_SIZE];
     for (;;) {
-        if (!g_running.load()) return;
-        if (!g_sessionActive.load()) return;
+        if (!sessionGoesOn(link)) return;
         ACPacketHeader header;
         if (link.client.receivePacket(header, buffer, LISTEN_BUFFER_SIZE) < 0) {
             // A stopped client fails at once; do not spin on it.
@@ -44,7 +42,7 @@ void serverListenThread(SessionLink& link) {
         // A command that arrived as the session stopped belongs to it, not
         // to whatever session runs when this thread gets to act on it.
         if (sessionStopped(link)) return;
-        if (handleServerCommand(header.type)) return;
+        if (handleServerCommand(link, header.type)) return;
     }
 }
 

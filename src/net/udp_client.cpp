@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "net/platform_clock.h"
+#include "base/clock.h"
 #include "net/rc4.h"
 
 namespace marvik {

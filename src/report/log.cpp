@@ -5,8 +5,8 @@
 #include <ctime>
 #include <string>
 
-#include "app/exe_path.h"
-#include "app/utf8.h"
+#include "base/exe_path.h"
+#include "base/utf8.h"
 
 namespace marvik {
 

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/version.h"
+#include "base/version.h"
 
 namespace marvik {
 

@@ -2,7 +2,7 @@
 
 #include <ctime>
 
-#include "app/globals.h"
+#include "base/process_flags.h"
 #include "checks/checks.h"
 #include "inventory/game_process.h"
 #include "net/udp_client.h"
@@ -27,8 +27,8 @@ bool receiveChallenge(UDPClient& client, std::uint8_t (&buffer)[HANDSHAKE_BUFFER
     return challengeFromPayload(buffer, length, HANDSHAKE_BUFFER_SIZE, challenge);
 }
 
-void sendHello(UDPClient& client, const HandshakeFacts& facts) {
-    const HelloPayload hello = makeHello(g_playerName, g_serverPort, facts.hwid, facts.guid);
+void sendHello(UDPClient& client, const SessionFacts& facts) {
+    const HelloPayload hello = makeHello(facts.config.playerName, facts.config.serverPort, facts.hwid, facts.guid);
     client.sendPacket(PKT_HELLO, &hello, sizeof hello);
 }
 
@@ -64,9 +64,10 @@ IdentityPayload makeIdentity(const std::string& hwid, const std::string& guid, s
     return identity;
 }
 
-HandshakeResult handshake(SessionLink& link, const HandshakeFacts& facts) {
+HandshakeResult handshake(SessionLink& link) {
     UDPClient& client = link.client;
-    if (g_encryption) logToFile("CRYPTO", "RC4 encryption enabled");
+    const SessionFacts& facts = link.facts;
+    if (facts.config.encryption) logToFile("CRYPTO", "RC4 encryption enabled");
     logToFile("NET", "Connecting to server AC...");
     sendHello(client, facts);
 
@@ -87,7 +88,7 @@ HandshakeResult handshake(SessionLink& link, const HandshakeFacts& facts) {
 
     logToFile("NET", "Challenge received, computing response...");
     const ChallengeResponsePayload response =
-        makeChallengeResponse(challenge, g_initialSelfCRC, facts.gameCrc, integrityFlagsByte(checkIntegrity()));
+        makeChallengeResponse(challenge, facts.selfCrc, facts.gameCrc, integrityFlagsByte(checkIntegrity()));
     client.sendPacket(PKT_CHALLENGE_RESPONSE, &response, sizeof response);
 
     ACPacketHeader header;
@@ -114,7 +115,7 @@ HandshakeResult handshake(SessionLink& link, const HandshakeFacts& facts) {
     return HANDSHAKE_UNVERIFIED;
 }
 
-void reportIdentity(UDPClient& client, const HandshakeFacts& facts) {
+void reportIdentity(UDPClient& client, const SessionFacts& facts) {
     if (facts.guid.empty()) return;
     const IdentityPayload identity =
         makeIdentity(facts.hwid, facts.guid, static_cast<std::uint32_t>(std::time(nullptr)));

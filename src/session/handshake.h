@@ -12,6 +12,7 @@
 namespace marvik {
 
 class UDPClient;
+struct SessionFacts;
 struct SessionLink;
 
 // How the handshake ended.
@@ -23,13 +24,6 @@ enum HandshakeResult : int {
     HANDSHAKE_STOPPED,      // the program was stopped during the retry pause
 };
 
-// What the session learnt about the player and the game before connecting.
-struct HandshakeFacts {
-    std::string hwid;
-    std::string guid;        // empty when the game has none
-    std::uint32_t gameCrc = 0;
-};
-
 HelloPayload makeHello(const std::string& playerName, std::uint16_t serverPort, const std::string& hwid,
                        const std::string& guid);
 ChallengeResponsePayload makeChallengeResponse(const std::uint8_t (&challenge)[AC_CHALLENGE_SIZE],
@@ -37,11 +31,12 @@ ChallengeResponsePayload makeChallengeResponse(const std::uint8_t (&challenge)[A
                                                std::uint8_t integrityFlags);
 IdentityPayload makeIdentity(const std::string& hwid, const std::string& guid, std::uint32_t timestamp);
 
-// Hello to verdict on the session's open client, with its log lines and
-// tray reports. Sets g_verified unless rejected or stopped.
-HandshakeResult handshake(SessionLink& link, const HandshakeFacts& facts);
+// Hello to verdict on the session's open client, from the session's facts
+// alone, with its log lines and tray reports. Sets g_verified unless
+// rejected or stopped.
+HandshakeResult handshake(SessionLink& link);
 
 // The identity report; nothing is sent for an empty GUID.
-void reportIdentity(UDPClient& client, const HandshakeFacts& facts);
+void reportIdentity(UDPClient& client, const SessionFacts& facts);
 
 }  // namespace marvik

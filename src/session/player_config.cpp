@@ -2,9 +2,8 @@
 
 #include <cstdio>
 
-#include "app/exe_path.h"
-#include "app/globals.h"
-#include "app/utf8.h"
+#include "base/exe_path.h"
+#include "base/utf8.h"
 #include "net/chunks.h"
 #include "net/packets.h"
 #include "report/log.h"
@@ -60,7 +59,7 @@ std::FILE* openCandidate(const std::string& path) {
 
 }  // namespace
 
-void uploadPlayerConfig(UDPClient& client, const std::vector<ModuleInfo>& modules) {
+void uploadPlayerConfig(UDPClient& client, const std::vector<ModuleInfo>& modules, const std::string& playerName) {
     std::string localAppData;
     const bool haveLocalAppData = environmentValue("LOCALAPPDATA", localAppData);
     const std::vector<std::string> roots =
@@ -68,7 +67,7 @@ void uploadPlayerConfig(UDPClient& client, const std::vector<ModuleInfo>& module
     std::FILE* file = nullptr;
     std::string found;
     for (const std::string& root : roots) {
-        for (const std::string& candidate : configCandidates(root, g_playerName, listProfileDirs(root))) {
+        for (const std::string& candidate : configCandidates(root, playerName, listProfileDirs(root))) {
             file = openCandidate(candidate);
             if (file != nullptr) {
                 found = candidate;
@@ -92,7 +91,7 @@ void uploadPlayerConfig(UDPClient& client, const std::vector<ModuleInfo>& module
     std::vector<std::uint8_t> content(static_cast<std::size_t>(size), 0);
     std::size_t got = std::fread(content.data(), 1, content.size(), file);
     (void)got;  // a short read leaves the rest zero
-    int chunks = sendPlayerConfig(client, content, g_playerName);
+    int chunks = sendPlayerConfig(client, content, playerName);
     logToFile("CONFIG", "Player config sent (%ld bytes, %d chunks)", size, chunks);
     std::fclose(file);
 }

@@ -24,9 +24,10 @@ std::vector<std::string> buildConfigRoots(const char* localAppData, const std::v
 std::vector<std::string> configCandidates(const std::string& root, const std::string& playerName,
                                           const std::vector<std::string>& profileDirs);
 
-// Searches the roots and uploads the first file that opens, logging each
-// step with the tag CONFIG; a candidate (or a profile listing) whose path
-// does not fit in MARVIK_MAX_PATH is skipped. Never fails the session.
-void uploadPlayerConfig(UDPClient& client, const std::vector<ModuleInfo>& modules);
+// Searches the roots (playerName's profile first) and uploads the first
+// file that opens, logging each step with the tag CONFIG; a candidate (or a
+// profile listing) whose path does not fit in MARVIK_MAX_PATH is skipped.
+// Never fails the session.
+void uploadPlayerConfig(UDPClient& client, const std::vector<ModuleInfo>& modules, const std::string& playerName);
 
 }  // namespace marvik

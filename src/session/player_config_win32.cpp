@@ -2,8 +2,8 @@
 
 #include <cwchar>
 
-#include "app/exe_path.h"
-#include "app/utf8_windows.h"
+#include "base/exe_path.h"
+#include "base/utf8_windows.h"
 #include "session/player_config_backend.h"
 
 namespace marvik {

@@ -6,14 +6,14 @@
 #include <thread>
 #include <vector>
 
-#include "app/globals.h"
+#include "base/clock.h"
+#include "base/process_flags.h"
 #include "checks/checks.h"
 #include "inventory/game_process.h"
 #include "inventory/guid.h"
 #include "inventory/hash.h"
 #include "monitor/workers.h"
 #include "net/chunks.h"
-#include "net/platform_clock.h"
 #include "net/server_listener.h"
 #include "report/log.h"
 #include "report/tray.h"
@@ -52,16 +52,7 @@ std::uint32_t gameExecutableCRC(std::uint32_t pid) {
 
 // Game watch: returns when the session is over, whoever ended it.
 void watchGame(SessionLink& link) {
-    const std::uint32_t pid = link.gamePid;
-    for (;;) {
-        if (!g_running.load()) return;
-        if (!g_sessionActive.load()) return;
-        const GameStatus status = gameStatus(pid);
-        if (status != GameStatus::RUNNING) {
-            logToFile("GAME", status == GameStatus::GONE ? "Game process ended." : "Game has exited.");
-            g_sessionActive.exchange(false);
-            return;
-        }
+    while (sessionGoesOn(link) && gameStillRuns(link, "Game process ended.")) {
         if (!sessionSleep(link, GAME_WATCH_MS)) return;
     }
 }
@@ -96,9 +87,9 @@ bool startWorker(int slot, const std::shared_ptr<SessionLink>& link) {
 // worker that has not ended within its wait keeps the session's link (and
 // with it the stopped client) to itself and ends at its next step without
 // acting, whatever session runs by then.
-void runWorkers(const std::shared_ptr<SessionLink>& link) {
-    sendModules(link->client, g_baselineModules);
-    sendModuleLog(link->client, g_baselineModules);
+void runWorkers(const std::shared_ptr<SessionLink>& link, const std::vector<ModuleInfo>& baseline) {
+    sendModules(link->client, baseline);
+    sendModuleLog(link->client, baseline);
     for (int slot = 0; slot < SESSION_WORKERS; ++slot) startWorker(slot, link);
     logToFile("AC", "AntiCheat is running.");
 
@@ -106,7 +97,6 @@ void runWorkers(const std::shared_ptr<SessionLink>& link) {
 
     logToFile("AC", "Session ending...");
     setTrayStatus("Session ended");
-    g_sessionActive.exchange(false);
     // Cuts every worker's pause short and ends the listener's receive.
     stopSession(*link);
     const std::uint32_t stopDeadline = tickCount() + STOP_WAIT_MS;
@@ -123,63 +113,64 @@ void runWorkers(const std::shared_ptr<SessionLink>& link) {
 
 }  // namespace
 
-int runSession(const std::string& hwid) {
+SessionEnd runSession(const Config& config, const std::string& hwid) {
     g_verified.exchange(false);
     g_rejected.exchange(false);
-    g_sessionActive.exchange(true);
-    g_sessionStartTick = tickCount();
+    SessionFacts facts;
+    facts.config = config;
+    facts.hwid = hwid;
+    facts.startTick = tickCount();
     logToFile("WAIT", "Waiting for %s...", GAME_EXE_NAME);
     setTrayStatus("Waiting for game...");
 
-    std::uint32_t pid = waitForGame();
+    const std::uint32_t pid = waitForGame();
     if (pid == 0) {
         g_gamePID.store(0);
         logToFile("ERROR", "Could not find game process.");
-        return SESSION_STOPPED;
+        return SessionEnd::STOPPED;
     }
     logToFile("GAME", "Found %s (PID: %lu)", GAME_EXE_NAME, static_cast<unsigned long>(pid));
     // Let the game finish loading before its modules and files are read.
-    if (!programSleep(GAME_SETTLE_MS)) return SESSION_STOPPED;
+    if (!programSleep(GAME_SETTLE_MS)) return SessionEnd::STOPPED;
     g_gamePID.store(pid);
     showTrayBalloon("Game detected! Connecting...", TrayBalloonLevel::Info);
     setTrayStatus("Connecting...");
 
-    replaceBaselineModules(scanProcessModules(pid, ModuleFiles::STAMPED));
-    logToFile("SCAN", "Baseline: %d modules loaded", static_cast<int>(g_baselineModules.size()));
-    g_initialSelfCRC = selfIntegrityValue();
-    HandshakeFacts facts;
-    facts.hwid = hwid;
+    facts.gamePid = pid;
+    const std::vector<ModuleInfo> baseline = scanProcessModules(pid, ModuleFiles::STAMPED);
+    replaceBaselineModules(baseline);
+    logToFile("SCAN", "Baseline: %d modules loaded", static_cast<int>(baseline.size()));
+    facts.selfCrc = selfIntegrityValue();
     facts.gameCrc = gameExecutableCRC(pid);
-    logToFile("CRC", "Self CRC: 0x%08X, Game CRC: 0x%08X", g_initialSelfCRC, facts.gameCrc);
+    logToFile("CRC", "Self CRC: 0x%08X, Game CRC: 0x%08X", facts.selfCrc, facts.gameCrc);
     facts.guid = getPlayerGUID(pid);
     if (!facts.guid.empty()) logToFile("GUID", "Player GUID: %s", facts.guid.c_str());
 
-    auto link = std::make_shared<SessionLink>();
-    link->gamePid = pid;
-    if (!link->client.open(g_serverIP, g_serverPort, g_encryption)) {
+    auto link = std::make_shared<SessionLink>(std::move(facts));
+    if (!link->client.open(config.serverIP, config.serverPort, config.encryption)) {
         logToFile("ERROR", "Failed to create UDP socket.");
         showTrayBalloon("Network error!", TrayBalloonLevel::Error);
-        return SESSION_NO_SOCKET;
+        return SessionEnd::NO_SOCKET;
     }
     setRunningSession(link);
-    const HandshakeResult verdict = handshake(*link, facts);
+    const HandshakeResult verdict = handshake(*link);
     if (verdict != HANDSHAKE_VERIFIED && verdict != HANDSHAKE_UNVERIFIED) setRunningSession(nullptr);
     switch (verdict) {
     case HANDSHAKE_NO_CHALLENGE:
-        return SESSION_NO_CHALLENGE;
+        return SessionEnd::NO_CHALLENGE;
     case HANDSHAKE_REJECTED:
-        return SESSION_REJECTED;
+        return SessionEnd::REJECTED;
     case HANDSHAKE_STOPPED:
-        return SESSION_STOPPED;
+        return SessionEnd::STOPPED;
     case HANDSHAKE_VERIFIED:
     case HANDSHAKE_UNVERIFIED:
         break;
     }
-    reportIdentity(link->client, facts);
-    uploadPlayerConfig(link->client, g_baselineModules);
-    runWorkers(link);
+    reportIdentity(link->client, link->facts);
+    uploadPlayerConfig(link->client, baseline, config.playerName);
+    runWorkers(link, baseline);
     setRunningSession(nullptr);
-    return SESSION_ENDED;
+    return SessionEnd::ENDED;
 }
 
 }  // namespace marvik

@@ -3,9 +3,12 @@
 #include <chrono>
 #include <system_error>
 #include <thread>
+#include <utility>
 
-#include "app/globals.h"
-#include "net/platform_clock.h"
+#include "base/clock.h"
+#include "base/process_flags.h"
+#include "inventory/game_process.h"
+#include "report/log.h"
 
 namespace marvik {
 
@@ -50,7 +53,6 @@ void requestProgramStop() {
     // g_running first: a session that registers after this sees it in its
     // first pause.
     g_running.exchange(false);
-    g_sessionActive.exchange(false);
     std::lock_guard<std::mutex> lock(g_runningMutex);
     g_stopRequested.notify_all();
     if (g_runningSession != nullptr) stopSession(*g_runningSession);
@@ -90,6 +92,28 @@ std::uint32_t passStartTick() {
     return now != 0 ? now : 1;
 }
 
-bool workerMayGoOn(SessionLink& link) { return g_running.load() && !sessionStopped(link); }
+bool sessionGoesOn(SessionLink& link) { return g_running.load() && !sessionStopped(link); }
+
+bool waitUntilVerified(SessionLink& link, std::uint32_t pollMs) {
+    while (!g_verified.load()) {
+        if (!sessionSleep(link, pollMs)) return false;
+    }
+    return true;
+}
+
+bool gameStillRuns(SessionLink& link, const char* goneLine) {
+    switch (gameStatus(link.facts.gamePid)) {
+    case GameStatus::RUNNING:
+        return true;
+    case GameStatus::GONE:
+        logToFile("GAME", "%s", goneLine);
+        break;
+    case GameStatus::EXITED:
+        logToFile("GAME", "Game has exited.");
+        break;
+    }
+    stopSession(link);
+    return false;
+}
 
 }  // namespace marvik

@@ -1,8 +1,8 @@
-// What one session shares with its worker threads: the client they send
-// through, the game they watch and the session's own stop signal. Each
-// worker holds the record of the session that started it, so a worker that
-// outlives its session keeps a valid (stopped) client and sees its own
-// session's stop, never the state of the session after it.
+// What one session shares with its worker threads: the facts it learnt
+// before connecting, the client they send through and the session's own
+// stop signal. Each worker holds the record of the session that started it,
+// so a worker that outlives its session keeps a valid (stopped) client and
+// sees its own session's facts and stop, never those of the session after.
 #pragma once
 
 #include <atomic>
@@ -11,7 +11,10 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <utility>
 
+#include "config/config.h"
 #include "net/udp_client.h"
 
 namespace marvik {
@@ -19,11 +22,25 @@ namespace marvik {
 // Heartbeat, module scan, memory scan, listener.
 constexpr int SESSION_WORKERS = 4;
 
-struct SessionLink {
-    UDPClient client;
+// What the session knows before it connects; fixed once the link exists.
+struct SessionFacts {
+    Config config;
+    std::string hwid;
+    std::string guid;             // empty when the game has none
     std::uint32_t gamePid = 0;
+    std::uint32_t gameCrc = 0;    // 0 when the game's executable could not be read
+    std::uint32_t selfCrc = 0;    // the client's own executable as the session began
+    std::uint32_t startTick = 0;  // when the session began waiting for the game
+};
+
+struct SessionLink {
+    explicit SessionLink(SessionFacts sessionFacts = {}) : facts(std::move(sessionFacts)) {}
+    const SessionFacts facts;
+    UDPClient client;
     std::mutex mutex;
     std::condition_variable changed;
+    // The session's one stop signal (stopSession): the teardown, a kick,
+    // the game found gone and the program's stop all end the session here.
     bool stopped = false;
     bool workerDone[SESSION_WORKERS] = {};
     // The tick at which the memory scan's running pass began (never 0);
@@ -54,8 +71,8 @@ bool programSleep(std::uint32_t ms);
 // the program reaches its pauses at once.
 void setRunningSession(const std::shared_ptr<SessionLink>& link);
 
-// The program is stopping: clears g_running and g_sessionActive and stops
-// the running session, whose pauses and receive end at once.
+// The program is stopping: clears g_running and stops the running session,
+// whose pauses and receive end at once.
 void requestProgramStop();
 
 // Runs body on a detached thread that counts as a live worker until body
@@ -68,8 +85,18 @@ void workerEnded(SessionLink& link, int slot);
 // Waits at most ms for the worker of slot to end; false when it has not.
 bool waitForWorker(SessionLink& link, int slot, std::uint32_t ms);
 
-// A worker's test before each step: the program runs and its session does.
-bool workerMayGoOn(SessionLink& link);
+// The test before each step of a session: the program runs and the
+// session does.
+bool sessionGoesOn(SessionLink& link);
+
+// Waits, polling every pollMs, until the verdict step is over; false when
+// the session stops first.
+bool waitUntilVerified(SessionLink& link, std::uint32_t pollMs);
+
+// Whether the session's game still runs. When it does not, logs (tag GAME)
+// goneLine if the process cannot be opened, else "Game has exited.", and
+// stops the session.
+bool gameStillRuns(SessionLink& link, const char* goneLine);
 
 // Runs action under the link's lock unless the session has stopped; false
 // when it had. What must never reach the next session (replacing the shared

@@ -1,6 +1,6 @@
 #include "ui/main_window_windows.h"
 
-#include "app/globals.h"
+#include "base/process_flags.h"
 #include "report/tray_windows.h"
 #include "session/session_link.h"
 #include "ui/menu_status.h"

@@ -1,6 +1,6 @@
 #include "ui/splash_windows.h"
 
-#include "app/version.h"
+#include "base/version.h"
 
 #include "ui/main_window_windows.h"
 

@@ -8,7 +8,7 @@
 #include <tuple>
 #include <vector>
 
-#include "app/little_endian.h"
+#include "base/little_endian.h"
 #include "checks/code_patch.h"
 #include "support/fake_memory.h"
 

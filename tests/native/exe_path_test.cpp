@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/exe_path.h"
+#include "base/exe_path.h"
 
 namespace marvik {
 namespace {

@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
 #include "net/packets.h"
 #include "net/udp_client.h"
 #include "session/player_config.h"
@@ -64,7 +63,6 @@ protected:
     void SetUp() override {
         test::freshLog();
         test::removePath(base);
-        g_playerName.clear();
         ASSERT_TRUE(client.open("127.0.0.1", server.port(), false));
     }
     void TearDown() override {
@@ -79,7 +77,7 @@ protected:
     // Runs the step for a game at folder\iw3mp.exe; the datagrams the server got.
     std::vector<std::vector<std::uint8_t>> upload(const std::string& folder) {
         modules = {moduleAt(folder + "\\iw3mp.exe")};
-        uploadPlayerConfig(client, modules);
+        uploadPlayerConfig(client, modules, "");
         std::vector<std::vector<std::uint8_t>> got;
         std::vector<std::uint8_t> datagram;
         for (SockAddrIn from{}; server.receive(datagram, from, 300);) got.push_back(datagram);

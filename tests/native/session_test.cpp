@@ -8,7 +8,7 @@
 #include <ctime>
 #include <thread>
 
-#include "app/globals.h"
+#include "base/process_flags.h"
 #include "net/packets.h"
 #include "net/server_listener.h"
 #include "net/udp_client.h"
@@ -31,10 +31,10 @@ TEST(SessionLink, AStoppedSessionDoesNothingMoreWhileTheNextGoesOn) {
     SessionLink link, next;
     stopSession(link);
     EXPECT_FALSE(sessionSleep(link, 60000));
-    EXPECT_FALSE(workerMayGoOn(link));
+    EXPECT_FALSE(sessionGoesOn(link));
     int acted = 0;
     EXPECT_FALSE(unlessStopped(link, [&] { ++acted; }));
-    EXPECT_TRUE(workerMayGoOn(next));
+    EXPECT_TRUE(sessionGoesOn(next));
     EXPECT_TRUE(unlessStopped(next, [&] { ++acted; }));
     EXPECT_EQ(acted, 1);
 }
@@ -46,21 +46,18 @@ protected:
     void SetUp() override {
         test::freshLog();
         g_running = true;
-        g_sessionActive = true;
         g_verified = false;
-        g_encryption = false;
-        g_playerName = "Sniper";
-        g_initialSelfCRC = 0x11223344;
     }
     void TearDown() override {
         g_running = true;
         test::freshLog();
     }
     std::vector<std::string> lines() const { return test::logMessages(test::besideExe("marvik_ac.log")); }
-    // A session's link open towards peer; with from, after a first datagram
-    // that tells the peer the client's address.
-    static std::shared_ptr<SessionLink> linkTo(const test::UdpPeer& peer, SockAddrIn* from = nullptr) {
-        auto link = std::make_shared<SessionLink>();
+    // A session's link with facts, open towards peer; with from, after a
+    // first datagram that tells the peer the client's address.
+    static std::shared_ptr<SessionLink> linkTo(const test::UdpPeer& peer, SockAddrIn* from = nullptr,
+                                               const SessionFacts& facts = sessionFacts()) {
+        auto link = std::make_shared<SessionLink>(facts);
         EXPECT_TRUE(link->client.open("127.0.0.1", peer.port(), false));
         if (from != nullptr) {
             link->client.sendPacket(PKT_HEARTBEAT, nullptr, 20);
@@ -69,7 +66,15 @@ protected:
         }
         return link;
     }
-    const HandshakeFacts facts{"MARVIK-1234ABCD-8D9E785A", "", 0xCAFEF00D};
+    static SessionFacts sessionFacts() {
+        SessionFacts facts;
+        facts.config.playerName = "Sniper";
+        facts.hwid = "MARVIK-1234ABCD-8D9E785A";
+        facts.gameCrc = 0xCAFEF00D;
+        facts.selfCrc = 0x11223344;
+        return facts;
+    }
+    const SessionFacts facts = sessionFacts();
 };
 
 using Listener = SessionFixture;
@@ -86,24 +91,23 @@ TEST_F(Listener, CommandsLoggedStraysIgnoredAndAKickOrTheStopEndsIt) {
     for (std::uint8_t type : types) server.sendTo(datagram(type), client);
     server.sendTo(datagram(PKT_KICK, {}, 0x12345678), client);  // wrong magic
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_TRUE(g_sessionActive.load());
+    EXPECT_FALSE(sessionStopped(*link));
+    Bytes got;
+    EXPECT_FALSE(server.receive(got, client, 200));
     server.sendTo(datagram(PKT_KICK), client);
     listener.join();
-    EXPECT_FALSE(g_sessionActive.load());
+    EXPECT_TRUE(sessionStopped(*link));
     EXPECT_EQ(lines(), (std::vector<std::string>{"[SCREENSHOT] Server requested screenshot",
                                                  "[UPDATE] Update available from server",
                                                  "[UPDATE] Update available from server", "[AC] Server kicked us!"}));
-    Bytes got;
-    EXPECT_FALSE(server.receive(got, client, 200));
 
-    g_sessionActive = true;
+    link = linkTo(server, &client);
     listener = std::thread([&] { serverListenThread(*link); });
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     const Clock::time_point t0 = Clock::now();
     stopSession(*link);
     listener.join();
     EXPECT_LT(msSince(t0), 2000);
-    EXPECT_TRUE(g_sessionActive.load());
     link->client.sendPacket(PKT_HEARTBEAT, nullptr, 20);
     EXPECT_FALSE(server.receive(got, client, 300));
 }
@@ -115,7 +119,7 @@ using Handshake = SessionFixture;
 TEST_F(Handshake, IdentityReportedOnlyWithAGuid) {
     test::UdpPeer server("127.0.0.1");
     auto link = linkTo(server);
-    HandshakeFacts withGuid = facts;
+    SessionFacts withGuid = facts;
     withGuid.guid = "0123456789abcdef0123456789abcdef";
     reportIdentity(link->client, facts);
     reportIdentity(link->client, withGuid);
@@ -199,7 +203,7 @@ TEST_F(Handshake, EachPathEndsWithItsResultLinesAndTiming) {
         }
         g_rejected.store(false);
         const Clock::time_point t0 = Clock::now();
-        EXPECT_EQ(handshake(*link, facts), c.result);
+        EXPECT_EQ(handshake(*link), c.result);
         const long long ms = msSince(t0);
         peer.join();
         if (c.stop) stopper.join();

@@ -6,9 +6,9 @@
 #include <thread>
 #include <vector>
 
+#include "base/clock.h"
 #include "net/chunks.h"
 #include "net/packets.h"
-#include "net/platform_clock.h"
 #include "net/rc4.h"
 #include "net/udp_client.h"
 #include "support/files.h"

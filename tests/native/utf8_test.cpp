@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/utf8.h"
+#include "base/utf8.h"
 #include "config/config.h"
 #include "inventory/file_digests.h"
 #include "inventory/hash.h"

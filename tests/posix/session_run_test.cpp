@@ -12,7 +12,7 @@
 
 #include <unistd.h>
 
-#include "app/globals.h"
+#include "base/process_flags.h"
 #include "checks/checks.h"
 #include "support/scripted_game.h"
 #include "posix/event_field.h"
@@ -82,9 +82,9 @@ protected:
     void SetUp() override {
         test::freshLog();
         g_running = true;
-        g_serverIP = "127.0.0.1";
-        g_playerName = "Sniper";
-        g_encryption = true;
+        config.serverIP = "127.0.0.1";
+        config.playerName = "Sniper";
+        config.encryption = true;
         // The game's executable and its GUID file, as the Windows paths
         // the session builds name them here.
         test::writeFile(test::besideExe("sessgame/iw3mp.exe"), "not really a game");
@@ -102,9 +102,10 @@ protected:
         const std::vector<std::string> lines = logLines();
         return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), line));
     }
-    static std::future<int> startSession() {
-        return std::async(std::launch::async, [] { return runSession("MARVIK-00000000-00000000"); });
+    std::future<SessionEnd> startSession() {
+        return std::async(std::launch::async, [this] { return runSession(config, "MARVIK-00000000-00000000"); });
     }
+    Config config;
 };
 
 TEST_F(WholeSession, WorkersKeepTheirScheduleAcrossSessionsUntilAKickOrTheGameExits) {
@@ -130,7 +131,7 @@ TEST_F(WholeSession, WorkersKeepTheirScheduleAcrossSessionsUntilAKickOrTheGameEx
     ServerOptions o;
     o.encryption = true, o.screenshotAfterSec = 0, o.kickAfterSec = 12;
     RefServer server(o);
-    g_serverPort = server.port;
+    config.serverPort = server.port;
     // After the first heartbeat the client's own file changes and a
     // debugger shows up.
     std::thread changer([&] {
@@ -142,10 +143,10 @@ TEST_F(WholeSession, WorkersKeepTheirScheduleAcrossSessionsUntilAKickOrTheGameEx
         });
     });
 
-    std::future<int> session = startSession();
+    std::future<SessionEnd> session = startSession();
     ASSERT_EQ(session.wait_for(std::chrono::seconds(30)), std::future_status::ready) << "the session did not end";
     const Seen returned{Clock::now(), {}};
-    EXPECT_EQ(session.get(), SESSION_ENDED);
+    EXPECT_EQ(session.get(), SessionEnd::ENDED);
     changer.join();
 
     // Handshake, identity, baseline reports, then the first heartbeat at once
@@ -164,8 +165,8 @@ TEST_F(WholeSession, WorkersKeepTheirScheduleAcrossSessionsUntilAKickOrTheGameEx
     }
     EXPECT_EQ(countLines("[SCREENSHOT] Server requested screenshot"), 1u);
     EXPECT_TRUE(msBetween(verified, kick) >= 11900 && msBetween(verified, kick) <= 12500) << msBetween(verified, kick);
-    // The memory scan's first pass waits 10 s; the kick ends the session
-    // within the game watch's 3 s and a teardown.
+    // The memory scan's first pass waits 10 s; the kick stops the session
+    // at once, then comes the teardown.
     ASSERT_EQ(memory.size(), 1u);
     EXPECT_GE(msBetween(verified, memory[0]), 9000);
     EXPECT_LE(msBetween(verified, memory[0]), 11500);
@@ -207,13 +208,13 @@ TEST_F(WholeSession, WorkersKeepTheirScheduleAcrossSessionsUntilAKickOrTheGameEx
     EXPECT_EQ(g_gamePID.load(), 0u);
 
     // The next session, in which the game exits.
-    std::future<int> next = startSession();
+    std::future<SessionEnd> next = startSession();
     while (server.of("heartbeat").size() == beats.size() &&
            next.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
     }
     editScriptedGame([](ScriptedGame& g) { g.status = GameStatus::EXITED; });
     ASSERT_EQ(next.wait_for(std::chrono::seconds(10)), std::future_status::ready);
-    EXPECT_EQ(next.get(), SESSION_ENDED);
+    EXPECT_EQ(next.get(), SessionEnd::ENDED);
     // The loop counted every datagram that came (each made one event, a
     // finished report aside) and every reply.
     const ServerCounters counted = server.finish();
@@ -247,8 +248,8 @@ TEST_F(WholeSession, AHungCheckHoldsNoHeartbeatBackAndIsReported) {
     ServerOptions o;
     o.encryption = true, o.kickAfterSec = 22;
     RefServer server(o);
-    g_serverPort = server.port;
-    std::future<int> session = startSession();
+    config.serverPort = server.port;
+    std::future<SessionEnd> session = startSession();
     for (int i = 0; i < 1000 && server.of("memory_report").empty(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     const std::size_t beatsWhileHung = server.of("heartbeat").size();

@@ -8,7 +8,7 @@
 #include <map>
 #include <vector>
 
-#include "app/little_endian.h"
+#include "base/little_endian.h"
 #include "inventory/loader_list.h"
 
 namespace marvik::test {

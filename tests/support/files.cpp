@@ -6,7 +6,7 @@
 #include <sstream>
 #include <system_error>
 
-#include "app/exe_path.h"
+#include "base/exe_path.h"
 #include "report/log.h"
 
 namespace marvik::test {

@@ -4,7 +4,7 @@
 #include <mutex>
 #include <thread>
 
-#include "net/platform_clock.h"
+#include "base/clock.h"
 
 namespace marvik {
 

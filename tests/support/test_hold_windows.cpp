@@ -12,9 +12,9 @@
 #include <mutex>
 #include <string>
 
-#include "app/exe_path.h"
-#include "app/globals.h"
-#include "app/test_hold.h"
+#include "base/exe_path.h"
+#include "base/process_flags.h"
+#include "base/test_hold.h"
 #include "checks/checks.h"
 
 namespace marvik::test {
@@ -48,7 +48,7 @@ void holdAt(const char* place) {
     const DWORD start = GetTickCount();
     volatile std::size_t seen = 0;
     while (GetTickCount() - start < ms) {
-        seen = seen + g_serverIP.size() + g_playerName.size() + baselineModulesCopy().size();
+        seen = seen + g_gamePID.load() + baselineModulesCopy().size();
         Sleep(1);
     }
     note(place, "released");

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/exe_path.h"
+#include "base/exe_path.h"
 #include "config/autostart.h"
 
 namespace marvik {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/exe_path.h"
+#include "base/exe_path.h"
 #include "checks/checks.h"
 #include "inventory/guid.h"
 #include "inventory/hash.h"

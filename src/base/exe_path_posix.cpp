@@ -1,6 +1,6 @@
 #include <unistd.h>
 
-#include "app/exe_path.h"
+#include "base/exe_path.h"
 
 namespace marvik {
 

@@ -2,8 +2,8 @@
 
 #include <cwchar>
 
-#include "app/utf8.h"
-#include "app/utf8_windows.h"
+#include "base/utf8.h"
+#include "base/utf8_windows.h"
 
 namespace marvik {
 

@@ -1,7 +1,7 @@
 #include <windows.h>
 
-#include "app/exe_path.h"
-#include "app/utf8_windows.h"
+#include "base/exe_path.h"
+#include "base/utf8_windows.h"
 
 namespace marvik {
 

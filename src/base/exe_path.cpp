@@ -1,6 +1,6 @@
-#include "app/exe_path.h"
+#include "base/exe_path.h"
 
-#include "app/utf8.h"
+#include "base/utf8.h"
 
 namespace marvik {
 

@@ -1,6 +1,6 @@
 #include <cstdlib>
 
-#include "app/utf8.h"
+#include "base/utf8.h"
 
 namespace marvik {
 

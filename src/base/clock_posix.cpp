@@ -1,6 +1,6 @@
 #include <time.h>
 
-#include "net/platform_clock.h"
+#include "base/clock.h"
 
 namespace marvik {
 
