@@ -91,7 +91,10 @@ bool trustedHookEnd(const GameView& game, const ListedModule* into) {
 }
 
 HookEnd hookEnd(const GameView& game, std::uint64_t target, std::uint64_t landing, const ListedModule* into) {
-    if (into != nullptr) return {into->name, "+" + hex(landing - into->base, 0)};
+    // A module that vouches for nothing is named as such: an overlay that
+    // turns out unsigned is an admin's question, not a silent pass.
+    if (into != nullptr)
+        return {into->name, "+" + hex(landing - into->base, 0) + (game.trusted && !game.trusted(*into) ? " unsigned" : "")};
     if (const ListedModule* first = moduleHolding(game.modules, target)) return {first->name, "+" + hex(target - first->base, 0)};
     const int digits = game.width == CodeWidth::X64 ? 12 : 8;
     return {kindName(game.kindAt ? game.kindAt(target) : MemoryKind::Free), " " + hex(target, digits)};

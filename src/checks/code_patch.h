@@ -56,8 +56,9 @@ struct GameView {
     ReadMemory read;                                  // the game's memory
     std::function<MemoryKind(std::uint64_t)> kindAt;  // what kind of memory holds an address
     // Whether a hook may lead into a module (an overlay's, an anti-virus
-    // product's); unset: any module not loaded from a temporary or download
-    // folder outside the game's.
+    // product's): the Windows build asks the module's signature; unset (the
+    // native tests' recorded games): any module not loaded from a temporary
+    // or download folder outside the game's.
     std::function<bool(const ListedModule&)> trusted;
 };
 
@@ -68,7 +69,8 @@ struct GameView {
 const ListedModule* hookDestination(const GameView& game, std::uint64_t target, std::uint64_t& landing);
 // Whether a hook ending in into is innocent: into is trusted.
 bool trustedHookEnd(const GameView& game, const ListedModule* into);
-// Where a hook ends, for a description: a module and "+0x<offset>", or the
+// Where a hook ends, for a description: a module and "+0x<offset>" (then
+// " unsigned" when trust is decided and the module is not trusted), or the
 // kind of memory and " 0x<address>" the first jump leads to ("private").
 struct HookEnd {
     std::string name;

@@ -7,6 +7,7 @@
 
 #include "checks/code_patch.h"
 #include "checks/import_hooks.h"
+#include "checks/trust.h"
 #include "inventory/file_digests.h"
 
 namespace marvik {
@@ -106,6 +107,8 @@ std::vector<MemoryScanHit> scanCodePatches(ProcessHandle opened, std::uint32_t p
                got == size;
     };
     game.kindAt = [process](std::uint64_t address) { return kindOf(process, address); };
+    // Asked only of a module a hook leads into; verified once per file.
+    game.trusted = [](const ListedModule& m) { return moduleTrust(moduleFile(m)).trusted; };
     // Wine answers the working-set query only for the asking process, and
     // only through its pseudo handle; Windows answers for any process.
     HANDLE pages = pid == GetCurrentProcessId() ? GetCurrentProcess() : process;

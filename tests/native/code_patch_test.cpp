@@ -152,7 +152,7 @@ TEST(CodePatch, MethodTablesInReadOnlyDataAreJudgedByWhereTheyLead) {
         const char* description;
     } cases[] = {
         {"an entry led to a private stub", STUB, "Read-only data patch d3d9.dll+0x80010 -> private 0x0ab30000"},
-        {"an entry led into an untrusted DLL", 0x6C000100, "Read-only data patch d3d9.dll+0x80010 -> cheat.dll+0x100"},
+        {"an entry led into an untrusted DLL", 0x6C000100, "Read-only data patch d3d9.dl+0x80010 -> cheat.dl+0x100 unsigned"},
         {"an entry led into a trusted overlay", 0x6B000100, nullptr},
         {"bytes that are no pointer", 0x12345678, "Read-only data patch d3d9.dll+0x80012 (2 bytes)"},
     };

@@ -2,6 +2,7 @@
 the prepared Wine prefix, and reads what it leaves behind: its log file,
 its registry value and its processes."""
 
+import hashlib
 import json
 import os
 import re
@@ -73,6 +74,27 @@ def game_files(box, guid="0123456789abcdef0123456789abcdef", config=b"seta name 
     return os.path.dirname(players)
 
 
+def trust_test_roots(prefix):
+    """The builds' throwaway signing roots (tools/fixtures/make_signed_dll.py),
+    which signed the realistic game's overlay and anti-virus-like DLL, made
+    trusted roots of this prefix only: written as the Root store keeps a
+    certificate in the registry (its SHA-1 names the key; the value Blob is
+    the store's serialized form, one property: the certificate, id 32)."""
+    keys = []
+    for build in (BUILD, BUILD32):
+        path = os.path.join(build, "fixtures", "marvik_test_root.cer")
+        if not os.path.exists(path):
+            continue
+        with open(path, "rb") as f:
+            der = f.read()
+        blob = (32).to_bytes(4, "little") + (1).to_bytes(4, "little") + len(der).to_bytes(4, "little") + der
+        keys.append("\n[Software\\\\Microsoft\\\\SystemCertificates\\\\Root\\\\Certificates\\\\%s] %d\n"
+                    "\"Blob\"=hex:%s\n" % (hashlib.sha1(der).hexdigest().upper(), int(time.time()),
+                                           ",".join("%02x" % b for b in blob)))
+    with open(os.path.join(prefix, "system.reg"), "a", newline="\n") as f:
+        f.write("".join(keys))
+
+
 class WineBox:
     """One private prefix and X display; the client lives in C:\\<folder>."""
 
@@ -82,6 +104,7 @@ class WineBox:
         self.loader = WINE if windows_bits == 64 else WINE32
         shutil.copytree(PREFIX if windows_bits == 64 else PREFIX32, self.prefix, symlinks=True,
                         copy_function=_link_or_copy)
+        trust_test_roots(self.prefix)
         self.folder_win = "C:\\" + folder.replace("/", "\\")
         self.folder = os.path.dirname(self._install(exe, folder, "marvik_ac.exe")[0])
         for tool in TOOLS:
@@ -180,14 +203,14 @@ class WineBox:
 
     def start_game(self, name="iw3mp.exe", folder="game", args=(), width=64, realistic=False):
         """The stand-in game of that width as C:\\<folder>\\<name>, once it is
-        ready; realistic brings the DLLs of its realistic mode beside it and
-        starts that mode."""
+        ready; the DLLs of its realistic mode and the cheat's renderer come
+        beside it, and realistic starts that mode."""
         source = os.path.join(BUILD if width == 64 else BUILD32, "tools", "standin_game")
         path, path_win = self._install(os.path.join(source, "standin_game.exe"), folder, name)
+        for dll in os.listdir(source):
+            if dll.lower().endswith(".dll") and (realistic or dll == "render_hook.dll"):
+                shutil.copy(os.path.join(source, dll), os.path.dirname(path))
         if realistic:
-            for dll in os.listdir(source):
-                if dll.lower().endswith(".dll"):
-                    shutil.copy(os.path.join(source, dll), os.path.dirname(path))
             args = ("--realistic", *args)
         proc = self.popen(path_win, *args)
         self.games.append((proc, path))

@@ -1,9 +1,10 @@
 """What cheats leave in a 32-bit (WOW64) and a 64-bit game reaches the server
 and the log: a thread in private code, NOPs in the game's code, a kernel32
 detour into private memory, the game's import of Sleep and a Direct3D
-method table entry led to private stubs, and the game's image mapped by
-hand and left read-execute whole, each
-a memory report; a hardware
+method table entry led to private stubs, the game's image mapped by hand
+and left read-execute whole, an unsigned DLL in the game folder detouring
+d3d9 as an overlay would (render_hook.dll, the overlay's unsigned build),
+each a memory report; a hardware
 breakpoint as the debugger flag; a program holding the game with write
 rights (not one with query rights) as a cheat process. The loader-list
 fixtures are found at both widths by the Windows unit tests; that the
@@ -17,7 +18,7 @@ import unittest
 from harness import BUILD, SessionTest
 
 FIXTURES = ("--thread-private", "--dr0", "--code-nop", "--code-detour", "--map-rx", "--iat-hook", "--vtable-hook",
-            "--report")
+            "--unsigned-hook", "--report")
 
 
 class TamperedGame(SessionTest):
@@ -51,12 +52,14 @@ class TamperedGame(SessionTest):
         self.assertTrue(self.box.wait_log(line, timeout=20), self.box.log_text())
 
         self.assertTrue(self.box.wait_log("[MEMSCAN] Sent ", 90), self.box.log_text())
-        reports = srv.wait_events("memory_report", 6, timeout=10) or srv.events("memory_report")
-        self.assertIn("[MEMSCAN] Found 6 suspicious memory regions!", self.box.log_lines(), reports)
+        reports = srv.wait_events("memory_report", 8, timeout=10) or srv.events("memory_report")
+        self.assertIn("[MEMSCAN] Found 8 suspicious memory regions!", self.box.log_lines(), reports)
         # The loader's name of kernel32 may differ in case from its path's.
         self.assertEqual({r["hit_flag"] for r in reports}, {1}, reports)
         described = sorted((r["description"].lower(), r["size"], int(r["address"], 16)) for r in reports)
+        unsigned_hook = (r"code patch d3d9\.dll\+0x[0-9a-f]+ -> render_hook\.dll\+0x[0-9a-f]+ unsigned", None, None)
         expected = [
+            unsigned_hook, unsigned_hook,
             (r"code patch iw3mp\.exe\+0x[0-9a-f]+ \(3 bytes\)", 3, nop & 0xFFFFFFFF),
             (re.escape("code patch %s+0x%x -> private 0x%0*x" % (
                 kernel32.group(2).lower(), detour_at - int(kernel32.group(1), 16), 12 if width == 64 else 8,

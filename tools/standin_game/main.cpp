@@ -175,6 +175,12 @@ bool run(StandinGame& game, const std::string& command, const std::string& argum
     } else if (command == "iat-hook" || command == "vtable-hook") {
         if (!(command == "iat-hook" ? hookOwnImport() : hookDirect3DMethodTable()))
             std::fprintf(stderr, "cannot run %s (error %lu)\n", command.c_str(), GetLastError());
+    } else if (command == "unsigned-hook") {
+        // A cheat's renderer: an unsigned DLL in the game folder detouring
+        // d3d9 as an overlay would.
+        if (LoadLibraryA("d3d9.dll") == nullptr ||
+            !startRenderHooks(exeFolder() + "\\render_hook.dll", game.cheatHook, game.cheatMinHook))
+            std::fprintf(stderr, "cannot run unsigned-hook\n");
     } else if (command == "code-nop" || command == "code-detour") {
         if (!patchCodeFixture(command, command == "code-nop" ? game.codeNop : game.codeDetour))
             std::fprintf(stderr, "cannot run %s (error %lu)\n", command.c_str(), GetLastError());

@@ -26,6 +26,21 @@
 // jump first goes through one more relay of another common form, in a slot
 // of its own (push imm32; ret on x86, mov rax, imm64; jmp rax on x64), as
 // when a second tool chains its hook in front.
+//
+// Loaded as an anti-virus product's DLL (StartGuardHooks), it hooks
+// injection-related exports of ntdll and kernel32 the way products built on
+// Detours do (Detours 4.0.1, src/detours.cpp, public on GitHub: trampolines
+// in 64 KiB regions allocated near the target and made PAGE_EXECUTE_READ once
+// written, detour_runnable_trampoline_regions; on x64 the patched jmp rel32
+// leads to the trampoline's rbCodeIn, a jmp [rip+d] through its pbDetour
+// field). The exports are those public lists of user-mode hooks by security
+// products name (NtWriteVirtualMemory, NtQueueApcThread, NtCreateThreadEx,
+// VirtualAllocEx, CreateRemoteThread and the like). On x86 the relay is a
+// jmp [abs32] through the same field. Each hook counts and calls on.
+//
+// Nothing hooks until the stand-in game calls StartOverlayHooks or
+// StartGuardHooks: one file serves as the overlay, as the anti-virus DLL
+// (signed copies) and as a cheat's renderer (an unsigned copy).
 #include <windows.h>
 
 #include <cstdint>
@@ -39,6 +54,7 @@ namespace {
 
 OverlayHook g_hook;
 OverlayHook g_minHook;
+GuardHooks g_guard;
 
 using Create9Fn = void*(WINAPI*)(UINT);
 using Create9ExFn = HRESULT(WINAPI*)(UINT, void**);
@@ -273,16 +289,136 @@ DWORD WINAPI hookThread(void*) {
     return 0;
 }
 
+
+// The anti-virus-like hooks: a pass-through per export, typed as the export.
+template <int I, typename R, typename... A>
+R WINAPI passThrough(A... args) {
+    InterlockedIncrement(&g_guard.calls);
+    return reinterpret_cast<R(WINAPI*)(A...)>(g_guard.trampolines[I])(args...);
+}
+
+struct GuardTarget {
+    const char* module;
+    const char* name;
+    void* hook;
+};
+const GuardTarget GUARD_TARGETS[] = {
+    {"ntdll.dll", "NtWriteVirtualMemory", reinterpret_cast<void*>(&passThrough<0, LONG, HANDLE, void*, const void*, SIZE_T, SIZE_T*>)},
+    {"ntdll.dll", "NtQueueApcThread", reinterpret_cast<void*>(&passThrough<1, LONG, HANDLE, void*, void*, void*, void*>)},
+    {"ntdll.dll", "NtSetContextThread", reinterpret_cast<void*>(&passThrough<2, LONG, HANDLE, const CONTEXT*>)},
+    {"ntdll.dll", "NtCreateThreadEx",
+     reinterpret_cast<void*>(&passThrough<3, LONG, HANDLE*, ACCESS_MASK, void*, HANDLE, void*, void*, ULONG, SIZE_T,
+                                          SIZE_T, SIZE_T, void*>)},
+    {"kernel32.dll", "VirtualAllocEx", reinterpret_cast<void*>(&passThrough<4, void*, HANDLE, void*, SIZE_T, DWORD, DWORD>)},
+    {"kernel32.dll", "WriteProcessMemory",
+     reinterpret_cast<void*>(&passThrough<5, BOOL, HANDLE, void*, const void*, SIZE_T, SIZE_T*>)},
+    {"kernel32.dll", "CreateRemoteThread",
+     reinterpret_cast<void*>(&passThrough<6, HANDLE, HANDLE, SECURITY_ATTRIBUTES*, SIZE_T, LPTHREAD_START_ROUTINE, void*,
+                                          DWORD, DWORD*>)},
+    {"kernel32.dll", "OpenProcess", reinterpret_cast<void*>(&passThrough<7, HANDLE, DWORD, BOOL, DWORD>)},
+};
+static_assert(sizeof GUARD_TARGETS / sizeof GUARD_TARGETS[0] <= GUARD_MAX, "GuardHooks holds every target");
+
+// Detours' trampoline, cut to what a hook needs: the moved instructions and
+// the jump back, then the relay the patched jump leads to, then the fields
+// both jumps read.
+struct GuardTrampoline {
+    std::uint8_t code[32];     // moved instructions, then a jump to remain
+    std::uint8_t codeIn[8];    // the relay: jmp [rip+d] (x64) or jmp [abs32] (x86) through detour
+    std::uint8_t* remain;      // the rest of the hooked function
+    void* detour;
+};
+
+// A 64 KiB region near target for trampolines, as Detours reserves one.
+std::uint8_t* guardRegion(std::uintptr_t target) {
+    void* wanted = sizeof(void*) == 8 ? nearbyFreeAddress(target) : nullptr;
+    return static_cast<std::uint8_t*>(VirtualAlloc(wanted, 0x10000, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+}
+
+bool installGuardHook(const GuardTarget& t, int index, std::uint8_t* region, std::size_t& used) {
+    constexpr bool x64 = sizeof(void*) == 8;
+    HMODULE module = GetModuleHandleA(t.module);
+    auto* target = module ? reinterpret_cast<std::uint8_t*>(GetProcAddress(module, t.name)) : nullptr;
+    if (target == nullptr) return false;
+    const unsigned length = coveredLength(target);
+    if (length == 0 || used + sizeof(GuardTrampoline) > 0x10000) return false;
+    if (x64 && (region > target + 0x7FF00000ull || target > region + 0x7FF00000ull)) return false;
+    auto* tramp = reinterpret_cast<GuardTrampoline*>(region + used);
+    used += sizeof(GuardTrampoline);
+    std::memset(tramp->code, 0xCC, sizeof tramp->code);
+    std::memcpy(tramp->code, target, length);
+    tramp->remain = target + length;
+    tramp->detour = t.hook;
+    if (x64) {
+        // jmp [rip+d] to remain, then jmp [rip+d] to the detour.
+        const std::uint8_t* back = tramp->code + length;
+        const std::int32_t toRemain = static_cast<std::int32_t>(reinterpret_cast<std::uint8_t*>(&tramp->remain) - (back + 6));
+        const std::uint8_t jmp[2] = {0xFF, 0x25};
+        std::memcpy(tramp->code + length, jmp, 2);
+        std::memcpy(tramp->code + length + 2, &toRemain, 4);
+        const std::int32_t toDetour =
+            static_cast<std::int32_t>(reinterpret_cast<std::uint8_t*>(&tramp->detour) - (tramp->codeIn + 6));
+        std::memcpy(tramp->codeIn, jmp, 2);
+        std::memcpy(tramp->codeIn + 2, &toDetour, 4);
+    } else {
+        writeRelativeJump(tramp->code + length, target + length);
+        const std::uint32_t field = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&tramp->detour));
+        tramp->codeIn[0] = 0xFF;  // jmp [abs32]
+        tramp->codeIn[1] = 0x25;
+        std::memcpy(tramp->codeIn + 2, &field, 4);
+    }
+    g_guard.trampolines[index] = tramp->code;
+    DWORD old = 0;
+    if (!VirtualProtect(region, 0x10000, PAGE_EXECUTE_READ, &old)) return false;
+    FlushInstructionCache(GetCurrentProcess(), region, 0x10000);
+    if (!VirtualProtect(target, length, PAGE_EXECUTE_READWRITE, &old)) return false;
+    writeRelativeJump(target, tramp->codeIn);
+    std::memset(target + 5, 0xCC, length - 5);
+    VirtualProtect(target, length, old, &old);
+    FlushInstructionCache(GetCurrentProcess(), target, length);
+    g_guard.targets[g_guard.count] = target;
+    g_guard.names[g_guard.count] = t.name;
+    ++g_guard.count;
+    return true;
+}
+
+// Targets whose first instructions cannot be moved are left alone, as the
+// products do; the region goes back to writable between hooks, as Detours
+// makes its regions writable for a transaction.
+void installGuardHooks() {
+    std::uint8_t* regions[2] = {};
+    std::size_t used[2] = {};
+    for (const GuardTarget& t : GUARD_TARGETS) {
+        const int index = static_cast<int>(&t - GUARD_TARGETS);
+        const int r = std::strcmp(t.module, "ntdll.dll") == 0 ? 0 : 1;
+        if (regions[r] == nullptr) {
+            HMODULE module = GetModuleHandleA(t.module);
+            regions[r] = module ? guardRegion(reinterpret_cast<std::uintptr_t>(module)) : nullptr;
+            if (regions[r] == nullptr) continue;
+            g_guard.regions[r] = regions[r];
+        }
+        DWORD old = 0;
+        VirtualProtect(regions[r], 0x10000, PAGE_READWRITE, &old);
+        installGuardHook(t, index, regions[r], used[r]);
+        VirtualProtect(regions[r], 0x10000, PAGE_EXECUTE_READ, &old);
+    }
+    InterlockedExchange(&g_guard.status, g_guard.count > 0 ? OVERLAY_INSTALLED : OVERLAY_FAILED);
+}
+
 }  // namespace
 }  // namespace marvik
 
+extern "C" __declspec(dllexport) void StartOverlayHooks() {
+    if (HANDLE thread = CreateThread(nullptr, 0, marvik::hookThread, nullptr, 0, nullptr)) CloseHandle(thread);
+}
+extern "C" __declspec(dllexport) const marvik::GuardHooks* StartGuardHooks() {
+    marvik::installGuardHooks();
+    return &marvik::g_guard;
+}
 extern "C" __declspec(dllexport) const marvik::OverlayHook* OverlayHookState() { return &marvik::g_hook; }
 extern "C" __declspec(dllexport) const marvik::OverlayHook* OverlayMinHookState() { return &marvik::g_minHook; }
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_ATTACH) {
-        DisableThreadLibraryCalls(instance);
-        if (HANDLE thread = CreateThread(nullptr, 0, marvik::hookThread, nullptr, 0, nullptr)) CloseHandle(thread);
-    }
+    if (reason == DLL_PROCESS_ATTACH) DisableThreadLibraryCalls(instance);
     return TRUE;
 }

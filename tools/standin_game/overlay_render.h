@@ -19,6 +19,20 @@ struct OverlayHook {
     char error[96];
 };
 
+// The anti-virus-like hooks StartGuardHooks lays (see overlay_render.cpp).
+constexpr int GUARD_MAX = 8;
+struct GuardHooks {
+    volatile long status;              // OverlayHookStatus
+    int count;                         // exports hooked
+    void* targets[GUARD_MAX];          // each hooked export
+    const char* names[GUARD_MAX];
+    void* trampolines[GUARD_MAX];      // by target index, for the pass-throughs
+    void* regions[2];                  // the trampoline regions near ntdll and kernel32
+    volatile long calls;
+};
+
+using StartOverlayHooksFn = void (*)();
+using StartGuardHooksFn = const GuardHooks* (*)();
 using OverlayHookStateFn = const OverlayHook* (*)();
 // The second hook, OverlayMinHookState: d3d9!Direct3DCreate9Ex the way
 // MinHook does it (see overlay_render.cpp); relay is the first stub the

@@ -95,6 +95,22 @@ bool fail(const char* what, const std::string& detail) {
 
 }  // namespace
 
+bool startRenderHooks(const std::string& path, const OverlayHook*& hook, const OverlayHook*& minHook) {
+    HMODULE dll = LoadLibraryA(path.c_str());
+    auto start = dll ? exported<StartOverlayHooksFn>(dll, "StartOverlayHooks") : nullptr;
+    auto state = dll ? exported<OverlayHookStateFn>(dll, "OverlayHookState") : nullptr;
+    auto minState = dll ? exported<OverlayMinHookStateFn>(dll, "OverlayMinHookState") : nullptr;
+    if (start == nullptr || state == nullptr || minState == nullptr) return fail("cannot load", path);
+    start();
+    hook = state();
+    minHook = minState();
+    for (const OverlayHook* h : {hook, minHook}) {
+        for (int waited = 0; h->status == OVERLAY_PENDING && waited < 10000; waited += 20) Sleep(20);
+        if (h->status != OVERLAY_INSTALLED) return fail("the overlay did not hook:", h->error);
+    }
+    return true;
+}
+
 int jitExpected(int i, int x) { return x * (i + 2) + 100 * i; }
 
 bool startRealistic(RealisticGame& game) {
@@ -106,19 +122,15 @@ bool startRealistic(RealisticGame& game) {
         if (LoadLibraryA(name) == nullptr) game.missingSystemDlls.push_back(name);
     if (!loadGameDlls(folder)) return fail("cannot load the game's DLLs from", folder + "\\game_*.dll");
 
-    const std::string overlayPath = folder + "\\overlay_render.dll";
-    HMODULE overlay = LoadLibraryA(overlayPath.c_str());
-    if (overlay == nullptr) return fail("cannot load", overlayPath);
-    auto state = exported<OverlayHookStateFn>(overlay, "OverlayHookState");
-    if (state == nullptr) return fail("no OverlayHookState in", overlayPath);
-    game.overlay = state();
-    for (int waited = 0; game.overlay->status == OVERLAY_PENDING && waited < 10000; waited += 20) Sleep(20);
-    if (game.overlay->status != OVERLAY_INSTALLED) return fail("the overlay did not hook:", game.overlay->error);
-    auto minHook = exported<OverlayMinHookStateFn>(overlay, "OverlayMinHookState");
-    if (minHook == nullptr) return fail("no OverlayMinHookState in", overlayPath);
-    game.minHook = minHook();
-    for (int waited = 0; game.minHook->status == OVERLAY_PENDING && waited < 10000; waited += 20) Sleep(20);
-    if (game.minHook->status != OVERLAY_INSTALLED) return fail("the overlay did not hook:", game.minHook->error);
+    if (!startRenderHooks(folder + "\\overlay_render.dll", game.overlay, game.minHook)) return false;
+    // An anti-virus product's DLL, loaded into every process, hooking
+    // injection-related system exports.
+    const std::string guardPath = folder + "\\av_guard.dll";
+    HMODULE guardDll = LoadLibraryA(guardPath.c_str());
+    auto startGuard = guardDll ? exported<StartGuardHooksFn>(guardDll, "StartGuardHooks") : nullptr;
+    if (startGuard == nullptr) return fail("cannot load", guardPath);
+    game.guard = startGuard();
+    if (game.guard->status != OVERLAY_INSTALLED) return fail("the anti-virus-like DLL hooked nothing", guardPath);
     // The game creates its Direct3D objects through the overlay's hooks.
     HMODULE d3d9 = GetModuleHandleA("d3d9.dll");
     auto create = exported<void*(WINAPI*)(UINT)>(d3d9, "Direct3DCreate9");

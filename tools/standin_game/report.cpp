@@ -185,6 +185,12 @@ void reportRealistic(std::ostream& out, const RealisticGame& game, const std::ve
         << " relay=" << hex(minHook.relay) << " final=" << hex(minHook.hook) << " calls=" << minHook.calls
         << " result=" << game.d3dExResult << "\n";
     query(out, modules, "minhook_block", minHook.block);
+    const GuardHooks& guard = *game.guard;
+    out << "guard hooks=" << guard.count << " names=";
+    for (int i = 0; i < guard.count; ++i) out << (i ? "," : "") << guard.names[i];
+    out << "\n";
+    query(out, modules, "guard_ntdll", guard.regions[0]);
+    query(out, modules, "guard_kernel32", guard.regions[1]);
     query(out, modules, "detour_target", target);
     query(out, modules, "detour_jump", first);
     query(out, modules, "detour_final", final);
@@ -229,6 +235,9 @@ void writeReport(const std::string& path, const StandinGame& game) {
         if (fixture.second.at != nullptr)
             out << fixture.first << " addr=" << hex(fixture.second.at) << " target=" << hex(fixture.second.target)
                 << "\n";
+    if (game.cheatHook != nullptr)
+        out << "unsigned-hook addr=" << hex(game.cheatHook->target) << " ex_addr=" << hex(game.cheatMinHook->target)
+            << "\n";
     // Written aside and renamed, so that a reader never sees half a report.
     const std::string partial = path + ".partial";
     std::ofstream(partial, std::ios::binary) << out.str();

@@ -19,6 +19,7 @@ struct RealisticGame {
     std::vector<std::string> missingSystemDlls;  // not in this Windows (or this Wine prefix)
     const OverlayHook* overlay = nullptr;
     const OverlayHook* minHook = nullptr;        // the MinHook-like hook of Direct3DCreate9Ex
+    const GuardHooks* guard = nullptr;           // the anti-virus-like DLL's hooks
     long d3dExResult = 0;                        // what Direct3DCreate9Ex returned through it
     void* d3d = nullptr;                       // what Direct3DCreate9 returned through the hook
     unsigned char* jit = nullptr;              // the JIT-like region and its functions
@@ -44,6 +45,8 @@ struct StandinGame {
     void* patchTarget = nullptr;
     CodeFixture codeNop;
     CodeFixture codeDetour;
+    const OverlayHook* cheatHook = nullptr;  // --unsigned-hook: render_hook.dll's hooks of d3d9
+    const OverlayHook* cheatMinHook = nullptr;
 };
 
 unsigned long long msSinceProcessStart();
@@ -60,6 +63,9 @@ std::string exeFolder();
 // Loads everything the realistic mode claims; false, with a message on
 // standard error, when a piece the game ships (its DLLs, the overlay) fails.
 bool startRealistic(RealisticGame& game);
+// Loads the overlay-like DLL at path and has it hook d3d9 (loaded first);
+// false, with a message, when it did not hook.
+bool startRenderHooks(const std::string& path, const OverlayHook*& hook, const OverlayHook*& minHook);
 // What the JIT-like region's function i returns for x.
 int jitExpected(int i, int x);
 // Called by the main loop: the unload and the late load when their time comes.

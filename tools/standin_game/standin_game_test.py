@@ -143,7 +143,7 @@ class StandinGameTest(unittest.TestCase):
         self.assertGreaterEqual(len(names), 110)
         own = sorted(os.path.basename(p).lower() for p in glob.glob(os.path.join(GAME_DIR, "game_*.dll")))
         self.assertGreaterEqual(len(own), 30)
-        for name in own + ["overlay_render.dll", "d3d9.dll", "dinput8.dll", "dsound.dll", "xinput1_3.dll"]:
+        for name in own + ["overlay_render.dll", "av_guard.dll", "d3d9.dll", "dinput8.dll", "dsound.dll", "xinput1_3.dll"]:
             self.assertIn(name, names)
         paths = {m["path"].rsplit("\\", 1)[-1].lower(): m["path"].lower() for m in first["module"]}
         self.assertIn("\\windows\\", paths["d3d9.dll"])
@@ -168,6 +168,10 @@ class StandinGameTest(unittest.TestCase):
         else:  # straight into the overlay's module
             self.assertEqual((jump["module"], jump["type"]), ("overlay_render.dll", "image"))
         self.assertEqual(num(first["hook"][0]["calls"]), 1)
+        # The anti-virus-like DLL hooked every injection-related export it aims at.
+        self.assertEqual(first["guard"][0]["names"].split(","), [
+            "NtWriteVirtualMemory", "NtQueueApcThread", "NtSetContextThread", "NtCreateThreadEx", "VirtualAllocEx",
+            "WriteProcessMemory", "CreateRemoteThread", "OpenProcess"])
 
         # The JIT-like region: reserved executable, committed, made read-execute.
         jit = first["jit"][0]
@@ -182,9 +186,15 @@ class StandinGameTest(unittest.TestCase):
         self.assertEqual((minblock["type"], minblock["protect"], num(minblock["size"])), ("private", "RWX", 0x1000))
         self.assertEqual(num(minhook["calls"]), 1)
 
+        # Its trampoline regions, 64 KiB each, filled read-write, left read-execute.
+        guards = [queried(first, "guard_" + near) for near in ("ntdll", "kernel32")]
+        self.assertEqual({(g["type"], g["protect"], g["alloc_protect"], num(g["size"])) for g in guards},
+                         {("private", "RX", "RW", 0x10000)})
+
         # Nothing else private and executable: a clean game leaves no more.
         private = sorted(r["base"] for r in first.get("region", []) if r["type"] == "private")
-        self.assertEqual(private, sorted([block["region"], region["region"], minblock["region"]]), first.get("region"))
+        self.assertEqual(private, sorted([block["region"], region["region"], minblock["region"]] +
+                                         [g["region"] for g in guards]), first.get("region"))
 
         # The splash DLL goes, the late DLL comes, each on time.
         self.assertIn("launcher_splash.dll", names)
