@@ -1,10 +1,18 @@
 """What the client costs a player's machine, under Wine, against the
-realistic stand-in game of each width: the whole system's CPU (client,
-game, wineserver and Wine's own processes of the prefix, read from /proc)
-over a steady window with the client, minus the same window with the game
-alone; the heartbeat period the reference server saw; the CPU from the
-client's start to its first heartbeat; and the client's peak memory. Also
-the cost of waiting for a game, against the idle prefix.
+realistic stand-in game of each width (the 32-bit one also with the 32-bit
+client on 32-bit Windows, where the installer puts that client): the whole
+system's CPU (client, game, wineserver and Wine's own processes of the
+prefix, read from /proc) over a steady window with the client, minus the
+same window with the game alone; the heartbeat period the reference server
+saw; the CPU from the client's start to its first heartbeat; and the
+client's peak memory. Also the cost of waiting for a game, against the idle
+prefix.
+
+It measures the client players run, the release build (build/release,
+optimised and stripped, build/release32 for 32-bit Windows; MARVIK_EXE and
+MARVIK_EXE32 name others): Wine reads a PE file's
+sections into memory whole, so the test build's 10 MB of debug information
+would count as 9 MB of resident memory no player has.
 
     bench/session_cost.sh            (builds what it needs, then runs this)
     MARVIK_COST_WINDOW=60 MARVIK_COST_WIDTHS=32,64 python3 bench/session_cost.py
@@ -14,7 +22,13 @@ import os
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "system"))
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
+RELEASE = {64: os.environ.get("MARVIK_EXE", os.path.join(ROOT, "build", "release", "marvik_ac.exe")),
+           32: os.environ.get("MARVIK_EXE32", os.path.join(ROOT, "build", "release32", "marvik_ac.exe"))}
+for path in RELEASE.values():
+    if not os.path.exists(path):
+        sys.exit("no %s: cmake --preset release && cmake --build --preset release (and release32)" % path)
+sys.path.insert(0, os.path.join(ROOT, "tests", "system"))
 from harness import RefServer, WineBox, wait_for  # noqa: E402
 
 WINDOW = float(os.environ.get("MARVIK_COST_WINDOW", "60"))
@@ -90,9 +104,10 @@ def peak_memory_kib(pid):
     return 0
 
 
-def measure(width):
-    box = WineBox("marvik", name="cost-%d" % width)
-    server = RefServer(label="cost-%d" % width)
+def measure(width, windows_bits=64):
+    label = "cost-%d-on-%d" % (width, windows_bits)
+    box = WineBox("marvik", name=label, exe=RELEASE[windows_bits], windows_bits=windows_bits)
+    server = RefServer(label=label)
     try:
         box.write_config(CONFIG.format(port=server.port))
         box.start_game(folder="Games/CoD4", width=width, realistic=True)
@@ -117,6 +132,7 @@ def measure(width):
         modules = server.events("module_list")[-1]["total_entries"]
         return {
             "width": width,
+            "windows_bits": windows_bits,
             "modules": modules,
             "alone": alone,
             "added": with_client - alone,
@@ -148,14 +164,15 @@ def measure_waiting():
 
 
 def main():
+    print("clients: %s (64-bit), %s (32-bit)" % (RELEASE[64], RELEASE[32]))
     print("window %.0f s; CPU as %% of one core, whole prefix (client, game, wineserver, Wine's services)" % WINDOW)
-    for width in WIDTHS:
-        r = measure(width)
-        print("%d-bit game, %d modules: game alone %.2f %%, client adds %.2f %% (target <= 1 %%); "
-              "heartbeat every %.2f s (%.2f-%.2f, %d in the window, target 5.0-5.3); start to first heartbeat %.2f CPU s; "
-              "client peak memory %.1f MiB" % (r["width"], r["modules"], 100 * r["alone"], 100 * r["added"],
-                                               r["period_mean"], r["period_min"], r["period_max"], r["beats"], r["first"],
-                                               r["peak_kib"] / 1024.0))
+    for width, windows_bits in [(w, 64) for w in WIDTHS] + ([(32, 32)] if 32 in WIDTHS else []):
+        r = measure(width, windows_bits)
+        print("%d-bit client, %d-bit game on %d-bit Windows, %d modules: game alone %.2f %%, client adds %.2f %% "
+              "(target <= 1 %%); heartbeat every %.2f s (%.2f-%.2f, %d in the window, target 5.0-5.3); start to first "
+              "heartbeat %.2f CPU s; client peak memory %.1f MiB" % (
+                  r["windows_bits"], r["width"], r["windows_bits"], r["modules"], 100 * r["alone"], 100 * r["added"],
+                  r["period_mean"], r["period_min"], r["period_max"], r["beats"], r["first"], r["peak_kib"] / 1024.0))
         sys.stdout.flush()
     idle, added = measure_waiting()
     print("waiting for the game: idle prefix %.2f %%, client adds %.2f %% (target <= 0.17 %%)" %

@@ -61,7 +61,6 @@ VIAddVersionKey "LegalCopyright" "${COMPANY}"
 !include "MUI2.nsh"
 !include "nsDialogs.nsh"
 !include "LogicLib.nsh"
-!include "FileFunc.nsh"
 !include "WordFunc.nsh"
 !include "WinMessages.nsh"
 !include "x64.nsh"
@@ -107,11 +106,81 @@ Page custom ConfigPageShow ConfigPageLeave
   ${EndIf}
 !macroend
 
+; The value of a switch such as "/PLAYER=" (the rest of its argument and
+; any words after it up to the next switch, joined by blanks), or "" for one
+; such as "/NORUN"; the error flag is set when the switch was not given. The
+; command line is split as Windows splits it, so a switch quoted whole
+; ("/PLAYER=John Smith", as shells and scripts pass an argument with a
+; blank) reads the same as one written without quotes, and a name of two
+; words is seen whole rather than cut to its first.
+!macro SwitchValueFunction un
+Function ${un}SwitchValue
+  Exch $0
+  Push $1
+  Push $2
+  Push $3
+  Push $4
+  Push $5
+  Push $6
+  Push $7
+  Push $8
+  StrCpy $1 $CMDLINE
+  System::Call 'shell32::CommandLineToArgvW(w r1, *i .r2) p.r3'
+  StrLen $4 $0
+  StrCpy $5 ""  ; the value
+  StrCpy $6 0   ; 0: not given, 1: given, 2: inside its value
+  StrCpy $7 1   ; past the program's own name
+  ${DoWhile} $7 < $2
+    IntOp $8 $7 * 4  ; the installer is a 32-bit program
+    IntOp $8 $3 + $8
+    System::Call '*$8(p .r8)'
+    System::Call 'kernel32::lstrcpynW(w .r1, p r8, i ${NSIS_MAX_STRLEN})'
+    StrCpy $8 $1 1
+    ${If} $6 == 2
+      ${If} $8 == "/"
+        StrCpy $6 1
+      ${Else}
+        StrCpy $5 "$5 $1"
+      ${EndIf}
+    ${EndIf}
+    StrCpy $8 $1 $4
+    ${If} $8 == $0  ; any case, as NSIS's own switches
+      StrCpy $8 $0 1 -1
+      ${If} $8 == "="
+        StrCpy $5 $1 "" $4  ; given twice, the last one counts
+        StrCpy $6 2
+      ${ElseIf} $1 == $0
+        StrCpy $6 1
+      ${EndIf}
+    ${EndIf}
+    IntOp $7 $7 + 1
+  ${Loop}
+  System::Call 'kernel32::LocalFree(p r3)'
+  StrCpy $0 $5
+  ClearErrors
+  ${If} $6 == 0
+    SetErrors
+  ${EndIf}
+  Pop $8
+  Pop $7
+  Pop $6
+  Pop $5
+  Pop $4
+  Pop $3
+  Pop $2
+  Pop $1
+  Exch $0
+FunctionEnd
+!macroend
+!insertmacro SwitchValueFunction ""
+!insertmacro SwitchValueFunction "un."
+
 ; A setting switch given on the command line sets var and marks the file
 ; to be written anew.
 !macro SettingSwitch switch var
-  ClearErrors
-  ${GetOptions} $R0 "${switch}" $R1
+  Push "${switch}"
+  Call SwitchValue
+  Pop $R1
   ${IfNot} ${Errors}
     StrCpy ${var} $R1
     StrCpy $Changed "1"
@@ -217,14 +286,14 @@ Function .onInit
   StrCpy $Encryption "0"
   StrCpy $AutoStart "1"
   Call ReadCurrentSettings
-  ${GetParameters} $R0
   !insertmacro SettingSwitch "/SERVER=" $Server
   !insertmacro SettingSwitch "/PORT=" $Port
   !insertmacro SettingSwitch "/PLAYER=" $Player
   !insertmacro SettingSwitch "/ENCRYPTION=" $Encryption
   !insertmacro SettingSwitch "/AUTOSTART=" $AutoStart
-  ClearErrors
-  ${GetOptions} $R0 "/NORUN" $R1
+  Push "/NORUN"
+  Call SwitchValue
+  Pop $R1
   ${IfNot} ${Errors}
     StrCpy $NoRun "1"
   ${EndIf}
@@ -395,9 +464,9 @@ Section "Install"
 SectionEnd
 
 Function un.onInit
-  ${GetParameters} $R0
-  ClearErrors
-  ${GetOptions} $R0 "/PURGE" $R1
+  Push "/PURGE"
+  Call un.SwitchValue
+  Pop $R1
   ${IfNot} ${Errors}
     StrCpy $Purge "1"
   ${EndIf}

@@ -12,7 +12,8 @@ packages=(
   clang libclang-rt-14-dev
   ccache
   nsis osslsigncode openssl zip
-  # The locale sources the code page tests compile (ru_RU: code page 1251).
+  # The locale sources the code page tests compile (ru_RU: code page 1251,
+  # zh_CN: 936).
   locales
 )
 # 32-bit Wine runs the i686 build and a 32-bit game the way a player's 64-bit

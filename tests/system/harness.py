@@ -16,8 +16,9 @@ ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 BUILD = os.environ.get("MARVIK_BUILD_DIR", os.path.join(ROOT, "build", "win64"))
 EXE = os.environ.get("MARVIK_EXE", os.path.join(BUILD, "marvik_ac.exe"))
 HOLD_EXE = os.environ.get("MARVIK_HOLD_EXE", os.path.join(BUILD, "marvik_ac_hold.exe"))
-# The i686 build beside this one: the 32-bit stand-in game.
+# The i686 build beside this one: the 32-bit client, its tools and stand-in game.
 BUILD32 = os.environ.get("MARVIK_BUILD32_DIR", os.path.join(os.path.dirname(BUILD), "win32"))
+EXE32 = os.path.join(BUILD32, "marvik_ac.exe")
 REFSERVER = os.environ.get("MARVIK_REFSERVER",
                            os.path.join(ROOT, "build", "native", "tools", "refserver", "marvik_refserver"))
 PREFIX = os.path.join(ROOT, "build", "wineprefix")
@@ -104,11 +105,18 @@ class WineBox:
         self.loader = WINE if windows_bits == 64 else WINE32
         shutil.copytree(PREFIX if windows_bits == 64 else PREFIX32, self.prefix, symlinks=True,
                         copy_function=_link_or_copy)
+        # Wine links the user's Desktop, Documents, Downloads... to the Unix
+        # home folder, which every box on the machine would then share.
+        users = os.path.join(self.prefix, "drive_c", "users")
+        for entry in (e for user in os.scandir(users) for e in os.scandir(user.path) if e.is_symlink()):
+            os.unlink(entry.path)
+            os.mkdir(entry.path)
         trust_test_roots(self.prefix)
         self.folder_win = "C:\\" + folder.replace("/", "\\")
         self.folder = os.path.dirname(self._install(exe, folder, "marvik_ac.exe")[0])
+        self.tools = os.path.join(BUILD if windows_bits == 64 else BUILD32, "tools")  # of the system's width
         for tool in TOOLS:
-            shutil.copy(os.path.join(BUILD, "tools", "acctl", tool), self.path(tool))
+            shutil.copy(os.path.join(self.tools, "acctl", tool), self.path(tool))
         self.name, self.procs, self.games, self.others = name, [], [], []  # clients, (game, path), the rest
         read_fd, write_fd = os.pipe()
         self.xvfb = subprocess.Popen(
@@ -166,7 +174,7 @@ class WineBox:
 
     def start_tray_recorder(self):
         """tray_recorder poses as the notification area, so it starts before the client."""
-        self.start_program(os.path.join(BUILD, "tools", "tray_recorder", "tray_recorder.exe"), "tray_recorder.exe",
+        self.start_program(os.path.join(self.tools, "tray_recorder", "tray_recorder.exe"), "tray_recorder.exe",
                            self.folder_win + "\\tray.txt")
         if not wait_for(lambda: read_text(self.path("tray.txt")).startswith("ready"), 30):
             raise RuntimeError("tray_recorder did not start")
@@ -290,9 +298,9 @@ class WineBox:
 
 def locale_env(name):
     """The environment under which Wine takes the ANSI code page of a Unix
-    locale (ru_RU.UTF-8: 1251, en_US.UTF-8: 1252) and still names files in
-    UTF-8; the locale is compiled once into the build folder, as the machine
-    may have none installed."""
+    locale (ru_RU.UTF-8: 1251, zh_CN.UTF-8: 936, en_US.UTF-8: 1252) and still
+    names files in UTF-8; the locale is compiled once into the build folder,
+    as the machine may have none installed."""
     folder = os.path.join(BUILD, "locales")
     if not os.path.isdir(os.path.join(folder, name)):
         language, charset = name.split(".")
@@ -309,10 +317,11 @@ class SystemTest(unittest.TestCase):
     screen = "1280x800"
     exe = EXE
     box_env = None
+    windows_bits = 64
 
     def setUp(self):
         self.box = WineBox(self.folder, self.screen, name=self.id().split(".", 1)[-1], exe=self.exe,
-                           env=self.box_env)
+                           env=self.box_env, windows_bits=self.windows_bits)
         self.addCleanup(self.box.close)
 
     def stop_client(self, within=15.0):

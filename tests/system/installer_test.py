@@ -10,7 +10,7 @@ import tempfile
 import time
 import unittest
 
-from harness import BUILD32, EXE, ROOT, RefServer, SystemTest, wait_for
+from harness import EXE, EXE32, ROOT, RefServer, SystemTest, wait_for
 
 TITLE = "Marvik AC 3.2 Setup"
 
@@ -20,7 +20,7 @@ class RerunPage(SystemTest):
         tmp = tempfile.mkdtemp(prefix="marvik-installer-")
         self.addCleanup(shutil.rmtree, tmp, True)
         subprocess.run(["makensis", "-V1", "-DVERSION=3.2", "-DVERSION_QUAD=3.2.0.0", "-DEXE=" + EXE,
-                        "-DEXE32=" + os.path.join(BUILD32, "marvik_ac.exe"), "-DOUTFILE=" + os.path.join(tmp, "s.exe"),
+                        "-DEXE32=" + EXE32, "-DOUTFILE=" + os.path.join(tmp, "s.exe"),
                         "marvik_ac.nsi"], cwd=os.path.join(ROOT, "installer"), check=True, capture_output=True)
         box = self.box
         shutil.copy(os.path.join(tmp, "s.exe"), os.path.join(box.prefix, "drive_c", "marvik_setup.exe"))

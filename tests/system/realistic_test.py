@@ -3,13 +3,16 @@ trampoline, a JIT-like region, a DLL unloaded and one loaded late, for a
 32-bit game (as players run it, under WOW64) and a 64-bit one, unpacked
 under the user's Downloads folder: a clean game raises nothing, though
 DLLs loaded from a download folder other than the game's own are
-suspicious (an ordinary folder meets no such rule)."""
+suspicious (an ordinary folder meets no such rule). The 32-bit client,
+which the installer puts on 32-bit Windows, has the same session there."""
 
 import os
+import pathlib
 import time
 import unittest
+import zlib
 
-from harness import SessionTest, wait_for
+from harness import EXE32, SessionTest, wait_for
 
 # Long enough for the unload (5 s), the first memory scan (10 s after the
 # workers start) and the late load (20 s after the game starts) to be over;
@@ -20,7 +23,7 @@ QUIET = ("[ALERT] Tampering detected!", "[ALERT] Debugger detected!", "[ALERT] A
          "Cheat process detected", "Cheat DLL detected", "suspicious memory regions")
 
 
-class RealisticGame(SessionTest):
+class CleanSession(SessionTest):
     def check_clean(self, width, folder):
         started = time.monotonic()
         self.box.start_game(folder=folder, width=width, realistic=True)
@@ -29,6 +32,8 @@ class RealisticGame(SessionTest):
         self.assertTrue(srv.wait_events("heartbeat", timeout=60), self.box.log_text())
         self.assertTrue(self.box.wait_log("[MEMSCAN] Scanning game memory...", timeout=40), self.box.log_text())
         wait_for(lambda: False, max(0.0, SESSION_SECONDS - (time.monotonic() - started)))
+        game = os.path.dirname(self.box.games[0][1])
+        crc = lambda name: "0x%08x" % zlib.crc32(pathlib.Path(game, name).read_bytes())
 
         # What the server got first: it names the finding the log only counts.
         self.assertFalse(srv.events("memory_report"), srv.events("memory_report"))
@@ -37,23 +42,47 @@ class RealisticGame(SessionTest):
         module_log = srv.events("module_log")[-1]
         modules = module_log["modules"]
         self.assertTrue(module_log["complete"] and len(modules) >= 110, module_log)
+        # The game and its own DLLs with the checksums of their files; the
+        # DLL loaded late reaches the server in a module list.
+        response = srv.events("challenge_response")[0]
+        self.assertEqual((response["answer_ok"], response["game_crc"]), (True, crc("iw3mp.exe")))
+        own = sorted(n for n in os.listdir(game) if n.lower().endswith((".exe", ".dll")) and
+                     n not in ("launcher_splash.dll", "content_patch.dll"))  # unloaded early, loaded late
+        self.assertEqual(sorted((m["name"], m["crc32"]) for m in modules if m["name"] in own),
+                         [(n, crc(n)) for n in own])
+        late = [m for e in srv.events("module_list") for m in e["modules"] if m["name"] == "content_patch.dll"]
+        self.assertTrue(late and late[0]["crc32"] == crc("content_patch.dll"), late)
         # Every module is clean, names a file and carries its checksum; a
         # 32-bit game's system DLLs come from the 32-bit system folder.
         self.assertFalse([m for m in modules if m["suspicious"] or not m["path"] or m["crc32"] in (0, "0x00000000")],
                          modules)
         in_folder = lambda name: [m["path"] for m in modules if "\\%s\\" % name in m["path"].lower()]
-        system, other = ("syswow64", "system32") if width == 32 else ("system32", "syswow64")
+        wow64 = width == 32 and self.windows_bits == 64  # a 32-bit Windows has one system folder
+        system, other = ("syswow64", "system32") if wow64 else ("system32", "syswow64")
         self.assertEqual(in_folder(other), [])
         self.assertGreater(len(in_folder(system)), 50, modules)
         beats = srv.events("heartbeat")
         self.assertFalse([b for b in beats if b["debugger"] or b["integrity_alert"]], beats)
-        print("%d-bit game in %s: %d modules, %d heartbeats, clean" % (width, folder, len(modules), len(beats)))
+        periods = [(b["t_ms"] - a["t_ms"]) / 1000.0 for a, b in zip(beats, beats[1:])]
+        self.assertTrue(len(periods) >= 5 and all(4.5 <= p <= 6.0 for p in periods), periods)
+        print("%d-bit client, %d-bit game in %s: %d modules, heartbeats every %.2f-%.2f s, clean" % (
+            self.windows_bits, width, folder, len(modules), min(periods), max(periods)))
 
+
+class RealisticGame(CleanSession):
     def test_32_bit_game_unpacked_under_downloads(self):
         self.check_clean(32, self.box.user_folder("Downloads", "CoD4"))
 
     def test_64_bit_game_unpacked_under_downloads(self):
         self.check_clean(64, self.box.user_folder("Downloads", "CoD4"))
+
+
+class RealisticGameOn32BitWindows(CleanSession):
+    windows_bits = 32
+    exe = EXE32
+
+    def test_32_bit_client_and_game(self):
+        self.check_clean(32, self.box.user_folder("Downloads", "CoD4"))
 
 
 if __name__ == "__main__":

@@ -12,7 +12,7 @@ import tempfile
 import unittest
 import zipfile
 
-from harness import BUILD32, EXE, ROOT, RefServer, SystemTest, WineBox, wait_for
+from harness import EXE, EXE32, ROOT, RefServer, SystemTest, WineBox, wait_for
 
 UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Marvik AC"
 PASSWORD = "throwaway-pass"
@@ -42,7 +42,7 @@ class Release(SystemTest):
         env = dict(os.environ, MARVIK_SIGN_CERT=self.cert, MARVIK_SIGN_KEY=key, MARVIK_SIGN_PASSWORD=PASSWORD)
         env.pop("MARVIK_SIGN_TIMESTAMP", None)
         subprocess.run([os.path.join(ROOT, "tools", "release.sh"), "--exe", EXE,
-                        "--exe32", os.path.join(BUILD32, "marvik_ac.exe"), "--out", dist],
+                        "--exe32", EXE32, "--out", dist],
                        env=env, check=True, capture_output=True)
         return tmp, dist
 
@@ -83,7 +83,7 @@ class Release(SystemTest):
                 self.verify(z.extract(width + "-bit/marvik_ac.exe", tmp))
         sizes = {n: os.path.getsize(os.path.join(dist, n)) for n in os.listdir(dist)}
         print("release sizes: %s; 64-bit exe %d, 32-bit exe %d" % (sizes, os.path.getsize(EXE),
-                                                                  os.path.getsize(os.path.join(BUILD32, "marvik_ac.exe"))))
+                                                                  os.path.getsize(EXE32)))
 
         box = self.box
         shutil.copy(setup, os.path.join(box.prefix, "drive_c", "setup.exe"))
@@ -125,10 +125,13 @@ class Release(SystemTest):
         self.assertEqual(stopped(), 1)
         self.assertNotIn(b"already running", content("marvik_ac.log"))
 
-        # A setting the client could not use installs nothing.
+        # A setting the client could not use installs nothing. A name of two
+        # words is one argument when quoted whole ("/PLAYER=John Smith", as
+        # Wine quotes an argument with a blank), two when not.
         config = content("marvik_ac.cfg")
-        for bad in ("/PORT=99999", "/PORT=0", "/PORT=abc", "/SERVER=game.example.org", "/ENCRYPTION=yes"):
-            self.assertEqual(self.run_silent("C:\\setup.exe", bad), 2, bad)
+        for bad in (("/PORT=99999",), ("/PORT=0",), ("/PORT=abc",), ("/SERVER=game.example.org",),
+                    ("/ENCRYPTION=yes",), ("/PLAYER=John Smith",), ("/PLAYER=John", "Smith")):
+            self.assertEqual(self.run_silent("C:\\setup.exe", *bad), 2, bad)
             self.assertEqual(content("marvik_ac.cfg"), config, bad)
         # Settings not given keep their current values; the file is UTF-8;
         # /AUTOSTART=0 takes the Run value away.

@@ -1,9 +1,10 @@
 """A player whose profile and game folder are in Cyrillic, Polish, Turkish
-or Chinese letters, on a Windows whose ANSI code page is 1252 and on one
-whose code page is 1251: the client finds its configuration, log, game,
-GUID and config_mp.cfg, writes its Run value, and the reference server
-receives each text in the code page when that holds it, else in UTF-8.
-What the server received in each cell is kept in unicode-matrix.txt."""
+or Chinese letters, on a Windows whose ANSI code page is 1252, on one
+whose code page is 1251 and on a Chinese one (936, two bytes a letter):
+the client finds its configuration, log, game, GUID and config_mp.cfg,
+writes its Run value, and the reference server receives each text in the
+code page when that holds it, else in UTF-8. What the server received in
+each cell is kept in unicode-matrix-<code page>.txt."""
 
 import os
 import unittest
@@ -110,10 +111,17 @@ class UnicodeMatrix(unittest.TestCase):
         self.matrix("cp1252", "en_US.UTF-8", lambda port, name: (
             "\ufeffserver_ip=127.0.0.1\r\nserver_port=%d\r\nplayer_name=%s\r\n" % (port, name)).encode("utf-8"))
 
-    def test_russian_windows_1251_with_an_ansi_configuration_where_it_holds_the_name(self):
+    def ansi_matrix(self, codepage, locale):
         # What an older Notepad saves: the code page, when it holds the text.
-        self.matrix("cp1251", "ru_RU.UTF-8", lambda port, name: wire(
-            "server_ip=127.0.0.1\r\nserver_port=%d\r\nplayer_name=%s\r\n" % (port, name), "cp1251"))
+        self.matrix(codepage, locale, lambda port, name: wire(
+            "server_ip=127.0.0.1\r\nserver_port=%d\r\nplayer_name=%s\r\n" % (port, name), codepage))
+
+    def test_russian_windows_1251_with_an_ansi_configuration_where_it_holds_the_name(self):
+        self.ansi_matrix("cp1251", "ru_RU.UTF-8")
+
+    def test_chinese_windows_936_with_an_ansi_configuration_where_it_holds_the_name(self):
+        # A double-byte code page, which holds Cyrillic letters too.
+        self.ansi_matrix("cp936", "zh_CN.UTF-8")
 
 
 if __name__ == "__main__":
