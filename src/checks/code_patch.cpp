@@ -5,6 +5,7 @@
 
 #include "app/little_endian.h"
 #include "checks/memory_scan.h"
+#include "checks/pe_image.h"
 #include "checks/text_match.h"
 
 namespace marvik {
@@ -206,12 +207,9 @@ bool dataPatchFinding(const GameView& game, std::size_t module, const PatchRun& 
 }
 
 bool sameImage(const ImageCode& file, const std::uint8_t* h, std::size_t n) {
-    if (n < 0x40 || h[0] != 'M' || h[1] != 'Z') return false;
-    const std::uint32_t pe = loadLe32(h + 0x3C);
-    if (pe > n || n - pe < 24 + 60 || std::memcmp(h + pe, "PE\0\0", 4) != 0) return false;
-    const std::uint8_t* opt = h + pe + 24;
-    return loadLe32(h + pe + 8) == file.timeDateStamp && loadLe32(opt + 16) == file.entryPoint &&
-           loadLe32(opt + 56) == file.sizeOfImage && (loadLe16(opt) == 0x20B) == file.pe64;
+    PeHeaders loaded;
+    return readPeHeaders(h, n, loaded) && loaded.timeDateStamp == file.timeDateStamp &&
+           loaded.entryPoint == file.entryPoint && loaded.sizeOfImage == file.sizeOfImage && loaded.pe64 == file.pe64;
 }
 
 }  // namespace marvik

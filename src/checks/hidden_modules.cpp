@@ -7,6 +7,7 @@
 #include <set>
 
 #include "app/little_endian.h"
+#include "checks/pe_image.h"
 #include "checks/text_match.h"
 
 namespace marvik {
@@ -18,9 +19,6 @@ constexpr std::size_t DESCRIPTION_MAX = 63;
 // images is read, which in a clean game is a few trampoline blocks and JIT
 // pages; a module mapped whole has its import table after its code.
 constexpr std::size_t MAX_BYTES_READ = std::size_t(16) << 20;
-constexpr std::uint32_t MAX_EXPORTS = 0x10000;
-
-constexpr int EXPORT_DIRECTORY = 0, IMPORT_DIRECTORY = 1;
 
 bool committed(const MemoryRegion& r) { return r.state == MEM_COMMIT_STATE; }
 bool readable(const MemoryRegion& r) {
@@ -42,21 +40,6 @@ std::uint32_t clamp32(std::uint64_t v) { return v > 0xFFFFFFFFull ? 0xFFFFFFFFu 
 
 }  // namespace
 
-bool imageDirectory(const ReadMemory& read, std::uint64_t base, int index, int& width, std::uint32_t& rva,
-                    std::uint32_t& size) {
-    std::uint8_t head[0x400];
-    if (!read(base, head, sizeof head) || !looksLikePEHeader(head, sizeof head)) return false;
-    const std::uint32_t pe = loadLe32(head + 0x3C);
-    if (pe > sizeof head - 0x90 - 8 * 16) return false;
-    const std::uint16_t magic = loadLe16(head + pe + 0x18);
-    if (magic != 0x10B && magic != 0x20B) return false;
-    width = magic == 0x20B ? 8 : 4;
-    const std::uint32_t directories = pe + 0x18 + (width == 8 ? 112u : 96u);
-    rva = loadLe32(head + directories + 8 * index);
-    size = loadLe32(head + directories + 8 * index + 4);
-    return rva != 0;
-}
-
 std::vector<std::uint64_t> unlistedExecutableImages(const std::vector<MemoryRegion>& regions,
                                                     const std::vector<ListedModule>& listed) {
     std::set<std::uint64_t> bases;
@@ -74,7 +57,7 @@ bool loadedToRun(const ReadMemory& read, std::uint64_t base, const std::vector<L
     if (!read(base, head, sizeof head) || !looksLikePEHeader(head, sizeof head)) return true;
     int width = 0;
     std::uint32_t rva = 0, size = 0;
-    if (!imageDirectory(read, base, IMPORT_DIRECTORY, width, rva, size)) return false;
+    if (!imageDirectory(read, base, PE_IMPORTS, width, rva, size)) return false;
     std::uint8_t descriptor[20];
     if (!read(base + rva, descriptor, sizeof descriptor)) return false;
     const std::uint32_t lookup = loadLe32(descriptor), addresses = loadLe32(descriptor + 16);
@@ -164,26 +147,6 @@ std::size_t importTableRun(const std::uint8_t* bytes, std::size_t length, int wi
         }
     }
     return best;
-}
-
-std::vector<std::uint64_t> exportAddresses(const ReadMemory& read, std::uint64_t base) {
-    std::vector<std::uint64_t> out;
-    int width = 0;
-    std::uint32_t rva = 0, size = 0;
-    std::uint8_t directory[40];
-    if (!imageDirectory(read, base, EXPORT_DIRECTORY, width, rva, size) || !read(base + rva, directory, sizeof directory))
-        return out;
-    const std::uint32_t count = std::min(loadLe32(directory + 0x14), MAX_EXPORTS);
-    const std::uint32_t functions = loadLe32(directory + 0x1C);
-    std::vector<std::uint8_t> table(static_cast<std::size_t>(count) * 4);
-    if (count == 0 || !read(base + functions, table.data(), table.size())) return out;
-    for (std::uint32_t i = 0; i < count; ++i) {
-        const std::uint32_t function = loadLe32(&table[4 * i]);
-        // An address inside the export directory names a forwarder, not code.
-        if (function != 0 && (function < rva || function - rva >= size)) out.push_back(base + function);
-    }
-    std::sort(out.begin(), out.end());
-    return out;
 }
 
 std::size_t sectionTableRemnants(const std::uint8_t* bytes, std::size_t length) {

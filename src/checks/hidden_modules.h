@@ -12,15 +12,10 @@
 
 #include "checks/checks.h"
 #include "checks/memory_scan.h"
+#include "checks/pe_image.h"
 #include "inventory/loader_list.h"
 
 namespace marvik {
-
-// The pointer width and one data directory (0 exports, 1 imports) of the
-// image at base, from its headers in memory; false when they are not a PE
-// image's or the directory is empty. One read of 0x400 bytes.
-bool imageDirectory(const ReadMemory& read, std::uint64_t base, int index, int& width, std::uint32_t& rva,
-                    std::uint32_t& size);
 
 // Allocation bases of image memory with executable pages at which no listed
 // module starts. An image mapped for its resources only (LoadLibraryEx as
@@ -58,11 +53,6 @@ bool laidOutLikeImage(const std::vector<MemoryRegion>& allocation);
 // the shape of an import address table the loader (or a hand mapper) filled.
 std::size_t importTableRun(const std::uint8_t* bytes, std::size_t length, int width,
                            const std::function<bool(std::uint64_t)>& isExport);
-// The export addresses of the module whose image starts at base (empty when
-// it has none or they cannot be read), sorted. The game writes the export
-// directory: at most 0x10000 entries are taken whatever count it gives, in
-// three reads (headers, directory, table) of at most 0x400 + 40 + 256 KiB.
-std::vector<std::uint64_t> exportAddresses(const ReadMemory& read, std::uint64_t base);
 
 // Executable memory outside every image, judged by what it holds and never
 // by its protection alone: overlays keep their hook trampolines in private

@@ -8,6 +8,7 @@
 #include "app/little_endian.h"
 #include "checks/hidden_modules.h"
 #include "checks/memory_scan.h"
+#include "checks/pe_image.h"
 #include "checks/text_match.h"
 
 namespace marvik {
@@ -16,8 +17,7 @@ namespace {
 
 constexpr std::size_t MAX_DESCRIPTORS = 512;
 constexpr std::size_t MAX_ENTRIES = 4096;
-constexpr std::size_t MAX_NAME = 255;
-constexpr std::uint32_t MAX_EXPORT_NAMES = 0x10000;
+constexpr std::size_t MAX_NAME = MAX_EXPORT_NAME;
 constexpr int MAX_FORWARDS = 4;
 constexpr std::size_t MAX_HITS = 16;
 constexpr std::size_t DESCRIPTION_MAX = 63;
@@ -60,7 +60,7 @@ std::vector<ImportSlot> readImports(const ReadMemory& read, std::uint64_t base, 
     std::vector<ImportSlot> slots;
     std::uint32_t rva = 0, size = 0;
     int imageWidth = 0;
-    if (!imageDirectory(read, base, 1, imageWidth, rva, size) || imageWidth != width) return slots;
+    if (!imageDirectory(read, base, PE_IMPORTS, imageWidth, rva, size) || imageWidth != width) return slots;
     const std::uint64_t ordinalFlag = width == 8 ? 1ull << 63 : 1ull << 31;
     for (std::size_t d = 0; d < MAX_DESCRIPTORS; ++d) {
         std::uint8_t descriptor[20];
@@ -90,57 +90,7 @@ std::vector<ImportSlot> readImports(const ReadMemory& read, std::uint64_t base, 
 
 namespace {
 
-// A module's exports read in one piece: the export directory's bytes hold
-// its tables and names (linkers put them there), so resolving the
-// executable's imports costs one read per module instead of one per name.
-struct ModuleExports {
-    bool read = false;
-    std::uint32_t dirRva = 0, dirSize = 0, ordinalBase = 0;
-    std::vector<std::uint8_t> dir;
-    std::vector<std::uint32_t> functions;         // RVAs by index
-    std::map<std::string, std::uint32_t> byName;  // index by name
-};
-constexpr std::uint32_t MAX_EXPORT_DIRECTORY = 4u << 20;
-
-std::string nameIn(const std::vector<std::uint8_t>& bytes, std::size_t at) {
-    std::string name;
-    while (at < bytes.size() && bytes[at] != 0 && name.size() < MAX_NAME) name.push_back(static_cast<char>(bytes[at++]));
-    return name;
-}
-
-ModuleExports readExports(const ReadMemory& read, std::uint64_t base) {
-    ModuleExports e;
-    int width = 0;
-    if (!imageDirectory(read, base, 0, width, e.dirRva, e.dirSize) || e.dirSize < 40 ||
-        e.dirSize > MAX_EXPORT_DIRECTORY)
-        return e;
-    e.dir.resize(e.dirSize);
-    if (!read(base + e.dirRva, e.dir.data(), e.dir.size())) return e;
-    const std::uint8_t* d = e.dir.data();
-    e.ordinalBase = loadLe32(d + 16);
-    const std::uint32_t functions = std::min(loadLe32(d + 20), MAX_EXPORT_NAMES);
-    const std::uint32_t names = std::min(loadLe32(d + 24), MAX_EXPORT_NAMES);
-    // A table inside the directory's bytes, or none: tables elsewhere are
-    // not what a linker writes.
-    auto table = [&](std::uint32_t rva, std::uint32_t entrySize, std::uint32_t count) -> const std::uint8_t* {
-        if (rva < e.dirRva || rva - e.dirRva > e.dirSize || static_cast<std::uint64_t>(count) * entrySize > e.dirSize - (rva - e.dirRva))
-            return nullptr;
-        return d + (rva - e.dirRva);
-    };
-    const std::uint8_t* f = table(loadLe32(d + 28), 4, functions);
-    const std::uint8_t* n = table(loadLe32(d + 32), 4, names);
-    const std::uint8_t* o = table(loadLe32(d + 36), 2, names);
-    if (f == nullptr) return e;
-    for (std::uint32_t i = 0; i < functions; ++i) e.functions.push_back(loadLe32(f + 4 * i));
-    for (std::uint32_t i = 0; n != nullptr && o != nullptr && i < names; ++i) {
-        const std::uint32_t at = loadLe32(n + 4 * i);
-        if (at >= e.dirRva && at - e.dirRva < e.dirSize) e.byName.emplace(nameIn(e.dir, at - e.dirRva), loadLe16(o + 2 * i));
-    }
-    e.read = true;
-    return e;
-}
-
-using ExportCache = std::map<std::uint64_t, ModuleExports>;
+using ExportCache = std::map<std::uint64_t, PeExports>;
 
 // The address the export named resolves to in the module at base, its
 // forwarders followed (at most MAX_FORWARDS, each to a listed module); 0
@@ -149,7 +99,7 @@ std::uint64_t resolveExport(const GameView& game, ExportCache& cache, std::uint6
                             int hops = 0) {
     auto found = cache.find(base);
     if (found == cache.end()) found = cache.emplace(base, readExports(game.read, base)).first;
-    const ModuleExports& e = found->second;
+    const PeExports& e = found->second;
     if (!e.read) return 0;
     std::uint32_t index = 0xFFFFFFFF;
     if (!function.empty() && function[0] == '#') {
@@ -160,9 +110,9 @@ std::uint64_t resolveExport(const GameView& game, ExportCache& cache, std::uint6
     }
     if (index >= e.functions.size()) return 0;
     const std::uint32_t target = e.functions[index];
-    if (target < e.dirRva || target - e.dirRva >= e.dirSize) return base + target;
+    if (!e.inDirectory(target)) return base + target;
     // A forwarder: "DLL.Function" or "DLL.#ordinal".
-    const std::string forward = nameIn(e.dir, target - e.dirRva);
+    const std::string forward = e.text(target);
     const std::size_t dot = forward.rfind('.');
     if (hops >= MAX_FORWARDS || dot == std::string::npos) return 0;
     const ListedModule* next = moduleNamed(game, forward.substr(0, dot));

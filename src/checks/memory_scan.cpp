@@ -56,12 +56,6 @@ std::uint32_t clamp32(std::uint64_t v) { return v > 0xFFFFFFFFull ? 0xFFFFFFFFu 
 bool isExecutableProtection(std::uint32_t protect) { return (protect & 0xF0) != 0; }
 bool isWritableExecutable(std::uint32_t protect) { return (protect & 0xC0) != 0; }  // EXECUTE_READWRITE, _WRITECOPY
 
-bool looksLikePEHeader(const std::uint8_t* b, std::size_t n) {
-    if (n < 0x40 || b[0] != 'M' || b[1] != 'Z') return false;
-    const std::uint32_t pe = loadLe32(b + 0x3C);
-    return pe >= 0x40 && pe <= n - 4 && std::memcmp(b + pe, "PE\0\0", 4) == 0;
-}
-
 std::vector<MemoryScanHit> classifyRegions(const std::vector<MemoryRegion>& regions) {
     std::vector<MemoryScanHit> hits;
     Finding last = Finding::None;

@@ -32,8 +32,6 @@ struct MemoryRegion {
 
 bool isExecutableProtection(std::uint32_t protect);
 bool isWritableExecutable(std::uint32_t protect);
-// Whether bytes (read at a region's start) hold MZ and PE headers.
-bool looksLikePEHeader(const std::uint8_t* bytes, std::size_t length);
 
 // One hit per run of adjacent regions of one allocation with the same
 // finding: PE headers outside any image (a module mapped by hand), and

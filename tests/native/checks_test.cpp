@@ -9,6 +9,7 @@
 #include "checks/checks.h"
 #include "checks/code_check.h"
 #include "checks/memory_scan.h"
+#include "checks/pe_image.h"
 #include "checks/signatures.h"
 #include "inventory/guid.h"
 #include "support/files.h"

@@ -32,6 +32,7 @@ std::vector<std::uint8_t>& image(FakeMemory& memory, std::uint64_t base, int wid
     std::memcpy(&head[0], "MZ", 2);
     storeLe32(&head[0x3C], 0x80);
     std::memcpy(&head[0x80], "PE\0\0", 4);
+    storeLe16(&head[0x94], width == 8 ? 0xF0 : 0xE0);  // the optional header's size
     storeLe16(&head[0x98], width == 8 ? 0x20B : 0x10B);
     const std::size_t directories = 0x98 + (width == 8 ? 112 : 96);
     storeLe32(&head[directories + 8 * directory], rva);
@@ -199,7 +200,8 @@ TEST(HiddenModules, LoopedOrEndlessLoaderListIsTampering) {
 }
 
 // The export directory is the game's to write: a count in the billions is
-// read as the bound, a table out of the image as no exports.
+// read as the bound, tables outside the directory as no exports, a function
+// inside it as a forwarder.
 TEST(HiddenModules, ExportCountsAndTablesAreBounded) {
     FakeMemory memory;
     std::vector<std::uint8_t>& dll = image(memory, 0x6F000000, 4, 0, 0x1000, 0x100);
@@ -210,10 +212,12 @@ TEST(HiddenModules, ExportCountsAndTablesAreBounded) {
         bytes += n;
         return memory.reader()(a, out, n);
     };
-    EXPECT_TRUE(exportAddresses(read, 0x6F000000).empty());  // the table runs out of the image
-    EXPECT_LE(bytes, 0x400u * 2 + 40 + 4 * 0x10000);
-    memory.pieces[0x6F000000].resize(0x1800 + 4 * 0x10000);
-    storeLe32(&memory.pieces[0x6F000000][0x1800], 0x1100);
+    EXPECT_TRUE(exportAddresses(read, 0x6F000000).empty());  // the table lies outside the directory
+    EXPECT_LE(bytes, 0x400u + 0x100);
+    storeLe32(&dll[0x1000 + 0x14], 2);
+    storeLe32(&dll[0x1000 + 0x1C], 0x1040);
+    storeLe32(&dll[0x1040], 0x1100);
+    storeLe32(&dll[0x1044], 0x1080);  // inside the directory: a forwarder's text
     EXPECT_EQ(exportAddresses(memory.reader(), 0x6F000000), std::vector<std::uint64_t>{0x6F001100});
 }
 

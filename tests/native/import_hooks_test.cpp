@@ -22,6 +22,7 @@ std::vector<std::uint8_t>& peImage(FakeMemory& m, std::uint64_t base, int width)
     std::memcpy(&img[0], "MZ", 2);
     storeLe32(&img[0x3C], 0x80);
     std::memcpy(&img[0x80], "PE\0\0", 4);
+    storeLe16(&img[0x94], width == 8 ? 0xF0 : 0xE0);  // the optional header's size
     storeLe16(&img[0x98], width == 8 ? 0x20B : 0x10B);
     return img;
 }
