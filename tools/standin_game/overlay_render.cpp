@@ -38,6 +38,10 @@
 // VirtualAllocEx, CreateRemoteThread and the like). On x86 the relay is a
 // jmp [abs32] through the same field. Each hook counts and calls on.
 //
+// Once the game has its Direct3D 9 device, HookDevice detours the device's
+// Present and Reset in d3d9.dll's code, found through its method table, as
+// overlays do to draw over each frame; the same Detours-like trampolines.
+//
 // Nothing hooks until the stand-in game calls StartOverlayHooks or
 // StartGuardHooks: one file serves as the overlay, as the anti-virus DLL
 // (signed copies) and as a cheat's renderer (an unsigned copy).
@@ -54,7 +58,9 @@ namespace {
 
 OverlayHook g_hook;
 OverlayHook g_minHook;
-GuardHooks g_guard;
+DetourHooks g_guard;   // the anti-virus-like hooks
+DetourHooks g_device;  // the overlay's hooks of the Direct3D 9 device's Present and Reset
+void* g_trampolines[2 * DETOUR_MAX];  // by pass-through index: the guard's first, then the device's
 
 using Create9Fn = void*(WINAPI*)(UINT);
 using Create9ExFn = HRESULT(WINAPI*)(UINT, void**);
@@ -293,8 +299,8 @@ DWORD WINAPI hookThread(void*) {
 // The anti-virus-like hooks: a pass-through per export, typed as the export.
 template <int I, typename R, typename... A>
 R WINAPI passThrough(A... args) {
-    InterlockedIncrement(&g_guard.calls);
-    return reinterpret_cast<R(WINAPI*)(A...)>(g_guard.trampolines[I])(args...);
+    InterlockedIncrement(I < DETOUR_MAX ? &g_guard.calls : &g_device.calls);
+    return reinterpret_cast<R(WINAPI*)(A...)>(g_trampolines[I])(args...);
 }
 
 struct GuardTarget {
@@ -317,7 +323,7 @@ const GuardTarget GUARD_TARGETS[] = {
                                           DWORD, DWORD*>)},
     {"kernel32.dll", "OpenProcess", reinterpret_cast<void*>(&passThrough<7, HANDLE, DWORD, BOOL, DWORD>)},
 };
-static_assert(sizeof GUARD_TARGETS / sizeof GUARD_TARGETS[0] <= GUARD_MAX, "GuardHooks holds every target");
+static_assert(sizeof GUARD_TARGETS / sizeof GUARD_TARGETS[0] <= DETOUR_MAX, "DetourHooks holds every target");
 
 // Detours' trampoline, cut to what a hook needs: the moved instructions and
 // the jump back, then the relay the patched jump leads to, then the fields
@@ -335,11 +341,12 @@ std::uint8_t* guardRegion(std::uintptr_t target) {
     return static_cast<std::uint8_t*>(VirtualAlloc(wanted, 0x10000, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
 }
 
-bool installGuardHook(const GuardTarget& t, int index, std::uint8_t* region, std::size_t& used) {
+// Detours target with hook through a trampoline in region, recorded in set;
+// index: the pass-through's.
+bool installDetour(DetourHooks& set, std::uint8_t* target, const char* name, void* hook, int index,
+                   std::uint8_t* region, std::size_t& used) {
     constexpr bool x64 = sizeof(void*) == 8;
-    HMODULE module = GetModuleHandleA(t.module);
-    auto* target = module ? reinterpret_cast<std::uint8_t*>(GetProcAddress(module, t.name)) : nullptr;
-    if (target == nullptr) return false;
+    if (target == nullptr || set.count == DETOUR_MAX) return false;
     const unsigned length = coveredLength(target);
     if (length == 0 || used + sizeof(GuardTrampoline) > 0x10000) return false;
     if (x64 && (region > target + 0x7FF00000ull || target > region + 0x7FF00000ull)) return false;
@@ -348,7 +355,7 @@ bool installGuardHook(const GuardTarget& t, int index, std::uint8_t* region, std
     std::memset(tramp->code, 0xCC, sizeof tramp->code);
     std::memcpy(tramp->code, target, length);
     tramp->remain = target + length;
-    tramp->detour = t.hook;
+    tramp->detour = hook;
     if (x64) {
         // jmp [rip+d] to remain, then jmp [rip+d] to the detour.
         const std::uint8_t* back = tramp->code + length;
@@ -367,7 +374,7 @@ bool installGuardHook(const GuardTarget& t, int index, std::uint8_t* region, std
         tramp->codeIn[1] = 0x25;
         std::memcpy(tramp->codeIn + 2, &field, 4);
     }
-    g_guard.trampolines[index] = tramp->code;
+    g_trampolines[index] = tramp->code;
     DWORD old = 0;
     if (!VirtualProtect(region, 0x10000, PAGE_EXECUTE_READ, &old)) return false;
     FlushInstructionCache(GetCurrentProcess(), region, 0x10000);
@@ -376,9 +383,9 @@ bool installGuardHook(const GuardTarget& t, int index, std::uint8_t* region, std
     std::memset(target + 5, 0xCC, length - 5);
     VirtualProtect(target, length, old, &old);
     FlushInstructionCache(GetCurrentProcess(), target, length);
-    g_guard.targets[g_guard.count] = target;
-    g_guard.names[g_guard.count] = t.name;
-    ++g_guard.count;
+    set.targets[set.count] = target;
+    set.names[set.count] = name;
+    ++set.count;
     return true;
 }
 
@@ -399,10 +406,39 @@ void installGuardHooks() {
         }
         DWORD old = 0;
         VirtualProtect(regions[r], 0x10000, PAGE_READWRITE, &old);
-        installGuardHook(t, index, regions[r], used[r]);
+        HMODULE module = GetModuleHandleA(t.module);
+        auto* target = module ? reinterpret_cast<std::uint8_t*>(GetProcAddress(module, t.name)) : nullptr;
+        installDetour(g_guard, target, t.name, t.hook, index, regions[r], used[r]);
         VirtualProtect(regions[r], 0x10000, PAGE_EXECUTE_READ, &old);
     }
     InterlockedExchange(&g_guard.status, g_guard.count > 0 ? OVERLAY_INSTALLED : OVERLAY_FAILED);
+}
+
+// What overlays draw through: the device's Present and Reset, found in its
+// method table and detoured in d3d9.dll's code (COM methods are stdcall).
+void hookDevice(void* device) {
+    void* const* methods = *static_cast<void* const* const*>(device);
+    const struct {
+        const char* name;
+        std::size_t slot;
+        void* hook;
+    } targets[] = {
+        {"IDirect3DDevice9::Reset", 16, reinterpret_cast<void*>(&passThrough<DETOUR_MAX, LONG, void*, void*>)},
+        {"IDirect3DDevice9::Present", 17,
+         reinterpret_cast<void*>(&passThrough<DETOUR_MAX + 1, LONG, void*, const void*, const void*, HWND, const void*>)},
+    };
+    auto* target = static_cast<std::uint8_t*>(methods[17]);
+    std::uint8_t* region = guardRegion(reinterpret_cast<std::uintptr_t>(target));
+    std::size_t used = 0;
+    for (const auto& t : targets) {
+        const int index = DETOUR_MAX + static_cast<int>(&t - targets);
+        DWORD old = 0;
+        if (region != nullptr) VirtualProtect(region, 0x10000, PAGE_READWRITE, &old);
+        installDetour(g_device, static_cast<std::uint8_t*>(methods[t.slot]), t.name, t.hook, index, region, used);
+        if (region != nullptr) VirtualProtect(region, 0x10000, PAGE_EXECUTE_READ, &old);
+    }
+    g_device.regions[0] = region;
+    InterlockedExchange(&g_device.status, g_device.count == 2 ? OVERLAY_INSTALLED : OVERLAY_FAILED);
 }
 
 }  // namespace
@@ -411,9 +447,13 @@ void installGuardHooks() {
 extern "C" __declspec(dllexport) void StartOverlayHooks() {
     if (HANDLE thread = CreateThread(nullptr, 0, marvik::hookThread, nullptr, 0, nullptr)) CloseHandle(thread);
 }
-extern "C" __declspec(dllexport) const marvik::GuardHooks* StartGuardHooks() {
+extern "C" __declspec(dllexport) const marvik::DetourHooks* StartGuardHooks() {
     marvik::installGuardHooks();
     return &marvik::g_guard;
+}
+extern "C" __declspec(dllexport) const marvik::DetourHooks* HookDevice(void* device) {
+    marvik::hookDevice(device);
+    return &marvik::g_device;
 }
 extern "C" __declspec(dllexport) const marvik::OverlayHook* OverlayHookState() { return &marvik::g_hook; }
 extern "C" __declspec(dllexport) const marvik::OverlayHook* OverlayMinHookState() { return &marvik::g_minHook; }

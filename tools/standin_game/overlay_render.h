@@ -19,20 +19,21 @@ struct OverlayHook {
     char error[96];
 };
 
-// The anti-virus-like hooks StartGuardHooks lays (see overlay_render.cpp).
-constexpr int GUARD_MAX = 8;
-struct GuardHooks {
+// Detours-like hooks: the anti-virus-like ones StartGuardHooks lays, the
+// device's HookDevice lays (see overlay_render.cpp).
+constexpr int DETOUR_MAX = 8;
+struct DetourHooks {
     volatile long status;              // OverlayHookStatus
-    int count;                         // exports hooked
-    void* targets[GUARD_MAX];          // each hooked export
-    const char* names[GUARD_MAX];
-    void* trampolines[GUARD_MAX];      // by target index, for the pass-throughs
-    void* regions[2];                  // the trampoline regions near ntdll and kernel32
+    int count;                         // functions hooked
+    void* targets[DETOUR_MAX];         // each hooked function
+    const char* names[DETOUR_MAX];
+    void* regions[2];                  // the trampoline regions (the guard's: near ntdll, near kernel32)
     volatile long calls;
 };
 
 using StartOverlayHooksFn = void (*)();
-using StartGuardHooksFn = const GuardHooks* (*)();
+using StartGuardHooksFn = const DetourHooks* (*)();
+using HookDeviceFn = const DetourHooks* (*)(void* device);
 using OverlayHookStateFn = const OverlayHook* (*)();
 // The second hook, OverlayMinHookState: d3d9!Direct3DCreate9Ex the way
 // MinHook does it (see overlay_render.cpp); relay is the first stub the

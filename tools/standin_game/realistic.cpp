@@ -1,4 +1,6 @@
 // The realistic mode of the stand-in game (see the comment in main.cpp).
+#include <d3d9.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -93,6 +95,27 @@ bool fail(const char* what, const std::string& detail) {
     return false;
 }
 
+// The game's window and device, as the game makes them for its renderer.
+bool createDevice(RealisticGame& game) {
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "standin_game";
+    RegisterClassA(&wc);
+    HWND window = CreateWindowA("standin_game", "iw3mp", WS_OVERLAPPEDWINDOW, 0, 0, 320, 240, nullptr, nullptr,
+                                wc.hInstance, nullptr);
+    if (window == nullptr || game.d3d == nullptr) return false;
+    D3DPRESENT_PARAMETERS present = {};
+    present.Windowed = TRUE;
+    present.SwapEffect = D3DSWAPEFFECT_DISCARD;
+    present.hDeviceWindow = window;
+    IDirect3DDevice9* device = nullptr;
+    const HRESULT made = static_cast<IDirect3D9*>(game.d3d)->CreateDevice(
+        D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &present, &device);
+    game.device = device;
+    return SUCCEEDED(made) && device != nullptr;
+}
+
 }  // namespace
 
 bool startRenderHooks(const std::string& path, const OverlayHook*& hook, const OverlayHook*& minHook) {
@@ -137,6 +160,12 @@ bool startRealistic(RealisticGame& game) {
     game.d3d = create(32);  // D3D_SDK_VERSION
     void* d3dEx = nullptr;
     game.d3dExResult = exported<HRESULT(WINAPI*)(UINT, void**)>(d3d9, "Direct3DCreate9Ex")(32, &d3dEx);
+    if (!createDevice(game)) return fail("cannot create a Direct3D 9 device", "");
+    auto hookDevice = exported<HookDeviceFn>(GetModuleHandleA((folder + "\\overlay_render.dll").c_str()), "HookDevice");
+    if (hookDevice == nullptr || (game.deviceHooks = hookDevice(game.device))->status != OVERLAY_INSTALLED)
+        return fail("the overlay did not hook the device's Present and Reset", "");
+    // A frame drawn through the overlay's hook.
+    static_cast<IDirect3DDevice9*>(game.device)->Present(nullptr, nullptr, nullptr, nullptr);
 
     if (!makeJitRegion(game)) return fail("cannot set up the JIT-like region", "");
     if (!loadResourceOnlyDlls()) return fail("cannot map msi.dll and ieframe.dll for their resources", "");

@@ -185,7 +185,10 @@ void reportRealistic(std::ostream& out, const RealisticGame& game, const std::ve
         << " relay=" << hex(minHook.relay) << " final=" << hex(minHook.hook) << " calls=" << minHook.calls
         << " result=" << game.d3dExResult << "\n";
     query(out, modules, "minhook_block", minHook.block);
-    const GuardHooks& guard = *game.guard;
+    const DetourHooks& device = *game.deviceHooks;
+    out << "device hooks=" << device.count << " calls=" << device.calls << "\n";
+    query(out, modules, "device_hooks", device.regions[0]);
+    const DetourHooks& guard = *game.guard;
     out << "guard hooks=" << guard.count << " names=";
     for (int i = 0; i < guard.count; ++i) out << (i ? "," : "") << guard.names[i];
     out << "\n";

@@ -19,7 +19,9 @@ struct RealisticGame {
     std::vector<std::string> missingSystemDlls;  // not in this Windows (or this Wine prefix)
     const OverlayHook* overlay = nullptr;
     const OverlayHook* minHook = nullptr;        // the MinHook-like hook of Direct3DCreate9Ex
-    const GuardHooks* guard = nullptr;           // the anti-virus-like DLL's hooks
+    const DetourHooks* guard = nullptr;          // the anti-virus-like DLL's hooks
+    void* device = nullptr;                      // the game's IDirect3DDevice9
+    const DetourHooks* deviceHooks = nullptr;    // the overlay's hooks of its Present and Reset
     long d3dExResult = 0;                        // what Direct3DCreate9Ex returned through it
     void* d3d = nullptr;                       // what Direct3DCreate9 returned through the hook
     unsigned char* jit = nullptr;              // the JIT-like region and its functions

@@ -186,8 +186,10 @@ class StandinGameTest(unittest.TestCase):
         self.assertEqual((minblock["type"], minblock["protect"], num(minblock["size"])), ("private", "RWX", 0x1000))
         self.assertEqual(num(minhook["calls"]), 1)
 
-        # Its trampoline regions, 64 KiB each, filled read-write, left read-execute.
-        guards = [queried(first, "guard_" + near) for near in ("ntdll", "kernel32")]
+        # The device's Present and Reset detoured, a frame drawn through the hook.
+        self.assertEqual((num(first["device"][0]["hooks"]), num(first["device"][0]["calls"])), (2, 1))
+        # The trampoline regions, 64 KiB each, filled read-write, left read-execute.
+        guards = [queried(first, "guard_" + near) for near in ("ntdll", "kernel32")] + [queried(first, "device_hooks")]
         self.assertEqual({(g["type"], g["protect"], g["alloc_protect"], num(g["size"])) for g in guards},
                          {("private", "RX", "RW", 0x10000)})
 
