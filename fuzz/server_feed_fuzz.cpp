@@ -63,7 +63,7 @@ void drain(mvs_server* s, std::uint8_t flags) {
     }
 }
 
-// The challenge make_seeds answers.
+// The challenge the seeds in seeds/server_feed answer.
 int fixedChallenge(void*, std::uint8_t* out, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<std::uint8_t>(i * 7);
     return 1;

@@ -9,11 +9,9 @@ cd "$root"
 seconds=${1:-600}
 export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=1
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -DMARVIK_FUZZ=ON >/dev/null
-targets=$(sed -n 's/^add_test(NAME fuzz_\([a-z_]*\).*/\1/p; s/^foreach(t \(.*\))/\1/p' fuzz/CMakeLists.txt | tr ' ' '\n' |
-          grep -v '^seeds$' | sort -u)
-cmake --build build/fuzz -j2 --target marvik_fuzz_seeds $(printf 'marvik_fuzz_%s ' $targets) >/dev/null
+targets=$(sed -n 's/^foreach(t \(.*\))/\1/p' fuzz/CMakeLists.txt | tr ' ' '\n' | sort -u)
+cmake --build build/fuzz -j2 --target $(printf 'marvik_fuzz_%s ' $targets) >/dev/null
 corpus=build/fuzz/fuzz/corpus
-build/fuzz/fuzz/marvik_fuzz_seeds "$corpus/client_receive" "$corpus/server_feed"
 logs=build/fuzz/logs
 mkdir -p "$logs"
 run() {

@@ -34,7 +34,7 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 step "fuzz: each libFuzzer target for a short, bounded run"
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -DMARVIK_FUZZ=ON \
   -DMARVIK_FUZZ_SECONDS="${MARVIK_FUZZ_SECONDS:-10}" >/dev/null
-cmake --build build/fuzz -j"$jobs" --target marvik_fuzz_client_receive marvik_fuzz_server_feed marvik_fuzz_seeds \
+cmake --build build/fuzz -j"$jobs" --target marvik_fuzz_client_receive marvik_fuzz_server_feed \
   marvik_fuzz_loader_list marvik_fuzz_pe_reader marvik_fuzz_memory_check marvik_fuzz_config
 ctest --test-dir build/fuzz -R fuzz_ --output-on-failure
 

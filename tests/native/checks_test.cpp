@@ -37,6 +37,8 @@ TEST(ModuleCheck, LabelsByMD5ThenNameAndFlagsUnusualFoldersWithoutLabel) {
         // Names match their patterns in any case, '?' any one character,
         // '*' after a false start; the text must match whole.
         {"C:\\Game\\wallwallhack.DLL", "", "C:\\Game", true, "Wallhack module"},
+        {"C:\\Game\\notes.dll", "B525A69694BFB01741D0411EBEB90E79", "C:\\Game", true,
+         "Marvik test signature (harmless)"},
         {"C:\\Game\\cod_esp_hook.dll", "", "C:\\Game", true, "ESP overlay hook"},
         {"C:\\Game\\myspeedhack-x.dll", "", "C:\\Game", false, ""},
         {"C:\\Game\\aimbot.dll.bak", "", "C:\\Game", false, ""},

@@ -26,6 +26,12 @@ Config settings(const char* ip, std::uint16_t port = 28960, const std::string& n
     return Config{ip, port, name, autoStart, encryption};
 }
 
+std::string petr(int times) {
+    std::string text;
+    for (int i = 0; i < times; ++i) text += "Пётр";
+    return text;
+}
+
 // Each row: a file's text and the settings read from it (the defaults where
 // the row names none).
 TEST(ConfigParse, LinesKeysAndValues) {
@@ -63,6 +69,9 @@ TEST(ConfigParse, LinesKeysAndValues) {
          settings("10.0.0.9", 28960, "Пётр")},
         {"UTF-8 without a mark", "player_name=玩家\n", settings("", 28960, "玩家")},
         {"not UTF-8: the code page's", "player_name=Jos\xE9\n", settings("", 28960, "José")},
+        {"a mark before bytes that are not UTF-8", "\xEF\xBB\xBFplayer_name=Jos\xE9\n", settings("", 28960, "José")},
+        {"a mark alone", "\xEF\xBB\xBF", settings("")},
+        {"a long value cut between characters", "player_name=" + petr(40) + "\n", settings("", 28960, petr(23) + "Пёт")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -136,26 +136,27 @@ TEST(HiddenModules, ForeignCodeByItsImportsOrSectionNamesNotItsProtection) {
         const std::vector<std::uint32_t> imports = {0x1100, 0x1200, 0x1300, 0x1400, 0};
 
         // Each allocation: its regions, the pointers its last page holds, and
-        // whether its first page keeps section names.
+        // how many section names its first page keeps.
         struct Case {
             const char* what;
             std::vector<std::uint32_t> protections;  // one page each, from the allocation base
             std::vector<std::uint32_t> dataPointers;   // RVAs into the module, 0 for a null
-            bool sectionNames;
+            int sectionNames;
             const char* label;  // the hit's start; null for none
         } cases[] = {
-            {"hand-mapped, headers wiped", {R, RX, RX, R, RW}, {0x1100, 0x1200, 0x1300, 0x1400, 0, 0x1500, 0}, false,
+            {"hand-mapped, headers wiped", {R, RX, RX, R, RW}, {0x1100, 0x1200, 0x1300, 0x1400, 0, 0x1500, 0}, 0,
              "Headerless image in private memory, 4 imports"},
-            {"headers page decommitted", {0, RX, R}, imports, false, "Headerless image"},
-            {"mapped whole read-execute", {RX, RX, RX}, imports, false, "Foreign code: 4 imports, 76 KiB private"},
-            {"mapped whole read-write-execute", {RWX, RWX}, imports, false, "Foreign code: 4 imports, 72 KiB private"},
-            {"only MZ and PE wiped", {RX, RX}, {}, true, "Foreign code: 3 section names, 72 KiB private"},
-            {"pointers to inner code", {R, RX, R}, {0x1100, 0x1110, 0x1120, 0x1130, 0x1140, 0}, false, nullptr},
-            {"a forwarder is no address", {R, RX, R}, {0x1100, 0x1200, 0x1080, 0x1300, 0}, false, nullptr},
-            {"run broken by an inner address", {R, RX, R}, {0x1100, 0x1200, 0x1300, 0x1400, 0x1110}, false, nullptr},
-            {"trampoline block (read-write-execute)", {RWX}, {0x1100, 0, 0x1200, 0}, false, nullptr},
-            {"JIT: data, code, no data after", {RW, RX, RX}, {}, false, nullptr},
-            {"data only", {R, RW}, imports, false, nullptr},
+            {"headers page decommitted", {0, RX, R}, imports, 0, "Headerless image"},
+            {"mapped whole read-execute", {RX, RX, RX}, imports, 0, "Foreign code: 4 imports, 76 KiB private"},
+            {"mapped whole read-write-execute", {RWX, RWX}, imports, 0, "Foreign code: 4 imports, 72 KiB private"},
+            {"only MZ and PE wiped", {RX, RX}, {}, 3, "Foreign code: 3 section names, 72 KiB private"},
+            {"one stray section name", {RX, RX}, {}, 1, nullptr},
+            {"pointers to inner code", {R, RX, R}, {0x1100, 0x1110, 0x1120, 0x1130, 0x1140, 0}, 0, nullptr},
+            {"a forwarder is no address", {R, RX, R}, {0x1100, 0x1200, 0x1080, 0x1300, 0}, 0, nullptr},
+            {"run broken by an inner address", {R, RX, R}, {0x1100, 0x1200, 0x1300, 0x1400, 0x1110}, 0, nullptr},
+            {"trampoline block (read-write-execute)", {RWX}, {0x1100, 0, 0x1200, 0}, 0, nullptr},
+            {"JIT: data, code, no data after", {RW, RX, RX}, {}, 0, nullptr},
+            {"data only", {R, RW}, imports, 0, nullptr},
         };
         for (const Case& c : cases) {
             SCOPED_TRACE(c.what);
@@ -171,8 +172,8 @@ TEST(HiddenModules, ForeignCodeByItsImportsOrSectionNamesNotItsProtection) {
             const std::size_t data = 0x1000 * (c.protections.size() - 1);
             for (std::size_t i = 0; i < c.dataPointers.size(); ++i)
                 game.pointer(base + data + 0x10 + width * i, width, c.dataPointers[i] ? 0x6F000000 + c.dataPointers[i] : 0);
-            if (c.sectionNames)
-                for (int i = 0; i < 3; ++i) std::memcpy(&game.pieces[base][0x188 + 40 * i], (".text\0\0\0.rdata\0\0.data\0\0\0") + 8 * i, 8);
+            for (int i = 0; i < c.sectionNames; ++i)
+                std::memcpy(&game.pieces[base][0x188 + 40 * i], (".text\0\0\0.rdata\0\0.data\0\0\0") + 8 * i, 8);
             const std::vector<MemoryScanHit> hits = findForeignCode(regions, modules, game.reader(), width);
             ASSERT_EQ(hits.size(), c.label ? 1u : 0u);
             if (!c.label) continue;
@@ -180,6 +181,21 @@ TEST(HiddenModules, ForeignCodeByItsImportsOrSectionNamesNotItsProtection) {
             EXPECT_EQ(std::make_pair(hits[0].address, hits[0].size),
                       std::make_pair(std::uint32_t{base}, std::uint32_t(0x1000 * c.protections.size() + 0x10000)));
         }
+    }
+}
+
+// A loop or a chain past the bound is the game's doing; a broken link is
+// the loader's, caught between two writes.
+TEST(HiddenModules, LoopedOrEndlessLoaderListIsTampering) {
+    const std::pair<LoaderListShape, const char*> cases[] = {
+        {LoaderListShape::CLOSED, ""},
+        {LoaderListShape::BROKEN, ""},
+        {LoaderListShape::LOOPED, "Loader list tampered: loop at 0x11000 (64-bit list)"},
+        {LoaderListShape::TOO_LONG, "Loader list tampered: endless at 0x11000 (64-bit list)"},
+    };
+    for (const auto& [shape, description] : cases) {
+        const LoaderListEnd end{shape, 0x11000, 8};
+        EXPECT_EQ(loaderListTampered(end) ? tamperedLoaderListHit(end).description : "", description);
     }
 }
 

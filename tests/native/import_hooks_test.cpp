@@ -109,6 +109,13 @@ TEST(ImportHooks, EntriesThatLeaveTheirExportForUntrustedCodeAreHooks) {
         ASSERT_EQ(slots.size(), 3u);
         EXPECT_EQ(slots[0].dll + "!" + slots[0].function + " " + slots[2].function, "KERNEL32.dll!GetTickCount #2");
         EXPECT_TRUE(findImportHooks(clean.view).empty()) << "as the loader filled them, forwarder followed";
+        // ntdll forwarding back to kernel32, as a hostile game can write it:
+        // the chain ends at its bound and the entry is left unjudged.
+        Game loop = makeGame(width);
+        text(loop.memory.pieces[NTDLL], 0x1600, "KERNEL32.Fwd");
+        storeLe32(&loop.memory.pieces[NTDLL][0x1100], 0x1600);
+        loop.memory.pointer(loop.slot[1], width, CHEAT + 0x100);
+        EXPECT_TRUE(findImportHooks(loop.view).empty());
 
         const struct {
             const char* what;

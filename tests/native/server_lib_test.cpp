@@ -101,7 +101,7 @@ struct Lib {
 };
 
 Bytes helloPayload() {
-    return bytesOf(makeHello("Sniper", 28960, "HWID-1234", "abcdef0123456789abcdef0123456789"));
+    return bytesOf(makeHello("Sniper", 28961, "HWID-1234", "abcdef0123456789abcdef0123456789"));
 }
 
 // The client's answer to the challenge the datagram carries.
@@ -132,7 +132,9 @@ TEST(ServerLibHandshake, AnswersAreCheckedAndRepliesAreWhatTheClientReads) {
         const Bytes challenge = lib.taken[1].bytes;
         EXPECT_EQ(lib.taken[3].bytes, challenge);
         EXPECT_EQ(lib.taken[2].e.hello.retry, 1);
-        EXPECT_EQ(std::string(lib.taken[0].e.hello.guid) + " " + lib.taken[0].e.hello.player, "abcdef0123456789abcdef0123456789 Sniper");
+        const auto& hello = lib.taken[0].e.hello;
+        EXPECT_EQ(std::string(hello.guid) + " " + hello.player + " " + std::to_string(hello.server_port),
+                  "abcdef0123456789abcdef0123456789 Sniper 28961");
         // Fresh bytes: another session's challenge differs.
         lib.sid = 99;
         lib.send(PKT_HELLO, helloPayload());

@@ -81,22 +81,6 @@ TEST(WireText, CodePageTextAsBeforeOtherTextAsUtf8) {
     for (const auto& c : cases) EXPECT_EQ(wireText(c.text, c.maxBytes), c.wire) << c.what;
 }
 
-TEST(ConfigFileText, UnmarkedUtf8AsIsBomSkippedElseTheCodePage) {
-    EXPECT_EQ(configFileText("player_name=" + PETR + "\n"), "player_name=" + PETR + "\n");
-    EXPECT_EQ(configFileText("\xEF\xBB\xBFserver_ip=1.2.3.4\n"), "server_ip=1.2.3.4\n");
-    EXPECT_EQ(configFileText("player_name=Jos\xE9\n"), "player_name=José\n");
-    EXPECT_EQ(configFileText("\xEF\xBB\xBF"), "");
-    // A mark before bytes that are not UTF-8 after all: the code page still.
-    EXPECT_EQ(configFileText("\xEF\xBB\xBFplayer_name=Jos\xE9\n"), "player_name=José\n");
-    // A value longer than its field is cut between characters.
-    std::string longName;
-    while (longName.size() < 300) longName += PETR;
-    Config cfg;
-    parseConfigText("player_name=" + longName + "\n", cfg);
-    EXPECT_TRUE(isValidUtf8(cfg.playerName) && cfg.playerName.size() >= 185 && cfg.playerName.size() <= 191)
-        << cfg.playerName.size();
-}
-
 // Real files by names in four scripts: the program's file calls take UTF-8.
 TEST(Utf8Paths, FilesInAnyLanguageOpenHashAndStamp) {
     const std::string folder = test::besideExe("unicode_files");

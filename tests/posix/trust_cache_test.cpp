@@ -2,6 +2,8 @@
 // takes, in what order, and that a file is verified once per content.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
 #include <thread>
 #include <vector>
 
@@ -62,13 +64,16 @@ TEST(ModuleTrust, SystemModulesAreNotReadAndOthersTryEmbeddedThenCatalog) {
 }
 
 TEST(ModuleTrust, VerifiedOncePerContentAndAgainWhenTheFileChanges) {
-    const std::string path = trustFile("game/changing.dll", "signed content");
+    const std::string path = trustFile("game/changing.dll", "signed content!");
     script([&](ScriptedSignatures& s) { s.embedded[path] = {true, "Overlay Vendor"}; });
     EXPECT_TRUE(moduleTrust(path).trusted);
     EXPECT_TRUE(moduleTrust(path).trusted);
     EXPECT_EQ(looks().size(), 1u);
-    // The same file rewritten: its signature no longer matches it.
-    test::writeFile(path, "signed content, then patched");
+    // The same file patched in place (same size, a later write time): its
+    // signature no longer matches it.
+    const auto written = std::filesystem::last_write_time(path);
+    test::writeFile(path, "patched content");
+    std::filesystem::last_write_time(path, written + std::chrono::seconds(2));
     editScriptedSignatures([&](ScriptedSignatures& s) { s.embedded[path].valid = false; });
     EXPECT_FALSE(moduleTrust(path).trusted);
     EXPECT_FALSE(moduleTrust(path).trusted);
