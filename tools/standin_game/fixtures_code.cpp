@@ -97,20 +97,21 @@ void* relayStub(std::uintptr_t real) {
 }  // namespace
 
 bool hookDirect3DMethodTable() {
-    // The IDirect3D9 object's method table lives in d3d9.dll's read-only
-    // data, as IDirect3DDevice9's (Present, EndScene) does; its entry 4,
-    // GetAdapterCount, is led to a private stub, as a cheat leads EndScene.
+    // The device's method table lives in d3d9.dll's read-only data; its
+    // entry 17, Present, is led to a private stub, as a cheat leads Present
+    // or EndScene to draw its own frame.
     HMODULE d3d9 = LoadLibraryA("d3d9.dll");
     using Create = void*(WINAPI*)(UINT);
     auto create = d3d9 != nullptr ? reinterpret_cast<Create>(reinterpret_cast<void*>(GetProcAddress(d3d9, "Direct3DCreate9"))) : nullptr;
-    void* d3d = create != nullptr ? create(32) : nullptr;
-    if (d3d == nullptr) return false;
-    void** table = *static_cast<void***>(d3d);
-    void* stub = relayStub(reinterpret_cast<std::uintptr_t>(table[4]));
+    void* device = create != nullptr ? createDirect3DDevice(create(32)) : nullptr;
+    if (device == nullptr) return false;
+    constexpr int PRESENT = 17;
+    void** table = *static_cast<void***>(device);
+    void* stub = relayStub(reinterpret_cast<std::uintptr_t>(table[PRESENT]));
     DWORD old = 0;
-    if (stub == nullptr || !VirtualProtect(&table[4], sizeof(void*), PAGE_READWRITE, &old)) return false;
-    table[4] = stub;
-    VirtualProtect(&table[4], sizeof(void*), old, &old);
+    if (stub == nullptr || !VirtualProtect(&table[PRESENT], sizeof(void*), PAGE_READWRITE, &old)) return false;
+    table[PRESENT] = stub;
+    VirtualProtect(&table[PRESENT], sizeof(void*), old, &old);
     return true;
 }
 

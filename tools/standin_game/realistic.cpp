@@ -95,8 +95,9 @@ bool fail(const char* what, const std::string& detail) {
     return false;
 }
 
-// The game's window and device, as the game makes them for its renderer.
-bool createDevice(RealisticGame& game) {
+}  // namespace
+
+void* createDirect3DDevice(void* d3d) {
     WNDCLASSA wc = {};
     wc.lpfnWndProc = DefWindowProcA;
     wc.hInstance = GetModuleHandleA(nullptr);
@@ -104,19 +105,16 @@ bool createDevice(RealisticGame& game) {
     RegisterClassA(&wc);
     HWND window = CreateWindowA("standin_game", "iw3mp", WS_OVERLAPPEDWINDOW, 0, 0, 320, 240, nullptr, nullptr,
                                 wc.hInstance, nullptr);
-    if (window == nullptr || game.d3d == nullptr) return false;
+    if (window == nullptr || d3d == nullptr) return nullptr;
     D3DPRESENT_PARAMETERS present = {};
     present.Windowed = TRUE;
     present.SwapEffect = D3DSWAPEFFECT_DISCARD;
     present.hDeviceWindow = window;
     IDirect3DDevice9* device = nullptr;
-    const HRESULT made = static_cast<IDirect3D9*>(game.d3d)->CreateDevice(
+    const HRESULT made = static_cast<IDirect3D9*>(d3d)->CreateDevice(
         D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &present, &device);
-    game.device = device;
-    return SUCCEEDED(made) && device != nullptr;
+    return SUCCEEDED(made) ? device : nullptr;
 }
-
-}  // namespace
 
 bool startRenderHooks(const std::string& path, const OverlayHook*& hook, const OverlayHook*& minHook) {
     HMODULE dll = LoadLibraryA(path.c_str());
@@ -160,7 +158,7 @@ bool startRealistic(RealisticGame& game) {
     game.d3d = create(32);  // D3D_SDK_VERSION
     void* d3dEx = nullptr;
     game.d3dExResult = exported<HRESULT(WINAPI*)(UINT, void**)>(d3d9, "Direct3DCreate9Ex")(32, &d3dEx);
-    if (!createDevice(game)) return fail("cannot create a Direct3D 9 device", "");
+    if ((game.device = createDirect3DDevice(game.d3d)) == nullptr) return fail("cannot create a Direct3D 9 device", "");
     auto hookDevice = exported<HookDeviceFn>(GetModuleHandleA((folder + "\\overlay_render.dll").c_str()), "HookDevice");
     if (hookDevice == nullptr || (game.deviceHooks = hookDevice(game.device))->status != OVERLAY_INSTALLED)
         return fail("the overlay did not hook the device's Present and Reset", "");

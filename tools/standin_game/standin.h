@@ -56,7 +56,7 @@ unsigned long long msSinceProcessStart();
 bool patchCodeFixture(const std::string& command, CodeFixture& out);
 // The executable's import entry of kernel32!Sleep made to lead to a private stub.
 bool hookOwnImport();
-// d3d9's IDirect3D9 method table entry 4 led to a private stub.
+// The Direct3D 9 device's method table entry for Present led to a private stub.
 bool hookDirect3DMethodTable();
 // The realistic mode's rewrite of its own code with the same bytes.
 bool retouchOwnCode();
@@ -65,6 +65,9 @@ std::string exeFolder();
 // Loads everything the realistic mode claims; false, with a message on
 // standard error, when a piece the game ships (its DLLs, the overlay) fails.
 bool startRealistic(RealisticGame& game);
+// The game's window and its IDirect3DDevice9 from the IDirect3D9 d3d, as the
+// game makes them for its renderer; null when it cannot.
+void* createDirect3DDevice(void* d3d);
 // Loads the overlay-like DLL at path and has it hook d3d9 (loaded first);
 // false, with a message, when it did not hook.
 bool startRenderHooks(const std::string& path, const OverlayHook*& hook, const OverlayHook*& minHook);
