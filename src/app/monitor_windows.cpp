@@ -7,9 +7,9 @@
 
 #include "base/process_flags.h"
 #include "base/test_hold.h"
-#include "config/autostart.h"
+#include "config/autostart_windows.h"
 #include "config/config.h"
-#include "inventory/hwid.h"
+#include "inventory/hwid_windows.h"
 #include "report/log.h"
 #include "report/tray.h"
 #include "session/session.h"

@@ -56,17 +56,18 @@ bool integrityAlert(const IntegrityIndicators& indicators);
 void checkModule(ModuleInfo& module, const std::string& gameFolder);
 bool loadedFromUnusualFolder(const std::string& path, const std::string& gameFolder);
 
-// The module baseline of the session: written at session start, replaced
-// whole by the module scan thread, read whole by the module-injection
-// check; always under g_baselineMutex once worker threads run.
-extern std::vector<ModuleInfo> g_baselineModules;
-extern std::mutex g_baselineMutex;
-void replaceBaselineModules(const std::vector<ModuleInfo>& modules);
-std::vector<ModuleInfo> baselineModulesCopy();
+// The module baseline of a session: the game's modules as listed at
+// session start, replaced whole after each module scan, read whole by the
+// module-injection check on the heartbeat's side; hence its own lock.
+struct ModuleBaseline {
+    std::mutex mutex;
+    std::vector<ModuleInfo> modules;
+};
+void replaceBaselineModules(ModuleBaseline& baseline, std::vector<ModuleInfo> modules);
 
 // Module-injection check: a module of current whose full path (ASCII case
 // ignored) the baseline does not hold. An empty current list gives false.
-bool checkModuleInjection(const std::vector<ModuleInfo>& current);
+bool checkModuleInjection(ModuleBaseline& baseline, const std::vector<ModuleInfo>& current);
 // The comparison itself, for any two lists.
 bool hasModuleNotIn(const std::vector<ModuleInfo>& current, const std::vector<ModuleInfo>& baseline);
 

@@ -15,6 +15,7 @@ std::vector<MemoryScanHit> scanProcessMemory(std::uint32_t pid) {
     const ProcessHandle opened = openProcessForReading(pid);
     if (opened == 0) return {};
     HANDLE process = reinterpret_cast<HANDLE>(opened);
+    const ReadMemory read = processReader(process);
     SYSTEM_INFO system;
     GetSystemInfo(&system);
     const auto top = reinterpret_cast<std::uint64_t>(system.lpMaximumApplicationAddress);
@@ -34,9 +35,8 @@ std::vector<MemoryScanHit> scanProcessMemory(std::uint32_t pid) {
         if (info.State == MEM_COMMIT && info.Type != MEM_IMAGE && r.base == r.allocationBase &&
             (info.Protect & (PAGE_GUARD | PAGE_NOACCESS)) == 0) {
             std::uint8_t head[0x400];
-            SIZE_T got = 0;
-            const SIZE_T want = info.RegionSize < sizeof head ? info.RegionSize : sizeof head;
-            if (ReadProcessMemory(process, info.BaseAddress, head, want, &got)) r.peHeader = looksLikePEHeader(head, got);
+            const std::size_t want = info.RegionSize < sizeof head ? info.RegionSize : sizeof head;
+            if (read(r.base, head, want)) r.peHeader = looksLikePEHeader(head, want);
         }
         // Whose file a view shows is asked only of the views that would
         // otherwise count: executable ones, or ones holding a PE header.

@@ -6,9 +6,6 @@
 
 namespace marvik {
 
-std::vector<ModuleInfo> g_baselineModules;
-std::mutex g_baselineMutex;
-
 namespace {
 
 // Folders no game module is ever loaded from: downloads, temporary and
@@ -55,15 +52,9 @@ void checkModule(ModuleInfo& module, const std::string& gameFolder) {
     }
 }
 
-void replaceBaselineModules(const std::vector<ModuleInfo>& modules) {
-    std::vector<ModuleInfo> copy = modules;
-    std::lock_guard<std::mutex> lock(g_baselineMutex);
-    g_baselineModules.swap(copy);
-}
-
-std::vector<ModuleInfo> baselineModulesCopy() {
-    std::lock_guard<std::mutex> lock(g_baselineMutex);
-    return g_baselineModules;
+void replaceBaselineModules(ModuleBaseline& baseline, std::vector<ModuleInfo> modules) {
+    std::lock_guard<std::mutex> lock(baseline.mutex);
+    baseline.modules.swap(modules);
 }
 
 bool hasModuleNotIn(const std::vector<ModuleInfo>& current, const std::vector<ModuleInfo>& baseline) {
@@ -80,10 +71,10 @@ bool hasModuleNotIn(const std::vector<ModuleInfo>& current, const std::vector<Mo
     return false;
 }
 
-bool checkModuleInjection(const std::vector<ModuleInfo>& current) {
+bool checkModuleInjection(ModuleBaseline& baseline, const std::vector<ModuleInfo>& current) {
     if (current.empty()) return false;
-    std::lock_guard<std::mutex> lock(g_baselineMutex);
-    return hasModuleNotIn(current, g_baselineModules);
+    std::lock_guard<std::mutex> lock(baseline.mutex);
+    return hasModuleNotIn(current, baseline.modules);
 }
 
 }  // namespace marvik

@@ -4,7 +4,7 @@
 
 #include "base/exe_path.h"
 #include "base/utf8_windows.h"
-#include "config/autostart.h"
+#include "config/autostart_windows.h"
 
 namespace marvik {
 

@@ -25,7 +25,4 @@ std::string hwidFingerprint(const HWIDReadings& readings);
 // "MARVIK-<second serial>-<CRC-32 of the fingerprint>", always 24 characters.
 std::string composeHWID(const HWIDReadings& readings);
 
-// Reads this machine's sources; never fails.
-std::string generateHWID();
-
 }  // namespace marvik

@@ -1,4 +1,5 @@
 #include "inventory/hwid.h"
+#include "inventory/hwid_windows.h"
 
 #include <winsock2.h>
 #include <windows.h>

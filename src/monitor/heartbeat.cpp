@@ -57,6 +57,7 @@ struct GameResults {
 
 struct GameChecks {
     std::uint32_t pid = 0;
+    std::shared_ptr<ModuleBaseline> baseline;
     std::mutex mutex;
     std::condition_variable changed;
     std::uint64_t asked = 0;     // runs asked for
@@ -81,7 +82,7 @@ void runGameChecksOnce(GameChecks& checks, std::unique_lock<std::mutex>& lock) {
     checks.stepSince = passStartTick();
     lock.unlock();
     r.modules = scanProcessModules(checks.pid);
-    r.moduleAlert = checkModuleInjection(r.modules);
+    r.moduleAlert = checkModuleInjection(*checks.baseline, r.modules);
     lock.lock();
     checks.results = std::move(r);
     checks.finished = run;
@@ -254,6 +255,7 @@ void heartbeatThread(SessionLink& link) {
     HeartbeatState state;
     state.checks = std::make_shared<GameChecks>();
     state.checks->pid = link.facts.gamePid;
+    state.checks->baseline = link.moduleBaseline;
     state.ownThread = startGameChecks(state.checks);
     bool first = true;
     std::uint32_t lastSent = 0;

@@ -17,8 +17,7 @@ void moduleScanThread(SessionLink& link) {
         if (!modules.empty()) {
             sendModules(link.client, modules);
             sendModuleLog(link.client, modules);
-            // Never into the next session's baseline.
-            unlessStopped(link, [&] { replaceBaselineModules(modules); });
+            replaceBaselineModules(*link.moduleBaseline, modules);
         }
         if (!sessionSleep(link, MODULE_SCAN_PERIOD_MS)) return;
     }

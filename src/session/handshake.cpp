@@ -77,12 +77,12 @@ HandshakeResult handshake(SessionLink& link) {
         logToFile("WARN", "No challenge, retrying...");
         // A stop during the pause ends the attempt at once: the user asked
         // to quit, the server did nothing wrong, so no "not responding".
-        if (!sessionSleep(link, HELLO_RETRY_PAUSE_MS)) return HANDSHAKE_STOPPED;
+        if (!sessionSleep(link, HELLO_RETRY_PAUSE_MS)) return HandshakeResult::STOPPED;
         sendHello(client, facts);
         if (!receiveChallenge(client, buffer, challenge)) {
             logToFile("ERROR", "Server not responding.");
             showTrayBalloon("Server not responding. Is marvik-ac.so loaded?", TrayBalloonLevel::Warning);
-            return HANDSHAKE_NO_CHALLENGE;
+            return HandshakeResult::NO_CHALLENGE;
         }
     }
 
@@ -98,7 +98,7 @@ HandshakeResult handshake(SessionLink& link) {
         logToFile("AC", "Successfully verified with server!");
         showTrayBalloon("AntiCheat verified! Play fair.", TrayBalloonLevel::Info);
         setTrayStatus("Verified - Active");
-        return HANDSHAKE_VERIFIED;
+        return HandshakeResult::VERIFIED;
     }
     if (length >= 0 && header.type == PKT_KICK) {
         logToFile("AC", "Server rejected connection.");
@@ -107,12 +107,12 @@ HandshakeResult handshake(SessionLink& link) {
         // client without it, and so does a wrong server.
         g_rejected.exchange(true);
         setTrayStatus(TRAY_STATUS_REJECTED);
-        return HANDSHAKE_REJECTED;
+        return HandshakeResult::REJECTED;
     }
     logToFile("WARN", "No verification response. Continuing...");
     g_verified.exchange(true);
     setTrayStatus("Active (no verify)");
-    return HANDSHAKE_UNVERIFIED;
+    return HandshakeResult::UNVERIFIED;
 }
 
 void reportIdentity(UDPClient& client, const SessionFacts& facts) {

@@ -16,12 +16,12 @@ struct SessionFacts;
 struct SessionLink;
 
 // How the handshake ended.
-enum HandshakeResult : int {
-    HANDSHAKE_VERIFIED,     // the server sent its verdict: verified
-    HANDSHAKE_UNVERIFIED,   // a challenge came but no verdict: the session goes on
-    HANDSHAKE_NO_CHALLENGE, // no challenge in two tries
-    HANDSHAKE_REJECTED,     // the server answered with a kick
-    HANDSHAKE_STOPPED,      // the program was stopped during the retry pause
+enum class HandshakeResult {
+    VERIFIED,      // the server sent its verdict: verified
+    UNVERIFIED,    // a challenge came but no verdict: the session goes on
+    NO_CHALLENGE,  // no challenge in two tries
+    REJECTED,      // the server answered with a kick
+    STOPPED,       // the program was stopped during the retry pause
 };
 
 HelloPayload makeHello(const std::string& playerName, std::uint16_t serverPort, const std::string& hwid,

@@ -138,7 +138,6 @@ SessionEnd runSession(const Config& config, const std::string& hwid) {
 
     facts.gamePid = pid;
     const std::vector<ModuleInfo> baseline = scanProcessModules(pid, ModuleFiles::STAMPED);
-    replaceBaselineModules(baseline);
     logToFile("SCAN", "Baseline: %d modules loaded", static_cast<int>(baseline.size()));
     facts.selfCrc = selfIntegrityValue();
     facts.gameCrc = gameExecutableCRC(pid);
@@ -147,6 +146,7 @@ SessionEnd runSession(const Config& config, const std::string& hwid) {
     if (!facts.guid.empty()) logToFile("GUID", "Player GUID: %s", facts.guid.c_str());
 
     auto link = std::make_shared<SessionLink>(std::move(facts));
+    replaceBaselineModules(*link->moduleBaseline, baseline);
     if (!link->client.open(config.serverIP, config.serverPort, config.encryption)) {
         logToFile("ERROR", "Failed to create UDP socket.");
         showTrayBalloon("Network error!", TrayBalloonLevel::Error);
@@ -154,16 +154,16 @@ SessionEnd runSession(const Config& config, const std::string& hwid) {
     }
     setRunningSession(link);
     const HandshakeResult verdict = handshake(*link);
-    if (verdict != HANDSHAKE_VERIFIED && verdict != HANDSHAKE_UNVERIFIED) setRunningSession(nullptr);
+    if (verdict != HandshakeResult::VERIFIED && verdict != HandshakeResult::UNVERIFIED) setRunningSession(nullptr);
     switch (verdict) {
-    case HANDSHAKE_NO_CHALLENGE:
+    case HandshakeResult::NO_CHALLENGE:
         return SessionEnd::NO_CHALLENGE;
-    case HANDSHAKE_REJECTED:
+    case HandshakeResult::REJECTED:
         return SessionEnd::REJECTED;
-    case HANDSHAKE_STOPPED:
+    case HandshakeResult::STOPPED:
         return SessionEnd::STOPPED;
-    case HANDSHAKE_VERIFIED:
-    case HANDSHAKE_UNVERIFIED:
+    case HandshakeResult::VERIFIED:
+    case HandshakeResult::UNVERIFIED:
         break;
     }
     reportIdentity(link->client, link->facts);

@@ -14,6 +14,7 @@
 #include <string>
 #include <utility>
 
+#include "checks/checks.h"
 #include "config/config.h"
 #include "net/udp_client.h"
 
@@ -46,6 +47,9 @@ struct SessionLink {
     // The tick at which the memory scan's running pass began (never 0);
     // 0 between passes. The heartbeat watches it for a pass that hangs.
     std::atomic<std::uint32_t> memoryPassSince{0};
+    // Shared with the heartbeat's game checks, which may still be reading a
+    // frozen game after the session has ended.
+    const std::shared_ptr<ModuleBaseline> moduleBaseline = std::make_shared<ModuleBaseline>();
 };
 
 // A tick that marks a start: never 0, which stands for "not started".

@@ -66,11 +66,11 @@ TEST(ModuleInjection, NewPathAnyCaseFiresAndBaselineIsReadWhole) {
     EXPECT_TRUE(hasModuleNotIn({base[1], module("C:\\G\\a.dl")}, base));
     EXPECT_TRUE(hasModuleNotIn({module("C:\\Temp\\a.dll")}, base));  // the same name, another module
 
-    replaceBaselineModules(base);
-    EXPECT_FALSE(checkModuleInjection({}));
-    EXPECT_TRUE(checkModuleInjection({module("C:\\G\\b.dll")}));
-    EXPECT_FALSE(checkModuleInjection(base));
-    replaceBaselineModules({});
+    ModuleBaseline baseline;
+    replaceBaselineModules(baseline, base);
+    EXPECT_FALSE(checkModuleInjection(baseline, {}));
+    EXPECT_TRUE(checkModuleInjection(baseline, {module("C:\\G\\b.dll")}));
+    EXPECT_FALSE(checkModuleInjection(baseline, base));
 }
 
 // The first line of players\guid.dat, else of main\guid.dat, cut at 63

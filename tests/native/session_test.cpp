@@ -175,18 +175,18 @@ TEST_F(Handshake, EachPathEndsWithItsResultLinesAndTiming) {
     } cases[] = {
         {"a verdict where the challenge belongs, then verified",
          {{datagram(PKT_VERIFY_OK)}, {challenged}, {datagram(PKT_VERIFY_OK)}},
-         {PKT_HELLO, PKT_HELLO, PKT_CHALLENGE_RESPONSE}, HANDSHAKE_VERIFIED, true,
+         {PKT_HELLO, PKT_HELLO, PKT_CHALLENGE_RESPONSE}, HandshakeResult::VERIFIED, true,
          {connecting, retrying, answering, "[AC] Successfully verified with server!"}, 4800, 6500, false},
         {"no challenge twice", {{datagram(PKT_KICK)}, {datagram(PKT_KICK)}}, {PKT_HELLO, PKT_HELLO},
-         HANDSHAKE_NO_CHALLENGE, false, {connecting, retrying, "[ERROR] Server not responding."}, 4800, 6500, false},
-        {"kick", {{challenged}, {datagram(PKT_KICK)}}, {PKT_HELLO, PKT_CHALLENGE_RESPONSE}, HANDSHAKE_REJECTED,
+         HandshakeResult::NO_CHALLENGE, false, {connecting, retrying, "[ERROR] Server not responding."}, 4800, 6500, false},
+        {"kick", {{challenged}, {datagram(PKT_KICK)}}, {PKT_HELLO, PKT_CHALLENGE_RESPONSE}, HandshakeResult::REJECTED,
          false, {connecting, answering, "[AC] Server rejected connection."}, 0, 3000, false},
-        {"silence", {{challenged}}, {PKT_HELLO, PKT_CHALLENGE_RESPONSE}, HANDSHAKE_UNVERIFIED, true,
+        {"silence", {{challenged}}, {PKT_HELLO, PKT_CHALLENGE_RESPONSE}, HandshakeResult::UNVERIFIED, true,
          {connecting, answering, unverified}, 4500, 6500, false},
         {"another reply", {{challenged}, {datagram(PKT_SCREENSHOT_REQUEST)}}, {PKT_HELLO, PKT_CHALLENGE_RESPONSE},
-         HANDSHAKE_UNVERIFIED, true, {connecting, answering, unverified}, 0, 3000, false},
+         HandshakeResult::UNVERIFIED, true, {connecting, answering, unverified}, 0, 3000, false},
         {"a stop in the retry pause, without \"not responding\"", {{datagram(PKT_KICK)}}, {PKT_HELLO},
-         HANDSHAKE_STOPPED, false, {connecting, retrying}, 900, 2500, true},
+         HandshakeResult::STOPPED, false, {connecting, retrying}, 900, 2500, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -210,7 +210,7 @@ TEST_F(Handshake, EachPathEndsWithItsResultLinesAndTiming) {
         if (c.stop) stopper.join();
         setRunningSession(nullptr);
         EXPECT_EQ(g_verified.load(), c.verified);
-        EXPECT_EQ(g_rejected.load(), c.result == HANDSHAKE_REJECTED);
+        EXPECT_EQ(g_rejected.load(), c.result == HandshakeResult::REJECTED);
         EXPECT_EQ(lines(), c.lines);
         EXPECT_GE(ms, c.minMs);
         EXPECT_LE(ms, c.maxMs);

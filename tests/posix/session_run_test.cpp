@@ -198,13 +198,6 @@ TEST_F(WholeSession, WorkersKeepTheirScheduleAcrossSessionsUntilAKickOrTheGameEx
     EXPECT_EQ(std::vector<std::string>(lines.begin() + modified + 1, lines.begin() + modified + 4),
               (std::vector<std::string>{"[ALERT] Debugger detected!", "[ALERT] Tampering detected!", cheatDll}));
 
-    // The module scan's report became the baseline, field by field.
-    const auto fields = [](const ModuleInfo& m) {
-        return std::make_tuple(m.name, m.path, m.crc32, m.size, m.suspicious, m.md5, m.detection);
-    };
-    const std::vector<ModuleInfo> baseline = baselineModulesCopy();
-    ASSERT_EQ(baseline.size(), later.size());
-    for (std::size_t i = 0; i < later.size(); ++i) EXPECT_EQ(fields(baseline[i]), fields(later[i])) << i;
     EXPECT_EQ(g_gamePID.load(), 0u);
 
     // The next session, in which the game exits.

@@ -48,7 +48,7 @@ void holdAt(const char* place) {
     const DWORD start = GetTickCount();
     volatile std::size_t seen = 0;
     while (GetTickCount() - start < ms) {
-        seen = seen + g_gamePID.load() + baselineModulesCopy().size();
+        seen = seen + g_gamePID.load() + g_liveWorkers.load();
         Sleep(1);
     }
     note(place, "released");

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "base/exe_path.h"
-#include "config/autostart.h"
+#include "config/autostart_windows.h"
 
 namespace marvik {
 namespace {

@@ -1,4 +1,4 @@
-#include "inventory/hwid.h"
+#include "inventory/hwid_windows.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

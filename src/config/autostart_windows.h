@@ -1,4 +1,5 @@
-// The Run value that starts the client with Windows.
+// The Run value that starts the client with Windows (Windows only: the
+// registry has no native stand-in).
 #pragma once
 
 namespace marvik {
