@@ -1,9 +1,10 @@
 """The release as a player gets it: the signed installer and zip made by
 tools/release.sh with a throwaway certificate, then one player's whole
-story under Wine: a silent install with switches, a session against the
-reference server, an update installed over the running client, the
-installer run again page by page over the player's own configuration, and a
-silent uninstall."""
+story under Wine: a silent install with switches, a whole session against
+the reference server with RC4 on the wire until the game ends, an update
+installed over the running client, the installer run again page by page
+over the player's own configuration, a silent uninstall, and the installer
+on a 32-bit Windows."""
 
 import os
 import pathlib
@@ -14,7 +15,7 @@ import time
 import unittest
 import zipfile
 
-from harness import EXE, EXE32, ROOT, RefServer, SystemTest, WineBox, wait_for
+from harness import EXE, EXE32, ROOT, RefServer, SystemTest, WineBox, game_files, wait_for
 
 UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Marvik AC"
 PASSWORD = "throwaway-pass"
@@ -78,30 +79,59 @@ class Release(SystemTest):
         box = self.box
         shutil.copy(self.setup, os.path.join(box.prefix, "drive_c", "setup.exe"))
         box.env["WINEDLLOVERRIDES"] = "winemenubuilder.exe=d"  # no desktop entries outside the prefix
-        server = RefServer(label=box.name)
+        server = RefServer("--encryption", label=box.name)
         self.addCleanup(server.close)
+        box.start_tray_recorder()
+        config_mp = b"// config\r\n" + b"x" * 1000
+        game_files(box, config=config_mp, profile="First")
         box.start_game()
         folder = os.path.join(box.prefix, "drive_c", box.user_folder("AppData", "Local", "Programs", "Marvik AC"))
         installed = [os.path.join(folder, n) for n in ("marvik_ac.exe", "uninstall.exe", "marvik_ac.cfg.example")] + [
                      os.path.join(box.prefix, "drive_c", box.user_folder("AppData", "Roaming", "Microsoft", "Windows",
                                                                          "Start Menu", "Programs", "Marvik AC.lnk"))]
         content = lambda name: pathlib.Path(folder, name).read_bytes()
+        log_lines = lambda: content("marvik_ac.log").decode("latin-1").splitlines()
 
-        self.run_silent("C:\\setup.exe", "/SERVER=127.0.0.1", "/PORT=%d" % server.port, "/PLAYER=First")
+        self.run_silent("C:\\setup.exe", "/SERVER=127.0.0.1", "/PORT=%d" % server.port, "/PLAYER=First",
+                        "/ENCRYPTION=1")
         self.assertEqual(content("marvik_ac.cfg"), b"# anti-cheat client settings\r\nserver_ip=127.0.0.1\r\n"
-                         b"server_port=%d\r\nplayer_name=First\r\nauto_start=1\r\nencryption=0\r\n" % server.port)
+                         b"server_port=%d\r\nplayer_name=First\r\nauto_start=1\r\nencryption=1\r\n" % server.port)
         self.assertTrue(all(map(os.path.exists, installed)), installed)
         for signed in installed[:2]:
             self.verify(signed)
-        beat = server.wait_events("heartbeat", timeout=60)
-        self.assertTrue(beat, server.events())
-        hello = server.events("hello")[0]
-        self.assertEqual(hello["player"], "First")
-        # A signed executable is still whole to the client's own checks.
-        response = server.events("challenge_response")[0]
-        self.assertEqual((response["answer_ok"], response["integrity_flags"], beat[0]["integrity_alert"]), (True, 0, 0))
         run = wait_for(box.run_value, 10)
         self.assertRegex(run.lower(), r'^".*\\appdata\\local\\programs\\marvik ac\\marvik_ac\.exe"$')
+
+        # The whole session, RC4 on the wire: hello, challenge and verdict,
+        # reports, heartbeats every 5 s; a signed executable is still whole
+        # to the client's own checks.
+        hello = server.wait_events("hello", timeout=60)
+        self.assertTrue(hello, server.events())
+        hello = hello[0]
+        self.assertEqual((hello["player"], hello["port"], hello["version"], hello["retry"]),
+                         ("First", server.port, "0x203", False))
+        beats = server.wait_events("heartbeat", 3, timeout=60)
+        self.assertEqual(len(beats), 3, server.events())
+        for a, b in zip(beats, beats[1:]):
+            self.assertAlmostEqual(b["t_ms"] - a["t_ms"], 5000, delta=1500)
+        self.assertEqual({(b["session"], b["integrity_alert"]) for b in beats}, {(hello["session"], 0)})
+        response = server.events("challenge_response")[0]
+        self.assertEqual((response["answer_ok"], response["integrity_flags"]), (True, 0))
+        upload = server.wait_events("config")
+        self.assertEqual([(u["complete"], u["size"], u["chunks"]) for u in upload], [(True, len(config_mp), 2)])
+        self.assertEqual(server.events("malformed"), [])  # every packet past the challenge decrypted
+        self.assertTrue({"[CRYPTO] RC4 encryption enabled", "[AC] Successfully verified with server!",
+                         "[AC] AntiCheat is running."} <= {l[11:] for l in log_lines()})
+        verified = box.wait_tray(lambda e: e["tip"].endswith("Verified - Active"))
+        waiting = box.wait_tray(lambda e: e["tip"].endswith("Connecting..."))
+        self.assertNotIn(verified["icon"], ("0", waiting["icon"]))
+        # The game's end ends the session; the next one waits after the pause.
+        box.stop_game()
+        self.assertTrue(box.wait_tray(lambda e: e["tip"].endswith("Session ended")))
+        self.assertTrue({"[GAME] Game has exited.", "[GAME] Game process terminated.", "[GAME] Game process ended."}
+                        & {l[11:] for l in log_lines()}, log_lines())
+        self.assertTrue(wait_for(lambda: content("marvik_ac.log").count(b"[WAIT] Waiting for iw3mp.exe...") == 2, 30))
+        box.start_game()
 
         self.run_silent("C:\\setup.exe", "/SERVER=127.0.0.1", "/PORT=%d" % server.port, "/PLAYER=Second")
         second = server.wait_events("hello", timeout=60, where=lambda e: e["player"] == "Second")
@@ -123,10 +153,11 @@ class Release(SystemTest):
             self.assertEqual(content("marvik_ac.cfg"), config, bad)
         # Settings not given keep their current values; the file is UTF-8;
         # /AUTOSTART=0 takes the Run value away.
-        self.assertEqual(self.run_silent("C:\\setup.exe", "/PLAYER=Пётр", "/ENCRYPTION=1", "/AUTOSTART=0", "/NORUN"), 0)
+        self.assertEqual(self.run_silent("C:\\setup.exe", "/PLAYER=Пётр", "/ENCRYPTION=0", "/AUTOSTART=0", "/NORUN"),
+                         0)
         self.assertEqual(content("marvik_ac.cfg"), (
             "# anti-cheat client settings\r\nserver_ip=127.0.0.1\r\nserver_port=%d\r\nplayer_name=Пётр\r\n"
-            "auto_start=0\r\nencryption=1\r\n" % server.port).encode("utf-8"))
+            "auto_start=0\r\nencryption=0\r\n" % server.port).encode("utf-8"))
         self.assertTrue(wait_for(lambda: box.run_value() is None, 10))
 
         def uninstall(*switches):
