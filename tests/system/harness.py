@@ -311,12 +311,11 @@ class SystemTest(unittest.TestCase):
     folder = "marvik"
     screen = "1280x800"
     exe = EXE
-    box_env = None
     windows_bits = 64
 
     def setUp(self):
         self.box = WineBox(self.folder, self.screen, name=self.id().split(".", 1)[-1], exe=self.exe,
-                           env=self.box_env, windows_bits=self.windows_bits)
+                           windows_bits=self.windows_bits)
         self.addCleanup(self.box.close)
 
     def stop_client(self, within=15.0):
