@@ -48,8 +48,10 @@ class SessionChurn(SessionTest):
         print("threads and handles in the pauses, worker held:", held, "and let go:", free)
         self.assertTrue(held and len(free) >= 3, (held, free))
         self.assertEqual({t for t, _ in held} | {t + 2 for t, _ in free}, {held[0][0]}, (held, free))
+        # The count follows the handles: the held worker's show in it.
         handles = [h for _, h in free]
         self.assertTrue(min(handles) > 0 and max(handles) - min(handles) <= HANDLES_DRIFT, free)
+        self.assertGreater(min(h for _, h in held), max(handles), (held, free))
 
         self.assertGreaterEqual(self.box.log_lines().count("[AC] Server kicked us!"), ROUNDS - ROUNDS // 2)
         self.assertEqual(self.box.wait_tray(lambda e: e["info"] == "Kicked by server!")["infoflags"], "3")
