@@ -64,9 +64,10 @@ def wait_for(predicate, timeout, step=0.2):
 
 
 def game_files(box, guid="0123456789abcdef0123456789abcdef", config=b"seta name \"Tester\"\n" * 50,
-               profile="Tester"):
-    """guid.dat and a profile's config_mp.cfg in the stand-in game's folder C:\\game."""
-    players = os.path.join(box.prefix, "drive_c", "game", "players")
+               profile="Tester", folder="game"):
+    """guid.dat and a profile's config_mp.cfg in the game's folder C:\\<folder>
+    (backslashes between its parts); that folder's Linux path."""
+    players = os.path.join(box.prefix, "drive_c", *folder.split("\\"), "players")
     os.makedirs(os.path.join(players, "profiles", profile), exist_ok=True)
     with open(os.path.join(players, "guid.dat"), "w", newline="") as f:
         f.write(guid + "\r\n")
@@ -256,26 +257,20 @@ class WineBox:
     def wait_log(self, needle, timeout=20):
         return wait_for(lambda: needle in self.log_text(), timeout)
 
-    def timed_log_lines(self):
-        """(seconds, line without its time) for each log line; past midnight
-        the seconds count on, so they only grow."""
-        out, day = [], 0
-        for h, m, s, text in re.findall(r"^\[(\d\d):(\d\d):(\d\d)\] (.*?)\r?$", self.log_text(), re.M):
-            t = int(h) * 3600 + int(m) * 60 + int(s) + day
-            if out and t < out[-1][0] - 43200:
-                day, t = day + 86400, t + 86400
-            out.append((t, text))
-        return out
-
     def log_lines(self):
-        return [text for _, text in self.timed_log_lines()]
+        """Each log line without its time."""
+        return re.findall(r"^\[\d\d:\d\d:\d\d\] (.*?)\r?$", self.log_text(), re.M)
 
-    def run_value(self, name="Marvik_AntiCheat"):
-        """(type, data) of a Run value, or None when it is absent."""
-        for line in self.wine("reg", "query", RUN_KEY, "/v", name).stdout.splitlines():
-            parts = line.strip().split(None, 2)
-            if len(parts) >= 2 and parts[0] == name:
-                return parts[1], parts[2] if len(parts) > 2 else ""
+    def run_value(self):
+        """The client's Run value (a string: any other type is exported as
+        hex), or None when it is absent; read from an export (UTF-16), which
+        keeps every letter."""
+        out = os.path.join(self.tmp, "run.reg")
+        if self.wine("reg", "export", RUN_KEY, "Z:" + out.replace("/", "\\"), "/y").returncode != 0:
+            return None
+        for line in read_text(out, encoding="utf-16").splitlines():
+            if line.startswith('"Marvik_AntiCheat"='):
+                return line.split("=", 1)[1][1:-1].replace('\\"', '"').replace("\\\\", "\\")
         return None
 
     def close(self):
@@ -316,12 +311,11 @@ class SystemTest(unittest.TestCase):
     folder = "marvik"
     screen = "1280x800"
     exe = EXE
-    box_env = None
     windows_bits = 64
 
     def setUp(self):
         self.box = WineBox(self.folder, self.screen, name=self.id().split(".", 1)[-1], exe=self.exe,
-                           env=self.box_env, windows_bits=self.windows_bits)
+                           windows_bits=self.windows_bits)
         self.addCleanup(self.box.close)
 
     def stop_client(self, within=15.0):

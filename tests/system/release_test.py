@@ -1,24 +1,47 @@
 """The release as a player gets it: the signed installer and zip made by
 tools/release.sh with a throwaway certificate, then one player's whole
-story under Wine: a silent install with switches, a session against the
-reference server, an update installed over the running client, and a silent
-uninstall."""
+story under Wine: a silent install with switches, a whole session against
+the reference server with RC4 on the wire until the game ends, an update
+installed over the running client, the installer run again page by page
+over the player's own configuration, a silent uninstall, and the installer
+on a 32-bit Windows."""
 
 import os
 import pathlib
 import shutil
 import subprocess
 import tempfile
+import time
 import unittest
 import zipfile
 
-from harness import EXE, EXE32, ROOT, RefServer, SystemTest, WineBox, wait_for
+from harness import EXE, EXE32, ROOT, RefServer, SystemTest, WineBox, game_files, wait_for
 
 UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Marvik AC"
 PASSWORD = "throwaway-pass"
+TITLE = "Marvik AC 3.2 Setup"
 
 
 class Release(SystemTest):
+    @classmethod
+    def setUpClass(cls):
+        """The signed release of the tested builds, made once."""
+        cls.tmp = tempfile.mkdtemp(prefix="marvik-release-")
+        cls.cert, key, dist = (os.path.join(cls.tmp, n) for n in ("cert.pem", "key.pem", "dist"))
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-days", "2", "-keyout", key,
+                        "-out", cls.cert, "-subj", "/CN=Marvik AC throwaway signer",
+                        "-addext", "extendedKeyUsage=codeSigning", "-passout", "pass:" + PASSWORD],
+                       check=True, capture_output=True)
+        env = dict(os.environ, MARVIK_SIGN_CERT=cls.cert, MARVIK_SIGN_KEY=key, MARVIK_SIGN_PASSWORD=PASSWORD)
+        env.pop("MARVIK_SIGN_TIMESTAMP", None)
+        subprocess.run([os.path.join(ROOT, "tools", "release.sh"), "--exe", EXE, "--exe32", EXE32, "--out", dist],
+                       env=env, check=True, capture_output=True)
+        cls.setup = os.path.join(dist, next(n for n in os.listdir(dist) if n.endswith("-setup.exe")))
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.tmp, True)
+
     def verify(self, path):
         r = subprocess.run(["osslsigncode", "verify", "-CAfile", self.cert, "-in", path], capture_output=True,
                            text=True)
@@ -30,90 +53,85 @@ class Release(SystemTest):
         return subprocess.run([box.loader, windows_path, "/S", *switches], env=box.env, stdout=subprocess.DEVNULL,
                               stderr=subprocess.DEVNULL, timeout=120).returncode
 
-    def make_release(self):
-        """The signed release of the tested builds: (a scratch folder, its dist folder)."""
-        tmp = tempfile.mkdtemp(prefix="marvik-release-")
-        self.addCleanup(shutil.rmtree, tmp, True)
-        self.cert, key, dist = (os.path.join(tmp, n) for n in ("cert.pem", "key.pem", "dist"))
-        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-days", "2", "-keyout", key,
-                        "-out", self.cert, "-subj", "/CN=Marvik AC throwaway signer",
-                        "-addext", "extendedKeyUsage=codeSigning", "-passout", "pass:" + PASSWORD],
-                       check=True, capture_output=True)
-        env = dict(os.environ, MARVIK_SIGN_CERT=self.cert, MARVIK_SIGN_KEY=key, MARVIK_SIGN_PASSWORD=PASSWORD)
-        env.pop("MARVIK_SIGN_TIMESTAMP", None)
-        subprocess.run([os.path.join(ROOT, "tools", "release.sh"), "--exe", EXE,
-                        "--exe32", EXE32, "--out", dist],
-                       env=env, check=True, capture_output=True)
-        return tmp, dist
-
-    def test_32bit_windows_gets_the_32bit_client(self):
-        _, dist = self.make_release()
-        box = WineBox("marvik", name=self.box.name + "-32", windows_bits=32)
-        self.addCleanup(box.close)
-        server = RefServer(label=box.name)
-        self.addCleanup(server.close)
-        shutil.copy(os.path.join(dist, next(n for n in os.listdir(dist) if n.endswith("-setup.exe"))),
-                    os.path.join(box.prefix, "drive_c", "setup.exe"))
-        box.env["WINEDLLOVERRIDES"] = "winemenubuilder.exe=d"
-        box.start_game(width=32)
-        self.assertEqual(self.run_silent("C:\\setup.exe", "/SERVER=127.0.0.1", "/PORT=%d" % server.port,
-                                         "/PLAYER=Narrow", box=box), 0)
-        folder = os.path.join(box.prefix, "drive_c", box.user_folder("AppData", "Local", "Programs", "Marvik AC"))
-        with open(os.path.join(folder, "marvik_ac.exe"), "rb") as f:
-            self.assertIn(b"PE\0\0\x4c\x01", f.read(1024))  # i386
-        hello = server.wait_events("hello", timeout=60)
-        self.assertTrue(hello, server.events())
-        self.assertEqual(hello[0]["player"], "Narrow")
-        modules = server.wait_events("module_list", timeout=30)
-        self.assertTrue(modules, server.events())
-        self.assertEqual(modules[0]["modules"][0]["name"].lower(), "iw3mp.exe")
+    def run_pages(self):
+        """The installer run by a player: Enter on the welcome, folder and
+        settings pages, then on the progress and finish pages until it ends."""
+        setup = self.box.popen("C:\\setup.exe")
+        x = dict(os.environ, DISPLAY=self.box.display)
+        subprocess.run(["xdotool", "search", "--sync", "--name", TITLE], env=x, capture_output=True, timeout=60)
+        for _ in ("welcome", "folder", "settings"):
+            time.sleep(3)  # the page settles
+            subprocess.run(["xdotool", "key", "Return"], env=x, timeout=30)
+        self.assertTrue(wait_for(lambda: subprocess.run(["xdotool", "key", "Return"], env=x, timeout=30)
+                                 and setup.poll() is not None, 60, step=3))
+        return setup.returncode
 
     def test_signed_files_silent_install_session_update_over_running_client_and_uninstall(self):
-        tmp, dist = self.make_release()
-        setup = os.path.join(dist, next(n for n in os.listdir(dist) if n.endswith("-setup.exe")))
-        self.verify(setup)
-        with zipfile.ZipFile(os.path.join(dist, next(n for n in os.listdir(dist) if n.endswith("-portable.zip")))) as z:
+        self.verify(self.setup)
+        with zipfile.ZipFile(self.setup.replace("-setup.exe", "-portable.zip")) as z:
             self.assertEqual(sorted(z.namelist()), ["32-bit/marvik_ac.cfg.example", "32-bit/marvik_ac.exe",
                                                     "64-bit/marvik_ac.cfg.example", "64-bit/marvik_ac.exe",
                                                     "README.txt"])
-            self.assertIn(b"64-bit on 64-bit Windows, the folder 32-bit on\r\n32-bit Windows", z.read("README.txt"))
             for width, machine in (("64", b"PE\0\0\x64\x86"), ("32", b"PE\0\0\x4c\x01")):
-                exe = z.read(width + "-bit/marvik_ac.exe")
-                self.assertIn(machine, exe[:1024], width)
-                self.verify(z.extract(width + "-bit/marvik_ac.exe", tmp))
-        sizes = {n: os.path.getsize(os.path.join(dist, n)) for n in os.listdir(dist)}
-        print("release sizes: %s; 64-bit exe %d, 32-bit exe %d" % (sizes, os.path.getsize(EXE),
-                                                                  os.path.getsize(EXE32)))
+                self.assertIn(machine, z.read(width + "-bit/marvik_ac.exe")[:1024], width)
+                self.verify(z.extract(width + "-bit/marvik_ac.exe", self.tmp))
 
         box = self.box
-        shutil.copy(setup, os.path.join(box.prefix, "drive_c", "setup.exe"))
+        shutil.copy(self.setup, os.path.join(box.prefix, "drive_c", "setup.exe"))
         box.env["WINEDLLOVERRIDES"] = "winemenubuilder.exe=d"  # no desktop entries outside the prefix
-        server = RefServer(label=box.name)
+        server = RefServer("--encryption", label=box.name)
         self.addCleanup(server.close)
+        box.start_tray_recorder()
+        config_mp = b"// config\r\n" + b"x" * 1000
+        game_files(box, config=config_mp, profile="First")
         box.start_game()
         folder = os.path.join(box.prefix, "drive_c", box.user_folder("AppData", "Local", "Programs", "Marvik AC"))
-        installed = [os.path.join(folder, "marvik_ac.exe"), os.path.join(folder, "uninstall.exe"),
+        installed = [os.path.join(folder, n) for n in ("marvik_ac.exe", "uninstall.exe", "marvik_ac.cfg.example")] + [
                      os.path.join(box.prefix, "drive_c", box.user_folder("AppData", "Roaming", "Microsoft", "Windows",
                                                                          "Start Menu", "Programs", "Marvik AC.lnk"))]
         content = lambda name: pathlib.Path(folder, name).read_bytes()
+        log_lines = lambda: content("marvik_ac.log").decode("latin-1").splitlines()
 
-        self.run_silent("C:\\setup.exe", "/SERVER=127.0.0.1", "/PORT=%d" % server.port, "/PLAYER=First")
+        self.run_silent("C:\\setup.exe", "/SERVER=127.0.0.1", "/PORT=%d" % server.port, "/PLAYER=First",
+                        "/ENCRYPTION=1")
         self.assertEqual(content("marvik_ac.cfg"), b"# anti-cheat client settings\r\nserver_ip=127.0.0.1\r\n"
-                         b"server_port=%d\r\nplayer_name=First\r\nauto_start=1\r\nencryption=0\r\n" % server.port)
+                         b"server_port=%d\r\nplayer_name=First\r\nauto_start=1\r\nencryption=1\r\n" % server.port)
         self.assertTrue(all(map(os.path.exists, installed)), installed)
-        self.verify(installed[0])
-        self.verify(installed[1])
-        beat = server.wait_events("heartbeat", timeout=60)
-        self.assertTrue(beat, server.events())
-        hello = server.events("hello")[0]
-        self.assertEqual(hello["player"], "First")
-        # A signed executable is still whole to the client's own checks.
-        response = server.events("challenge_response")[0]
-        self.assertEqual((response["answer_ok"], response["integrity_flags"], beat[0]["integrity_alert"]), (True, 0, 0))
+        for signed in installed[:2]:
+            self.verify(signed)
         run = wait_for(box.run_value, 10)
-        self.assertTrue(run and run[1].lower().endswith(r'\appdata\local\programs\marvik ac\marvik_ac.exe"'), run)
-        self.assertTrue(run[1].startswith('"'), run)
-        self.assertTrue(os.path.exists(os.path.join(folder, "marvik_ac.cfg.example")))
+        self.assertRegex(run.lower(), r'^".*\\appdata\\local\\programs\\marvik ac\\marvik_ac\.exe"$')
+
+        # The whole session, RC4 on the wire: hello, challenge and verdict,
+        # reports, heartbeats every 5 s; a signed executable is still whole
+        # to the client's own checks.
+        hello = server.wait_events("hello", timeout=60)
+        self.assertTrue(hello, server.events())
+        hello = hello[0]
+        self.assertEqual((hello["player"], hello["port"], hello["version"], hello["retry"]),
+                         ("First", server.port, "0x203", False))
+        beats = server.wait_events("heartbeat", 3, timeout=60)
+        self.assertEqual(len(beats), 3, server.events())
+        for a, b in zip(beats, beats[1:]):
+            self.assertAlmostEqual(b["t_ms"] - a["t_ms"], 5000, delta=1500)
+        self.assertEqual({(b["session"], b["integrity_alert"]) for b in beats}, {(hello["session"], 0)})
+        response = server.events("challenge_response")[0]
+        self.assertEqual((response["answer_ok"], response["integrity_flags"]), (True, 0))
+        upload = server.wait_events("config")
+        self.assertEqual([(u["complete"], u["size"], u["chunks"]) for u in upload], [(True, len(config_mp), 2)])
+        self.assertEqual(server.events("malformed"), [])  # every packet past the challenge decrypted
+        self.assertTrue({"[CRYPTO] RC4 encryption enabled", "[AC] Successfully verified with server!",
+                         "[AC] AntiCheat is running."} <= {l[11:] for l in log_lines()})
+        verified = box.wait_tray(lambda e: e["tip"].endswith("Verified - Active"))
+        waiting = box.wait_tray(lambda e: e["tip"].endswith("Connecting..."))
+        self.assertNotIn(verified["icon"], ("0", waiting["icon"]))
+        # The game's end ends the session; the next one waits after the pause.
+        box.stop_game()
+        self.assertTrue(box.wait_tray(lambda e: e["tip"].endswith("Session ended")))
+        self.assertTrue({"[GAME] Game has exited.", "[GAME] Game process terminated.", "[GAME] Game process ended."}
+                        & {l[11:] for l in log_lines()}, log_lines())
+        self.assertTrue(wait_for(lambda: content("marvik_ac.log").count(b"[WAIT] Waiting for iw3mp.exe...") == 2, 30))
+        box.start_game()
 
         self.run_silent("C:\\setup.exe", "/SERVER=127.0.0.1", "/PORT=%d" % server.port, "/PLAYER=Second")
         second = server.wait_events("hello", timeout=60, where=lambda e: e["player"] == "Second")
@@ -135,10 +153,11 @@ class Release(SystemTest):
             self.assertEqual(content("marvik_ac.cfg"), config, bad)
         # Settings not given keep their current values; the file is UTF-8;
         # /AUTOSTART=0 takes the Run value away.
-        self.assertEqual(self.run_silent("C:\\setup.exe", "/PLAYER=Пётр", "/ENCRYPTION=1", "/AUTOSTART=0", "/NORUN"), 0)
+        self.assertEqual(self.run_silent("C:\\setup.exe", "/PLAYER=Пётр", "/ENCRYPTION=0", "/AUTOSTART=0", "/NORUN"),
+                         0)
         self.assertEqual(content("marvik_ac.cfg"), (
             "# anti-cheat client settings\r\nserver_ip=127.0.0.1\r\nserver_port=%d\r\nplayer_name=Пётр\r\n"
-            "auto_start=0\r\nencryption=1\r\n" % server.port).encode("utf-8"))
+            "auto_start=0\r\nencryption=0\r\n" % server.port).encode("utf-8"))
         self.assertTrue(wait_for(lambda: box.run_value() is None, 10))
 
         def uninstall(*switches):
@@ -153,14 +172,31 @@ class Release(SystemTest):
         self.assertTrue(wait_for(lambda: box.wine("reg", "query", UNINSTALL_KEY).returncode != 0, 10))
         self.assertEqual(stopped(), 2)
 
+        # Run again page by page over the configuration as Notepad saves it
+        # (UTF-8 with its mark): the settings page comes up filled with it,
+        # so going through with Enter keeps every setting.
+        config = content("marvik_ac.cfg")
+        pathlib.Path(folder, "marvik_ac.cfg").write_bytes(b"\xef\xbb\xbf" + config)
+        self.assertEqual(self.run_pages(), 0)
+        self.assertEqual(content("marvik_ac.cfg"), config)
+        self.assertTrue(os.path.exists(installed[0]))
+
         # Without a server address the player's configuration stays as it is;
         # asked to, the uninstaller takes it and the log along.
-        config = content("marvik_ac.cfg")
         self.run_silent("C:\\setup.exe", "/NORUN")
-        self.assertTrue(os.path.exists(installed[0]))
         self.assertEqual(content("marvik_ac.cfg"), config)
         uninstall("/PURGE")
         self.assertTrue(wait_for(lambda: not os.path.exists(folder), 10))
+
+        # A 32-bit Windows gets the 32-bit client (its sessions are the
+        # realistic game's tests').
+        box32 = WineBox("marvik", name=box.name + "-32", windows_bits=32)
+        self.addCleanup(box32.close)
+        shutil.copy(self.setup, os.path.join(box32.prefix, "drive_c", "setup.exe"))
+        box32.env["WINEDLLOVERRIDES"] = "winemenubuilder.exe=d"
+        self.assertEqual(self.run_silent("C:\\setup.exe", "/SERVER=127.0.0.1", "/NORUN", box=box32), 0)
+        exe32 = box32.user_folder("AppData", "Local", "Programs", "Marvik AC", "marvik_ac.exe")
+        self.assertIn(b"PE\0\0\x4c\x01", pathlib.Path(box32.prefix, "drive_c", exe32).read_bytes()[:1024])
 
 
 if __name__ == "__main__":
