@@ -5,10 +5,6 @@
 //   acctl dialog <caption>   print the texts of a message box with that caption
 //   acctl stats  print the client's thread and handle counts
 //   acctl dismiss <caption>  press its OK button
-//   acctl handles <pid>  print that process's handle count
-//   acctl hold   a process whose handles a test controls: prints its pid,
-//                then for each line n on its input opens n more handles
-//                (n > 0) or closes all it opened (n = 0), and prints held=<k>
 // The menu's items are read by menu_probe.dll, loaded into the client for
 // the moment (a process cannot read another's menus).
 // The right click is the icon's real callback (version 4 context-menu event)
@@ -18,7 +14,6 @@
 
 #include <cstddef>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -159,37 +154,6 @@ int printStats(HWND client) {
     return 0;
 }
 
-int printHandles(const char* pidText) {
-    unsigned long handles = 0;
-    if (!countHandles(static_cast<DWORD>(std::strtoul(pidText, nullptr, 10)), handles)) {
-        std::printf("error: cannot count the handles\n");
-        return 4;
-    }
-    std::printf("handles=%lu\n", handles);
-    return 0;
-}
-
-// Handles a test can count: events, opened and closed on request.
-int holdHandles() {
-    std::vector<HANDLE> held;
-    std::printf("pid=%lu\n", static_cast<unsigned long>(GetCurrentProcessId()));
-    std::fflush(stdout);
-    char line[64];
-    while (std::fgets(line, sizeof line, stdin) != nullptr) {
-        const long n = std::strtol(line, nullptr, 10);
-        if (n > 0) {
-            for (long i = 0; i < n; ++i) held.push_back(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-        } else {
-            for (HANDLE h : held) CloseHandle(h);
-            held.clear();
-        }
-        std::printf("held=%lu\n", static_cast<unsigned long>(held.size()));
-        std::fflush(stdout);
-    }
-    for (HANDLE h : held) CloseHandle(h);
-    return 0;
-}
-
 int dialogCommand(const std::string& command, const char* caption) {
     HWND dialog = findDialog(caption);
     if (dialog == nullptr) {
@@ -220,12 +184,10 @@ int dialogCommand(const std::string& command, const char* caption) {
 int main(int argc, char** argv) {
     std::string command = argc > 1 ? argv[1] : "";
     if ((command == "dialog" || command == "dismiss") && argc > 2) return dialogCommand(command, argv[2]);
-    if (command == "handles" && argc > 2) return printHandles(argv[2]);
-    if (command == "hold") return holdHandles();
     HWND client = findClient();
     if (command == "alive") return client != nullptr ? 0 : 1;
     if (command != "menu" && command != "stop" && command != "stats") {
-        std::fprintf(stderr, "usage: acctl menu|stop|alive|stats|dialog <caption>|dismiss <caption>|handles <pid>|hold\n");
+        std::fprintf(stderr, "usage: acctl menu|stop|alive|stats|dialog <caption>|dismiss <caption>\n");
         return 64;
     }
     if (client == nullptr) {
