@@ -130,31 +130,6 @@ TEST(ModuleInventory, SameAsTheSystemAlsoWhileModulesChurnAtEachWidth) {
     }
 }
 
-// A module's file renamed once it is loaded (as a cheat hides its DLL) is
-// reported with no hashes at the next stamped scan (the module reports'),
-// and hashed again when it is back: the file is looked at on every such
-// pass, not only when the module first appears.
-TEST(ModuleInventory, AFileRenamedAfterLoadLosesItsHashes) {
-    test::StandinGame game("", "iw3mp.exe", test::standinExe(sizeof(void*) == 4));
-    const std::string dll = game.folder + "\\helper.dll", away = game.folder + "\\helper.old";
-    ASSERT_TRUE(CopyFileA(test::fixture("marvik_plain.dll").c_str(), dll.c_str(), FALSE));
-    game.command("load " + dll);
-    const auto helper = [&] {
-        for (const ModuleInfo& m : scanProcessModules(game.pid(), ModuleFiles::STAMPED))
-            if (m.name == "helper.dll") return m;
-        return ModuleInfo{};
-    };
-    const std::uint32_t crc = fileCRC32(dll);
-    ASSERT_NE(crc, 0u);
-    EXPECT_EQ(helper().crc32, crc);
-    ASSERT_TRUE(MoveFileA(dll.c_str(), away.c_str()));
-    const ModuleInfo renamed = helper();
-    EXPECT_EQ(renamed.path, dll);
-    EXPECT_EQ(std::make_pair(renamed.crc32, renamed.md5), std::make_pair(0u, std::string()));
-    ASSERT_TRUE(MoveFileA(away.c_str(), dll.c_str()));
-    EXPECT_EQ(helper().crc32, crc);
-}
-
 std::string describe(const std::vector<MemoryScanHit>& hits) {
     std::string text;
     for (const MemoryScanHit& h : hits) text += h.description + "\n";
