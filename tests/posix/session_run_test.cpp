@@ -3,6 +3,7 @@
 // loop on loopback. (Whole flows under Wine: tests/system.)
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <future>
 #include <mutex>
 #include <thread>
@@ -58,8 +59,8 @@ struct RefServer {
 
 // A check that hangs in a call into the game (a frozen game) is reported
 // once it has lasted 10 s, and its finding arrives with the first heartbeat
-// after it returns. (That the heartbeats keep their period meanwhile:
-// hostile_game_test under Wine.)
+// after it returns; so does a change of the client's own file meanwhile.
+// (That the heartbeats keep their period: hostile_game_test under Wine.)
 TEST(WholeSession, AHungCheckIsReportedAndItsFindingArrivesWhenItReturns) {
     test::freshLog();
     g_running = true;
@@ -70,6 +71,7 @@ TEST(WholeSession, AHungCheckIsReportedAndItsFindingArrivesWhenItReturns) {
         g.modules = {{"iw3mp.exe", "C:\\game\\iw3mp.exe", 1, 0x10001, false, std::string(32, 'a'), ""}};
         g.debugger = true;
         g.debuggerHangs = true;
+        g.selfCrc = 0x1234;
     });
     ServerOptions o;
     o.encryption = true, o.kickAfterSec = 22;
@@ -83,7 +85,10 @@ TEST(WholeSession, AHungCheckIsReportedAndItsFindingArrivesWhenItReturns) {
     for (int i = 0; i < 1000 && server.of("memory_report").empty(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     const std::size_t beatsWhileHung = server.of("heartbeat").size();
-    editScriptedGame([](ScriptedGame& g) { g.debuggerHangs = false; });
+    editScriptedGame([](ScriptedGame& g) {
+        g.debuggerHangs = false;
+        g.selfCrc = 0x9999;
+    });
     ASSERT_EQ(session.wait_for(std::chrono::seconds(30)), std::future_status::ready);
 
     const auto beats = server.of("heartbeat"), reports = server.of("memory_report");
@@ -92,8 +97,13 @@ TEST(WholeSession, AHungCheckIsReportedAndItsFindingArrivesWhenItReturns) {
     EXPECT_EQ(field(reports[0].second.json, "description").substr(0, 28), "Check stalled: debugger for ");
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(reports[0].first - beats[0].first).count();
     EXPECT_TRUE(ms >= 9500 && ms <= 15500) << ms;
-    for (std::size_t i = 0; i < beatsWhileHung; ++i) EXPECT_EQ(field(beats[i].second.json, "debugger"), "0") << i;
-    EXPECT_EQ(field(beats.back().second.json, "debugger"), "1");
+    const auto flags = [](const ServerEvent& e) {
+        return field(e.json, "debugger") + field(e.json, "integrity_alert") + " " + field(e.json, "self_crc");
+    };
+    for (std::size_t i = 0; i < beatsWhileHung; ++i) EXPECT_EQ(flags(beats[i].second), "00 0x00001234") << i;
+    EXPECT_EQ(flags(beats.back().second), "11 0x00009999");
+    const std::vector<std::string> lines = test::logMessages(test::besideExe("marvik_ac.log"));
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "[ALERT] AC binary has been modified!"), lines.end());
 
     editScriptedGame([](ScriptedGame& g) { g = ScriptedGame{}; });
     test::removePath(test::besideExe("sessgame"));

@@ -19,6 +19,7 @@ struct ScriptedGame {
     std::vector<ModuleInfo> modules;
     bool debugger = false;
     bool debuggerHangs = false;  // the debugger check blocks while this is set, as a call into a frozen game
+    std::uint32_t selfCrc = 0;   // the client's own file's checksum
 };
 
 // Runs edit on the script under its lock; the session's threads read it

@@ -54,7 +54,10 @@ bool checkDebugger(std::uint32_t pid) {
 
 IntegrityIndicators checkIntegrity() { return {}; }
 
-std::uint32_t selfIntegrityValue() { return 0; }
+std::uint32_t selfIntegrityValue() {
+    std::lock_guard<std::mutex> lock(g_scriptMutex);
+    return g_script.selfCrc;
+}
 
 std::vector<ProcessMD5Hit> scanRunningProcessesMD5() { return {}; }
 
