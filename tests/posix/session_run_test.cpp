@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "base/process_flags.h"
+#include "checks/checks.h"
 #include "posix/event_field.h"
 #include "server_loop.h"
 #include "session/session.h"
@@ -60,7 +61,8 @@ struct RefServer {
 // A check that hangs in a call into the game (a frozen game) is reported
 // once it has lasted 10 s, and its finding arrives with the first heartbeat
 // after it returns; so does a change of the client's own file meanwhile.
-// (That the heartbeats keep their period: hostile_game_test under Wine.)
+// The module scan's report becomes the baseline. (That the heartbeats keep
+// their period: hostile_game_test under Wine.)
 TEST(WholeSession, AHungCheckIsReportedAndItsFindingArrivesWhenItReturns) {
     test::freshLog();
     g_running = true;
@@ -69,6 +71,8 @@ TEST(WholeSession, AHungCheckIsReportedAndItsFindingArrivesWhenItReturns) {
         g.pid = 4243;
         g.imagePath = test::besideExe("sessgame/iw3mp.exe");
         g.modules = {{"iw3mp.exe", "C:\\game\\iw3mp.exe", 1, 0x10001, false, std::string(32, 'a'), ""}};
+        g.laterModules = g.modules;
+        g.laterModules[0].crc32 = 22;
         g.debugger = true;
         g.debuggerHangs = true;
         g.selfCrc = 0x1234;
@@ -102,6 +106,8 @@ TEST(WholeSession, AHungCheckIsReportedAndItsFindingArrivesWhenItReturns) {
     };
     for (std::size_t i = 0; i < beatsWhileHung; ++i) EXPECT_EQ(flags(beats[i].second), "00 0x00001234") << i;
     EXPECT_EQ(flags(beats.back().second), "11 0x00009999");
+    ASSERT_EQ(baselineModulesCopy().size(), 1u);
+    EXPECT_EQ(baselineModulesCopy()[0].crc32, 22u);
     const std::vector<std::string> lines = test::logMessages(test::besideExe("marvik_ac.log"));
     EXPECT_NE(std::find(lines.begin(), lines.end(), "[ALERT] AC binary has been modified!"), lines.end());
 

@@ -39,7 +39,8 @@ std::uint32_t countProcesses() { return 0; }
 
 std::vector<ModuleInfo> scanProcessModules(std::uint32_t pid, ModuleFiles) {
     std::lock_guard<std::mutex> lock(g_scriptMutex);
-    return isTheGame(pid) && g_script.status != GameStatus::GONE ? g_script.modules : std::vector<ModuleInfo>();
+    if (!isTheGame(pid) || g_script.status == GameStatus::GONE) return {};
+    return ++g_script.moduleScans == 1 ? g_script.modules : g_script.laterModules;
 }
 
 bool checkDebugger(std::uint32_t pid) {

@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "checks/checks.h"
-#include "inventory/file_digests.h"
 #include "inventory/hash.h"
 #include "checks/checks_windows.h"
 #include "support/files.h"
@@ -103,13 +102,6 @@ TEST(ModuleInventory, SameAsTheSystemAlsoWhileModulesChurnAtEachWidth) {
             redirected += listed[i].path != systemName(listed[i].path);
         }
         EXPECT_TRUE(thirtyTwo ? redirected >= 50 : redirected == 0) << redirected;
-
-        // A second scan reads no file again and gives the same list.
-        const std::uint64_t reads = fileDigestReads();
-        const std::vector<ModuleInfo> again = scanProcessModules(game.pid());
-        EXPECT_EQ(fileDigestReads(), reads);
-        ASSERT_EQ(again.size(), listed.size());
-        for (std::size_t i = 0; i < again.size(); ++i) EXPECT_EQ(again[i].crc32, listed[i].crc32) << again[i].path;
 
         game.command("churn");
         std::size_t extras = 0;
