@@ -33,9 +33,7 @@ std::string fileText(const std::string& path) {
 }
 
 std::map<std::string, std::string> markedBlocks(const std::string& name, const std::string& path = "docs/protocol.md") {
-    std::stringstream file;
-    file << fileText(path);
-    const std::string doc = file.str() + "\n", open = "<!-- " + name + ": ";
+    const std::string doc = fileText(path) + "\n", open = "<!-- " + name + ": ";
     std::map<std::string, std::string> blocks;
     for (std::size_t at = doc.find(open); at != std::string::npos; at = doc.find(open, at + 1)) {
         const std::size_t keyStart = at + open.size();

@@ -52,18 +52,14 @@ struct Harness {
         return it == out.events.rend() ? none : it->json;
     }
     // From event `first` on, the packets sent and the reports finished:
-    // "ok" or the reason, what it held (modules or file bytes) and, for a
-    // module report, its duplicates.
+    // "ok" or the reason, and the bytes a configuration report held.
     std::string outcomes(std::size_t first = 0) const {
         std::string text;
         for (auto e = out.events.begin() + first; e != out.events.end(); ++e) {
-            bool config = e->name == "config", modules = e->name == "module_list" || e->name == "module_log";
             if (e->name == "sent") text += (text.empty() ? "" : " | ") + field(e->json, "packet");
-            if (!config && !modules) continue;
-            std::string status = e->complete ? "ok" : field(e->json, "reason");
-            text += (text.empty() ? "" : " | ") + e->name + "(" + status + "):" +
-                   std::to_string(config ? e->data.size() : e->modules.size()) +
-                   (modules ? ":" + field(e->json, "duplicates") : "");
+            if (e->name == "config")
+                text += (text.empty() ? "" : " | ") + std::string("config(") +
+                        (e->complete ? "ok" : field(e->json, "reason")) + "):" + std::to_string(e->data.size());
         }
         return text;
     }
@@ -110,15 +106,6 @@ TEST(RefServerEvents, EachEventKeepsItsFieldsAndSummary) {
     for (const ServerEvent& e : h.out.events) written += e.json + "\n" + e.summary + "\n";
     written.replace(written.find(toHex(response.data(), 32)), 64, "<answer>");
     EXPECT_EQ(written, test::readFile(MARVIK_SOURCE_DIR "/tests/data/refserver_events.txt"));
-    // A repeated hello gets the same challenge, so a late first one and the
-    // second never disagree; it goes in clear, framed with the session's id.
-    h.send(PKT_HELLO, helloPayload());
-    EXPECT_EQ(field(h.lastJson("hello"), "retry"), "true");
-    Bytes challenge(AC_CHALLENGE_SIZE);
-    fixedRandom(challenge.data(), challenge.size());
-    ASSERT_EQ(h.out.replies.size(), 3u);
-    EXPECT_EQ(h.out.replies[0].bytes, datagram(PKT_CHALLENGE, challenge));
-    EXPECT_EQ(h.out.replies[2].bytes, h.out.replies[0].bytes);
 }
 
 TEST(RefServerHandshake, EachVerdictSendsItsRepliesAndArmsTheTimersOnlyWhenItShould) {
@@ -171,22 +158,17 @@ TEST(RefServerTimers, CommandsAndReportTimeoutsFireOnceAtTheirDeadline) {
     h.send(PKT_CONFIG_CHUNK, buildConfigChunks(fileBytes(1800), "P")[0]);  // the second slice is lost
     EXPECT_EQ(serverNextDeadline(h.state), 4000u);  // no command is armed before the verdict
     h.now = 2000;
-    ChunkPayloads list = buildModuleListChunks(sampleModules(40));
-    h.send(PKT_MODULE_LIST, list[0]);
-    h.send(PKT_MODULE_LIST, list[2]);
     h.send(PKT_CHALLENGE_RESPONSE, responsePayload());
-    h.now = 2500;
-    h.send(PKT_MODULE_LOG, buildModuleLogChunks(sampleModules(4), 5)[0]);
-    // Each deadline is in turn the earliest, so none can be left out.
+    // Each deadline is in turn the earliest, so none can be left out; the
+    // library's report deadlines are among them (each of those:
+    // ServerLibSessions).
     struct Step {
         std::uint64_t now;
         const char* fired;  // packets sent and reports closed at that time
         std::uint64_t next;
     } steps[] = {{2999, "", 3000},
                  {3000, "PKT_SCREENSHOT_REQUEST", 4000},
-                 {4000, "config(timeout):900", 5000},
-                 {5000, "module_list(timeout):25:0", 5500},
-                 {5500, "module_log(timeout):3:0", 6000},
+                 {4000, "config(timeout):900", 6000},
                  {6000, "PKT_UPDATE_AVAILABLE", 7000},
                  {7000, "PKT_KICK", UINT64_MAX}};
     for (const Step& s : steps) {

@@ -17,23 +17,15 @@ struct ScriptedGame {
     GameStatus status = GameStatus::RUNNING;
     std::string imagePath;
     std::vector<ModuleInfo> modules;       // what the first module scan returns
-    std::vector<ModuleInfo> laterModules;  // what later scans return, when not empty
+    std::vector<ModuleInfo> laterModules;  // what later scans return
+    int moduleScans = 0;
     bool debugger = false;
     bool debuggerHangs = false;  // the debugger check blocks while this is set, as a call into a frozen game
-    IntegrityIndicators integrity;
-    std::uint32_t selfCrc = 0;
-    std::vector<ProcessMD5Hit> processHits;
-    std::vector<MemoryScanHit> memoryHits;
-    std::uint32_t processCount = 0;
-    // When each scan ran (tick counts), for the schedules' tests.
-    std::vector<std::uint32_t> moduleScans;
-    std::vector<std::uint32_t> memoryScans;
-    std::vector<std::uint32_t> processScans;
+    std::uint32_t selfCrc = 0;   // the client's own file's checksum
 };
 
 // Runs edit on the script under its lock; the session's threads read it
 // meanwhile.
 void editScriptedGame(const std::function<void(ScriptedGame&)>& edit);
-ScriptedGame scriptedGame();
 
 }  // namespace marvik

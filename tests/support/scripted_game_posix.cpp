@@ -4,8 +4,6 @@
 #include <mutex>
 #include <thread>
 
-#include "base/clock.h"
-
 namespace marvik {
 
 namespace {
@@ -18,11 +16,6 @@ bool isTheGame(std::uint32_t pid) { return pid != 0 && pid == g_script.pid; }
 void editScriptedGame(const std::function<void(ScriptedGame&)>& edit) {
     std::lock_guard<std::mutex> lock(g_scriptMutex);
     edit(g_script);
-}
-
-ScriptedGame scriptedGame() {
-    std::lock_guard<std::mutex> lock(g_scriptMutex);
-    return g_script;
 }
 
 std::uint32_t findGameProcess() {
@@ -40,17 +33,14 @@ std::string processImagePath(std::uint32_t pid) {
     return isTheGame(pid) && g_script.status != GameStatus::GONE ? g_script.imagePath : std::string();
 }
 
-std::uint32_t countProcesses() {
-    std::lock_guard<std::mutex> lock(g_scriptMutex);
-    return g_script.processCount;
-}
+// Nothing else runs and nothing is found beyond the game's modules and its
+// debugger.
+std::uint32_t countProcesses() { return 0; }
 
 std::vector<ModuleInfo> scanProcessModules(std::uint32_t pid, ModuleFiles) {
     std::lock_guard<std::mutex> lock(g_scriptMutex);
     if (!isTheGame(pid) || g_script.status == GameStatus::GONE) return {};
-    g_script.moduleScans.push_back(tickCount());
-    const bool later = g_script.moduleScans.size() > 1 && !g_script.laterModules.empty();
-    return later ? g_script.laterModules : g_script.modules;
+    return ++g_script.moduleScans == 1 ? g_script.modules : g_script.laterModules;
 }
 
 bool checkDebugger(std::uint32_t pid) {
@@ -63,27 +53,15 @@ bool checkDebugger(std::uint32_t pid) {
     return isTheGame(pid) && g_script.debugger;
 }
 
-IntegrityIndicators checkIntegrity() {
-    std::lock_guard<std::mutex> lock(g_scriptMutex);
-    return g_script.integrity;
-}
+IntegrityIndicators checkIntegrity() { return {}; }
 
 std::uint32_t selfIntegrityValue() {
     std::lock_guard<std::mutex> lock(g_scriptMutex);
     return g_script.selfCrc;
 }
 
-std::vector<ProcessMD5Hit> scanRunningProcessesMD5() {
-    std::lock_guard<std::mutex> lock(g_scriptMutex);
-    g_script.processScans.push_back(tickCount());
-    return g_script.processHits;
-}
+std::vector<ProcessMD5Hit> scanRunningProcessesMD5() { return {}; }
 
-std::vector<MemoryScanHit> scanProcessMemory(std::uint32_t pid) {
-    std::lock_guard<std::mutex> lock(g_scriptMutex);
-    if (!isTheGame(pid)) return {};
-    g_script.memoryScans.push_back(tickCount());
-    return g_script.memoryHits;
-}
+std::vector<MemoryScanHit> scanProcessMemory(std::uint32_t) { return {}; }
 
 }  // namespace marvik

@@ -1,9 +1,10 @@
-// The checks against real processes under Windows (Wine): a stand-in game,
-// other programs, and this process's own threads and code.
+// The checks against real processes under Windows (Wine): other programs,
+// and this process's own threads and code.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -11,7 +12,6 @@
 
 #include "base/exe_path.h"
 #include "checks/checks.h"
-#include "inventory/guid.h"
 #include "inventory/hash.h"
 #include "checks/checks_windows.h"
 #include "support/files.h"
@@ -21,26 +21,6 @@ namespace marvik {
 namespace {
 
 using Game = test::StandinGame;
-
-TEST(ChecksWin32, GameGUIDThenNothingOnceTheGameEndsAndADebuggerOnTheNext) {
-    std::uint32_t gone;
-    {
-        Game game;
-        gone = game.pid();
-        test::writeFile(game.folder + "\\players\\guid.dat", "0123456789abcdef\r\nsecond line\r\n");
-        EXPECT_EQ(getPlayerGUID(game.pid()), "0123456789abcdef");
-    }
-    EXPECT_TRUE(scanProcessModules(gone).empty());
-    EXPECT_TRUE(scanProcessMemory(gone).empty());
-    EXPECT_FALSE(checkDebugger(gone));
-    EXPECT_EQ(getPlayerGUID(gone), "");
-    Game game;
-    EXPECT_FALSE(checkDebugger(game.pid()));
-    ASSERT_TRUE(DebugActiveProcess(game.pid()));
-    DebugSetProcessKillOnExit(FALSE);
-    EXPECT_TRUE(checkDebugger(game.pid()));
-    DebugActiveProcessStop(game.pid());
-}
 
 DWORD WINAPI idleThread(LPVOID stop) {
     while (WaitForSingleObject(static_cast<HANDLE>(stop), 10) == WAIT_TIMEOUT) {
@@ -86,11 +66,12 @@ void writeCode(void* at, const void* bytes, std::size_t n) {
     FlushInstructionCache(GetCurrentProcess(), at, n);
 }
 
-std::vector<MemoryScanHit> codePatches() {
-    std::vector<MemoryScanHit> patches;
+// The memory check's findings on this process whose description starts so.
+std::vector<MemoryScanHit> ownHits(const char* start) {
+    std::vector<MemoryScanHit> found;
     for (const MemoryScanHit& h : scanProcessMemory(GetCurrentProcessId()))
-        if (h.description.rfind("Code patch ", 0) == 0) patches.push_back(h);
-    return patches;
+        if (h.description.rfind(start, 0) == 0) found.push_back(h);
+    return found;
 }
 
 __attribute__((noinline, used)) int neverCalledHere(int x) { return x * 5 + (x >> 2); }
@@ -99,10 +80,11 @@ __attribute__((noinline, used)) int neverCalledHere(int x) { return x * 5 + (x >
 // private memory, seen by the client's own integrity indicators and by the
 // memory check's comparison of code with its files. This process scans
 // itself because the system answers the working-set query (which pages are
-// no longer shared) only for the asking process under Wine.
+// no longer shared) only for the asking process under Wine. (What the
+// reports say, at both widths: tampered_game_test.)
 TEST(ChecksWin32, PatchedOwnCodeAndDetouredExportThenRestored) {
     EXPECT_EQ(integrityFlagsByte(checkIntegrity()), 0);
-    ASSERT_TRUE(codePatches().empty());
+    ASSERT_TRUE(ownHits("Code patch ").empty());
     auto* own = reinterpret_cast<unsigned char*>(&neverCalledHere);
     auto* api = reinterpret_cast<unsigned char*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "IsDebuggerPresent"));
     auto* stub = static_cast<unsigned char*>(VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READ));
@@ -126,7 +108,7 @@ TEST(ChecksWin32, PatchedOwnCodeAndDetouredExportThenRestored) {
     writeCode(api, jump, sizeof jump);
     const IntegrityIndicators patched = checkIntegrity();
     const bool hooked = functionHooked(api);
-    const std::vector<MemoryScanHit> hits = codePatches();
+    const std::vector<MemoryScanHit> hits = ownHits("Code patch ");
     writeCode(own, savedOwn, sizeof savedOwn);
     writeCode(api, savedApi, sizeof savedApi);
     EXPECT_TRUE(patched.codeModified);
@@ -135,19 +117,12 @@ TEST(ChecksWin32, PatchedOwnCodeAndDetouredExportThenRestored) {
     EXPECT_EQ(integrityFlagsByte(checkIntegrity()), 0);
     // Written back as the files have them, the pages stay private copies
     // and are compared again, equal now.
-    EXPECT_TRUE(codePatches().empty());
+    EXPECT_TRUE(ownHits("Code patch ").empty());
     VirtualFree(stub, 0, MEM_RELEASE);
 
     ASSERT_EQ(hits.size(), 2u);
     EXPECT_EQ(hits[0].address, static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(own)));
-    EXPECT_EQ(hits[0].size, 3u);
-    EXPECT_NE(hits[0].description.find(" (3 bytes)"), std::string::npos) << hits[0].description;
-    std::size_t same = 0;  // leading bytes the jump happens to share with the entry
-    while (savedApi[same] == jump[same]) ++same;
-    EXPECT_EQ(hits[1].address, static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(api + same)));
-    EXPECT_EQ(hits[1].size, sizeof jump - same);
     EXPECT_EQ(_strnicmp(hits[1].description.c_str(), "Code patch kernel32.dll+0x", 26), 0) << hits[1].description;
-    EXPECT_NE(hits[1].description.find("-> private 0x"), std::string::npos) << hits[1].description;
 }
 
 // A forwarding entry as 32-bit system DLLs have many, jmp [pointer] (x86
@@ -175,27 +150,46 @@ TEST(ChecksWin32, EntryJumpingThroughAPointerIsHookedOnlyIntoForeignMemory) {
     VirtualFree(foreign, 0, MEM_RELEASE);
 }
 
-// A tool known by its name, and a program known by its image's MD5 under
-// an innocent name, found again on the next scan from the remembered digest.
+DWORD WINAPI enterCode(LPVOID code) {
+    reinterpret_cast<void (*)()>(code)();
+    return 0;
+}
+
+// A thread started in the test's own code that then spins in private memory
+// (jmp to itself): found by its instruction pointer alone, which only the
+// system's thread context gives. (Found by its start address in a game of
+// each width: tampered_game_test.)
+TEST(ChecksWin32, ThreadRunningInPrivateCodeFoundByItsInstructionPointer) {
+    auto* code = static_cast<unsigned char*>(VirtualAlloc(nullptr, 4096, MEM_COMMIT, PAGE_READWRITE));
+    code[0] = 0xEB;
+    code[1] = 0xFE;
+    DWORD old = 0;
+    VirtualProtect(code, 4096, PAGE_EXECUTE_READ, &old);
+    DWORD tid = 0;
+    HANDLE thread = CreateThread(nullptr, 0, enterCode, code, 0, &tid);
+    Sleep(50);
+    const std::vector<MemoryScanHit> hits = ownHits("Thread in unowned code");
+    TerminateThread(thread, 0);
+    WaitForSingleObject(thread, 5000);
+    CloseHandle(thread);
+    VirtualFree(code, 0, MEM_RELEASE);
+    ASSERT_EQ(hits.size(), 1u);
+    EXPECT_EQ(hits[0].description, "Thread in unowned code tid=" + std::to_string(tid) + " ip");
+}
+
+// A tool known by its name, and a program known by its image's MD5 under an
+// innocent name (the only way under Wine: workers_test).
 TEST(ChecksWin32, SelfValueAndProcessesKnownByNameOrImage) {
-    EXPECT_NE(selfIntegrityValue(), 0u);
     EXPECT_EQ(selfIntegrityValue(), fileCRC32(executablePath()));
     EXPECT_TRUE(scanRunningProcessesMD5().empty());
     Game tool("", "marvik_test_aimbot.exe");
     Game notes("", "notes.exe", test::fixture("marvik_test_tool.exe"), 1000);
-    for (int scan = 0; scan < 2; ++scan) {
-        SCOPED_TRACE(scan);
-        std::vector<ProcessMD5Hit> hits = scanRunningProcessesMD5();
-        ASSERT_EQ(hits.size(), 2u);
-        if (hits[0].pid != tool.pid()) std::swap(hits[0], hits[1]);
-        EXPECT_EQ(hits[0].pid, tool.pid());
-        EXPECT_EQ(hits[0].detection, "Aimbot loader");
-        EXPECT_EQ(hits[0].md5, fileMD5(tool.exe));
-        EXPECT_EQ(_stricmp(hits[0].path.c_str(), tool.exe.c_str()), 0) << hits[0].path;
-        EXPECT_EQ(hits[1].pid, notes.pid());
-        EXPECT_EQ(hits[1].md5, "2467ec4140466391f74ef8aacac47465");
-        EXPECT_EQ(hits[1].detection, "Marvik test program signature (harmless)");
-    }
+    std::vector<std::string> found;
+    for (const ProcessMD5Hit& h : scanRunningProcessesMD5())
+        found.push_back((h.pid == tool.pid() ? "tool " : h.pid == notes.pid() ? "notes " : "? ") + h.detection);
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found, (std::vector<std::string>{"notes Marvik test program signature (harmless)",
+                                               "tool Aimbot loader"}));
 }
 
 }  // namespace

@@ -1,30 +1,25 @@
-// handle_holder <pid or exe name> write|query: opens that process (the first
-// of that name) and holds the handle
-// until the process ends, as an external cheat that reads and writes a
-// game's memory from outside does (write: memory read, write and operation
-// rights), or as a harmless tool that only asks about it (query: limited
-// query rights). Prints "held pid=<its own id>" once the handle is open;
-// exit code 2 when the process cannot be found or opened.
+// handle_holder <exe name> write|query: opens the first process of that name
+// and holds the handle until the process ends, as an external cheat that
+// reads and writes a game's memory from outside does (write: memory read,
+// write and operation rights), or as a harmless tool that only asks about it
+// (query: limited query rights). Prints "held pid=<its own id>" once the
+// handle is open; exit code 2 when the process cannot be found or opened.
 #include <windows.h>
 #include <tlhelp32.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 namespace {
 
-DWORD processId(const char* idOrName) {
-    char* end = nullptr;
-    const unsigned long id = std::strtoul(idOrName, &end, 10);
-    if (end != idOrName && *end == '\0') return static_cast<DWORD>(id);
+DWORD processId(const char* name) {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE) return 0;
     PROCESSENTRY32 entry;
     entry.dwSize = sizeof entry;
     DWORD found = 0;
     for (BOOL more = Process32First(snapshot, &entry); more && found == 0; more = Process32Next(snapshot, &entry))
-        if (_stricmp(entry.szExeFile, idOrName) == 0) found = entry.th32ProcessID;
+        if (_stricmp(entry.szExeFile, name) == 0) found = entry.th32ProcessID;
     CloseHandle(snapshot);
     return found;
 }
@@ -33,7 +28,7 @@ DWORD processId(const char* idOrName) {
 
 int main(int argc, char** argv) {
     if (argc < 3 || (std::strcmp(argv[2], "write") != 0 && std::strcmp(argv[2], "query") != 0)) {
-        std::fprintf(stderr, "usage: handle_holder <pid or exe name> write|query\n");
+        std::fprintf(stderr, "usage: handle_holder <exe name> write|query\n");
         return 1;
     }
     const DWORD pid = processId(argv[1]);
