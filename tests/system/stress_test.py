@@ -4,10 +4,12 @@ stalls it where no stop signal reaches it, as a system call that never
 returns would): no crash, no hang, no leaked thread or handle, the pause
 between sessions kept, and nothing from an old session in a new one."""
 
+import os
+import re
 import time
 import unittest
 
-from harness import HOLD_EXE, SessionTest, read_text, wait_for
+from harness import FIXTURES, HOLD_EXE, SessionTest, read_text, wait_for
 
 ROUNDS = 8
 ENDED = "[AC] Game session ended. Waiting for next launch..."
@@ -15,6 +17,7 @@ ENDED = "[AC] Game session ended. Waiting for next launch..."
 # Wine an event handle appears once, in some round, and stays); a leak of
 # one handle per session leaves one more after each round.
 HANDLES_DRIFT = 2
+PROCESS_CHECK_SPACING_S = 30
 
 
 class SessionChurn(SessionTest):
@@ -24,6 +27,8 @@ class SessionChurn(SessionTest):
     server_options = ("--kick-after", "1")
 
     def test_kicks_and_killed_games_many_times_with_a_stale_worker(self):
+        # A running program the process check flags, by its test signature.
+        self.box.start_program(os.path.join(FIXTURES, "marvik_test_tool.exe"), "notes.exe")
         self.box.start_game()
         # The first heartbeat cycle hangs for 20 s inside its checks.
         self.box.start_client(MARVIK_TEST_HOLD="heartbeat=20000")
@@ -76,6 +81,13 @@ class SessionChurn(SessionTest):
         for (old, _), (_, next_start) in zip(order, order[1:]):
             self.assertEqual([e for e in self.server.events() if e.get("session") == old and e["t_ms"] > next_start
                               and e["event"] != "sent"], [], old)
+        # The running-process check keeps its 30 s across sessions (each
+        # about 10 s long here): seen again, but never sooner. The log's
+        # times are whole seconds.
+        seen = [int(h) * 3600 + int(m) * 60 + int(s) for h, m, s in re.findall(
+            r"^\[(\d\d):(\d\d):(\d\d)\] \[MD5\] Cheat process detected: notes\.exe ", self.box.log_text(), re.M)]
+        self.assertGreaterEqual(len(seen), 2, self.box.log_text())
+        self.assertGreaterEqual(min((b - a) % 86400 for a, b in zip(seen, seen[1:])), PROCESS_CHECK_SPACING_S - 1, seen)
         beat_sessions = {b["session"] for b in self.server.events("heartbeat")}
         self.assertTrue(beat_sessions >= {s for s, _ in order[1:-1]} and order[0][0] not in beat_sessions,
                         self.server.events("heartbeat"))
