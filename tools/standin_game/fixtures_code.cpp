@@ -5,7 +5,9 @@
 //                tapes) into a private read-execute block holding
 //                "xor eax, eax; ret": jmp rel32 on x86, mov rax, imm64;
 //                jmp rax on x64 (no private block need be within 2 GB)
-// Neither patched function is ever called afterwards. And the realistic
+// Neither patched function is ever called afterwards. Each writes where it
+// patched to "<its path>.report", for the test to compare with what the
+// client reports: "<command> addr=0x.. target=0x.. module_base=0x..". And the realistic
 // mode's own noise: retouchOwnCode writes a function's first bytes back
 // unchanged, as self-updating or unpacking code does, so that its page is
 // the process's own copy (no longer shared with the file) yet equal to it.
@@ -31,6 +33,15 @@ bool writeCode(void* at, const void* bytes, std::size_t n) {
     return true;
 }
 
+bool report(const std::string& command, const void* at, const void* target, const void* moduleBase) {
+    std::FILE* f = std::fopen((selfPath() + ".report").c_str(), "a");
+    if (f == nullptr) return false;
+    const auto hex = [](const void* p) { return static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(p)); };
+    std::fprintf(f, "%s addr=0x%llx target=0x%llx module_base=0x%llx\n", command.c_str(), hex(at), hex(target),
+                 hex(moduleBase));
+    return std::fclose(f) == 0;
+}
+
 }  // namespace
 
 bool retouchOwnCode() {
@@ -39,12 +50,11 @@ bool retouchOwnCode() {
     return writeCode(reinterpret_cast<void*>(&retouched), same, sizeof same) && retouched(4) == 42;
 }
 
-bool patchCodeFixture(const std::string& command, CodeFixture& out) {
+bool patchCodeFixture(const std::string& command) {
     if (command == "code-nop") {
         const unsigned char nops[3] = {0x90, 0x90, 0x90};
-        out.at = reinterpret_cast<void*>(&neverCalled);
-        out.target = nullptr;
-        return writeCode(out.at, nops, sizeof nops);
+        void* at = reinterpret_cast<void*>(&neverCalled);
+        return writeCode(at, nops, sizeof nops) && report(command, at, nullptr, GetModuleHandleA(nullptr));
     }
     HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
     auto* entry = reinterpret_cast<unsigned char*>(GetProcAddress(kernel32, "GetTapeParameters"));
@@ -71,9 +81,7 @@ bool patchCodeFixture(const std::string& command, CodeFixture& out) {
     std::memcpy(jump + n, &rel, 4);
     n += 4;
 #endif
-    out.at = entry;
-    out.target = block;
-    return writeCode(entry, jump, n);
+    return writeCode(entry, jump, n) && report(command, entry, block, kernel32);
 }
 
 namespace {
