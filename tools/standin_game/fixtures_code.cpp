@@ -129,23 +129,17 @@ bool hookOwnImport() {
     // after its work.
     auto* image = reinterpret_cast<unsigned char*>(GetModuleHandleA(nullptr));
     const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(image + reinterpret_cast<IMAGE_DOS_HEADER*>(image)->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(image + dir.VirtualAddress); d->Name != 0; ++d) {
-        if (_stricmp(reinterpret_cast<const char*>(image + d->Name), "kernel32.dll") != 0) continue;
-        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(image + d->OriginalFirstThunk);
-        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(image + d->FirstThunk);
-        for (; names->u1.AddressOfData != 0; ++names, ++slots) {
-            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
-            const auto* byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(image + names->u1.AddressOfData);
-            if (std::strcmp(reinterpret_cast<const char*>(byName->Name), "Sleep") != 0) continue;
-            void* stub = relayStub(slots->u1.Function);
-            DWORD old = 0;
-            if (stub == nullptr || !VirtualProtect(&slots->u1.Function, sizeof(void*), PAGE_READWRITE, &old))
-                return false;
-            slots->u1.Function = reinterpret_cast<std::uintptr_t>(stub);
-            VirtualProtect(&slots->u1.Function, sizeof(void*), old, &old);
-            return true;
-        }
+    const IMAGE_DATA_DIRECTORY& iat = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IAT];
+    const auto sleep = reinterpret_cast<std::uintptr_t>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "Sleep"));
+    auto* slots = reinterpret_cast<std::uintptr_t*>(image + iat.VirtualAddress);
+    for (std::size_t i = 0; i < iat.Size / sizeof(void*); ++i) {
+        if (slots[i] != sleep) continue;
+        void* stub = relayStub(sleep);
+        DWORD old = 0;
+        if (stub == nullptr || !VirtualProtect(&slots[i], sizeof(void*), PAGE_READWRITE, &old)) return false;
+        slots[i] = reinterpret_cast<std::uintptr_t>(stub);
+        VirtualProtect(&slots[i], sizeof(void*), old, &old);
+        return true;
     }
     return false;
 }
