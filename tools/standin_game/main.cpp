@@ -16,7 +16,7 @@
 //   --rwx, --rwx-pe     a private read-write-execute region holding a few
 //                       instructions, or a copy of this program's PE headers
 //                       (as a module mapped by hand looks)
-//   --thread-private, --dr0, --suspend-all      fixtures_threads.h
+//   --thread-private, --dr0, --suspend-all      fixtures_threads.cpp
 //   --unlink <dll>, --spoof-path <dll>, --hand-map, --map-rx, --map-rwx,
 //   --loop-loader                               fixtures_hidden.cpp
 //   --code-nop, --code-detour, --iat-hook, --vtable-hook   fixtures_code.cpp
@@ -37,22 +37,19 @@
 #include <fstream>
 #include <string>
 
-#include "fixtures_threads.h"
 #include "standin.h"
 
 namespace marvik {
 
 namespace {
 
-void allocateRwx(bool withPeHeader) {
+bool allocateRwx(bool withPeHeader) {
     void* region = VirtualAlloc(nullptr, 0x2000, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE);
-    if (region == nullptr) return;
-    if (withPeHeader) {
-        std::memcpy(region, GetModuleHandleA(nullptr), 0x400);
-    } else {
-        const unsigned char code[] = {0x31, 0xC0, 0xC3};  // xor eax, eax; ret
-        std::memcpy(region, code, sizeof code);
-    }
+    if (region == nullptr) return false;
+    const unsigned char code[] = {0x31, 0xC0, 0xC3};  // xor eax, eax; ret
+    std::memcpy(region, withPeHeader ? static_cast<const void*>(GetModuleHandleA(nullptr)) : code,
+                withPeHeader ? 0x400 : sizeof code);
+    return true;
 }
 
 DWORD WINAPI churnModules(void*) {
@@ -66,45 +63,58 @@ DWORD WINAPI churnModules(void*) {
     }
 }
 
+RealisticGame g_game;
+
+using Run = bool (*)(const std::string& dll);
+const struct Switch {
+    const char* name;
+    bool takesDll;
+    Run run;
+} SWITCHES[] = {
+    {"load", true, [](const std::string& dll) { return LoadLibraryA(dll.c_str()) != nullptr; }},
+    {"rwx", false, [](const std::string&) { return allocateRwx(false); }},
+    {"rwx-pe", false, [](const std::string&) { return allocateRwx(true); }},
+    {"thread-private", false, [](const std::string&) { return startPrivateThread(); }},
+    {"dr0", false, [](const std::string&) { return armDr0(); }},
+    {"suspend-all", false, [](const std::string&) { return suspendAll(); }},
+    {"unlink", true, unlinkModule},
+    {"spoof-path", true, spoofModulePath},
+    {"hand-map", false, [](const std::string&) { return handMapOwnImage(HandMap::PER_SECTION); }},
+    {"map-rx", false, [](const std::string&) { return handMapOwnImage(HandMap::WHOLE_RX); }},
+    {"map-rwx", false, [](const std::string&) { return handMapOwnImage(HandMap::WHOLE_RWX); }},
+    {"loop-loader", false, [](const std::string&) { return loopLoaderList(); }},
+    {"code-nop", false, [](const std::string&) { return patchCodeFixture("code-nop"); }},
+    {"code-detour", false, [](const std::string&) { return patchCodeFixture("code-detour"); }},
+    {"iat-hook", false, [](const std::string&) { return hookOwnImport(); }},
+    {"vtable-hook", false, [](const std::string&) { return hookDirect3DMethodTable(); }},
+    {"unsigned-hook", false,
+     [](const std::string&) {
+         return LoadLibraryA("d3d9.dll") != nullptr && startRenderHooks(exeFolder() + "\\render_hook.dll") != nullptr;
+     }},
+    {"churn", false,
+     [](const std::string&) {
+         HANDLE thread = CreateThread(nullptr, 0, churnModules, nullptr, 0, nullptr);
+         return thread != nullptr && CloseHandle(thread);
+     }},
+    {"resource-loads", false, [](const std::string&) { return loadResourceOnlyDlls(); }},
+    {"realistic", false, [](const std::string&) { return g_game.active || startRealistic(g_game); }},
+};
+
+const Switch* findSwitch(const std::string& name) {
+    for (const Switch& s : SWITCHES)
+        if (name == s.name) return &s;
+    return nullptr;
+}
+
 // False when the realistic mode was asked for and could not be set up.
-bool run(RealisticGame& game, const std::string& command, const std::string& argument) {
-    bool done = true;
-    if (command == "load") {
-        done = LoadLibraryA(argument.c_str()) != nullptr;
-    } else if (command == "rwx" || command == "rwx-pe") {
-        allocateRwx(command == "rwx-pe");
-    } else if (command == "churn") {
-        if (HANDLE thread = CreateThread(nullptr, 0, churnModules, nullptr, 0, nullptr)) CloseHandle(thread);
-    } else if (command == "unlink" || command == "spoof-path") {
-        done = command == "unlink" ? unlinkModule(argument) : spoofModulePath(argument);
-    } else if (command == "hand-map" || command == "map-rx" || command == "map-rwx") {
-        done = handMapOwnImage(command == "hand-map" ? HandMap::PER_SECTION
-                               : command == "map-rx" ? HandMap::WHOLE_RX
-                                                     : HandMap::WHOLE_RWX);
-    } else if (command == "loop-loader") {
-        done = loopLoaderList();
-    } else if (command == "resource-loads") {
-        done = loadResourceOnlyDlls();
-    } else if (command == "code-nop" || command == "code-detour") {
-        done = patchCodeFixture(command);
-    } else if (command == "iat-hook" || command == "vtable-hook") {
-        done = command == "iat-hook" ? hookOwnImport() : hookDirect3DMethodTable();
-    } else if (command == "unsigned-hook") {
-        done = LoadLibraryA("d3d9.dll") != nullptr && startRenderHooks(exeFolder() + "\\render_hook.dll") != nullptr;
-    } else if (command == "realistic") {
-        return game.active || startRealistic(game);
-    } else {
-        runThreadFixture(command);
-    }
-    if (!done) std::fprintf(stderr, "%s %s failed (error %lu)\n", command.c_str(), argument.c_str(), GetLastError());
-    return true;
+bool run(const std::string& command, const std::string& argument) {
+    const Switch* s = findSwitch(command);
+    if (s != nullptr && s->run(argument)) return true;
+    std::fprintf(stderr, "%s %s failed (error %lu)\n", command.c_str(), argument.c_str(), GetLastError());
+    return command != "realistic";
 }
 
-bool takesValue(const std::string& command) {
-    return command == "load" || command == "unlink" || command == "spoof-path";
-}
-
-bool runCommandFile(RealisticGame& game, const std::string& path) {
+bool runCommandFile(const std::string& path) {
     std::ifstream in(path);
     if (!in) return true;
     std::string line;
@@ -113,7 +123,7 @@ bool runCommandFile(RealisticGame& game, const std::string& path) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         const std::size_t space = line.find(' ');
         const std::string argument = space == std::string::npos ? std::string() : line.substr(space + 1);
-        ok = run(game, line.substr(0, space), argument) && ok;
+        ok = run(line.substr(0, space), argument) && ok;
     }
     in.close();
     std::remove(path.c_str());
@@ -146,13 +156,12 @@ std::string exeFolder() {
 
 int main(int argc, char** argv) {
     using namespace marvik;
-    static RealisticGame game;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg.rfind("--", 0) != 0) continue;
-        const std::string command = arg.substr(2);
-        const std::string value = takesValue(command) && i + 1 < argc ? argv[++i] : std::string();
-        if (!run(game, command, value)) return 3;
+        const Switch* s = findSwitch(arg.substr(2));
+        const std::string value = s != nullptr && s->takesDll && i + 1 < argc ? argv[++i] : std::string();
+        if (!run(arg.substr(2), value)) return 3;
     }
     const std::string self = selfPath();
     const std::string exitFile = self + ".exit";
@@ -167,8 +176,8 @@ int main(int argc, char** argv) {
             unloopLoaderList();
             return code;
         }
-        if (!runCommandFile(game, commandFile)) std::fprintf(stderr, "realistic mode not set up\n");
-        tickRealistic(game);
+        if (!runCommandFile(commandFile)) std::fprintf(stderr, "realistic mode not set up\n");
+        tickRealistic(g_game);
         Sleep(100);
     }
 }

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <string>
 
 #include "overlay_render.h"
@@ -35,6 +36,13 @@ void* createDirect3DDevice(void* d3d);
 // when either failed.
 const HookSet* const* startRenderHooks(const std::string& path);
 
+// n bytes of code in a private block allocated read-write, filled, then
+// made read-execute, as loaders and hooking libraries leave theirs; null
+// when that fails.
+void* privateCode(const void* code, std::size_t n);
+// n bytes written over memory of any protection, which is then put back.
+bool overwrite(void* at, const void* bytes, std::size_t n);
+
 // The code fixtures (fixtures_code.cpp); false when they failed.
 bool patchCodeFixture(const std::string& command);
 bool hookOwnImport();
@@ -52,5 +60,16 @@ bool handMapOwnImage(HandMap how);
 bool loopLoaderList();
 void unloopLoaderList();
 bool loadResourceOnlyDlls();
+
+// The thread fixtures (fixtures_threads.cpp): "thread-private", a thread
+// started in private read-execute memory, as shellcode started by
+// CreateRemoteThread is, only sleeping; "dr0", DR0 armed by DR7 on a thread
+// of the game's own at a data address as an execution breakpoint, which never
+// fires; "suspend-all", every thread of the game suspended, the last by
+// itself, as a cheat's loader (or a debugger) can leave it: only the end of
+// the process ends it.
+bool startPrivateThread();
+bool armDr0();
+bool suspendAll();
 
 }  // namespace marvik
