@@ -1,18 +1,11 @@
 // An overlay-like DLL for the realistic stand-in game: what the frame-rate,
 // voice and store overlays most players run leave in a game. Once loaded it
 // starts a thread (in this module) that waits for d3d9.dll and detours its
-// export Direct3DCreate9 the way common hooking libraries do:
-//   - the first whole instructions covering 5 bytes are copied into a
-//     trampoline, followed by a jump back to the rest of the function;
-//   - the trampoline lives in a private block allocated read-write, filled,
-//     then switched to read-execute with VirtualProtect; on x64 the block is
-//     allocated within 2 GB of the target and also holds a relay stub
-//     (jmp [rip+0] to the hook), because a jmp rel32 cannot reach this DLL;
-//   - a 5-byte jmp rel32 is written over the start of the export (to the hook
-//     here on x86, to the relay on x64), any rest of the copied instructions
-//     filled with int3, and the page's protection put back.
-// The hook counts calls and goes on through the trampoline, so the function
-// keeps working. Nothing here touches another process.
+// export Direct3DCreate9 as the Detours hooks below are laid, except that on
+// x86 the patched jmp rel32 leads straight to the hook in this DLL, as most
+// overlays' 32-bit builds do. Each hook counts calls and goes on through its
+// trampoline, so the function keeps working. Nothing here touches another
+// process.
 //
 // A second hook, of Direct3DCreate9Ex, is laid out as MinHook lays its hooks
 // out (MinHook's src/buffer.c and src/hook.c, public on GitHub, used by
@@ -204,31 +197,6 @@ bool patchWithJump(std::uint8_t* target, unsigned length, const void* to, std::u
     return true;
 }
 
-// The first hook: the trampoline (and on x64 the relay to the hook) in a
-// private block filled read-write, then made read-execute.
-void installOverlayHook(std::uint8_t* target) {
-    const unsigned length = coveredLength(target);
-    if (length == 0) return void(fail(g_create9, "cannot relocate the function's first instructions"));
-    std::uint8_t* block = allocateNear(target, 0x1000, PAGE_READWRITE);
-    if (block == nullptr) return void(fail(g_create9, "VirtualAlloc"));
-    void* hook = hookOf<CREATE9, void*, UINT>();
-    std::memset(block, 0xCC, 0x1000);
-    std::memcpy(block, target, length);
-    if (X64) {
-        writeAbsoluteJump(block + length, target + length);
-        writeAbsoluteJump(block + 64, hook);
-    } else {
-        writeRelativeJump(block + length, target + length);
-    }
-    DWORD old = 0;
-    if (!VirtualProtect(block, 0x1000, PAGE_EXECUTE_READ, &old)) return void(fail(g_create9, "VirtualProtect"));
-    FlushInstructionCache(GetCurrentProcess(), block, 0x1000);
-    g_trampolines[CREATE9] = block;
-    if (!patchWithJump(target, length, X64 ? block + 64 : hook, 0xCC)) return void(fail(g_create9, "VirtualProtect"));
-    g_create9.count = 1;
-    InterlockedExchange(&g_create9.status, HOOKS_INSTALLED);
-}
-
 void installMinHookLike(std::uint8_t* target) {
     constexpr std::size_t SLOT = X64 ? 64 : 32, PTR = sizeof(void*);
     const unsigned length = coveredLength(target);
@@ -270,26 +238,6 @@ void installMinHookLike(std::uint8_t* target) {
     InterlockedExchange(&g_create9Ex.status, HOOKS_INSTALLED);
 }
 
-DWORD WINAPI hookThread(void*) {
-    // Overlays hook the graphics API when the game brings it in.
-    for (int waited = 0; waited < 30000; waited += 50) {
-        if (HMODULE d3d9 = GetModuleHandleA("d3d9.dll")) {
-            auto* create = reinterpret_cast<std::uint8_t*>(GetProcAddress(d3d9, "Direct3DCreate9"));
-            auto* createEx = reinterpret_cast<std::uint8_t*>(GetProcAddress(d3d9, "Direct3DCreate9Ex"));
-            if (create == nullptr || createEx == nullptr) {
-                fail(g_create9, "d3d9.dll lacks an export");
-                return fail(g_create9Ex, "d3d9.dll lacks an export");
-            }
-            installOverlayHook(create);
-            installMinHookLike(createEx);
-            return 0;
-        }
-        Sleep(50);
-    }
-    fail(g_create9, "d3d9.dll never loaded");
-    return fail(g_create9Ex, "d3d9.dll never loaded");
-}
-
 struct GuardTarget {
     const char* module;
     const char* name;
@@ -323,11 +271,12 @@ struct DetourTrampoline {
 std::uint8_t* detourRegion(const std::uint8_t* target) { return allocateNear(target, 0x10000, PAGE_READWRITE); }
 
 // Detours target with pass-through index through a trampoline in region,
-// counted in set. The region is writable only while the trampoline is
-// written, as Detours makes its regions writable for a transaction; targets
-// whose first instructions cannot be moved are left alone, as the products do.
+// counted in set; direct: the patched jump leads to the hook itself on x86.
+// The region is writable only while the trampoline is written, as Detours
+// makes its regions writable for a transaction; targets whose first
+// instructions cannot be moved are left alone, as the products do.
 void installDetour(HookSet& set, std::uint8_t* target, void* hook, int index, std::uint8_t* region,
-                   std::size_t& used) {
+                   std::size_t& used, bool direct = false) {
     const unsigned length = target != nullptr && region != nullptr ? coveredLength(target) : 0;
     if (length == 0 || used + sizeof(DetourTrampoline) > 0x10000) return;
     if (X64 && (region > target + 0x7FF00000ull || target > region + 0x7FF00000ull)) return;
@@ -345,7 +294,30 @@ void installDetour(HookSet& set, std::uint8_t* target, void* hook, int index, st
     g_trampolines[index] = tramp->code;
     if (!VirtualProtect(region, 0x10000, PAGE_EXECUTE_READ, &old)) return;
     FlushInstructionCache(GetCurrentProcess(), region, 0x10000);
-    if (patchWithJump(target, length, tramp->codeIn, 0xCC)) ++set.count;
+    if (patchWithJump(target, length, direct && !X64 ? hook : tramp->codeIn, 0xCC)) ++set.count;
+}
+
+DWORD WINAPI hookThread(void*) {
+    // Overlays hook the graphics API when the game brings it in.
+    for (int waited = 0; waited < 30000; waited += 50) {
+        if (HMODULE d3d9 = GetModuleHandleA("d3d9.dll")) {
+            auto* create = reinterpret_cast<std::uint8_t*>(GetProcAddress(d3d9, "Direct3DCreate9"));
+            auto* createEx = reinterpret_cast<std::uint8_t*>(GetProcAddress(d3d9, "Direct3DCreate9Ex"));
+            if (create == nullptr || createEx == nullptr) {
+                fail(g_create9, "d3d9.dll lacks an export");
+                return fail(g_create9Ex, "d3d9.dll lacks an export");
+            }
+            std::size_t used = 0;
+            installDetour(g_create9, create, hookOf<CREATE9, void*, UINT>(), CREATE9, detourRegion(create), used, true);
+            if (g_create9.count == 1) InterlockedExchange(&g_create9.status, HOOKS_INSTALLED);
+            else fail(g_create9, "cannot hook Direct3DCreate9");
+            installMinHookLike(createEx);
+            return 0;
+        }
+        Sleep(50);
+    }
+    fail(g_create9, "d3d9.dll never loaded");
+    return fail(g_create9Ex, "d3d9.dll never loaded");
 }
 
 void installGuardHooks() {
