@@ -40,27 +40,15 @@ const char* const SYSTEM_DLLS[] = {
     "imagehlp.dll",  "mpr.dll",        "nsi.dll",
 };
 
-// A JIT's output: functions f(x) = x * k + c, each 32-byte aligned, as a
-// script or shader compiler would emit them.
+// A JIT's output: functions f(x) = x * k + c, 32 bytes apart, as a script
+// or shader compiler would emit them; k and c are the last two immediates.
 constexpr int JIT_FUNCTIONS = 8;
-
-void emitJitFunction(unsigned char* at, int i) {
-    const int k = i + 2, c = 100 * i;
 #if defined(_WIN64)
-    const unsigned char head[] = {0x69, 0xC1};  // imul eax, ecx, k
+const unsigned char JIT_CODE[] = {0x69, 0xC1, 0, 0, 0, 0, 0x05, 0, 0, 0, 0, 0xC3};  // imul eax, ecx, k; add eax, c; ret
 #else
-    const unsigned char head[] = {0x8B, 0x44, 0x24, 0x04, 0x69, 0xC0};  // mov eax, [esp+4]; imul eax, eax, k
+// mov eax, [esp+4]; imul eax, eax, k; add eax, c; ret
+const unsigned char JIT_CODE[] = {0x8B, 0x44, 0x24, 0x04, 0x69, 0xC0, 0, 0, 0, 0, 0x05, 0, 0, 0, 0, 0xC3};
 #endif
-    std::size_t n = 0;
-    std::memcpy(at, head, sizeof head);
-    n += sizeof head;
-    std::memcpy(at + n, &k, 4);
-    n += 4;
-    at[n++] = 0x05;  // add eax, c
-    std::memcpy(at + n, &c, 4);
-    n += 4;
-    at[n] = 0xC3;  // ret
-}
 
 // Reserved large and executable from the start, committed a piece at a
 // time; the code is written, then the pages are made read-execute and each
@@ -70,7 +58,13 @@ bool makeJitRegion() {
     auto* region = static_cast<unsigned char*>(VirtualAlloc(nullptr, reserve, MEM_RESERVE, PAGE_EXECUTE_READWRITE));
     if (region == nullptr || VirtualAlloc(region, commit, MEM_COMMIT, PAGE_EXECUTE_READWRITE) == nullptr) return false;
     std::memset(region, 0xCC, commit);
-    for (int i = 0; i < JIT_FUNCTIONS; ++i) emitJitFunction(region + 32 * i, i);
+    for (int i = 0; i < JIT_FUNCTIONS; ++i) {
+        unsigned char* at = region + 32 * i;
+        const int k = i + 2, c = 100 * i;
+        std::memcpy(at, JIT_CODE, sizeof JIT_CODE);
+        std::memcpy(at + sizeof JIT_CODE - 10, &k, 4);
+        std::memcpy(at + sizeof JIT_CODE - 5, &c, 4);
+    }
     DWORD old = 0;
     if (!VirtualProtect(region, commit, PAGE_EXECUTE_READ, &old)) return false;
     FlushInstructionCache(GetCurrentProcess(), region, commit);
