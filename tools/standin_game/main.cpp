@@ -47,8 +47,10 @@ bool allocateRwx(bool withPeHeader) {
     void* region = VirtualAlloc(nullptr, 0x2000, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE);
     if (region == nullptr) return false;
     const unsigned char code[] = {0x31, 0xC0, 0xC3};  // xor eax, eax; ret
-    std::memcpy(region, withPeHeader ? static_cast<const void*>(GetModuleHandleA(nullptr)) : code,
-                withPeHeader ? 0x400 : sizeof code);
+    if (withPeHeader)
+        std::memcpy(region, GetModuleHandleA(nullptr), 0x400);
+    else
+        std::memcpy(region, code, sizeof code);
     return true;
 }
 
@@ -106,7 +108,8 @@ const Switch* findSwitch(const std::string& name) {
     return nullptr;
 }
 
-// False when the realistic mode was asked for and could not be set up.
+// False when the realistic mode was asked for and could not be set up; any
+// failure is told on standard error.
 bool run(const std::string& command, const std::string& argument) {
     const Switch* s = findSwitch(command);
     if (s != nullptr && s->run(argument)) return true;
@@ -114,20 +117,17 @@ bool run(const std::string& command, const std::string& argument) {
     return command != "realistic";
 }
 
-bool runCommandFile(const std::string& path) {
+void runCommandFile(const std::string& path) {
     std::ifstream in(path);
-    if (!in) return true;
+    if (!in) return;
     std::string line;
-    bool ok = true;
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         const std::size_t space = line.find(' ');
-        const std::string argument = space == std::string::npos ? std::string() : line.substr(space + 1);
-        ok = run(line.substr(0, space), argument) && ok;
+        run(line.substr(0, space), space == std::string::npos ? std::string() : line.substr(space + 1));
     }
     in.close();
     std::remove(path.c_str());
-    return ok;
 }
 
 }  // namespace
@@ -176,7 +176,7 @@ int main(int argc, char** argv) {
             unloopLoaderList();
             return code;
         }
-        if (!runCommandFile(commandFile)) std::fprintf(stderr, "realistic mode not set up\n");
+        runCommandFile(commandFile);
         tickRealistic(g_game);
         Sleep(100);
     }
