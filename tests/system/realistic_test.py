@@ -4,7 +4,11 @@ trampoline, a JIT-like region, a DLL unloaded and one loaded late, for a
 under the user's Downloads folder: a clean game raises nothing, though
 DLLs loaded from a download folder other than the game's own are
 suspicious (an ordinary folder meets no such rule). The 32-bit client,
-which the installer puts on 32-bit Windows, has the same session there."""
+which the installer puts on 32-bit Windows, has the same session there.
+The game announces itself only once every hook of its overlay and of its
+anti-virus-like DLL is in place and a call has gone through each of the
+overlay's, so a silence here is never that of a fixture that failed to set
+up."""
 
 import os
 import pathlib

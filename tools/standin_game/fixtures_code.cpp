@@ -5,7 +5,9 @@
 //                tapes) into a private read-execute block holding
 //                "xor eax, eax; ret": jmp rel32 on x86, mov rax, imm64;
 //                jmp rax on x64 (no private block need be within 2 GB)
-// Neither patched function is ever called afterwards. And the realistic
+// Neither patched function is ever called afterwards. Each writes where it
+// patched to "<its path>.report", for the test to compare with what the
+// client reports: "<command> addr=0x.. target=0x.. module_base=0x..". And the realistic
 // mode's own noise: retouchOwnCode writes a function's first bytes back
 // unchanged, as self-updating or unpacking code does, so that its page is
 // the process's own copy (no longer shared with the file) yet equal to it.
@@ -22,7 +24,29 @@ namespace {
 __attribute__((noinline, used)) int neverCalled(int x) { return x * 7 + (x >> 3); }
 __attribute__((noinline, used)) int retouched(int x) { return x * 11 - (x >> 1); }
 
-bool writeCode(void* at, const void* bytes, std::size_t n) {
+bool report(const std::string& command, const void* at, const void* target, const void* moduleBase) {
+    std::FILE* f = std::fopen((selfPath() + ".report").c_str(), "a");
+    if (f == nullptr) return false;
+    const auto hex = [](const void* p) { return static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(p)); };
+    std::fprintf(f, "%s addr=0x%llx target=0x%llx module_base=0x%llx\n", command.c_str(), hex(at), hex(target),
+                 hex(moduleBase));
+    return std::fclose(f) == 0;
+}
+
+// A private read-execute stub that does a little of its own (a nop) and
+// goes on to real: jmp [rip+0] on x64, jmp [abs32] on x86, then the address.
+void* relayStub(std::uintptr_t real) {
+    unsigned char code[7 + sizeof real] = {0x90, 0xFF, 0x25};
+    std::memcpy(code + 7, &real, sizeof real);
+    auto* stub = static_cast<unsigned char*>(privateCode(code, sizeof code));
+    if (stub == nullptr || sizeof(void*) == 8) return stub;
+    const auto operand = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(stub + 7));  // [abs32]
+    return overwrite(stub + 3, &operand, 4) ? stub : nullptr;
+}
+
+}  // namespace
+
+bool overwrite(void* at, const void* bytes, std::size_t n) {
     DWORD old = 0;
     if (!VirtualProtect(at, n, PAGE_EXECUTE_READWRITE, &old)) return false;
     std::memcpy(at, bytes, n);
@@ -31,29 +55,33 @@ bool writeCode(void* at, const void* bytes, std::size_t n) {
     return true;
 }
 
-}  // namespace
+void* privateCode(const void* code, std::size_t n) {
+    void* block = VirtualAlloc(nullptr, 0x1000, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    if (block == nullptr) return nullptr;
+    std::memcpy(block, code, n);
+    DWORD old = 0;
+    if (!VirtualProtect(block, 0x1000, PAGE_EXECUTE_READ, &old)) return nullptr;
+    FlushInstructionCache(GetCurrentProcess(), block, n);
+    return block;
+}
 
 bool retouchOwnCode() {
     unsigned char same[8];
     std::memcpy(same, reinterpret_cast<void*>(&retouched), sizeof same);
-    return writeCode(reinterpret_cast<void*>(&retouched), same, sizeof same) && retouched(4) == 42;
+    return overwrite(reinterpret_cast<void*>(&retouched), same, sizeof same) && retouched(4) == 42;
 }
 
-bool patchCodeFixture(const std::string& command, CodeFixture& out) {
+bool patchCodeFixture(const std::string& command) {
     if (command == "code-nop") {
         const unsigned char nops[3] = {0x90, 0x90, 0x90};
-        out.at = reinterpret_cast<void*>(&neverCalled);
-        out.target = nullptr;
-        return writeCode(out.at, nops, sizeof nops);
+        void* at = reinterpret_cast<void*>(&neverCalled);
+        return overwrite(at, nops, sizeof nops) && report(command, at, nullptr, GetModuleHandleA(nullptr));
     }
     HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
     auto* entry = reinterpret_cast<unsigned char*>(GetProcAddress(kernel32, "GetTapeParameters"));
-    auto* block = static_cast<unsigned char*>(VirtualAlloc(nullptr, 0x1000, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-    if (entry == nullptr || block == nullptr) return false;
     const unsigned char body[] = {0x31, 0xC0, 0xC3};  // xor eax, eax; ret
-    std::memcpy(block, body, sizeof body);
-    DWORD old = 0;
-    if (!VirtualProtect(block, 0x1000, PAGE_EXECUTE_READ, &old)) return false;
+    void* block = privateCode(body, sizeof body);
+    if (entry == nullptr || block == nullptr) return false;
     unsigned char jump[12];
     std::size_t n = 0;
 #if defined(_WIN64)
@@ -71,30 +99,8 @@ bool patchCodeFixture(const std::string& command, CodeFixture& out) {
     std::memcpy(jump + n, &rel, 4);
     n += 4;
 #endif
-    out.at = entry;
-    out.target = block;
-    return writeCode(entry, jump, n);
+    return overwrite(entry, jump, n) && report(command, entry, block, kernel32);
 }
-
-namespace {
-
-// A private read-execute stub that does a little of its own (a nop) and
-// goes on to real: jmp [rip+0] on x64, jmp [abs32] on x86, then the address.
-void* relayStub(std::uintptr_t real) {
-    auto* stub = static_cast<unsigned char*>(VirtualAlloc(nullptr, 0x1000, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-    if (stub == nullptr) return nullptr;
-    const unsigned char code[] = {0x90, 0xFF, 0x25};
-    std::memcpy(stub, code, sizeof code);
-    const std::uint32_t operand = sizeof(void*) == 8 ? 0 : static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(stub + 7));
-    std::memcpy(stub + 3, &operand, 4);
-    std::memcpy(stub + 7, &real, sizeof real);
-    DWORD old = 0;
-    if (!VirtualProtect(stub, 0x1000, PAGE_EXECUTE_READ, &old)) return nullptr;
-    FlushInstructionCache(GetCurrentProcess(), stub, 16);
-    return stub;
-}
-
-}  // namespace
 
 bool hookDirect3DMethodTable() {
     // The device's method table lives in d3d9.dll's read-only data; its
@@ -108,11 +114,7 @@ bool hookDirect3DMethodTable() {
     constexpr int PRESENT = 17;
     void** table = *static_cast<void***>(device);
     void* stub = relayStub(reinterpret_cast<std::uintptr_t>(table[PRESENT]));
-    DWORD old = 0;
-    if (stub == nullptr || !VirtualProtect(&table[PRESENT], sizeof(void*), PAGE_READWRITE, &old)) return false;
-    table[PRESENT] = stub;
-    VirtualProtect(&table[PRESENT], sizeof(void*), old, &old);
-    return true;
+    return stub != nullptr && overwrite(&table[PRESENT], &stub, sizeof stub);
 }
 
 bool hookOwnImport() {
@@ -121,23 +123,13 @@ bool hookOwnImport() {
     // after its work.
     auto* image = reinterpret_cast<unsigned char*>(GetModuleHandleA(nullptr));
     const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(image + reinterpret_cast<IMAGE_DOS_HEADER*>(image)->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(image + dir.VirtualAddress); d->Name != 0; ++d) {
-        if (_stricmp(reinterpret_cast<const char*>(image + d->Name), "kernel32.dll") != 0) continue;
-        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(image + d->OriginalFirstThunk);
-        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(image + d->FirstThunk);
-        for (; names->u1.AddressOfData != 0; ++names, ++slots) {
-            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
-            const auto* byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(image + names->u1.AddressOfData);
-            if (std::strcmp(reinterpret_cast<const char*>(byName->Name), "Sleep") != 0) continue;
-            void* stub = relayStub(slots->u1.Function);
-            DWORD old = 0;
-            if (stub == nullptr || !VirtualProtect(&slots->u1.Function, sizeof(void*), PAGE_READWRITE, &old))
-                return false;
-            slots->u1.Function = reinterpret_cast<std::uintptr_t>(stub);
-            VirtualProtect(&slots->u1.Function, sizeof(void*), old, &old);
-            return true;
-        }
+    const IMAGE_DATA_DIRECTORY& iat = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IAT];
+    const auto sleep = reinterpret_cast<std::uintptr_t>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "Sleep"));
+    auto* slots = reinterpret_cast<std::uintptr_t*>(image + iat.VirtualAddress);
+    for (std::size_t i = 0; i < iat.Size / sizeof(void*); ++i) {
+        if (slots[i] != sleep) continue;
+        void* stub = relayStub(sleep);
+        return stub != nullptr && overwrite(&slots[i], &stub, sizeof stub);
     }
     return false;
 }

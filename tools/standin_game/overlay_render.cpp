@@ -1,18 +1,11 @@
 // An overlay-like DLL for the realistic stand-in game: what the frame-rate,
 // voice and store overlays most players run leave in a game. Once loaded it
 // starts a thread (in this module) that waits for d3d9.dll and detours its
-// export Direct3DCreate9 the way common hooking libraries do:
-//   - the first whole instructions covering 5 bytes are copied into a
-//     trampoline, followed by a jump back to the rest of the function;
-//   - the trampoline lives in a private block allocated read-write, filled,
-//     then switched to read-execute with VirtualProtect; on x64 the block is
-//     allocated within 2 GB of the target and also holds a relay stub
-//     (jmp [rip+0] to the hook), because a jmp rel32 cannot reach this DLL;
-//   - a 5-byte jmp rel32 is written over the start of the export (to the hook
-//     here on x86, to the relay on x64), any rest of the copied instructions
-//     filled with int3, and the page's protection put back.
-// The hook counts calls and goes on through the trampoline, so the function
-// keeps working. Nothing here touches another process.
+// export Direct3DCreate9 as the Detours hooks below are laid, except that on
+// x86 the patched jmp rel32 leads straight to the hook in this DLL, as most
+// overlays' 32-bit builds do. Each hook counts calls and goes on through its
+// trampoline, so the function keeps working. Nothing here touches another
+// process.
 //
 // A second hook, of Direct3DCreate9Ex, is laid out as MinHook lays its hooks
 // out (MinHook's src/buffer.c and src/hook.c, public on GitHub, used by
@@ -56,28 +49,38 @@
 namespace marvik {
 namespace {
 
-OverlayHook g_hook;
-OverlayHook g_minHook;
-DetourHooks g_guard;   // the anti-virus-like hooks
-DetourHooks g_device;  // the overlay's hooks of the Direct3D 9 device's Present and Reset
-void* g_trampolines[2 * DETOUR_MAX];  // by pass-through index: the guard's first, then the device's
+constexpr bool X64 = sizeof(void*) == 8;
 
-using Create9Fn = void*(WINAPI*)(UINT);
-using Create9ExFn = HRESULT(WINAPI*)(UINT, void**);
+// Each hook is a pass-through, typed as the function it hooks, by index:
+// the guard's first, then the device's, then Direct3DCreate9 and Ex.
+constexpr int GUARD_MAX = 8, DEVICE_FIRST = GUARD_MAX, CREATE9 = DEVICE_FIRST + 2, CREATE9EX = CREATE9 + 1;
+HookSet g_guard, g_device, g_create9, g_create9Ex;
+void* g_trampolines[CREATE9EX + 1];
 
-void* WINAPI hookDirect3DCreate9(UINT sdkVersion) {
-    InterlockedIncrement(&g_hook.calls);
-    return reinterpret_cast<Create9Fn>(g_hook.trampoline)(sdkVersion);
+constexpr HookSet* setOf(int index) {
+    return index < DEVICE_FIRST ? &g_guard : index < CREATE9 ? &g_device : index == CREATE9 ? &g_create9 : &g_create9Ex;
 }
 
-HRESULT WINAPI hookDirect3DCreate9Ex(UINT sdkVersion, void** out) {
-    InterlockedIncrement(&g_minHook.calls);
-    return reinterpret_cast<Create9ExFn>(g_minHook.trampoline)(sdkVersion, out);
+template <int I, typename R, typename... A>
+R WINAPI passThrough(A... args) {
+    InterlockedIncrement(&setOf(I)->calls);
+    return reinterpret_cast<R(WINAPI*)(A...)>(g_trampolines[I])(args...);
+}
+
+template <int I, typename R, typename... A>
+void* hookOf() {
+    return reinterpret_cast<void*>(&passThrough<I, R, A...>);
+}
+
+bool fail(HookSet& set, const char* what) {
+    std::snprintf(set.error, sizeof set.error, "%s (error %lu)", what, GetLastError());
+    InterlockedExchange(&set.status, HOOKS_FAILED);
+    return false;
 }
 
 // Length of the ModRM operand (ModRM byte, SIB, displacement) at p, or 0 for
 // an operand relative to the instruction pointer, which a copy would break.
-unsigned modrmLength(const std::uint8_t* p, bool x64) {
+unsigned modrmLength(const std::uint8_t* p) {
     const unsigned mod = p[0] >> 6, rm = p[0] & 7;
     if (mod == 3) return 1;
     unsigned length = 1;
@@ -85,7 +88,7 @@ unsigned modrmLength(const std::uint8_t* p, bool x64) {
         ++length;
         if (mod == 0 && (p[1] & 7) == 5) return length + 4;
     } else if (mod == 0 && rm == 5) {
-        return x64 ? 0 : length + 4;
+        return X64 ? 0 : length + 4;
     }
     return length + (mod == 1 ? 1 : mod == 2 ? 4 : 0);
 }
@@ -93,18 +96,19 @@ unsigned modrmLength(const std::uint8_t* p, bool x64) {
 // Length of the instruction at p, for the instructions compilers put at the
 // start of a function; 0 for anything else (branches, returns, operands
 // relative to the instruction pointer), which the trampoline cannot move.
-unsigned instructionLength(const std::uint8_t* p, bool x64) {
+unsigned instructionLength(const std::uint8_t* p) {
     unsigned prefix = 0;
     bool operand16 = false, wide = false;
     if (p[prefix] == 0x66) operand16 = true, ++prefix;
-    if (x64 && (p[prefix] & 0xF0) == 0x40) wide = (p[prefix] & 8) != 0, ++prefix;
+    if (X64 && (p[prefix] & 0xF0) == 0x40) wide = (p[prefix] & 8) != 0, ++prefix;
     const std::uint8_t* op = p + prefix;
     const unsigned imm32 = operand16 ? 2 : 4;
     auto withModrm = [&](unsigned opcodeBytes, unsigned immediate) -> unsigned {
-        const unsigned m = modrmLength(op + opcodeBytes, x64);
+        const unsigned m = modrmLength(op + opcodeBytes);
         return m == 0 ? 0 : prefix + opcodeBytes + m + immediate;
     };
     const std::uint8_t o = op[0];
+    const unsigned reg = (op[1] >> 3) & 7;
     if ((o >= 0x50 && o <= 0x5F) || o == 0x90 || o == 0xCC) return prefix + 1;
     if (o == 0x6A || (o >= 0xB0 && o <= 0xB7)) return prefix + 2;
     if (o == 0x68) return prefix + 5;
@@ -113,18 +117,29 @@ unsigned instructionLength(const std::uint8_t* p, bool x64) {
         return withModrm(1, 0);
     if (o == 0x83 || o == 0x6B || o == 0xC0 || o == 0xC1 || o == 0xC6) return withModrm(1, 1);
     if (o == 0x81 || o == 0x69 || o == 0xC7) return withModrm(1, imm32);
-    if (o == 0xFF && ((op[1] >> 3) & 7) != 2 && ((op[1] >> 3) & 7) != 3 && ((op[1] >> 3) & 7) != 4 &&
-        ((op[1] >> 3) & 7) != 5)
-        return withModrm(1, 0);
+    if (o == 0xFF && (reg < 2 || reg > 5)) return withModrm(1, 0);  // not a call or jump
     if (o == 0x0F && (op[1] == 0x1F || op[1] == 0xAF || op[1] == 0xB6 || op[1] == 0xB7 || op[1] == 0xBE ||
                       op[1] == 0xBF))
         return withModrm(2, 0);
     return 0;
 }
 
-// A free, allocation-aligned address for the trampoline block within 2 GB
-// below (then above) the target, so that a jmp rel32 reaches it.
+// How many bytes of whole instructions cover the 5 a jmp rel32 takes; 0 when
+// they cannot be moved.
+unsigned coveredLength(const std::uint8_t* target) {
+    unsigned length = 0;
+    while (length < 5) {
+        const unsigned n = instructionLength(target + length);
+        if (n == 0) return 0;
+        length += n;
+    }
+    return length <= 16 ? length : 0;
+}
+
+// A free, allocation-aligned address within 2 GB below (then above) the
+// target, so that a jmp rel32 reaches it; any address for a 32-bit target.
 void* nearbyFreeAddress(std::uintptr_t target) {
+    if (!X64) return nullptr;
     SYSTEM_INFO info;
     GetSystemInfo(&info);
     const std::uintptr_t granule = info.dwAllocationGranularity;
@@ -143,17 +158,10 @@ void* nearbyFreeAddress(std::uintptr_t target) {
     return nullptr;
 }
 
-void fail(OverlayHook& hook, const char* what) {
-    std::snprintf(hook.error, sizeof hook.error, "%s (error %lu)", what, GetLastError());
-    InterlockedExchange(&hook.status, OVERLAY_FAILED);
-}
-void fail(const char* what) { fail(g_hook, what); }
-
-void writeAbsoluteJump(std::uint8_t* at, const void* to) {  // jmp [rip+0]; dq to
-    const std::uint8_t code[6] = {0xFF, 0x25, 0, 0, 0, 0};
-    std::memcpy(at, code, sizeof code);
-    const std::uint64_t address = reinterpret_cast<std::uintptr_t>(to);
-    std::memcpy(at + 6, &address, sizeof address);
+std::uint8_t* allocateNear(const std::uint8_t* target, SIZE_T size, DWORD protect) {
+    void* wanted = nearbyFreeAddress(reinterpret_cast<std::uintptr_t>(target));
+    if (X64 && wanted == nullptr) return nullptr;
+    return static_cast<std::uint8_t*>(VirtualAlloc(wanted, size, MEM_RESERVE | MEM_COMMIT, protect));
 }
 
 void writeRelativeJump(std::uint8_t* at, const void* to) {  // jmp rel32
@@ -163,68 +171,38 @@ void writeRelativeJump(std::uint8_t* at, const void* to) {  // jmp rel32
     std::memcpy(at + 1, &rel, sizeof rel);
 }
 
-void installHook(std::uint8_t* target) {
-    constexpr bool x64 = sizeof(void*) == 8;
-    unsigned length = 0;
-    while (length < 5) {
-        const unsigned n = instructionLength(target + length, x64);
-        if (n == 0) return fail("cannot relocate the function's first instructions");
-        length += n;
-    }
-    if (length > sizeof g_hook.saved) return fail("prologue too long");
-
-    void* wanted = x64 ? nearbyFreeAddress(reinterpret_cast<std::uintptr_t>(target)) : nullptr;
-    if (x64 && wanted == nullptr) return fail("no free memory within reach of the target");
-    auto* block = static_cast<std::uint8_t*>(VirtualAlloc(wanted, 0x1000, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
-    if (block == nullptr) return fail("VirtualAlloc");
-    std::memset(block, 0xCC, 0x1000);
-    std::memcpy(block, target, length);
-    if (x64) {
-        writeAbsoluteJump(block + length, target + length);
-        writeAbsoluteJump(block + 64, reinterpret_cast<void*>(&hookDirect3DCreate9));
-    } else {
-        writeRelativeJump(block + length, target + length);
-    }
-    DWORD old = 0;
-    if (!VirtualProtect(block, 0x1000, PAGE_EXECUTE_READ, &old)) return fail("VirtualProtect on the trampoline");
-    FlushInstructionCache(GetCurrentProcess(), block, 0x1000);
-
-    std::memcpy(g_hook.saved, target, length);
-    g_hook.savedLength = length;
-    g_hook.block = block;
-    g_hook.trampoline = block;
-    g_hook.relay = x64 ? block + 64 : nullptr;
-    g_hook.hook = reinterpret_cast<void*>(&hookDirect3DCreate9);
-    if (!VirtualProtect(target, length, PAGE_EXECUTE_READWRITE, &old)) return fail("VirtualProtect on the target");
-    writeRelativeJump(target, x64 ? g_hook.relay : g_hook.hook);
-    std::memset(target + 5, 0xCC, length - 5);
-    VirtualProtect(target, length, old, &old);
-    FlushInstructionCache(GetCurrentProcess(), target, length);
-    g_hook.target = target;
-    InterlockedExchange(&g_hook.status, OVERLAY_INSTALLED);
+// jmp [rip+d] on x64, jmp [abs32] on x86, through the pointer at slot.
+void writeIndirectJump(std::uint8_t* at, const void* slot) {
+    const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(slot);
+    const std::uint32_t operand = static_cast<std::uint32_t>(X64 ? address - reinterpret_cast<std::uintptr_t>(at + 6) : address);
+    at[0] = 0xFF;
+    at[1] = 0x25;
+    std::memcpy(at + 2, &operand, 4);
 }
 
-// How many bytes of whole instructions cover the 5 a jmp rel32 takes; 0 when
-// they cannot be moved.
-unsigned coveredLength(const std::uint8_t* target) {
-    unsigned length = 0;
-    while (length < 5) {
-        const unsigned n = instructionLength(target + length, sizeof(void*) == 8);
-        if (n == 0) return 0;
-        length += n;
-    }
-    return length <= 16 ? length : 0;
+void writeAbsoluteJump(std::uint8_t* at, const void* to) {  // x64: jmp [rip+0]; dq to
+    std::memcpy(at + 6, &to, sizeof to);
+    writeIndirectJump(at, at + 6);
+}
+
+// A jmp rel32 to `to` written over the first length bytes of target, the
+// rest of them filled, the page's protection put back.
+bool patchWithJump(std::uint8_t* target, unsigned length, const void* to, std::uint8_t fill) {
+    DWORD old = 0;
+    if (!VirtualProtect(target, length, PAGE_EXECUTE_READWRITE, &old)) return false;
+    writeRelativeJump(target, to);
+    std::memset(target + 5, fill, length - 5);
+    VirtualProtect(target, length, old, &old);
+    FlushInstructionCache(GetCurrentProcess(), target, length);
+    return true;
 }
 
 void installMinHookLike(std::uint8_t* target) {
-    constexpr bool x64 = sizeof(void*) == 8;
-    constexpr std::size_t SLOT = x64 ? 64 : 32, PTR = sizeof(void*);
+    constexpr std::size_t SLOT = X64 ? 64 : 32, PTR = sizeof(void*);
     const unsigned length = coveredLength(target);
-    if (length == 0) return fail(g_minHook, "cannot relocate Direct3DCreate9Ex's first instructions");
-    void* wanted = nearbyFreeAddress(reinterpret_cast<std::uintptr_t>(target));
-    auto* block = static_cast<std::uint8_t*>(
-        VirtualAlloc(wanted, 0x1000, MEM_RESERVE | MEM_COMMIT, PAGE_EXECUTE_READWRITE));
-    if (block == nullptr) return fail(g_minHook, "VirtualAlloc");
+    if (length == 0) return void(fail(g_create9Ex, "cannot relocate Direct3DCreate9Ex's first instructions"));
+    std::uint8_t* block = allocateNear(target, 0x1000, PAGE_EXECUTE_READWRITE);
+    if (block == nullptr) return void(fail(g_create9Ex, "VirtualAlloc"));
     // Header: next block (none), first free slot, slots in use; then the
     // free list through every slot after the two in use.
     const std::size_t slots = 0x1000 / SLOT;
@@ -239,68 +217,25 @@ void installMinHookLike(std::uint8_t* target) {
         std::memcpy(block + i * SLOT, &next, PTR);
     }
     std::memcpy(trampoline, target, length);
-    void* detour = reinterpret_cast<void*>(&hookDirect3DCreate9Ex);
-    if (x64) {
+    void* detour = hookOf<CREATE9EX, HRESULT, UINT, void**>();
+    if (X64) {
         writeAbsoluteJump(trampoline + length, target + length);
         std::uint8_t* relay = trampoline + SLOT - 14;  // MinHook's relay at the slot's end
         writeAbsoluteJump(relay, detour);
         const std::uint8_t movJmp[12] = {0x48, 0xB8, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xE0};  // mov rax, imm64; jmp rax
         std::memcpy(chained, movJmp, sizeof movJmp);
-        const std::uint64_t to = reinterpret_cast<std::uintptr_t>(relay);
-        std::memcpy(chained + 2, &to, sizeof to);
+        std::memcpy(chained + 2, &relay, sizeof relay);
     } else {
         writeRelativeJump(trampoline + length, target + length);
         chained[0] = 0x68;  // push imm32; ret
-        const std::uint32_t to = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(detour));
-        std::memcpy(chained + 1, &to, sizeof to);
+        std::memcpy(chained + 1, &detour, 4);
         chained[5] = 0xC3;
     }
     FlushInstructionCache(GetCurrentProcess(), block, 0x1000);
-    std::memcpy(g_minHook.saved, target, length);
-    g_minHook.savedLength = length;
-    g_minHook.block = block;
-    g_minHook.trampoline = trampoline;
-    g_minHook.relay = chained;
-    g_minHook.hook = detour;
-    DWORD old = 0;
-    if (!VirtualProtect(target, length, PAGE_EXECUTE_READWRITE, &old)) return fail(g_minHook, "VirtualProtect");
-    writeRelativeJump(target, chained);
-    std::memset(target + 5, 0x90, length - 5);
-    VirtualProtect(target, length, old, &old);
-    FlushInstructionCache(GetCurrentProcess(), target, length);
-    g_minHook.target = target;
-    InterlockedExchange(&g_minHook.status, OVERLAY_INSTALLED);
-}
-
-DWORD WINAPI hookThread(void*) {
-    // Overlays hook the graphics API when the game brings it in.
-    for (int waited = 0; waited < 30000; waited += 50) {
-        if (HMODULE d3d9 = GetModuleHandleA("d3d9.dll")) {
-            if (FARPROC create = GetProcAddress(d3d9, "Direct3DCreate9")) {
-                installHook(reinterpret_cast<std::uint8_t*>(create));
-            } else {
-                fail("d3d9.dll has no Direct3DCreate9");
-            }
-            if (FARPROC createEx = GetProcAddress(d3d9, "Direct3DCreate9Ex")) {
-                installMinHookLike(reinterpret_cast<std::uint8_t*>(createEx));
-            } else {
-                fail(g_minHook, "d3d9.dll has no Direct3DCreate9Ex");
-            }
-            return 0;
-        }
-        Sleep(50);
-    }
-    fail("d3d9.dll never loaded");
-    fail(g_minHook, "d3d9.dll never loaded");
-    return 0;
-}
-
-
-// The anti-virus-like hooks: a pass-through per export, typed as the export.
-template <int I, typename R, typename... A>
-R WINAPI passThrough(A... args) {
-    InterlockedIncrement(I < DETOUR_MAX ? &g_guard.calls : &g_device.calls);
-    return reinterpret_cast<R(WINAPI*)(A...)>(g_trampolines[I])(args...);
+    g_trampolines[CREATE9EX] = trampoline;
+    if (!patchWithJump(target, length, chained, 0x90)) return void(fail(g_create9Ex, "VirtualProtect"));
+    g_create9Ex.count = 1;
+    InterlockedExchange(&g_create9Ex.status, HOOKS_INSTALLED);
 }
 
 struct GuardTarget {
@@ -309,26 +244,23 @@ struct GuardTarget {
     void* hook;
 };
 const GuardTarget GUARD_TARGETS[] = {
-    {"ntdll.dll", "NtWriteVirtualMemory", reinterpret_cast<void*>(&passThrough<0, LONG, HANDLE, void*, const void*, SIZE_T, SIZE_T*>)},
-    {"ntdll.dll", "NtQueueApcThread", reinterpret_cast<void*>(&passThrough<1, LONG, HANDLE, void*, void*, void*, void*>)},
-    {"ntdll.dll", "NtSetContextThread", reinterpret_cast<void*>(&passThrough<2, LONG, HANDLE, const CONTEXT*>)},
+    {"ntdll.dll", "NtWriteVirtualMemory", hookOf<0, LONG, HANDLE, void*, const void*, SIZE_T, SIZE_T*>()},
+    {"ntdll.dll", "NtQueueApcThread", hookOf<1, LONG, HANDLE, void*, void*, void*, void*>()},
+    {"ntdll.dll", "NtSetContextThread", hookOf<2, LONG, HANDLE, const CONTEXT*>()},
     {"ntdll.dll", "NtCreateThreadEx",
-     reinterpret_cast<void*>(&passThrough<3, LONG, HANDLE*, ACCESS_MASK, void*, HANDLE, void*, void*, ULONG, SIZE_T,
-                                          SIZE_T, SIZE_T, void*>)},
-    {"kernel32.dll", "VirtualAllocEx", reinterpret_cast<void*>(&passThrough<4, void*, HANDLE, void*, SIZE_T, DWORD, DWORD>)},
-    {"kernel32.dll", "WriteProcessMemory",
-     reinterpret_cast<void*>(&passThrough<5, BOOL, HANDLE, void*, const void*, SIZE_T, SIZE_T*>)},
+     hookOf<3, LONG, HANDLE*, ACCESS_MASK, void*, HANDLE, void*, void*, ULONG, SIZE_T, SIZE_T, SIZE_T, void*>()},
+    {"kernel32.dll", "VirtualAllocEx", hookOf<4, void*, HANDLE, void*, SIZE_T, DWORD, DWORD>()},
+    {"kernel32.dll", "WriteProcessMemory", hookOf<5, BOOL, HANDLE, void*, const void*, SIZE_T, SIZE_T*>()},
     {"kernel32.dll", "CreateRemoteThread",
-     reinterpret_cast<void*>(&passThrough<6, HANDLE, HANDLE, SECURITY_ATTRIBUTES*, SIZE_T, LPTHREAD_START_ROUTINE, void*,
-                                          DWORD, DWORD*>)},
-    {"kernel32.dll", "OpenProcess", reinterpret_cast<void*>(&passThrough<7, HANDLE, DWORD, BOOL, DWORD>)},
+     hookOf<6, HANDLE, HANDLE, SECURITY_ATTRIBUTES*, SIZE_T, LPTHREAD_START_ROUTINE, void*, DWORD, DWORD*>()},
+    {"kernel32.dll", "OpenProcess", hookOf<7, HANDLE, DWORD, BOOL, DWORD>()},
 };
-static_assert(sizeof GUARD_TARGETS / sizeof GUARD_TARGETS[0] <= DETOUR_MAX, "DetourHooks holds every target");
+static_assert(sizeof GUARD_TARGETS / sizeof GUARD_TARGETS[0] == GUARD_MAX, "one pass-through each");
 
 // Detours' trampoline, cut to what a hook needs: the moved instructions and
 // the jump back, then the relay the patched jump leads to, then the fields
 // both jumps read.
-struct GuardTrampoline {
+struct DetourTrampoline {
     std::uint8_t code[32];     // moved instructions, then a jump to remain
     std::uint8_t codeIn[8];    // the relay: jmp [rip+d] (x64) or jmp [abs32] (x86) through detour
     std::uint8_t* remain;      // the rest of the hooked function
@@ -336,109 +268,87 @@ struct GuardTrampoline {
 };
 
 // A 64 KiB region near target for trampolines, as Detours reserves one.
-std::uint8_t* guardRegion(std::uintptr_t target) {
-    void* wanted = sizeof(void*) == 8 ? nearbyFreeAddress(target) : nullptr;
-    return static_cast<std::uint8_t*>(VirtualAlloc(wanted, 0x10000, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
-}
+std::uint8_t* detourRegion(const std::uint8_t* target) { return allocateNear(target, 0x10000, PAGE_READWRITE); }
 
-// Detours target with hook through a trampoline in region, recorded in set;
-// index: the pass-through's.
-bool installDetour(DetourHooks& set, std::uint8_t* target, const char* name, void* hook, int index,
-                   std::uint8_t* region, std::size_t& used) {
-    constexpr bool x64 = sizeof(void*) == 8;
-    if (target == nullptr || set.count == DETOUR_MAX) return false;
-    const unsigned length = coveredLength(target);
-    if (length == 0 || used + sizeof(GuardTrampoline) > 0x10000) return false;
-    if (x64 && (region > target + 0x7FF00000ull || target > region + 0x7FF00000ull)) return false;
-    auto* tramp = reinterpret_cast<GuardTrampoline*>(region + used);
-    used += sizeof(GuardTrampoline);
+// Detours target with pass-through index through a trampoline in region,
+// counted in set; direct: the patched jump leads to the hook itself on x86.
+// The region is writable only while the trampoline is written, as Detours
+// makes its regions writable for a transaction; targets whose first
+// instructions cannot be moved are left alone, as the products do.
+void installDetour(HookSet& set, std::uint8_t* target, void* hook, int index, std::uint8_t* region,
+                   std::size_t& used, bool direct = false) {
+    const unsigned length = target != nullptr && region != nullptr ? coveredLength(target) : 0;
+    if (length == 0 || used + sizeof(DetourTrampoline) > 0x10000) return;
+    if (X64 && (region > target + 0x7FF00000ull || target > region + 0x7FF00000ull)) return;
+    DWORD old = 0;
+    if (!VirtualProtect(region, 0x10000, PAGE_READWRITE, &old)) return;
+    auto* tramp = reinterpret_cast<DetourTrampoline*>(region + used);
+    used += sizeof(DetourTrampoline);
     std::memset(tramp->code, 0xCC, sizeof tramp->code);
     std::memcpy(tramp->code, target, length);
     tramp->remain = target + length;
     tramp->detour = hook;
-    if (x64) {
-        // jmp [rip+d] to remain, then jmp [rip+d] to the detour.
-        const std::uint8_t* back = tramp->code + length;
-        const std::int32_t toRemain = static_cast<std::int32_t>(reinterpret_cast<std::uint8_t*>(&tramp->remain) - (back + 6));
-        const std::uint8_t jmp[2] = {0xFF, 0x25};
-        std::memcpy(tramp->code + length, jmp, 2);
-        std::memcpy(tramp->code + length + 2, &toRemain, 4);
-        const std::int32_t toDetour =
-            static_cast<std::int32_t>(reinterpret_cast<std::uint8_t*>(&tramp->detour) - (tramp->codeIn + 6));
-        std::memcpy(tramp->codeIn, jmp, 2);
-        std::memcpy(tramp->codeIn + 2, &toDetour, 4);
-    } else {
-        writeRelativeJump(tramp->code + length, target + length);
-        const std::uint32_t field = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&tramp->detour));
-        tramp->codeIn[0] = 0xFF;  // jmp [abs32]
-        tramp->codeIn[1] = 0x25;
-        std::memcpy(tramp->codeIn + 2, &field, 4);
-    }
+    if (X64) writeIndirectJump(tramp->code + length, &tramp->remain);
+    else writeRelativeJump(tramp->code + length, target + length);
+    writeIndirectJump(tramp->codeIn, &tramp->detour);
     g_trampolines[index] = tramp->code;
-    DWORD old = 0;
-    if (!VirtualProtect(region, 0x10000, PAGE_EXECUTE_READ, &old)) return false;
+    if (!VirtualProtect(region, 0x10000, PAGE_EXECUTE_READ, &old)) return;
     FlushInstructionCache(GetCurrentProcess(), region, 0x10000);
-    if (!VirtualProtect(target, length, PAGE_EXECUTE_READWRITE, &old)) return false;
-    writeRelativeJump(target, tramp->codeIn);
-    std::memset(target + 5, 0xCC, length - 5);
-    VirtualProtect(target, length, old, &old);
-    FlushInstructionCache(GetCurrentProcess(), target, length);
-    set.targets[set.count] = target;
-    set.names[set.count] = name;
-    ++set.count;
-    return true;
+    if (patchWithJump(target, length, direct && !X64 ? hook : tramp->codeIn, 0xCC)) ++set.count;
 }
 
-// Targets whose first instructions cannot be moved are left alone, as the
-// products do; the region goes back to writable between hooks, as Detours
-// makes its regions writable for a transaction.
-void installGuardHooks() {
-    std::uint8_t* regions[2] = {};
-    std::size_t used[2] = {};
-    for (const GuardTarget& t : GUARD_TARGETS) {
-        const int index = static_cast<int>(&t - GUARD_TARGETS);
-        const int r = std::strcmp(t.module, "ntdll.dll") == 0 ? 0 : 1;
-        if (regions[r] == nullptr) {
-            HMODULE module = GetModuleHandleA(t.module);
-            regions[r] = module ? guardRegion(reinterpret_cast<std::uintptr_t>(module)) : nullptr;
-            if (regions[r] == nullptr) continue;
-            g_guard.regions[r] = regions[r];
+DWORD WINAPI hookThread(void*) {
+    // Overlays hook the graphics API when the game brings it in.
+    for (int waited = 0; waited < 30000; waited += 50) {
+        if (HMODULE d3d9 = GetModuleHandleA("d3d9.dll")) {
+            auto* create = reinterpret_cast<std::uint8_t*>(GetProcAddress(d3d9, "Direct3DCreate9"));
+            auto* createEx = reinterpret_cast<std::uint8_t*>(GetProcAddress(d3d9, "Direct3DCreate9Ex"));
+            if (create == nullptr || createEx == nullptr) {
+                fail(g_create9, "d3d9.dll lacks an export");
+                return fail(g_create9Ex, "d3d9.dll lacks an export");
+            }
+            std::size_t used = 0;
+            installDetour(g_create9, create, hookOf<CREATE9, void*, UINT>(), CREATE9, detourRegion(create), used, true);
+            if (g_create9.count == 1) InterlockedExchange(&g_create9.status, HOOKS_INSTALLED);
+            else fail(g_create9, "cannot hook Direct3DCreate9");
+            installMinHookLike(createEx);
+            return 0;
         }
-        DWORD old = 0;
-        VirtualProtect(regions[r], 0x10000, PAGE_READWRITE, &old);
-        HMODULE module = GetModuleHandleA(t.module);
-        auto* target = module ? reinterpret_cast<std::uint8_t*>(GetProcAddress(module, t.name)) : nullptr;
-        installDetour(g_guard, target, t.name, t.hook, index, regions[r], used[r]);
-        VirtualProtect(regions[r], 0x10000, PAGE_EXECUTE_READ, &old);
+        Sleep(50);
     }
-    InterlockedExchange(&g_guard.status, g_guard.count > 0 ? OVERLAY_INSTALLED : OVERLAY_FAILED);
+    fail(g_create9, "d3d9.dll never loaded");
+    return fail(g_create9Ex, "d3d9.dll never loaded");
+}
+
+void installGuardHooks() {
+    std::uint8_t* regions[2] = {};  // near ntdll, near kernel32
+    std::size_t used[2] = {};
+    for (int i = 0; i < GUARD_MAX; ++i) {
+        const GuardTarget& t = GUARD_TARGETS[i];
+        HMODULE module = GetModuleHandleA(t.module);
+        const int r = std::strcmp(t.module, "ntdll.dll") == 0 ? 0 : 1;
+        if (regions[r] == nullptr && module != nullptr)
+            regions[r] = detourRegion(reinterpret_cast<const std::uint8_t*>(module));
+        auto* target = module ? reinterpret_cast<std::uint8_t*>(GetProcAddress(module, t.name)) : nullptr;
+        installDetour(g_guard, target, t.hook, i, regions[r], used[r]);
+    }
+    InterlockedExchange(&g_guard.status, g_guard.count == GUARD_MAX ? HOOKS_INSTALLED : HOOKS_FAILED);
 }
 
 // What overlays draw through: the device's Present and Reset, found in its
 // method table and detoured in d3d9.dll's code (COM methods are stdcall).
 void hookDevice(void* device) {
     void* const* methods = *static_cast<void* const* const*>(device);
-    const struct {
-        const char* name;
-        std::size_t slot;
-        void* hook;
-    } targets[] = {
-        {"IDirect3DDevice9::Reset", 16, reinterpret_cast<void*>(&passThrough<DETOUR_MAX, LONG, void*, void*>)},
-        {"IDirect3DDevice9::Present", 17,
-         reinterpret_cast<void*>(&passThrough<DETOUR_MAX + 1, LONG, void*, const void*, const void*, HWND, const void*>)},
-    };
-    auto* target = static_cast<std::uint8_t*>(methods[17]);
-    std::uint8_t* region = guardRegion(reinterpret_cast<std::uintptr_t>(target));
+    constexpr std::size_t RESET = 16, PRESENT = 17;
+    auto* present = static_cast<std::uint8_t*>(methods[PRESENT]);
+    std::uint8_t* region = detourRegion(present);
     std::size_t used = 0;
-    for (const auto& t : targets) {
-        const int index = DETOUR_MAX + static_cast<int>(&t - targets);
-        DWORD old = 0;
-        if (region != nullptr) VirtualProtect(region, 0x10000, PAGE_READWRITE, &old);
-        installDetour(g_device, static_cast<std::uint8_t*>(methods[t.slot]), t.name, t.hook, index, region, used);
-        if (region != nullptr) VirtualProtect(region, 0x10000, PAGE_EXECUTE_READ, &old);
-    }
-    g_device.regions[0] = region;
-    InterlockedExchange(&g_device.status, g_device.count == 2 ? OVERLAY_INSTALLED : OVERLAY_FAILED);
+    installDetour(g_device, static_cast<std::uint8_t*>(methods[RESET]), hookOf<DEVICE_FIRST, LONG, void*, void*>(),
+                  DEVICE_FIRST, region, used);
+    installDetour(g_device, present,
+                  hookOf<DEVICE_FIRST + 1, LONG, void*, const void*, const void*, HWND, const void*>(),
+                  DEVICE_FIRST + 1, region, used);
+    InterlockedExchange(&g_device.status, g_device.count == 2 ? HOOKS_INSTALLED : HOOKS_FAILED);
 }
 
 }  // namespace
@@ -447,16 +357,17 @@ void hookDevice(void* device) {
 extern "C" __declspec(dllexport) void StartOverlayHooks() {
     if (HANDLE thread = CreateThread(nullptr, 0, marvik::hookThread, nullptr, 0, nullptr)) CloseHandle(thread);
 }
-extern "C" __declspec(dllexport) const marvik::DetourHooks* StartGuardHooks() {
+extern "C" __declspec(dllexport) const marvik::HookSet* OverlayHooks(int which) {
+    return which == 0 ? &marvik::g_create9 : &marvik::g_create9Ex;
+}
+extern "C" __declspec(dllexport) const marvik::HookSet* StartGuardHooks() {
     marvik::installGuardHooks();
     return &marvik::g_guard;
 }
-extern "C" __declspec(dllexport) const marvik::DetourHooks* HookDevice(void* device) {
+extern "C" __declspec(dllexport) const marvik::HookSet* HookDevice(void* device) {
     marvik::hookDevice(device);
     return &marvik::g_device;
 }
-extern "C" __declspec(dllexport) const marvik::OverlayHook* OverlayHookState() { return &marvik::g_hook; }
-extern "C" __declspec(dllexport) const marvik::OverlayHook* OverlayMinHookState() { return &marvik::g_minHook; }
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     if (reason == DLL_PROCESS_ATTACH) DisableThreadLibraryCalls(instance);

@@ -1,4 +1,18 @@
-// The realistic mode of the stand-in game (see the comment in main.cpp).
+// The realistic mode of the stand-in game: a clean game as players run it,
+// noisy but innocent, each piece something real games and the software
+// beside them leave:
+//   - the system DLLs a Direct3D 9 game loads (SYSTEM_DLLS), by name, so
+//     that they come from the system folder of the game's width;
+//   - the game's own DLLs, every game_*.dll beside the executable (36, 260
+//     KiB to 3.1 MiB, written by tools/fixtures/make_test_dll.py --game-set;
+//     every eighth wants the compiler's default base, so the loader
+//     relocates it): about 120 modules in all;
+//   - overlay_render.dll's hooks of d3d9 and of the device's Present and
+//     Reset, and av_guard.dll's of ntdll and kernel32 (overlay_render.cpp);
+//   - msi.dll and ieframe.dll mapped for their resources only;
+//   - a JIT-like region; its own code rewritten with the same bytes;
+//   - launcher_splash.dll loaded at the start and freed 5 s later, and
+//     content_patch.dll loaded 20 s after the start.
 #include <d3d9.h>
 
 #include <cstdio>
@@ -26,46 +40,36 @@ const char* const SYSTEM_DLLS[] = {
     "imagehlp.dll",  "mpr.dll",        "nsi.dll",
 };
 
-// A JIT's output: functions f(x) = x * k + c, each 32-byte aligned, as a
-// script or shader compiler would emit them.
+// A JIT's output: functions f(x) = x * k + c, 32 bytes apart, as a script
+// or shader compiler would emit them; k and c are the last two immediates.
 constexpr int JIT_FUNCTIONS = 8;
-
-std::size_t emitJitFunction(unsigned char* at, int i) {
-    const int k = i + 2, c = 100 * i;
 #if defined(_WIN64)
-    const unsigned char head[] = {0x69, 0xC1};  // imul eax, ecx, k
+const unsigned char JIT_CODE[] = {0x69, 0xC1, 0, 0, 0, 0, 0x05, 0, 0, 0, 0, 0xC3};  // imul eax, ecx, k; add eax, c; ret
 #else
-    const unsigned char head[] = {0x8B, 0x44, 0x24, 0x04, 0x69, 0xC0};  // mov eax, [esp+4]; imul eax, eax, k
+// mov eax, [esp+4]; imul eax, eax, k; add eax, c; ret
+const unsigned char JIT_CODE[] = {0x8B, 0x44, 0x24, 0x04, 0x69, 0xC0, 0, 0, 0, 0, 0x05, 0, 0, 0, 0, 0xC3};
 #endif
-    std::size_t n = 0;
-    std::memcpy(at, head, sizeof head);
-    n += sizeof head;
-    std::memcpy(at + n, &k, 4);
-    n += 4;
-    at[n++] = 0x05;  // add eax, c
-    std::memcpy(at + n, &c, 4);
-    n += 4;
-    at[n++] = 0xC3;  // ret
-    return n;
-}
 
-bool makeJitRegion(RealisticGame& game) {
-    // Reserved large and executable from the start, committed a piece at a
-    // time; the code is written, then the pages are made read-execute.
+// Reserved large and executable from the start, committed a piece at a
+// time; the code is written, then the pages are made read-execute and each
+// function is called once.
+bool makeJitRegion() {
     constexpr SIZE_T reserve = 0x100000, commit = 0x10000;
     auto* region = static_cast<unsigned char*>(VirtualAlloc(nullptr, reserve, MEM_RESERVE, PAGE_EXECUTE_READWRITE));
     if (region == nullptr || VirtualAlloc(region, commit, MEM_COMMIT, PAGE_EXECUTE_READWRITE) == nullptr) return false;
     std::memset(region, 0xCC, commit);
     for (int i = 0; i < JIT_FUNCTIONS; ++i) {
-        emitJitFunction(region + 32 * i, i);
-        game.jitFunctions.push_back(reinterpret_cast<int (*)(int)>(region + 32 * i));
+        unsigned char* at = region + 32 * i;
+        const int k = i + 2, c = 100 * i;
+        std::memcpy(at, JIT_CODE, sizeof JIT_CODE);
+        std::memcpy(at + sizeof JIT_CODE - 10, &k, 4);
+        std::memcpy(at + sizeof JIT_CODE - 5, &c, 4);
     }
     DWORD old = 0;
     if (!VirtualProtect(region, commit, PAGE_EXECUTE_READ, &old)) return false;
     FlushInstructionCache(GetCurrentProcess(), region, commit);
-    game.jit = region;
     for (int i = 0; i < JIT_FUNCTIONS; ++i)
-        if (game.jitFunctions[i](7) != jitExpected(i, 7)) return false;
+        if (reinterpret_cast<int (*)(int)>(region + 32 * i)(7) != 7 * (i + 2) + 100 * i) return false;
     return true;
 }
 
@@ -87,13 +91,15 @@ bool loadGameDlls(const std::string& folder) {
 
 template <typename Fn>
 Fn exported(HMODULE module, const char* name) {
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+    return module ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name))) : nullptr;
 }
 
 bool fail(const char* what, const std::string& detail) {
     std::fprintf(stderr, "realistic: %s %s (error %lu)\n", what, detail.c_str(), GetLastError());
     return false;
 }
+
+constexpr unsigned long long UNLOAD_MS = 5000, LATE_LOAD_MS = 20000;
 
 }  // namespace
 
@@ -116,82 +122,75 @@ void* createDirect3DDevice(void* d3d) {
     return SUCCEEDED(made) ? device : nullptr;
 }
 
-bool startRenderHooks(const std::string& path, const OverlayHook*& hook, const OverlayHook*& minHook) {
+const HookSet* const* startRenderHooks(const std::string& path) {
+    static const HookSet* hooks[2];
     HMODULE dll = LoadLibraryA(path.c_str());
-    auto start = dll ? exported<StartOverlayHooksFn>(dll, "StartOverlayHooks") : nullptr;
-    auto state = dll ? exported<OverlayHookStateFn>(dll, "OverlayHookState") : nullptr;
-    auto minState = dll ? exported<OverlayMinHookStateFn>(dll, "OverlayMinHookState") : nullptr;
-    if (start == nullptr || state == nullptr || minState == nullptr) return fail("cannot load", path);
+    auto start = exported<StartOverlayHooksFn>(dll, "StartOverlayHooks");
+    auto state = exported<OverlayHooksFn>(dll, "OverlayHooks");
+    if (start == nullptr || state == nullptr) return fail("cannot load", path), nullptr;
     start();
-    hook = state();
-    minHook = minState();
-    for (const OverlayHook* h : {hook, minHook}) {
-        for (int waited = 0; h->status == OVERLAY_PENDING && waited < 10000; waited += 20) Sleep(20);
-        if (h->status != OVERLAY_INSTALLED) return fail("the overlay did not hook:", h->error);
+    for (int i = 0; i < 2; ++i) {
+        hooks[i] = state(i);
+        for (int waited = 0; hooks[i]->status == HOOKS_PENDING && waited < 10000; waited += 20) Sleep(20);
+        if (hooks[i]->status != HOOKS_INSTALLED) return fail("the overlay did not hook:", hooks[i]->error), nullptr;
     }
-    return true;
+    return hooks;
 }
 
-int jitExpected(int i, int x) { return x * (i + 2) + 100 * i; }
-
 bool startRealistic(RealisticGame& game) {
-    game.startMs = msSinceProcessStart();
-    game.missingSystemDlls.clear();
-    game.jitFunctions.clear();
+    game.startTick = GetTickCount64();
     const std::string folder = exeFolder();
-    for (const char* name : SYSTEM_DLLS)
-        if (LoadLibraryA(name) == nullptr) game.missingSystemDlls.push_back(name);
+    for (const char* name : SYSTEM_DLLS) LoadLibraryA(name);  // names this Windows lacks are skipped
     if (!loadGameDlls(folder)) return fail("cannot load the game's DLLs from", folder + "\\game_*.dll");
 
-    if (!startRenderHooks(folder + "\\overlay_render.dll", game.overlay, game.minHook)) return false;
+    const HookSet* const* overlay = startRenderHooks(folder + "\\overlay_render.dll");
+    if (overlay == nullptr) return false;
     // An anti-virus product's DLL, loaded into every process, hooking
     // injection-related system exports.
     const std::string guardPath = folder + "\\av_guard.dll";
-    HMODULE guardDll = LoadLibraryA(guardPath.c_str());
-    auto startGuard = guardDll ? exported<StartGuardHooksFn>(guardDll, "StartGuardHooks") : nullptr;
+    auto startGuard = exported<StartGuardHooksFn>(LoadLibraryA(guardPath.c_str()), "StartGuardHooks");
     if (startGuard == nullptr) return fail("cannot load", guardPath);
-    game.guard = startGuard();
-    if (game.guard->status != OVERLAY_INSTALLED) return fail("the anti-virus-like DLL hooked nothing", guardPath);
-    // The game creates its Direct3D objects through the overlay's hooks.
+    if (startGuard()->status != HOOKS_INSTALLED) return fail("the anti-virus-like DLL missed a hook", guardPath);
+    // The game creates its Direct3D objects through the overlay's hooks,
+    // then draws a frame through its hook of the device's Present.
     HMODULE d3d9 = GetModuleHandleA("d3d9.dll");
-    auto create = exported<void*(WINAPI*)(UINT)>(d3d9, "Direct3DCreate9");
-    game.d3d = create(32);  // D3D_SDK_VERSION
+    void* d3d = exported<void*(WINAPI*)(UINT)>(d3d9, "Direct3DCreate9")(32);  // D3D_SDK_VERSION
     void* d3dEx = nullptr;
-    game.d3dExResult = exported<HRESULT(WINAPI*)(UINT, void**)>(d3d9, "Direct3DCreate9Ex")(32, &d3dEx);
-    if ((game.device = createDirect3DDevice(game.d3d)) == nullptr) return fail("cannot create a Direct3D 9 device", "");
+    exported<HRESULT(WINAPI*)(UINT, void**)>(d3d9, "Direct3DCreate9Ex")(32, &d3dEx);
+    void* device = createDirect3DDevice(d3d);
+    if (device == nullptr) return fail("cannot create a Direct3D 9 device", "");
     auto hookDevice = exported<HookDeviceFn>(GetModuleHandleA((folder + "\\overlay_render.dll").c_str()), "HookDevice");
-    if (hookDevice == nullptr || (game.deviceHooks = hookDevice(game.device))->status != OVERLAY_INSTALLED)
+    const HookSet* deviceHooks = hookDevice != nullptr ? hookDevice(device) : nullptr;
+    if (deviceHooks == nullptr || deviceHooks->status != HOOKS_INSTALLED)
         return fail("the overlay did not hook the device's Present and Reset", "");
-    // A frame drawn through the overlay's hook.
-    static_cast<IDirect3DDevice9*>(game.device)->Present(nullptr, nullptr, nullptr, nullptr);
+    static_cast<IDirect3DDevice9*>(device)->Present(nullptr, nullptr, nullptr, nullptr);
+    // A hook that is in place but never called would prove nothing.
+    if (overlay[0]->calls != 1 || overlay[1]->calls != 1 || deviceHooks->calls < 1)
+        return fail("a call went around the overlay's hooks", "");
 
-    if (!makeJitRegion(game)) return fail("cannot set up the JIT-like region", "");
+    if (!makeJitRegion()) return fail("cannot set up the JIT-like region", "");
     if (!loadResourceOnlyDlls()) return fail("cannot map msi.dll and ieframe.dll for their resources", "");
     if (!retouchOwnCode()) return fail("cannot rewrite its own code", "");
 
-    game.splashPath = folder + "\\launcher_splash.dll";
-    game.splash = LoadLibraryA(game.splashPath.c_str());
-    if (game.splash == nullptr) return fail("cannot load", game.splashPath);
-    game.splashLoadedMs = msSinceProcessStart();
+    const std::string splash = folder + "\\launcher_splash.dll";
+    if ((game.splash = LoadLibraryA(splash.c_str())) == nullptr) return fail("cannot load", splash);
     game.latePath = folder + "\\content_patch.dll";
     if (GetFileAttributesA(game.latePath.c_str()) == INVALID_FILE_ATTRIBUTES) return fail("no", game.latePath);
     game.active = true;
-    tickRealistic(game);
     return true;
 }
 
 void tickRealistic(RealisticGame& game) {
     if (!game.active) return;
-    const unsigned long long elapsed = msSinceProcessStart() - game.startMs;
-    if (game.splash != nullptr && elapsed >= game.unloadSeconds * 1000ULL) {
+    const unsigned long long elapsed = GetTickCount64() - game.startTick;
+    if (game.splash != nullptr && elapsed >= UNLOAD_MS) {
         FreeLibrary(game.splash);
         game.splash = nullptr;
-        game.splashFreedMs = msSinceProcessStart();
     }
-    if (game.lateLoadedMs == 0 && elapsed >= game.lateLoadSeconds * 1000ULL) {
+    if (!game.lateLoaded && elapsed >= LATE_LOAD_MS) {
         if (LoadLibraryA(game.latePath.c_str()) == nullptr)
             std::fprintf(stderr, "realistic: cannot load %s (error %lu)\n", game.latePath.c_str(), GetLastError());
-        game.lateLoadedMs = msSinceProcessStart();
+        game.lateLoaded = true;
     }
 }
 

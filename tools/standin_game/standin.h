@@ -1,80 +1,55 @@
-// Shared by the stand-in game's files: what the realistic mode set up, for
-// the loop that finishes it and for the self-report.
+// Shared by the stand-in game's files (see main.cpp for its switches).
 #pragma once
 
 #include <windows.h>
 
+#include <cstddef>
 #include <string>
-#include <vector>
 
 #include "overlay_render.h"
 
 namespace marvik {
 
+// What the realistic mode's main loop still has to do: free the splash DLL
+// and load the late one, each when its time comes.
 struct RealisticGame {
-    bool active = false;                       // set up completely
-    unsigned lateLoadSeconds = 20;
-    unsigned unloadSeconds = 5;
-    unsigned long long startMs = 0;            // when the realistic mode began, since the process start
-    std::vector<std::string> missingSystemDlls;  // not in this Windows (or this Wine prefix)
-    const OverlayHook* overlay = nullptr;
-    const OverlayHook* minHook = nullptr;        // the MinHook-like hook of Direct3DCreate9Ex
-    const DetourHooks* guard = nullptr;          // the anti-virus-like DLL's hooks
-    void* device = nullptr;                      // the game's IDirect3DDevice9
-    const DetourHooks* deviceHooks = nullptr;    // the overlay's hooks of its Present and Reset
-    long d3dExResult = 0;                        // what Direct3DCreate9Ex returned through it
-    void* d3d = nullptr;                       // what Direct3DCreate9 returned through the hook
-    unsigned char* jit = nullptr;              // the JIT-like region and its functions
-    std::vector<int (*)(int)> jitFunctions;
-    std::string splashPath;                    // loaded at start, freed unloadSeconds later
+    bool active = false;  // set up completely
+    unsigned long long startTick = 0;
     HMODULE splash = nullptr;
-    unsigned long long splashLoadedMs = 0;
-    unsigned long long splashFreedMs = 0;
-    std::string latePath;                      // loaded lateLoadSeconds after the start
-    unsigned long long lateLoadedMs = 0;
+    std::string latePath;
+    bool lateLoaded = false;
 };
 
-// Where a code-nop or code-detour command patched code, and the private
-// block a detour leads to (none for the NOPs).
-struct CodeFixture {
-    void* at = nullptr;
-    void* target = nullptr;
-};
-
-// The stand-in's own state: the realistic mode and the code --patch rewrites.
-struct StandinGame {
-    RealisticGame realistic;
-    void* patchTarget = nullptr;
-    CodeFixture codeNop;
-    CodeFixture codeDetour;
-    const OverlayHook* cheatHook = nullptr;  // --unsigned-hook: render_hook.dll's hooks of d3d9
-    const OverlayHook* cheatMinHook = nullptr;
-};
-
-unsigned long long msSinceProcessStart();
-// Runs code-nop or code-detour (fixtures_code.cpp); false when it failed.
-bool patchCodeFixture(const std::string& command, CodeFixture& out);
-// The executable's import entry of kernel32!Sleep made to lead to a private stub.
-bool hookOwnImport();
-// The Direct3D 9 device's method table entry for Present led to a private stub.
-bool hookDirect3DMethodTable();
-// The realistic mode's rewrite of its own code with the same bytes.
-bool retouchOwnCode();
+std::string selfPath();
 std::string exeFolder();
 
 // Loads everything the realistic mode claims; false, with a message on
 // standard error, when a piece the game ships (its DLLs, the overlay) fails.
 bool startRealistic(RealisticGame& game);
+// Called by the main loop: the unload and the late load when their time comes.
+void tickRealistic(RealisticGame& game);
 // The game's window and its IDirect3DDevice9 from the IDirect3D9 d3d, as the
 // game makes them for its renderer; null when it cannot.
 void* createDirect3DDevice(void* d3d);
 // Loads the overlay-like DLL at path and has it hook d3d9 (loaded first);
-// false, with a message, when it did not hook.
-bool startRenderHooks(const std::string& path, const OverlayHook*& hook, const OverlayHook*& minHook);
-// What the JIT-like region's function i returns for x.
-int jitExpected(int i, int x);
-// Called by the main loop: the unload and the late load when their time comes.
-void tickRealistic(RealisticGame& game);
+// its hooks of Direct3DCreate9 and Direct3DCreate9Ex, or null, with a message,
+// when either failed.
+const HookSet* const* startRenderHooks(const std::string& path);
+
+// n bytes of code in a private block allocated read-write, filled, then
+// made read-execute, as loaders and hooking libraries leave theirs; null
+// when that fails.
+void* privateCode(const void* code, std::size_t n);
+// n bytes written over memory of any protection, which is then put back.
+bool overwrite(void* at, const void* bytes, std::size_t n);
+
+// The code fixtures (fixtures_code.cpp); false when they failed.
+bool patchCodeFixture(const std::string& command);
+bool hookOwnImport();
+bool hookDirect3DMethodTable();
+// The realistic mode's rewrite of its own code with the same bytes.
+bool retouchOwnCode();
+
 // The hidden-module fixtures and the resource loads (fixtures_hidden.cpp);
 // false when they could not be done.
 bool unlinkModule(const std::string& dll);
@@ -85,8 +60,16 @@ bool handMapOwnImage(HandMap how);
 bool loopLoaderList();
 void unloopLoaderList();
 bool loadResourceOnlyDlls();
-// Writes what the process looks like from inside (modules, executable memory
-// outside modules, the pieces above) to path.
-void writeReport(const std::string& path, const StandinGame& game);
+
+// The thread fixtures (fixtures_threads.cpp): "thread-private", a thread
+// started in private read-execute memory, as shellcode started by
+// CreateRemoteThread is, only sleeping; "dr0", DR0 armed by DR7 on a thread
+// of the game's own at a data address as an execution breakpoint, which never
+// fires; "suspend-all", every thread of the game suspended, the last by
+// itself, as a cheat's loader (or a debugger) can leave it: only the end of
+// the process ends it.
+bool startPrivateThread();
+bool armDr0();
+bool suspendAll();
 
 }  // namespace marvik
