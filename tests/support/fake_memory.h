@@ -36,4 +36,19 @@ struct FakeMemory {
     }
 };
 
+// The headers of a module of the given width (4 or 8) at the start of image:
+// MZ, the PE signature at 0x80, the optional header's size and magic.
+inline void peHeaders(std::vector<std::uint8_t>& image, int width) {
+    std::memcpy(&image[0], "MZ", 2);
+    storeLe32(&image[0x3C], 0x80);
+    std::memcpy(&image[0x80], "PE\0\0", 4);
+    storeLe16(&image[0x94], width == 8 ? 0xF0 : 0xE0);
+    storeLe16(&image[0x98], width == 8 ? 0x20B : 0x10B);
+}
+inline void peDirectory(std::vector<std::uint8_t>& image, int width, int index, std::uint32_t rva, std::uint32_t size) {
+    const std::size_t at = 0x98 + (width == 8 ? 112 : 96) + 8 * index;
+    storeLe32(&image[at], rva);
+    storeLe32(&image[at + 4], size);
+}
+
 }  // namespace marvik::test
