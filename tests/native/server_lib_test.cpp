@@ -111,15 +111,18 @@ Bytes answerTo(const Bytes& challengeDatagram) {
 }
 
 // (What each verdict sends and how the client reads it: RefServerHandshake;
-// the retried hello's challenge: RefServerEvents.) Here: the reasons the
-// library gives for answers the server cannot check, and its own random
-// source, which differs per session.
-TEST(ServerLibHandshake, AnAnswerSentTheOtherWayThanTheServerIsToldApart) {
+// the retried hello's challenge: RefServerEvents.) Here: the client's hello
+// as the library reads it, the reasons it gives for answers the server
+// cannot check, and its own random source, which differs per session.
+TEST(ServerLibHandshake, HelloReadAndAnAnswerSentTheOtherWayToldApart) {
     for (bool serverEnc : {false, true}) {
         Lib lib([](mvs_options& o) { o.fill_random = nullptr; });
         lib.o.encryption = serverEnc;
         lib.s.reset(mvs_create(&lib.o, lib.now));
         lib.send(PKT_HELLO, helloPayload());
+        const auto& hello = lib.taken[0].e.hello;
+        EXPECT_EQ(std::string(hello.guid) + " " + hello.player + " " + std::to_string(hello.server_port),
+                  "abcdef0123456789abcdef0123456789 Sniper 28961");
         const Bytes challenge = lib.taken[1].bytes;
         lib.send(PKT_CHALLENGE_RESPONSE, answerTo(challenge), !serverEnc);
         EXPECT_EQ(lib.last(MVS_EV_ANSWER)->reason, serverEnc ? "answer mismatch: client sends without encryption"
