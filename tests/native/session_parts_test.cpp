@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -19,12 +20,11 @@ ModuleInfo moduleAt(const std::string& path) {
     return m;
 }
 
-// LOCALAPPDATA's folder when known, the four install folders, then up to five
-// cut from the first module path that is not empty.
+// LOCALAPPDATA's folder when known, the four install folders (the list in
+// the code is the data: not copied here), then up to five cut from the
+// first module path that is not empty.
 TEST(ConfigRoots, LocalAppDataFixedThenUpToFiveDerived) {
-    const std::vector<std::string> fixed = {"C:\\Program Files (x86)\\Steam\\steamapps\\common\\Call of Duty 4",
-                                            "C:\\Program Files\\Steam\\steamapps\\common\\Call of Duty 4",
-                                            "D:\\Games\\Call of Duty 4", "D:\\CoD4"};
+    const std::vector<std::string> fixed(std::begin(CONFIG_FIXED_ROOTS), std::end(CONFIG_FIXED_ROOTS));
     const struct {
         const char* localAppData;
         std::vector<ModuleInfo> modules;
