@@ -10,7 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int width = (in.take(1) & 1) ? 8 : 4;
     const std::size_t maxModules = 1 + in.take(1) % 64;
     fuzz::Memory memory;
-    memory.fill(in, 0x10000);
+    fuzz::fill(memory, in, 0x10000);
     std::vector<std::pair<LoaderEntryKey, LoadedModule>> known;
     for (int walk = 0; walk < 2; ++walk) {  // the second from what the first remembered
         memory.reads = memory.bytesRead = 0;

@@ -54,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = in.take(1) % 4; i > 0; --i) threads.push_back({1, in.take(3) % RANGE, in.take(3) % RANGE, {}});
     const std::uint64_t patchAt = in.take(3) % RANGE;
     fuzz::Memory memory;
-    memory.fill(in, RANGE);
+    fuzz::fill(memory, in, RANGE);
     const ReadMemory read = memory.reader();
 
     classifyRegions(regions);

@@ -23,23 +23,16 @@ std::vector<std::uint8_t> makeImage(bool pe64, std::uint64_t base) {
     auto pointer = [&](std::size_t at, std::uint64_t v) {
         pe64 ? storeLe64(&f[at], v) : storeLe32(&f[at], static_cast<std::uint32_t>(v));
     };
-    std::memcpy(&f[0], "MZ", 2);
-    storeLe32(&f[0x3C], 0x80);
-    std::memcpy(&f[0x80], "PE\0\0", 4);
-    const std::size_t opt = 0x80 + 24;
-    const std::uint16_t optSize = pe64 ? 240 : 224;
+    const int width = pe64 ? 8 : 4;
+    test::peHeaders(f, width);
+    const std::size_t opt = 0x80 + 24, optSize = pe64 ? 240 : 224;
     storeLe16(&f[0x80 + 6], 3);
     storeLe32(&f[0x80 + 8], 0x5F00D00D);  // link time
-    storeLe16(&f[0x80 + 20], optSize);
-    storeLe16(&f[opt], pe64 ? 0x20B : 0x10B);
-    storeLe32(&f[opt + 16], 0x1000);  // entry point
+    storeLe32(&f[opt + 16], 0x1000);      // entry point
     pointer(opt + (pe64 ? 24 : 28), base);
     storeLe32(&f[opt + 56], 0x4000);  // SizeOfImage
-    const std::size_t dirs = opt + (pe64 ? 112 : 96);
-    storeLe32(&f[dirs + 5 * 8], 0x3000);  // base relocations
-    storeLe32(&f[dirs + 5 * 8 + 4], 12);
-    storeLe32(&f[dirs + 12 * 8], 0x1100);  // import address table
-    storeLe32(&f[dirs + 12 * 8 + 4], 0x20);
+    test::peDirectory(f, width, 5, 0x3000, 12);     // base relocations
+    test::peDirectory(f, width, 12, 0x1100, 0x20);  // import address table
     const struct {
         const char* name;
         std::uint32_t rva, file, flags;

@@ -7,16 +7,15 @@
 namespace marvik {
 namespace {
 
-// The file name replaced when the result fits 259 characters and a NUL, else nothing.
+// The file name replaced when the result fits 259 characters and a NUL, else
+// nothing. (A program in a folder too deep for its file: the system tests.)
 TEST(ExePath, SiblingReplacesFileNameWhenTheResultFits) {
     const std::string fits = "C:\\" + std::string(242, 'd') + "\\";  // 246 + 13 = 259
     std::string cyrillic = "C:\\";
     for (int i = 0; i < 242; ++i) cyrillic += "Ж";  // 484 bytes, 242 units
     cyrillic += "\\";
     const std::string cases[][2] = {
-        {"C:\\Games\\AC\\marvik_ac.exe", "C:\\Games\\AC\\marvik_ac.cfg"},
         {"C:\\marvik_ac.exe", "C:\\marvik_ac.cfg"},
-        {"/opt/ac/marvik_tests", "/opt/ac/marvik_ac.cfg"},
         {fits + "a.exe", fits + "marvik_ac.cfg"},
         {"C:\\d" + fits.substr(2) + "a.exe", ""},
         // The limit counts the system's UTF-16 units, not UTF-8 bytes.

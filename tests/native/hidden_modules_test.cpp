@@ -29,14 +29,8 @@ std::vector<std::uint8_t>& image(FakeMemory& memory, std::uint64_t base, int wid
                                  std::uint32_t size) {
     std::vector<std::uint8_t>& head = memory.pieces[base];
     head.resize(0x2000);
-    std::memcpy(&head[0], "MZ", 2);
-    storeLe32(&head[0x3C], 0x80);
-    std::memcpy(&head[0x80], "PE\0\0", 4);
-    storeLe16(&head[0x94], width == 8 ? 0xF0 : 0xE0);  // the optional header's size
-    storeLe16(&head[0x98], width == 8 ? 0x20B : 0x10B);
-    const std::size_t directories = 0x98 + (width == 8 ? 112 : 96);
-    storeLe32(&head[directories + 8 * directory], rva);
-    storeLe32(&head[directories + 8 * directory + 4], size);
+    test::peHeaders(head, width);
+    test::peDirectory(head, width, directory, rva, size);
     return head;
 }
 
@@ -86,9 +80,6 @@ TEST(HiddenModules, UnlistedExecutableImagesAndTheirImports) {
     const MemoryScanHit hit = unlinkedModuleHit(0x7FF612340000ull, 0x5000, "C:\\Users\\p\\AppData\\Local\\Temp\\x.dll");
     EXPECT_EQ(hit.description, "Unlinked module x.dll 0x7ff612340000");
     EXPECT_EQ(hit.address, 0x12340000u);
-    const MemoryScanHit longName = unlinkedModuleHit(0x10000000, 0x5000, "C:\\" + std::string(80, 'n') + ".dll");
-    EXPECT_LE(longName.description.size(), 63u);
-    EXPECT_NE(longName.description.find(" 0x10000000"), std::string::npos) << longName.description;
 }
 
 TEST(HiddenModules, PathMismatchOnlyWhereTheMappedFileIsAnother) {
@@ -107,13 +98,10 @@ TEST(HiddenModules, PathMismatchOnlyWhereTheMappedFileIsAnother) {
     unknownFile.mappedPath.clear();
     ListedModule clean = spoofed;
     clean.sameFile = true;
-    ListedModule longNames = spoofed;
-    longNames.loaderPath = "C:\\" + std::string(60, 'a') + ".dll";
-    const std::vector<MemoryScanHit> hits = pathMismatchHits({clean, spoofed, unknownFile, longNames});
-    ASSERT_EQ(hits.size(), 2u);
+    const std::vector<MemoryScanHit> hits = pathMismatchHits({clean, spoofed, unknownFile});
+    ASSERT_EQ(hits.size(), 1u);
     EXPECT_EQ(hits[0].description, "Module path mismatch version.dll maps winmm.dll");
     EXPECT_EQ(hits[0].address, 0x6F000000u);
-    EXPECT_EQ(hits[1].description.size(), 63u);
 }
 
 // A module listed at 0x6F000000 with four exports (one of them a forwarder),

@@ -19,23 +19,14 @@ constexpr std::uint64_t EXE = 0x400000, KERNEL32 = 0x7C800000, NTDLL = 0x7C90000
 std::vector<std::uint8_t>& peImage(FakeMemory& m, std::uint64_t base, int width) {
     std::vector<std::uint8_t>& img = m.pieces[base];
     img.resize(0x3000);
-    std::memcpy(&img[0], "MZ", 2);
-    storeLe32(&img[0x3C], 0x80);
-    std::memcpy(&img[0x80], "PE\0\0", 4);
-    storeLe16(&img[0x94], width == 8 ? 0xF0 : 0xE0);  // the optional header's size
-    storeLe16(&img[0x98], width == 8 ? 0x20B : 0x10B);
+    test::peHeaders(img, width);
     return img;
-}
-void directory(std::vector<std::uint8_t>& img, int width, int index, std::uint32_t rva, std::uint32_t size) {
-    const std::size_t at = 0x98 + (width == 8 ? 112 : 96) + 8 * index;
-    storeLe32(&img[at], rva);
-    storeLe32(&img[at + 4], size);
 }
 void text(std::vector<std::uint8_t>& img, std::uint32_t rva, const char* s) { std::memcpy(&img[rva], s, std::strlen(s) + 1); }
 
 // Exports name[i] -> rva[i]; an rva inside the directory is a forwarder.
 void exports(std::vector<std::uint8_t>& img, int width, const std::vector<std::pair<const char*, std::uint32_t>>& list) {
-    directory(img, width, 0, 0x1000, 0x800);
+    test::peDirectory(img, width, 0, 0x1000, 0x800);
     const std::uint32_t n = static_cast<std::uint32_t>(list.size());
     storeLe32(&img[0x1000 + 16], 1);  // ordinal base
     storeLe32(&img[0x1000 + 20], n);
@@ -62,7 +53,7 @@ struct Game {
 Game makeGame(int width) {
     Game g;
     std::vector<std::uint8_t>& exe = peImage(g.memory, EXE, width);
-    directory(exe, width, 1, 0x1000, 40);
+    test::peDirectory(exe, width, 1, 0x1000, 40);
     storeLe32(&exe[0x1000], 0x1100);       // lookup table
     storeLe32(&exe[0x1000 + 12], 0x1300);  // DLL name
     storeLe32(&exe[0x1000 + 16], 0x1200);  // address table

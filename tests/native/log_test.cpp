@@ -2,9 +2,7 @@
 
 #include <atomic>
 #include <chrono>
-#include <filesystem>
 #include <future>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -37,26 +35,14 @@ TEST(LogLine, PrefixIsZeroPaddedTimeAndTag) {
 }
 
 // The real log beside the executable, closed and without a file at the
-// start of each test, as at process start.
+// start of each test, as at process start. (Each line on disk as its call
+// returns, in this format: the system tests read the log of a running
+// program.)
 class LogFile : public testing::Test {
 protected:
     void TearDown() override { test::freshLog(); }
     std::string path = test::freshLog();
 };
-
-// The file is made by the first line that can open it (a folder in its
-// place loses the line), and each line is on disk when its call returns.
-TEST_F(LogFile, FirstOpenableLineCreatesTheFileAndEachLineIsOnDiskAtOnce) {
-    std::filesystem::create_directory(path);
-    logToFile("AC", "lost line");
-    std::filesystem::remove(path);
-    logToFile("AC", "AntiCheat is running.");
-    const std::string first = test::readFile(path);
-    const std::regex line(R"(\[([01]\d|2[0-3]):[0-5]\d:[0-5]\d\] \[AC\] AntiCheat is running\.\r?\n)");
-    EXPECT_TRUE(std::regex_match(first, line)) << first;
-    logToFile("INFO", "Server: %s:%d", "1.2.3.4", 28960);
-    EXPECT_EQ(test::logMessages(path), (Lines{"[AC] AntiCheat is running.", "[INFO] Server: 1.2.3.4:28960"}));
-}
 
 // Shutdown while a writer holds the log lock for holdMs (forever when
 // negative), as one stuck in a write would, with other threads calling in

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -19,12 +20,11 @@ ModuleInfo moduleAt(const std::string& path) {
     return m;
 }
 
-// LOCALAPPDATA's folder when known, the four install folders, then up to five
-// cut from the first module path that is not empty.
+// LOCALAPPDATA's folder when known, the four install folders (the list in
+// the code is the data: not copied here), then up to five cut from the
+// first module path that is not empty.
 TEST(ConfigRoots, LocalAppDataFixedThenUpToFiveDerived) {
-    const std::vector<std::string> fixed = {"C:\\Program Files (x86)\\Steam\\steamapps\\common\\Call of Duty 4",
-                                            "C:\\Program Files\\Steam\\steamapps\\common\\Call of Duty 4",
-                                            "D:\\Games\\Call of Duty 4", "D:\\CoD4"};
+    const std::vector<std::string> fixed(std::begin(CONFIG_FIXED_ROOTS), std::end(CONFIG_FIXED_ROOTS));
     const struct {
         const char* localAppData;
         std::vector<ModuleInfo> modules;
@@ -56,46 +56,13 @@ TEST(ConfigCandidates, NamedProfileActiveListedThenPlayersAndMain) {
 }
 
 // The whole search and upload against a peer standing in for the server,
-// with the game at a path of the test's choosing. Natively the backslashes
-// are part of one file name beside the tests.
-class ConfigUpload : public ::testing::Test {
-protected:
-    void SetUp() override {
-        test::freshLog();
-        test::removePath(base);
-        ASSERT_TRUE(client.open("127.0.0.1", server.port(), false));
-    }
-    void TearDown() override {
-        test::freshLog();
-        for (const std::string& file : written) test::removePath(file);
-        test::removePath(base);
-    }
-    void put(const std::string& path, const std::string& content) {
-        written.push_back(path);
-        test::writeFile(path, content);
-    }
-    // Runs the step for a game at folder\iw3mp.exe; the datagrams the server got.
-    std::vector<std::vector<std::uint8_t>> upload(const std::string& folder) {
-        modules = {moduleAt(folder + "\\iw3mp.exe")};
-        uploadPlayerConfig(client, modules, "");
-        std::vector<std::vector<std::uint8_t>> got;
-        std::vector<std::uint8_t> datagram;
-        for (SockAddrIn from{}; server.receive(datagram, from, 300);) got.push_back(datagram);
-        return got;
-    }
-    std::vector<std::string> logLines() const { return test::logMessages(test::besideExe("marvik_ac.log")); }
-    std::string base = test::besideExe("cfg_game");
-    std::vector<ModuleInfo> modules;
-    std::vector<std::string> written;
-    test::UdpPeer server{"127.0.0.1"};
-    UDPClient client;
-};
-
-// The first candidate that opens is found; a file of 1 to 59 999 bytes is
-// sent, a larger or empty one is not. A candidate is opened only by its full
-// path: one of 259 characters is found, one of 260 skipped even when a file
-// sits at its first 259.
-TEST_F(ConfigUpload, FoundFilesAreSentWhenTheirSizeFitsCandidatesThatDoNotFitAreSkipped) {
+// with the game at a path of the test's choosing (natively the backslashes
+// are part of one file name beside the tests). The first candidate that
+// opens is found; a file of 1 to 59 999 bytes is sent, a larger or empty one
+// is not. A candidate is opened only by its full path: one of 259 characters
+// is found, one of 260 skipped even when a file sits at its first 259.
+TEST(ConfigUpload, FoundFilesAreSentWhenTheirSizeFitsCandidatesThatDoNotFitAreSkipped) {
+    const std::string base = test::besideExe("cfg_game");
     const std::string fits = base + "\\" + std::string(240 - base.size() - 1, 'f');
     const std::string tooLong = fits + "f", main = "\\main\\config_mp.cfg", content = "seta name \"Alice\"\r\n";
     ASSERT_EQ((fits + main).size(), 259u);
@@ -109,19 +76,30 @@ TEST_F(ConfigUpload, FoundFilesAreSentWhenTheirSizeFitsCandidatesThatDoNotFitAre
         {fits, fits + main, std::string(60000, 'x'), {found}},
         {tooLong, (tooLong + main).substr(0, 259), content, {}},
     };
+    test::removePath(base);
+    test::UdpPeer server("127.0.0.1");
+    UDPClient client;
+    ASSERT_TRUE(client.open("127.0.0.1", server.port(), false));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.folder.size());
-        test::freshLog();
-        put(c.file, c.content);
-        const std::vector<std::vector<std::uint8_t>> sent = upload(c.folder);
+        const std::string log = test::freshLog();
+        test::writeFile(c.file, c.content);
+        const std::vector<ModuleInfo> modules = {moduleAt(c.folder + "\\iw3mp.exe")};
+        uploadPlayerConfig(client, modules, "");
+        std::vector<std::vector<std::uint8_t>> sent;
+        std::vector<std::uint8_t> datagram;
+        for (SockAddrIn from{}; server.receive(datagram, from, 300);) sent.push_back(datagram);
+        test::removePath(c.file);
         const std::size_t roots = buildConfigRoots(std::getenv("LOCALAPPDATA"), modules).size();
         const std::string notFound = "[CONFIG] config_mp.cfg not found (searched " + std::to_string(roots) + " roots)";
-        EXPECT_EQ(logLines(), c.lines.empty() ? std::vector<std::string>{notFound} : c.lines);
+        EXPECT_EQ(test::logMessages(log), c.lines.empty() ? std::vector<std::string>{notFound} : c.lines);
         ASSERT_EQ(sent.size(), c.lines.size() == 2 ? 1u : 0u);
         if (sent.empty()) continue;
         EXPECT_EQ(sent[0][5], PKT_CONFIG_CHUNK);
         EXPECT_EQ(std::string(sent[0].end() - static_cast<std::ptrdiff_t>(content.size()), sent[0].end()), content);
     }
+    test::freshLog();
+    test::removePath(base);
 }
 
 }  // namespace

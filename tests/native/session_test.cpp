@@ -80,8 +80,8 @@ protected:
 using Listener = SessionFixture;
 
 // Commands are logged, strays ignored, nothing is sent back; a kick ends the
-// listener and the session, and so does the session's stop, which ends the
-// client's receive at once and silences it.
+// listener and the session. (The session's stop ending it: the stop during
+// the handshake and the bounded teardown of the system tests.)
 TEST_F(Listener, CommandsLoggedStraysIgnoredAndAKickOrTheStopEndsIt) {
     test::UdpPeer server("127.0.0.1");
     SockAddrIn client{};
@@ -101,6 +101,7 @@ TEST_F(Listener, CommandsLoggedStraysIgnoredAndAKickOrTheStopEndsIt) {
                                                  "[UPDATE] Update available from server",
                                                  "[UPDATE] Update available from server", "[AC] Server kicked us!"}));
 
+    // The stop ends a receive that waits, and the client sends nothing more.
     link = linkTo(server, &client);
     listener = std::thread([&] { serverListenThread(*link); });
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -110,6 +111,7 @@ TEST_F(Listener, CommandsLoggedStraysIgnoredAndAKickOrTheStopEndsIt) {
     EXPECT_LT(msSince(t0), 2000);
     link->client.sendPacket(PKT_HEARTBEAT, nullptr, 20);
     EXPECT_FALSE(server.receive(got, client, 300));
+
 }
 
 using Handshake = SessionFixture;
@@ -155,7 +157,8 @@ struct ScriptedServer {
 };
 
 // Hello, a challenge (one more hello 5 s after a try without one), the
-// answer, the verdict: each path's result, flag, log lines and time.
+// answer, the verdict: each path's result, flag, log lines and time. (No
+// challenge twice and a silent server: the system tests' tray and log.)
 TEST_F(Handshake, EachPathEndsWithItsResultLinesAndTiming) {
     std::uint8_t challenge[AC_CHALLENGE_SIZE];
     for (std::size_t i = 0; i < sizeof challenge; ++i) challenge[i] = static_cast<std::uint8_t>(0xC0 + i);

@@ -4,16 +4,13 @@
 
 #include "base/utf8.h"
 #include "config/config.h"
-#include "inventory/file_digests.h"
-#include "inventory/hash.h"
-#include "support/files.h"
 
 namespace marvik {
 namespace {
 
+// (Files and folders named in these scripts, opened, hashed and sent under
+// each code page: the system tests' unicode matrix.)
 const std::string PETR = "Пётр";        // Cyrillic
-const std::string LUKASZ = "Łukasz";    // Polish: Ł is in no Western code page
-const std::string CAGRI = "Çağrı";      // Turkish: ğ and ı are not either
 const std::string CHINESE = "玩家";      // Chinese
 const std::string FACE = "a\xF0\x9F\x98\x80z";  // a character outside the 16-bit plane
 
@@ -26,7 +23,6 @@ TEST(Utf8, ConvertsBothWaysAndReplacesWhatIsIllFormed) {
     } cases[] = {
         {"ASCII", "iw3mp.exe", u"iw3mp.exe", true},
         {"Cyrillic", PETR, u"Пётр", true},
-        {"Polish and Turkish", LUKASZ + CAGRI, u"ŁukaszÇağrı", true},
         {"Chinese", CHINESE, u"玩家", true},
         {"surrogate pair", FACE, u"a\xD83D\xDE00z", true},
         {"a real U+FFFD", "\xEF\xBF\xBD", u"\xFFFD", true},
@@ -69,9 +65,6 @@ TEST(WireText, CodePageTextAsBeforeOtherTextAsUtf8) {
         {"held by the code page", "José", 35, "Jos\xE9"},
         {"held, cut", "Josééé", 4, "Jos\xE9"},
         {"Cyrillic", PETR, 35, PETR},
-        {"Polish", LUKASZ, 35, LUKASZ},
-        {"Turkish", CAGRI, 35, CAGRI},
-        {"Chinese", CHINESE, 35, CHINESE},
         {"mixed: one letter outside makes it all UTF-8", "é" + PETR, 35, "é" + PETR},
         {"UTF-8 cut before a split character", PETR + PETR, 5, "Пё"},
         {"Chinese cut to whole characters", CHINESE, 5, "玩"},
@@ -79,29 +72,6 @@ TEST(WireText, CodePageTextAsBeforeOtherTextAsUtf8) {
         {"empty", "", 35, ""},
     };
     for (const auto& c : cases) EXPECT_EQ(wireText(c.text, c.maxBytes), c.wire) << c.what;
-}
-
-// Real files by names in four scripts: the program's file calls take UTF-8.
-TEST(Utf8Paths, FilesInAnyLanguageOpenHashAndStamp) {
-    const std::string folder = test::besideExe("unicode_files");
-    test::removePath(folder);
-    for (const std::string& name : {PETR, LUKASZ, CAGRI, CHINESE}) {
-        SCOPED_TRACE(name);
-        const std::string path = folder + "/" + name + ".dat";
-        test::writeFile(path, "abc");
-        std::FILE* f = openFile(path, "rb");
-        ASSERT_NE(f, nullptr);
-        char got[4] = {};
-        EXPECT_EQ(std::fread(got, 1, 3, f), 3u);
-        std::fclose(f);
-        EXPECT_STREQ(got, "abc");
-        EXPECT_EQ(fileCRC32(path), 0x352441C2u);  // CRC-32 of "abc"
-        EXPECT_EQ(fileMD5(path), "900150983cd24fb0d6963f7d28e17f72");
-        const FileStamp stamp = fileStamp(path);
-        EXPECT_TRUE(stamp.known);
-        EXPECT_EQ(stamp.size, 3u);
-    }
-    test::removePath(folder);
 }
 
 }  // namespace
