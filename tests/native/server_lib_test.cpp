@@ -170,7 +170,7 @@ TEST(ServerLibReports, EveryOrderOfArrivalEndsAsItShould) {
     for (const Case& k : cases) {
         SCOPED_TRACE(k.outcomes);
         Lib lib([](mvs_options& o) { o.silence_timeout_ms = 0; });
-        for (const auto& s : k.sends) lib.send(k.type, k.reports[s.first][s.second]);
+        for (const auto& s : k.sends) lib.send(k.type, k.reports[s.first].at(s.second));
         mvs_close_reports(lib.s.get(), lib.now);  // the server stops
         lib.drain();
         EXPECT_EQ(lib.outcomes(), k.outcomes);

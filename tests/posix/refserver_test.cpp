@@ -97,7 +97,7 @@ TEST(RefServerEvents, EachEventKeepsItsFieldsAndSummary) {
     // The MD5 and Base64 of "abc" are RFC 1321's and RFC 4648's own examples.
     h.send(PKT_CONFIG_CHUNK, buildConfigChunks(Bytes{'a', 'b', 'c'}, "Sniper")[0]);
     h.send(PKT_KICK, {});
-    h.send(PKT_MODULE_LIST, buildModuleListChunks(sampleModules(16))[1]);  // its first chunk is lost
+    h.send(PKT_MODULE_LIST, buildModuleListChunks(sampleModules(16)).at(1));  // its first chunk is lost
     h.tick(true);
 
     // Every event's JSON line and summary line, as recorded in the data
