@@ -1,3 +1,5 @@
+#include <utility>
+
 #include "checks/checks.h"
 #include "inventory/game_process.h"
 #include "monitor/workers.h"
@@ -17,7 +19,7 @@ void moduleScanThread(SessionLink& link) {
         if (!modules.empty()) {
             sendModules(link.client, modules);
             sendModuleLog(link.client, modules);
-            replaceBaselineModules(*link.moduleBaseline, modules);
+            replaceBaselineModules(*link.moduleBaseline, std::move(modules));
         }
         if (!sessionSleep(link, MODULE_SCAN_PERIOD_MS)) return;
     }

@@ -102,16 +102,4 @@ bool waitUntilVerified(SessionLink& link, std::uint32_t pollMs);
 // stops the session.
 bool gameStillRuns(SessionLink& link, const char* goneLine);
 
-// Runs action under the link's lock unless the session has stopped; false
-// when it had. What must never reach the next session (replacing the shared
-// module baseline) goes through here, so a stale worker cannot slip in
-// between its test and its write.
-template <typename Action>
-bool unlessStopped(SessionLink& link, Action action) {
-    std::lock_guard<std::mutex> lock(link.mutex);
-    if (link.stopped) return false;
-    action();
-    return true;
-}
-
 }  // namespace marvik

@@ -16,9 +16,7 @@ struct ScriptedGame {
     std::uint32_t pid = 0;  // 0: no game runs
     GameStatus status = GameStatus::RUNNING;
     std::string imagePath;
-    std::vector<ModuleInfo> modules;       // what the first module scan returns
-    std::vector<ModuleInfo> laterModules;  // what later scans return
-    int moduleScans = 0;
+    std::vector<ModuleInfo> modules;  // what every module scan returns
     bool debugger = false;
     bool debuggerHangs = false;  // the debugger check blocks while this is set, as a call into a frozen game
     std::uint32_t selfCrc = 0;   // the client's own file's checksum

@@ -40,7 +40,7 @@ std::uint32_t countProcesses() { return 0; }
 std::vector<ModuleInfo> scanProcessModules(std::uint32_t pid, ModuleFiles) {
     std::lock_guard<std::mutex> lock(g_scriptMutex);
     if (!isTheGame(pid) || g_script.status == GameStatus::GONE) return {};
-    return ++g_script.moduleScans == 1 ? g_script.modules : g_script.laterModules;
+    return g_script.modules;
 }
 
 bool checkDebugger(std::uint32_t pid) {

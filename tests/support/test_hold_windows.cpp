@@ -15,7 +15,6 @@
 #include "base/exe_path.h"
 #include "base/process_flags.h"
 #include "base/test_hold.h"
-#include "checks/checks.h"
 
 namespace marvik::test {
 
