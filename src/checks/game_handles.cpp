@@ -63,7 +63,7 @@ std::vector<SystemHandle> handlesToCheck(const std::vector<SystemHandle>& table,
 
 bool wellKnownSystemProcess(const std::string& path, const std::string& systemFolder,
                             const std::string& windowsFolder) {
-    const std::string name = path.substr(path.find_last_of('\\') + 1);
+    const std::string name = fileNameOf(path);
     if (!directlyInFolder(path, systemFolder) &&
         !(directlyInFolder(path, windowsFolder) && equalsIgnoreCase(name, "explorer.exe")))
         return false;

@@ -5,6 +5,7 @@
 #include "base/utf8_windows.h"
 #include "checks/game_handles.h"
 #include "checks/nt_query_windows.h"
+#include "checks/text_match.h"
 #include "checks/trust.h"
 #include "inventory/file_digests.h"
 #include "checks/checks_windows.h"
@@ -136,7 +137,7 @@ std::vector<ProcessMD5Hit> scanGameHandles(std::uint32_t gamePid) {
         ProcessMD5Hit hit;
         hit.pid = owner;
         hit.path = path;
-        hit.name = path.substr(path.find_last_of('\\') + 1);
+        hit.name = fileNameOf(path);
         hit.md5 = cachedFileHashes(path).md5;
         hit.detection = gameHandleLabel(rights);
         hits.push_back(std::move(hit));

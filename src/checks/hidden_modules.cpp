@@ -26,11 +26,6 @@ bool readable(const MemoryRegion& r) {
 }
 bool executable(const MemoryRegion& r) { return readable(r) && isExecutableProtection(r.protect); }
 
-std::string fileNameOf(const std::string& path) {
-    const std::size_t cut = path.find_last_of("\\/");
-    return cut == std::string::npos ? path : path.substr(cut + 1);
-}
-
 std::string cutDescription(std::string text) {
     if (text.size() > DESCRIPTION_MAX) text.resize(DESCRIPTION_MAX);
     return text;

@@ -50,4 +50,9 @@ bool underFolder(const std::string& path, const std::string& folder) {
     return true;
 }
 
+std::string fileNameOf(const std::string& path) {
+    const std::size_t cut = path.find_last_of("\\/");
+    return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
 }  // namespace marvik

@@ -13,5 +13,7 @@ bool equalsIgnoreCase(const std::string& a, const std::string& b);
 // followed by a separator and more. ASCII case is ignored, and '/' and '\\'
 // are one separator, as Windows takes them.
 bool underFolder(const std::string& path, const std::string& folder);
+// What follows the last separator ('\\' or '/'); the whole path when it has none.
+std::string fileNameOf(const std::string& path);
 
 }  // namespace marvik

@@ -162,10 +162,13 @@ std::vector<ModuleInfo> scanProcessModules(std::uint32_t pid, ModuleFiles look) 
         m.path = file.path;
         m.crc32 = file.crc32;
         m.md5 = file.md5;
-        if (m.name.empty()) {
-            std::size_t cut = m.path.find_last_of("\\/");
-            m.name = cut == std::string::npos ? m.path : m.path.substr(cut + 1);
-        }
+        // The name reported is that of the file reported (in the loader's
+        // case when they agree). The loader's own can be anything: a cheat
+        // rewrites it to pass for another DLL, and an entry read while the
+        // game frees its DLL names whatever was allocated in its place. A
+        // cut path keeps the loader's name, if it has one.
+        if (m.name.empty() || (file.hashable && !equalsIgnoreCase(m.name, fileNameOf(m.path))))
+            m.name = fileNameOf(m.path);
         // The loader lists the executable first: its folder is the game's.
         if (modules.empty()) gameFolder = m.path.substr(0, std::min(m.path.size(), m.path.find_last_of("\\/")));
         checkModule(m, gameFolder);
