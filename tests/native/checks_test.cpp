@@ -7,9 +7,8 @@
 #include <vector>
 
 #include "checks/checks.h"
-#include "checks/code_check.h"
 #include "checks/memory_scan.h"
-#include "checks/pe_image.h"
+#include "checks/x86_decode.h"
 #include "inventory/guid.h"
 #include "support/fake_memory.h"
 #include "support/files.h"
@@ -28,11 +27,8 @@ ModuleInfo module(const std::string& path) {
 // start); a DLL outside the usual folders is flagged without a name.
 TEST(ModuleCheck, LabelsByMD5ThenNameAndFlagsUnusualFoldersWithoutLabel) {
     const char* const downloads = "C:\\Users\\p\\Downloads\\CoD4";
-    const struct {
-        const char *path, *md5, *gameFolder;
-        bool suspicious;
-        const char* detection;
-    } cases[] = {
+    // path, MD5, game folder, suspicious, detection
+    const std::tuple<const char*, const char*, const char*, bool, std::string> cases[] = {
         {"C:\\Game\\CoD4_WallHack.dll", "00000000000000000000000000000000", "C:\\Game", true, "Wallhack module"},
         {"C:\\Game\\wallwallhack.DLL", "", "C:\\Game", true, "Wallhack module"},
         {"C:\\Game\\notes.dll", "B525A69694BFB01741D0411EBEB90E79", "C:\\Game", true,
@@ -43,12 +39,11 @@ TEST(ModuleCheck, LabelsByMD5ThenNameAndFlagsUnusualFoldersWithoutLabel) {
         {"c:/users/p/downloads/cod4/miles/m.dll", "", downloads, false, ""},
         {"C:\\Users\\p\\Downloads\\CoD4\\iw3mp.exe", "", "D:\\Games\\CoD4", false, ""},
     };
-    for (const auto& c : cases) {
-        ModuleInfo m = module(c.path);
-        m.md5 = c.md5;
-        checkModule(m, c.gameFolder);
-        EXPECT_EQ(m.suspicious, c.suspicious) << m.path;
-        EXPECT_EQ(m.detection, c.detection) << m.path;
+    for (const auto& [path, md5, gameFolder, suspicious, detection] : cases) {
+        ModuleInfo m = module(path);
+        m.md5 = md5;
+        checkModule(m, gameFolder);
+        EXPECT_EQ(std::make_pair(m.suspicious, m.detection), std::make_pair(suspicious, detection)) << path;
     }
 }
 
@@ -107,34 +102,28 @@ TEST(MemoryScan, FindsForeignCodeAndMergesItsRanges) {
 // address on x86 and RIP-relative on x64; the REX forms exist on x64 only.
 TEST(Prologue, EachEntryDecodedByItsWidth) {
     constexpr CodeWidth X86 = CodeWidth::X86, X64 = CodeWidth::X64;
-    struct Case {
-        const char* what;
-        CodeWidth width;
-        std::uint64_t address;
-        std::vector<std::uint8_t> bytes;
-        bool breakpoint, jumps, indirect;
-        std::uint64_t target;
-    };
-    const std::vector<std::uint8_t> movRax = {0x48, 0xB8, 1, 2, 3, 4, 5, 6, 7, 8, 0xFF, 0xE0};
-    const std::vector<std::uint8_t> movR11 = {0x49, 0xBB, 1, 2, 3, 4, 5, 6, 7, 8, 0x41, 0xFF, 0xE3};
+    // width, address, bytes, then what is decoded: breakpoint, jumps, indirect, target
+    using Bytes = std::vector<std::uint8_t>;
+    using Case = std::tuple<CodeWidth, std::uint64_t, Bytes, bool, bool, bool, std::uint64_t>;
+    const Bytes movRax = {0x48, 0xB8, 1, 2, 3, 4, 5, 6, 7, 8, 0xFF, 0xE0};
+    const Bytes movR11 = {0x49, 0xBB, 1, 2, 3, 4, 5, 6, 7, 8, 0x41, 0xFF, 0xE3};
     const Case cases[] = {
-        {"jmp rel32 wraps", X86, 0xFFFFFFF0, {0xE9, 0x20, 0x00, 0x00, 0x00}, false, true, false, 0x15},
-        {"jmp [rip-disp32]", X64, 0x2000, {0xFF, 0x25, 0xF0, 0xFF, 0xFF, 0xFF}, false, true, true, 0x2000 + 6 - 0x10},
-        {"jmp [abs32] high", X86, 0x2000, {0xFF, 0x25, 0xF0, 0xFF, 0xFF, 0xFF}, false, true, true, 0xFFFFFFF0},
-        {"mov rax; jmp rax", X64, 0, movRax, false, true, false, 0x0807060504030201},
-        {"dec eax; mov eax", X86, 0, movRax, false, false, false, 0},
-        {"mov r11; jmp r11", X64, 0, movR11, false, true, false, 0x0807060504030201},
-        {"int3", X86, 0, {0xCC}, true, false, false, 0},
-        {"sub rsp; mov rax", X64, 0, {0x48, 0x83, 0xEC, 0x28, 0x48, 0x8B, 0x05}, false, false, false, 0},
+        {X86, 0xFFFFFFF0, {0xE9, 0x20, 0x00, 0x00, 0x00}, false, true, false, 0x15},  // jmp rel32 wraps
+        {X64, 0x2000, {0xFF, 0x25, 0xF0, 0xFF, 0xFF, 0xFF}, false, true, true, 0x2000 + 6 - 0x10},
+        {X86, 0x2000, {0xFF, 0x25, 0xF0, 0xFF, 0xFF, 0xFF}, false, true, true, 0xFFFFFFF0},
+        {X64, 0, movRax, false, true, false, 0x0807060504030201},
+        {X86, 0, movRax, false, false, false, 0},  // dec eax; mov eax
+        {X64, 0, movR11, false, true, false, 0x0807060504030201},
+        {X86, 0, {0xCC}, true, false, false, 0},
+        {X64, 0, {0x48, 0x83, 0xEC, 0x28, 0x48, 0x8B, 0x05}, false, false, false, 0},  // sub rsp; mov rax
     };
-    for (const Case& c : cases) {
+    for (const auto& [width, address, code, breakpoint, jumps, indirect, target] : cases) {
         std::uint8_t bytes[16] = {};
-        std::memcpy(bytes, c.bytes.data(), c.bytes.size());
-        const Prologue p = decodePrologue(bytes, sizeof bytes, c.address, c.width);
-        const char* width = c.width == X86 ? " (x86)" : " (x64)";
+        std::memcpy(bytes, code.data(), code.size());
+        const Prologue p = decodePrologue(bytes, sizeof bytes, address, width);
         EXPECT_EQ(std::make_tuple(p.breakpoint, p.jumps, p.indirect, p.target),
-                  std::make_tuple(c.breakpoint, c.jumps, c.indirect, c.target)) << c.what << width;
-        EXPECT_FALSE(decodePrologue(bytes, 15, c.address, c.width).jumps) << "too few bytes to judge: " << c.what;
+                  std::make_tuple(breakpoint, jumps, indirect, target)) << std::hex << address << +code[0];
+        EXPECT_FALSE(decodePrologue(bytes, 15, address, width).jumps) << "too few bytes to judge";
     }
 }
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "base/little_endian.h"
@@ -118,31 +119,28 @@ TEST(CodePatch, OverlayDetoursAreNotFindingsButCheatsPatchesAre) {
     game.gameFolder = "C:\\Games\\CoD4";
     game.read = memory.reader();
     game.kindAt = [](std::uint64_t a) { return a >> 16 == relay >> 16 ? MemoryKind::Private : MemoryKind::Free; };
-    const struct {
-        std::size_t module;
-        std::uint64_t address;
-        std::uint32_t length;
-        const char* description;
-        CodeWidth width;
-        std::uint64_t tableEntry;  // method table entry at table+0x10 (0: a code patch)
-    } cases[] = {
+    // module, patch address and length, the finding ("none"), code width, the method
+    // table entry at table+0x10 (0: a code patch)
+    constexpr CodeWidth X86 = CodeWidth::X86;
+    using Case = std::tuple<std::size_t, std::uint64_t, std::uint32_t, std::string, CodeWidth, std::uint64_t>;
+    const Case cases[] = {
         {1, create + 0x100, 5, "none", CodeWidth::X64, 0},
-        {1, create + 0x200, 5, "Code patch d3d9.dll+0x1a4b0 -> helper.dll+0x1010", CodeWidth::X86, 0},
-        {0, 0x401002, 3, "Code patch iw3mp.exe+0x1002 (3 bytes)", CodeWidth::X86, 0},
-        {0, 0x402000, 2, "Code patch iw3mp.exe+0x2000 -> iw3mp.exe+0x2000", CodeWidth::X86, 0},
-        {1, table + 0x12, 2, "Read-only data patch d3d9.dll+0x80010 -> private 0x0ab30000", CodeWidth::X86, relay},
+        {1, create + 0x200, 5, "Code patch d3d9.dll+0x1a4b0 -> helper.dll+0x1010", X86, 0},
+        {0, 0x401002, 3, "Code patch iw3mp.exe+0x1002 (3 bytes)", X86, 0},
+        {0, 0x402000, 2, "Code patch iw3mp.exe+0x2000 -> iw3mp.exe+0x2000", X86, 0},
+        {1, table + 0x12, 2, "Read-only data patch d3d9.dll+0x80010 -> private 0x0ab30000", X86, relay},
         // A recording overlay hooking Present in the device's method table
         // (OBS Studio's graphics-hook, d3d9-capture.cpp).
-        {1, table + 0x12, 2, "none", CodeWidth::X86, overlay},
+        {1, table + 0x12, 2, "none", X86, overlay},
     };
-    for (const auto& c : cases) {
-        game.width = c.width;
-        storeLe32(memory.at(table + 0x10, 4), static_cast<std::uint32_t>(c.tableEntry));
+    for (const auto& [module, address, length, description, width, tableEntry] : cases) {
+        game.width = width;
+        storeLe32(memory.at(table + 0x10, 4), static_cast<std::uint32_t>(tableEntry));
         MemoryScanHit hit;
-        const PatchRun run{c.address, c.length};
+        const PatchRun run{address, length};
         const bool finding =
-            c.tableEntry ? dataPatchFinding(game, c.module, run, hit) : patchFinding(game, c.module, run, hit);
-        EXPECT_EQ(finding ? hit.description : "none", c.description) << std::hex << c.address;
+            tableEntry ? dataPatchFinding(game, module, run, hit) : patchFinding(game, module, run, hit);
+        EXPECT_EQ(finding ? hit.description : "none", description) << std::hex << address;
     }
 }
 

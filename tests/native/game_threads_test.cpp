@@ -1,11 +1,8 @@
-// The game-thread and game-handle checks' decisions on recorded values.
+// The game-thread checks' decisions on a game's address map and debug registers.
 #include <gtest/gtest.h>
 
-#include <string>
-#include <tuple>
 #include <utility>
 
-#include "checks/game_handles.h"
 #include "checks/game_threads.h"
 
 namespace marvik {
@@ -48,38 +45,6 @@ TEST(GameThreads, Dr7EnablesEachRegisterByItsLocalOrGlobalBit) {
     };
     for (const auto& [registers, armed] : cases)
         EXPECT_EQ(hardwareBreakpointArmed(registers), armed) << std::hex << registers.control;
-}
-
-// Where the table shows object addresses, only handles naming the game's own process count.
-TEST(GameHandles, KeepsRiskyHandlesOfTheGamesProcessFromOtherHolders) {
-    const SystemHandle own{500, 0x44, 0x1000, 7, 0};
-    std::vector<SystemHandle> table = {
-        own,
-        {900, 0x10, 0x0030, 7, 0},    // read and write memory
-        {900, 0x14, 0x1000, 7, 0},    // limited query, as Task Manager holds
-        {900, 0x18, 0x001F, 8, 0},    // a thread handle with the same bits
-        {4, 0x08, 0x1FFFFF, 7, 0},    // the system
-    };
-    bool confirmed = true;
-    std::vector<SystemHandle> kept = handlesToCheck(table, own, {0, 4, 500, 600}, confirmed);
-    ASSERT_EQ(kept.size(), 1u);
-    EXPECT_EQ(kept[0].value, 0x10u);
-    for (SystemHandle& h : table) h.object = h.value == 0x44 ? 0xFFFF8000AAAA0000 : 0xFFFF8000BBBB0000;
-    EXPECT_TRUE(handlesToCheck(table, table[0], {0, 4, 500, 600}, confirmed).empty());
-}
-
-// Holders that need the game's handle pass by name and place, never by name alone.
-TEST(GameHandles, SystemProcessesOnlyByNameAndPlace) {
-    const std::pair<const char*, bool> cases[] = {
-        {"c:\\windows\\SYSTEM32\\SvcHost.exe", true},
-        {"C:\\Windows\\explorer.exe", true},
-        {"C:\\Users\\p\\Downloads\\csrss.exe", false},
-        {"C:\\Windows\\system32x\\lsass.exe", false},  // a folder that only starts like it
-        {"C:\\Windows\\lsass.exe", false},              // the Windows folder holds only explorer
-        {"C:\\Windows\\system32\\cheatengine.exe", false},
-    };
-    for (const auto& [path, allowed] : cases)
-        EXPECT_EQ(wellKnownSystemProcess(path, "C:\\Windows\\system32", "C:\\Windows"), allowed) << path;
 }
 
 }  // namespace

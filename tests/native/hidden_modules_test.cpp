@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 #include <tuple>
 
 #include "checks/hidden_modules.h"
@@ -82,62 +83,43 @@ TEST(HiddenModules, ForeignCodeByItsImportsOrSectionNamesNotItsProtection) {
     for (int width : {4, 8}) {
         SCOPED_TRACE(width);
         FakeMemory memory;
-        test::peExports(test::peImage(memory, 0x6F000000, width), width, {{"a", 0x2100}, {"b", 0x2200}, {"c", 0x2300}, {"d", 0x2400}, {"e", 0x2500},
-                                     {"forwarded", 0x1600}});
+        test::peExports(test::peImage(memory, 0x6F000000, width), width,
+                        {{"a", 0x2100}, {"b", 0x2200}, {"c", 0x2300}, {"d", 0x2400}, {"e", 0x2500}, {"fwd", 0x1600}});
         const std::vector<ListedModule> modules = {listed(0x6F000000, 0x3000)};
 
-        // An allocation: a page per protection, its last page's pointers, its first page's section names.
-        struct Case {
-            const char* what;
-            std::vector<std::uint32_t> protections;
-            std::vector<std::uint32_t> dataPointers;  // RVAs into the module, 0 for a null
-            int sectionNames;
-            const char* label;  // the hit's start; null for none
-        } cases[] = {
-            {"hand-mapped, headers wiped", {R, RX, RX, R, RW}, {0x2100, 0x2200, 0x2300, 0x2400, 0, 0x2500, 0}, 0,
+        // An allocation: a page per protection, its last page's pointers (RVAs into the
+        // module, 0 for a null), its first page's section names; the hit's start ("": none).
+        using Case = std::tuple<std::vector<std::uint32_t>, std::vector<std::uint32_t>, int, std::string>;
+        const Case cases[] = {
+            // hand-mapped, headers wiped
+            {{R, RX, RX, R, RW}, {0x2100, 0x2200, 0x2300, 0x2400, 0, 0x2500, 0}, 0,
              "Headerless image in private memory, 4 imports"},
-            {"mapped whole read-execute", {RX, RX, RX}, {0x2100, 0x2200, 0x2300, 0x2400, 0}, 0,
-             "Foreign code: 4 imports, 76 KiB private"},
-            {"only MZ and PE wiped", {RX, RX}, {}, 3, "Foreign code: 3 section names, 72 KiB private"},
-            {"one stray section name", {RX, RX}, {}, 1, nullptr},
-            {"pointers to inner code", {R, RX, R}, {0x2100, 0x2110, 0x2120, 0x2130, 0x2140, 0}, 0, nullptr},
-            {"a forwarder is no address", {R, RX, R}, {0x2100, 0x2200, 0x1600, 0x2300, 0}, 0, nullptr},
+            {{RX, RX, RX}, {0x2100, 0x2200, 0x2300, 0x2400, 0}, 0, "Foreign code: 4 imports, 76 KiB private"},
+            {{RX, RX}, {}, 3, "Foreign code: 3 section names, 72 KiB private"},  // only MZ and PE wiped
+            {{RX, RX}, {}, 1, ""},                                                 // one stray section name
+            {{R, RX, R}, {0x2100, 0x2110, 0x2120, 0x2130, 0x2140, 0}, 0, ""},     // pointers to inner code
+            {{R, RX, R}, {0x2100, 0x2200, 0x1600, 0x2300, 0}, 0, ""},             // a forwarder is no address
             // MinHook's trampoline blocks of relays and copied prologues (MinHook src/buffer.c).
-            {"trampoline block", {RWX}, {0x2100, 0, 0x2200, 0}, 0, nullptr},
-            {"JIT: data, code, no data after", {RW, RX, RX}, {}, 0, nullptr},
+            {{RWX}, {0x2100, 0, 0x2200, 0}, 0, ""},
+            {{RW, RX, RX}, {}, 0, ""},  // JIT: data, code, no data after
         };
-        for (const Case& c : cases) {
-            SCOPED_TRACE(c.what);
+        for (const auto& [protections, dataPointers, sectionNames, label] : cases) {
             constexpr std::uint64_t base = 0x30000000;
             std::vector<MemoryRegion> regions;
-            for (std::size_t i = 0; i < c.protections.size(); ++i)
-                regions.push_back(region(base + 0x1000 * i, 0x1000, c.protections[i], PRIVATE, base));
-            regions.push_back(region(base + 0x1000 * c.protections.size(), 0x10000, 0, PRIVATE, base, RESERVE));
+            for (std::size_t i = 0; i < protections.size(); ++i)
+                regions.push_back(region(base + 0x1000 * i, 0x1000, protections[i], PRIVATE, base));
+            regions.push_back(region(base + 0x1000 * protections.size(), 0x10000, 0, PRIVATE, base, RESERVE));
             FakeMemory game = memory;
-            game.pieces[base].resize(0x1000 * c.protections.size());
-            const std::size_t data = 0x1000 * (c.protections.size() - 1);
-            for (std::size_t i = 0; i < c.dataPointers.size(); ++i)
-                game.pointer(base + data + 0x10 + width * i, width, c.dataPointers[i] ? 0x6F000000 + c.dataPointers[i] : 0);
-            for (int i = 0; i < c.sectionNames; ++i)
+            game.pieces[base].resize(0x1000 * protections.size());
+            const std::size_t data = 0x1000 * (protections.size() - 1);
+            for (std::size_t i = 0; i < dataPointers.size(); ++i)
+                game.pointer(base + data + 0x10 + width * i, width, dataPointers[i] ? 0x6F000000 + dataPointers[i] : 0);
+            for (int i = 0; i < sectionNames; ++i)
                 std::memcpy(&game.pieces[base][0x188 + 40 * i], (".text\0\0\0.rdata\0\0.data\0\0\0") + 8 * i, 8);
             const std::vector<MemoryScanHit> hits = findForeignCode(regions, modules, game.reader(), width);
-            ASSERT_EQ(hits.size(), c.label ? 1u : 0u);
-            if (c.label != nullptr) {
-                EXPECT_EQ(hits[0].description.rfind(c.label, 0), 0u) << hits[0].description;
-            }
+            EXPECT_EQ(hits.empty() ? "" : hits[0].description.substr(0, label.size()), label) << data;
+            EXPECT_LE(hits.size(), 1u);
         }
-    }
-}
-
-// A loop is the game's doing; a broken link is the loader's, caught between two writes.
-TEST(HiddenModules, LoopedOrEndlessLoaderListIsTampering) {
-    const std::pair<LoaderListShape, const char*> cases[] = {
-        {LoaderListShape::BROKEN, ""},
-        {LoaderListShape::LOOPED, "Loader list tampered: loop at 0x11000 (64-bit list)"},
-    };
-    for (const auto& [shape, description] : cases) {
-        const LoaderListEnd end{shape, 0x11000, 8};
-        EXPECT_EQ(loaderListTampered(end) ? tamperedLoaderListHit(end).description : "", description);
     }
 }
 

@@ -10,8 +10,6 @@
 namespace marvik {
 namespace {
 
-using test::FakeMemory;
-
 constexpr std::uint64_t EXE = 0x400000, KERNEL32 = 0x7C800000, NTDLL = 0x7C900000, OVERLAY = 0x10000000,
                         CHEAT = 0x20000000, STUB = 0x30000000;
 
@@ -19,10 +17,10 @@ using test::peImage;
 using test::peText;
 
 struct Game {
-    FakeMemory memory;
+    test::FakeMemory memory;
     GameView view;
-    std::uint64_t slot[3] = {};
 };
+std::uint64_t slot(int width, int i) { return EXE + 0x1200 + width * i; }  // the address table's entry i
 
 // The executable imports kernel32!GetTickCount, kernel32!Fwd (forwarded to
 // ntdll!RtlFoo) and kernel32 ordinal 2; the loader filled each entry.
@@ -45,8 +43,7 @@ Game makeGame(int width) {
     const std::uint64_t filled[] = {KERNEL32 + 0x2000, NTDLL + 0x2400, KERNEL32 + 0x2100};
     for (int i = 0; i < 3; ++i) {
         g.memory.pointer(EXE + 0x1100 + width * i, width, entries[i]);
-        g.slot[i] = EXE + 0x1200 + width * i;
-        g.memory.pointer(g.slot[i], width, filled[i]);
+        g.memory.pointer(slot(width, i), width, filled[i]);
     }
     // A cheat's stub does its own work first (push ebp; mov ebp, esp; ...);
     // a bare jump back would be a relay leading into kernel32.
@@ -79,7 +76,7 @@ TEST(ImportHooks, EntriesThatLeaveTheirExportForUntrustedCodeAreHooks) {
         Game loop = makeGame(width);
         peText(loop.memory.pieces[NTDLL], 0x1600, "KERNEL32.Fwd");
         storeLe32(&loop.memory.pieces[NTDLL][0x1100], 0x1600);
-        loop.memory.pointer(loop.slot[1], width, CHEAT + 0x100);
+        loop.memory.pointer(slot(width, 1), width, CHEAT + 0x100);
         EXPECT_TRUE(findImportHooks(loop.view).empty());
 
         // The entry changed, its new value, the hit's start ("": none).
@@ -93,7 +90,7 @@ TEST(ImportHooks, EntriesThatLeaveTheirExportForUntrustedCodeAreHooks) {
         };
         for (const auto& [entry, value, hit] : cases) {
             Game g = makeGame(width);
-            g.memory.pointer(g.slot[entry], width, value);
+            g.memory.pointer(slot(width, entry), width, value);
             const std::vector<MemoryScanHit> hits = findImportHooks(g.view);
             EXPECT_EQ(hits.empty() ? "" : hits[0].description.substr(0, hit.size()), hit);
         }

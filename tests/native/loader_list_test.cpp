@@ -3,6 +3,7 @@
 #include <string>
 #include <tuple>
 
+#include "checks/hidden_modules.h"
 #include "inventory/loader_list.h"
 #include "support/fake_memory.h"
 
@@ -60,13 +61,16 @@ TEST(LoaderList, WalksWhatItCanNameAndEndsOnEveryShape) {
         LoaderListShape shape;
         std::uint64_t at;
         std::u16string paths;  // of the modules walked
+        std::string finding;   // the memory check's, its start
     } cases[] = {
-        {loading, 0, 0, 64, LoaderListShape::CLOSED, 0, u"C:\\Games\\iw3mp.exe|C:\\Windows\\d3d9.dll|"},
-        {named, E2, E0, 64, LoaderListShape::LOOPED, E0, u"C:\\g\\iw3mp.exe|C:\\g\\a.dll|C:\\g\\b.dll|"},
-        {named, E1, 0, 64, LoaderListShape::BROKEN, 0, u"C:\\g\\iw3mp.exe|C:\\g\\a.dll|"},
-        {named, 0, 0, 2, LoaderListShape::TOO_LONG, E2, u"C:\\g\\iw3mp.exe|C:\\g\\a.dll|"},
+        {loading, 0, 0, 64, LoaderListShape::CLOSED, 0, u"C:\\Games\\iw3mp.exe|C:\\Windows\\d3d9.dll|", ""},
+        {named, E2, E0, 64, LoaderListShape::LOOPED, E0, u"C:\\g\\iw3mp.exe|C:\\g\\a.dll|C:\\g\\b.dll|",
+         "Loader list tampered: loop at 0x10000"},
+        {named, E1, 0, 64, LoaderListShape::BROKEN, 0, u"C:\\g\\iw3mp.exe|C:\\g\\a.dll|", ""},
+        {named, 0, 0, 2, LoaderListShape::TOO_LONG, E2, u"C:\\g\\iw3mp.exe|C:\\g\\a.dll|",
+         "Loader list tampered: endless at 0x12000"},
         // Skipped entries that never repeat: the 17th of them is past 2 * 8 steps.
-        {skipped, 0, 0, 8, LoaderListShape::TOO_LONG, E0 + 16 * 0x1000, u""},
+        {skipped, 0, 0, 8, LoaderListShape::TOO_LONG, E0 + 16 * 0x1000, u"", "Loader list tampered: endless"},
     };
     for (int width : {4, 8}) {
         for (const auto& c : cases) {
@@ -80,6 +84,10 @@ TEST(LoaderList, WalksWhatItCanNameAndEndsOnEveryShape) {
             EXPECT_EQ(std::make_tuple(got.end.shape, got.end.at, got.end.width),
                       std::make_tuple(c.shape, c.at, width));
             EXPECT_TRUE(paths == c.paths) << width << " " << c.at;
+            const bool tampered = loaderListTampered(got.end);
+            const std::string finding = tampered ? tamperedLoaderListHit(got.end).description : "";
+            EXPECT_EQ(finding.substr(0, c.finding.size()), c.finding);
+            EXPECT_EQ(finding.empty(), c.finding.empty()) << finding;
         }
     }
 }
