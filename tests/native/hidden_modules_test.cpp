@@ -88,7 +88,7 @@ TEST(HiddenModules, ForeignCodeByItsImportsOrSectionNamesNotItsProtection) {
         const std::vector<ListedModule> modules = {listed(0x6F000000, 0x3000)};
 
         // An allocation: a page per protection, its last page's pointers (RVAs into the
-        // module, 0 for a null), its first page's section names; the hit's start ("": none).
+        // module, 0 for a null), its first page's section names; the hit's start.
         using Case = std::tuple<std::vector<std::uint32_t>, std::vector<std::uint32_t>, int, std::string>;
         const Case cases[] = {
             // hand-mapped, headers wiped
@@ -96,12 +96,12 @@ TEST(HiddenModules, ForeignCodeByItsImportsOrSectionNamesNotItsProtection) {
              "Headerless image in private memory, 4 imports"},
             {{RX, RX, RX}, {0x2100, 0x2200, 0x2300, 0x2400, 0}, 0, "Foreign code: 4 imports, 76 KiB private"},
             {{RX, RX}, {}, 3, "Foreign code: 3 section names, 72 KiB private"},  // only MZ and PE wiped
-            {{RX, RX}, {}, 1, ""},                                                 // one stray section name
-            {{R, RX, R}, {0x2100, 0x2110, 0x2120, 0x2130, 0x2140, 0}, 0, ""},     // pointers to inner code
-            {{R, RX, R}, {0x2100, 0x2200, 0x1600, 0x2300, 0}, 0, ""},             // a forwarder is no address
+            {{RX, RX}, {}, 1, "none"},                                             // one stray section name
+            {{R, RX, R}, {0x2100, 0x2110, 0x2120, 0x2130, 0x2140, 0}, 0, "none"},  // pointers to inner code
+            {{R, RX, R}, {0x2100, 0x2200, 0x1600, 0x2300, 0}, 0, "none"},          // a forwarder is no address
             // MinHook's trampoline blocks of relays and copied prologues (MinHook src/buffer.c).
-            {{RWX}, {0x2100, 0, 0x2200, 0}, 0, ""},
-            {{RW, RX, RX}, {}, 0, ""},  // JIT: data, code, no data after
+            {{RWX}, {0x2100, 0, 0x2200, 0}, 0, "none"},
+            {{RW, RX, RX}, {}, 0, "none"},  // JIT: data, code, no data after
         };
         for (const auto& [protections, dataPointers, sectionNames, label] : cases) {
             constexpr std::uint64_t base = 0x30000000;
@@ -117,7 +117,7 @@ TEST(HiddenModules, ForeignCodeByItsImportsOrSectionNamesNotItsProtection) {
             for (int i = 0; i < sectionNames; ++i)
                 std::memcpy(&game.pieces[base][0x188 + 40 * i], (".text\0\0\0.rdata\0\0.data\0\0\0") + 8 * i, 8);
             const std::vector<MemoryScanHit> hits = findForeignCode(regions, modules, game.reader(), width);
-            EXPECT_EQ(hits.empty() ? "" : hits[0].description.substr(0, label.size()), label) << data;
+            EXPECT_EQ(hits.empty() ? "none" : hits[0].description.substr(0, label.size()), label) << data;
             EXPECT_LE(hits.size(), 1u);
         }
     }

@@ -79,20 +79,20 @@ TEST(ImportHooks, EntriesThatLeaveTheirExportForUntrustedCodeAreHooks) {
         loop.memory.pointer(slot(width, 1), width, CHEAT + 0x100);
         EXPECT_TRUE(findImportHooks(loop.view).empty());
 
-        // The entry changed, its new value, the hit's start ("": none).
+        // The entry changed, its new value, the hit's start.
         const std::tuple<int, std::uint64_t, std::string> cases[] = {
             {0, STUB, "Import hook KERNEL32.dll!GetTickCount -> private 0x"},
             {1, CHEAT + 0x100, "Import hook KERNEL32.dll!Fwd -> cheat.dll+0x100"},
             // Windows' compatibility shims redirect import entries into signed
             // shim DLLs (the shim engine, apphelp.dll / AcLayers.dll).
-            {0, OVERLAY + 0x80, ""},
-            {0, STUB + 0x10, ""},  // a relay back to the export
+            {0, OVERLAY + 0x80, "none"},
+            {0, STUB + 0x10, "none"},  // a relay back to the export
         };
         for (const auto& [entry, value, hit] : cases) {
             Game g = makeGame(width);
             g.memory.pointer(slot(width, entry), width, value);
             const std::vector<MemoryScanHit> hits = findImportHooks(g.view);
-            EXPECT_EQ(hits.empty() ? "" : hits[0].description.substr(0, hit.size()), hit);
+            EXPECT_EQ(hits.empty() ? "none" : hits[0].description.substr(0, hit.size()), hit);
         }
     }
 }
