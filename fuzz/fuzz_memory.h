@@ -1,7 +1,5 @@
-// The game's memory as a fuzz input lays it out: a run of pieces, each a
-// start address and its bytes, for the readers of game memory to walk
-// (the tests' fake memory, which fails a read outside a piece and counts
-// every read).
+// The game's memory as a fuzz input lays it out, in the tests' fake memory
+// (which fails a read outside a piece and counts every read).
 #pragma once
 
 #include <algorithm>
@@ -25,9 +23,8 @@ struct Input {
 
 using Memory = test::FakeMemory;
 
-// Pieces until the input ends: an 8-byte address (aligned down to 8,
-// pieces overlapping an earlier one are dropped), a 2-byte length, the
-// bytes. Addresses are taken modulo range, so pieces meet.
+// Pieces until the input ends: an 8-byte address (modulo range, so pieces
+// meet; aligned down to 8), a 2-byte length, the bytes. Overlaps are dropped.
 inline void fill(Memory& memory, Input& in, std::uint64_t range) {
     while (in.at < in.size && memory.pieces.size() < 64) {
         const std::uint64_t base = (in.take(8) % range) & ~7ull;

@@ -1,6 +1,5 @@
-// libFuzzer target: the walk of the game's loader list, at both pointer
-// widths, over memory the game wrote. It must end within its bound of
-// entries and reads whatever the list links, and give what it read.
+// libFuzzer target: the walk of the game's loader list at both widths ends
+// within its bound of entries and reads whatever the list links.
 #include "fuzz_memory.h"
 
 using namespace marvik;
@@ -15,13 +14,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int walk = 0; walk < 2; ++walk) {  // the second from what the first remembered
         memory.reads = memory.bytesRead = 0;
         const LoaderWalk got = walkLoaderList(memory.reader(), 0x1000, width, maxModules, known);
-        // PEB and head, then per entry its record and two names.
-        const std::size_t entries = 2 * maxModules + 1;
+        const std::size_t entries = 2 * maxModules + 1;  // each: its record and two names
         if (got.modules.size() > maxModules || memory.reads > 2 + 3 * entries ||
             memory.bytesRead > 16 + entries * (0x68 + 2 * 0x10000))
             __builtin_trap();
-        if ((got.end.shape == LoaderListShape::LOOPED || got.end.shape == LoaderListShape::TOO_LONG) &&
-            got.end.at == 0)
+        const LoaderListShape shape = got.end.shape;
+        if ((shape == LoaderListShape::LOOPED || shape == LoaderListShape::TOO_LONG) && got.end.at == 0)
             __builtin_trap();
     }
     return 0;

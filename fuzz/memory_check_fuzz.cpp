@@ -1,9 +1,4 @@
-// libFuzzer target: the memory check's decisions on a map of the game's
-// address space and the bytes in it, as a hostile game can arrange both:
-// the region rules, the hidden-module rules, the thread rule, the judgement
-// of a patch in a module's code or read-only data with the jumps it leads
-// through, and the import table check (with the exports it resolves).
-// The sanitizers and libFuzzer's time limit per input judge them.
+// libFuzzer target: every memory-check decision on a map and bytes a hostile game arranges.
 #include "checks/code_patch.h"
 #include "checks/game_threads.h"
 #include "checks/hidden_modules.h"

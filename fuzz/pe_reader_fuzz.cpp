@@ -1,7 +1,5 @@
-// libFuzzer target: the PE readers, over a module's file (its code
-// sections relocated to a load address) and over the same bytes as the
-// game's memory holds them at a module's base (data directories, exports,
-// imports). Both are written by whoever made the module.
+// libFuzzer target: the PE readers over a module's file (code relocated to a
+// load address) and over the same bytes in game memory at a module's base.
 #include "checks/code_check.h"
 #include "checks/code_patch.h"
 #include "checks/hidden_modules.h"
@@ -22,14 +20,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     expectedCodeSection(file, base);
     sameImage(image, file.data(), file.size());
 
-    // The same bytes as a loaded module and the module after it.
     fuzz::Memory memory;
     memory.pieces.emplace(base, file);
     const std::vector<ListedModule> listed = {{base, 0x100000, "fuzz.dll", "C:\\fuzz.dll", "", true},
                                               {base + 0x100000, 0x1000, "next.dll", "C:\\next.dll", "", true}};
+    // The headers, then the export directory whole, whatever the module claims.
     const std::vector<std::uint64_t> exports = exportAddresses(memory.reader(), base);
-    // The headers, then the export directory whole (tables outside it are
-    // not read): the reader's bound, whatever the module claims.
     if (exports.size() > MAX_EXPORTS || memory.bytesRead > 0x400 * 4 + MAX_EXPORT_DIRECTORY) __builtin_trap();
     loadedToRun(memory.reader(), base, listed);
     return 0;

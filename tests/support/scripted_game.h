@@ -1,6 +1,4 @@
-// The native test build's game: a scripted record that tests set up, read
-// by the session and its workers through the calls of
-// inventory/game_process.h, so their rules run natively in seconds.
+// The native build's game behind inventory/game_process.h, so session rules run natively in seconds.
 #pragma once
 
 #include <cstdint>
@@ -14,7 +12,6 @@ namespace marvik {
 
 struct ScriptedGame {
     std::uint32_t pid = 0;  // 0: no game runs
-    GameStatus status = GameStatus::RUNNING;
     std::string imagePath;
     std::vector<ModuleInfo> modules;  // what every module scan returns
     bool debugger = false;
@@ -22,8 +19,7 @@ struct ScriptedGame {
     std::uint32_t selfCrc = 0;   // the client's own file's checksum
 };
 
-// Runs edit on the script under its lock; the session's threads read it
-// meanwhile.
+// Runs edit under the script's lock; the session's threads read it meanwhile.
 void editScriptedGame(const std::function<void(ScriptedGame&)>& edit);
 
 }  // namespace marvik

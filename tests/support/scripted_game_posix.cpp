@@ -20,27 +20,25 @@ void editScriptedGame(const std::function<void(ScriptedGame&)>& edit) {
 
 std::uint32_t findGameProcess() {
     std::lock_guard<std::mutex> lock(g_scriptMutex);
-    return g_script.status == GameStatus::RUNNING ? g_script.pid : 0;
+    return g_script.pid;
 }
 
 GameStatus gameStatus(std::uint32_t pid) {
     std::lock_guard<std::mutex> lock(g_scriptMutex);
-    return isTheGame(pid) ? g_script.status : GameStatus::GONE;
+    return isTheGame(pid) ? GameStatus::RUNNING : GameStatus::GONE;
 }
 
 std::string processImagePath(std::uint32_t pid) {
     std::lock_guard<std::mutex> lock(g_scriptMutex);
-    return isTheGame(pid) && g_script.status != GameStatus::GONE ? g_script.imagePath : std::string();
+    return isTheGame(pid) ? g_script.imagePath : std::string();
 }
 
-// Nothing else runs and nothing is found beyond the game's modules and its
-// debugger.
+// Nothing is found beyond the game's modules, its debugger and the client's own file.
 std::uint32_t countProcesses() { return 0; }
 
 std::vector<ModuleInfo> scanProcessModules(std::uint32_t pid, ModuleFiles) {
     std::lock_guard<std::mutex> lock(g_scriptMutex);
-    if (!isTheGame(pid) || g_script.status == GameStatus::GONE) return {};
-    return g_script.modules;
+    return isTheGame(pid) ? g_script.modules : std::vector<ModuleInfo>();
 }
 
 bool checkDebugger(std::uint32_t pid) {
