@@ -54,11 +54,8 @@ class HostileGame(SessionTest):
     def test_frozen_game(self):
         self.run_case("frozen", freeze=True)
 
-    def test_every_thread_suspended(self):
-        self.run_case("suspended", command="suspend-all")
-
-    def test_looped_loader_list(self):
-        reports = self.run_case("looped list", command="loop-loader")
+    def test_every_thread_suspended_and_a_looped_loader_list(self):
+        reports = self.run_case("suspended, looped list", command="loop-loader\nsuspend-all")
         looped = [r for r in reports if r.startswith("Loader list tampered: loop at 0x")]
         self.assertTrue(looped and looped[0].endswith("(32-bit list)"), reports)
 

@@ -2,12 +2,10 @@
 of the stand-in game: every memory report, the debugger flag of a hardware breakpoint, and a program holding the
 game with write rights (not one with query rights) as a cheat process."""
 
-import os
 import re
-import subprocess
 import unittest
 
-from harness import BUILD, SessionTest
+from harness import SessionTest, read_text
 
 FIXTURES = ("--thread-private", "--dr0", "--code-nop", "--code-detour", "--map-rx", "--iat-hook", "--vtable-hook",
             "--unsigned-hook")
@@ -15,12 +13,9 @@ FIXTURES = ("--thread-private", "--dr0", "--code-nop", "--code-detour", "--map-r
 
 class TamperedGame(SessionTest):
     def hold(self, rights):
-        """handle_holder.exe holding the game with those rights; its Windows pid."""
-        holder = self.box.start_program(os.path.join(BUILD, "tools", "handle_holder", "handle_holder.exe"),
-                                        "handle_holder.exe", "iw3mp.exe", rights, stdout=subprocess.PIPE)
-        line = holder.stdout.readline()
-        self.assertTrue(line.startswith("held pid="), line)
-        return int(line.split("=")[1])
+        """The stand-in as handle_holder.exe holding the game with those rights; its Windows pid."""
+        self.box.start_game("handle_holder.exe", "tools", ("--hold-" + rights, "iw3mp.exe"))
+        return int(read_text(self.box.games[-1][1] + ".ready").split("=")[1])
 
     def check(self, width):
         self.box.start_game(width=width, args=FIXTURES)
