@@ -5,7 +5,6 @@ import os
 import re
 import shutil
 import subprocess
-import unittest
 
 from harness import FIXTURES, SessionTest, wait_for
 
@@ -41,6 +40,3 @@ class Detections(SessionTest):
         self.assert_log("[ALERT] Debugger detected!", timeout=10)
         self.assertEqual(self.box.wait_tray(lambda e: e["info"] == "Debugger detected!")["infoflags"], "2")
 
-
-if __name__ == "__main__":
-    unittest.main()

@@ -5,7 +5,6 @@ client within 2 s (which includes starting the menu tool under Wine)."""
 import os
 import signal
 import time
-import unittest
 
 from harness import SessionTest
 
@@ -59,6 +58,3 @@ class HostileGame(SessionTest):
         looped = [r for r in reports if r.startswith("Loader list tampered: loop at 0x")]
         self.assertTrue(looped and looped[0].endswith("(32-bit list)"), reports)
 
-
-if __name__ == "__main__":
-    unittest.main()

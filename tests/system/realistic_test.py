@@ -6,7 +6,6 @@ never that of a fixture that failed to set up."""
 import os
 import pathlib
 import time
-import unittest
 import zlib
 
 from harness import EXE32, SessionTest, wait_for
@@ -75,6 +74,3 @@ class RealisticGameOn32BitWindows(CleanSession):
     def test_32_bit_client_and_game(self):
         self.check_clean(32)
 
-
-if __name__ == "__main__":
-    unittest.main()

@@ -5,7 +5,6 @@ handle, the pause between sessions kept, and nothing from an old session in a ne
 import os
 import re
 import time
-import unittest
 
 from harness import FIXTURES, HOLD_EXE, SessionTest, read_text, wait_for
 
@@ -77,6 +76,3 @@ class SessionChurn(SessionTest):
         self.assertGreaterEqual(min((b - a) % 86400 for a, b in zip(seen, seen[1:])), PROCESS_CHECK_SPACING_S - 1, seen)
         self.stop_client()
 
-
-if __name__ == "__main__":
-    unittest.main()

@@ -3,7 +3,6 @@ of the stand-in game: every memory report, the debugger flag of a hardware break
 game with write rights (not one with query rights) as a cheat process."""
 
 import re
-import unittest
 
 from harness import SessionTest, read_text
 
@@ -14,7 +13,7 @@ FIXTURES = ("--thread-private", "--dr0", "--code-nop", "--code-detour", "--map-r
 class TamperedGame(SessionTest):
     def hold(self, rights):
         """The stand-in as handle_holder.exe holding the game with those rights; its Windows pid."""
-        self.box.start_game("handle_holder.exe", "tools", ("--hold-" + rights, "iw3mp.exe"))
+        self.box.start_game("handle_holder.exe", "tools/" + rights, ("--hold-" + rights, "iw3mp.exe"))
         return int(read_text(self.box.games[-1][1] + ".ready").split("=")[1])
 
     def check(self, width):
@@ -65,6 +64,3 @@ class TamperedGame(SessionTest):
     def test_64_bit_game(self):
         self.check(64)
 
-
-if __name__ == "__main__":
-    unittest.main()

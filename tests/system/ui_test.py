@@ -3,7 +3,6 @@ stop command."""
 
 import os
 import time
-import unittest
 
 from harness import HOLD_EXE, RUN_KEY, STOPPED, TOOLS, SessionTest, SystemTest, read_text, wait_for
 
@@ -138,6 +137,3 @@ class TrayAndMenu(SessionTest):
         self.assertEqual(lines.count(STOPPED), 1)
         self.assertNotIn("Game session ended", self.box.log_text())
 
-
-if __name__ == "__main__":
-    unittest.main()

@@ -69,6 +69,3 @@ class UnicodeMatrix(unittest.TestCase):
                     finally:
                         self.doCleanups()  # one box at a time
 
-
-if __name__ == "__main__":
-    unittest.main()
