@@ -2,23 +2,19 @@
 // game that look a little like it.
 #include "standin.h"
 
+#include <winternl.h>
+
 namespace marvik {
 
 namespace {
 
 // The loader's records as far as they are touched here (the same layout at both widths).
-struct LoaderString {
-    USHORT length;
-    USHORT maximumLength;
-    PWSTR buffer;
-};
 struct LoaderEntry {
     LIST_ENTRY loadOrder, memoryOrder, initializationOrder;
     void* base;
     void* entryPoint;
     ULONG imageSize;
-    LoaderString fullName;
-    LoaderString baseName;
+    UNICODE_STRING fullName;
 };
 struct LoaderData {
     ULONG length;
@@ -28,15 +24,10 @@ struct LoaderData {
 };
 
 LoaderData* loaderData() {  // this process's own: for a 32-bit game, its 32-bit one
-    struct {
-        LONG_PTR exitStatus;
-        unsigned char* peb;
-        ULONG_PTR rest[4];
-    } basic = {};
-    using Query = LONG(WINAPI*)(HANDLE, ULONG, void*, ULONG, ULONG*);
-    auto query = exported<Query>(GetModuleHandleA("ntdll.dll"), "NtQueryInformationProcess");
-    if (query == nullptr || query(GetCurrentProcess(), 0, &basic, sizeof basic, nullptr) < 0) return nullptr;
-    return *reinterpret_cast<LoaderData**>(basic.peb + (X64 ? 0x18 : 0x0C));
+    PROCESS_BASIC_INFORMATION basic = {};
+    if (NtQueryInformationProcess(GetCurrentProcess(), ProcessBasicInformation, &basic, sizeof basic, nullptr) < 0)
+        return nullptr;
+    return reinterpret_cast<LoaderData*>(basic.PebBaseAddress->Ldr);
 }
 
 LoaderEntry* loadedEntry(const std::string& dll) {
@@ -96,9 +87,9 @@ bool spoofModulePath(const std::string& dll) {  // the entry names another syste
     if (entry == nullptr || n == 0 || n >= MAX_PATH) return false;
     static std::wstring path;
     path = std::wstring(system, n) + L"\\version.dll";
-    entry->fullName.buffer = &path[0];
-    entry->fullName.length = static_cast<USHORT>(path.size() * sizeof(wchar_t));
-    entry->fullName.maximumLength = static_cast<USHORT>(entry->fullName.length + sizeof(wchar_t));
+    entry->fullName.Buffer = &path[0];
+    entry->fullName.Length = static_cast<USHORT>(path.size() * sizeof(wchar_t));
+    entry->fullName.MaximumLength = static_cast<USHORT>(entry->fullName.Length + sizeof(wchar_t));
     return true;
 }
 
