@@ -1,8 +1,8 @@
 // Stands in for the game in tests, built for x86_64 and i686 (the real game is 32-bit). Copied into a game folder as
-// iw3mp.exe and started with switches, it writes "<its path>.ready" holding its pid (exits with code 3 instead
-// when the realistic mode or a held handle cannot be set up), then lives until "<its path>.exit" appears (its number the exit code)
-// or it is killed. A switch can also come later as a line "<switch> [<dll>]" of "<its path>.cmd", read once and
-// deleted. Everything it does is harmless and stays in its own process (but for --hold-*, which only opens one).
+// iw3mp.exe and started with switches, it writes "<its path>.ready" holding its pid (exits with code 3 instead when
+// the realistic mode or a held handle cannot be set up), then lives until "<its path>.exit" appears (its number the
+// exit code) or it is killed. A switch can also come later as a line "<switch> [<dll>]" of "<its path>.cmd", read
+// once and deleted. Everything it does is harmless and stays in its own process (--hold-* only opens another).
 #include <cstdio>
 #include <fstream>
 

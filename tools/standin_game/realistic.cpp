@@ -67,7 +67,8 @@ bool loadGameDlls(const std::string& folder) {
     HANDLE search = FindFirstFileA((folder + "\\game_*.dll").c_str(), &found);
     bool ok = search != INVALID_HANDLE_VALUE;
     for (BOOL more = ok; more; more = FindNextFileA(search, &found))
-        if (LoadLibraryA((folder + "\\" + found.cFileName).c_str()) == nullptr) ok = fail("cannot load", found.cFileName);
+        if (LoadLibraryA((folder + "\\" + found.cFileName).c_str()) == nullptr)
+            ok = fail("cannot load", found.cFileName);
     if (search != INVALID_HANDLE_VALUE) FindClose(search);
     return ok;
 }

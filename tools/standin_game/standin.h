@@ -21,7 +21,8 @@ Fn exported(HMODULE module, const char* name) {
 }
 
 inline const IMAGE_NT_HEADERS* ntHeaders(const unsigned char* image) {
-    return reinterpret_cast<const IMAGE_NT_HEADERS*>(image + reinterpret_cast<const IMAGE_DOS_HEADER*>(image)->e_lfanew);
+    const LONG offset = reinterpret_cast<const IMAGE_DOS_HEADER*>(image)->e_lfanew;
+    return reinterpret_cast<const IMAGE_NT_HEADERS*>(image + offset);
 }
 
 std::string selfPath();
