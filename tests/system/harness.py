@@ -1,6 +1,5 @@
-"""Runs the real marvik_ac.exe under wine64 and Xvfb, in a private copy of
-the prepared Wine prefix, and reads what it leaves behind: its log file,
-its registry value and its processes."""
+"""Runs the real marvik_ac.exe under Wine and Xvfb, in a private copy of the prepared Wine prefix, and reads what
+it leaves behind: its log, its registry value, its tray calls and the reference server's events."""
 
 import hashlib
 import json
@@ -16,22 +15,20 @@ ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 BUILD = os.environ.get("MARVIK_BUILD_DIR", os.path.join(ROOT, "build", "win64"))
 EXE = os.environ.get("MARVIK_EXE", os.path.join(BUILD, "marvik_ac.exe"))
 HOLD_EXE = os.environ.get("MARVIK_HOLD_EXE", os.path.join(BUILD, "marvik_ac_hold.exe"))
-# The i686 build beside this one: the 32-bit client, its tools and stand-in game.
-BUILD32 = os.environ.get("MARVIK_BUILD32_DIR", os.path.join(os.path.dirname(BUILD), "win32"))
+BUILD32 = os.environ.get("MARVIK_BUILD32_DIR", os.path.join(os.path.dirname(BUILD), "win32"))  # the i686 build
 EXE32 = os.path.join(BUILD32, "marvik_ac.exe")
 REFSERVER = os.environ.get("MARVIK_REFSERVER",
                            os.path.join(ROOT, "build", "native", "tools", "refserver", "marvik_refserver"))
-PREFIX = os.path.join(ROOT, "build", "wineprefix")
-WINE = "/usr/lib/wine/wine64"
-# A 32-bit Windows: its own prefix (tools/setup.sh makes it) and loader.
-PREFIX32 = os.path.join(ROOT, "build", "wineprefix32")
-WINE32 = "/usr/lib/wine/wine"
+# (prefix made by tools/setup.sh, loader) by the width of Windows.
+WINDOWS = {64: (os.path.join(ROOT, "build", "wineprefix"), "/usr/lib/wine/wine64"),
+           32: (os.path.join(ROOT, "build", "wineprefix32"), "/usr/lib/wine/wine")}
 WINESERVER = "/usr/lib/wine/wineserver"
 RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
 TOOLS = ("acctl.exe", "menu_probe.dll")  # beside the client
 ARTIFACTS = os.path.join(BUILD, "system-artifacts")  # screenshots, tray records, server summaries
 os.makedirs(ARTIFACTS, exist_ok=True)
 FIXTURES = os.path.join(BUILD, "fixtures")
+STOPPED = "[AC] Marvik AntiCheat stopped."
 
 
 def _link_or_copy(src, dst):
@@ -45,7 +42,6 @@ def _link_or_copy(src, dst):
 
 
 def read_text(path, encoding="utf-8"):
-    """A file's text, empty while it does not exist."""
     try:
         with open(path, encoding=encoding, errors="replace", newline="") as f:
             return f.read()
@@ -54,7 +50,7 @@ def read_text(path, encoding="utf-8"):
 
 
 def wait_for(predicate, timeout, step=0.2):
-    """Polls predicate until it gives a true value or timeout seconds pass."""
+    """Polls predicate until it gives a true value or timeout seconds pass; its last value."""
     deadline = time.monotonic() + timeout
     while True:
         value = predicate()
@@ -65,8 +61,7 @@ def wait_for(predicate, timeout, step=0.2):
 
 def game_files(box, guid="0123456789abcdef0123456789abcdef", config=b"seta name \"Tester\"\n" * 50,
                profile="Tester", folder="game"):
-    """guid.dat and a profile's config_mp.cfg in the game's folder C:\\<folder>
-    (backslashes between its parts); that folder's Linux path."""
+    """guid.dat and a profile's config_mp.cfg in the game folder C:\\<folder>; that folder's Linux path."""
     players = os.path.join(box.prefix, "drive_c", *folder.split("\\"), "players")
     os.makedirs(os.path.join(players, "profiles", profile), exist_ok=True)
     with open(os.path.join(players, "guid.dat"), "w", newline="") as f:
@@ -77,22 +72,18 @@ def game_files(box, guid="0123456789abcdef0123456789abcdef", config=b"seta name 
 
 
 def trust_test_roots(prefix):
-    """The builds' throwaway signing roots (tools/fixtures/make_signed_dll.py),
-    which signed the realistic game's overlay and anti-virus-like DLL, made
-    trusted roots of this prefix only: written as the Root store keeps a
-    certificate in the registry (its SHA-1 names the key; the value Blob is
-    the store's serialized form, one property: the certificate, id 32)."""
+    """The builds' throwaway signing roots (tools/fixtures/make_signed_dll.py) made trusted in this prefix only,
+    as the Root store keeps a certificate in the registry: its SHA-1 names the key, Blob holds property 32."""
     keys = []
     for build in (BUILD, BUILD32):
         path = os.path.join(build, "fixtures", "marvik_test_root.cer")
-        if not os.path.exists(path):
-            continue
-        with open(path, "rb") as f:
-            der = f.read()
-        blob = (32).to_bytes(4, "little") + (1).to_bytes(4, "little") + len(der).to_bytes(4, "little") + der
-        keys.append("\n[Software\\\\Microsoft\\\\SystemCertificates\\\\Root\\\\Certificates\\\\%s] %d\n"
-                    "\"Blob\"=hex:%s\n" % (hashlib.sha1(der).hexdigest().upper(), int(time.time()),
-                                           ",".join("%02x" % b for b in blob)))
+        if os.path.exists(path):
+            with open(path, "rb") as f:
+                der = f.read()
+            blob = (32).to_bytes(4, "little") + (1).to_bytes(4, "little") + len(der).to_bytes(4, "little") + der
+            keys.append("\n[Software\\\\Microsoft\\\\SystemCertificates\\\\Root\\\\Certificates\\\\%s] %d\n"
+                        "\"Blob\"=hex:%s\n" % (hashlib.sha1(der).hexdigest().upper(), int(time.time()),
+                                               ",".join("%02x" % b for b in blob)))
     with open(os.path.join(prefix, "system.reg"), "a", newline="\n") as f:
         f.write("".join(keys))
 
@@ -103,11 +94,9 @@ class WineBox:
     def __init__(self, folder="marvik", screen="1280x800", name="box", exe=EXE, env=None, windows_bits=64):
         self.tmp = tempfile.mkdtemp(prefix="marvik-sys-")
         self.prefix = os.path.join(self.tmp, "prefix")
-        self.loader = WINE if windows_bits == 64 else WINE32
-        shutil.copytree(PREFIX if windows_bits == 64 else PREFIX32, self.prefix, symlinks=True,
-                        copy_function=_link_or_copy)
-        # Wine links the user's Desktop, Documents, Downloads... to the Unix
-        # home folder, which every box on the machine would then share.
+        source, self.loader = WINDOWS[windows_bits]
+        shutil.copytree(source, self.prefix, symlinks=True, copy_function=_link_or_copy)
+        # Wine links the user's Desktop, Documents... to the Unix home, which every box would then share.
         users = os.path.join(self.prefix, "drive_c", "users")
         for entry in (e for user in os.scandir(users) for e in os.scandir(user.path) if e.is_symlink()):
             os.unlink(entry.path)
@@ -127,9 +116,7 @@ class WineBox:
         with os.fdopen(read_fd) as f:
             self.display = ":" + f.readline().strip()
         self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all", DISPLAY=self.display, **(env or {}))
-        # The first process of a fresh wineserver starts its services, which
-        # must not race the client's start.
-        self.wine("cmd", "/c", "exit")
+        self.wine("cmd", "/c", "exit")  # a fresh wineserver's services must not race the client's start
 
     def path(self, name):
         return os.path.join(self.folder, name)
@@ -159,7 +146,6 @@ class WineBox:
         return self.procs[-1]
 
     def wait_client_exit(self, timeout):
-        """The client's exit code, or None while it still runs after timeout seconds."""
         try:
             return self.procs[0].wait(timeout=timeout)
         except subprocess.TimeoutExpired:
@@ -181,8 +167,7 @@ class WineBox:
             raise RuntimeError("tray_recorder did not start")
 
     def tray_events(self):
-        """Shell_NotifyIcon calls so far: dicts with t (ms), op, id, flags (the
-        call's uFlags, an int), tip, info, title, infoflags and icon."""
+        """Shell_NotifyIcon calls so far: dicts of t (ms), op, flags (an int) and the recorder's named fields."""
         events = []
         for line in read_text(self.path("tray.txt")).splitlines()[1:]:
             fields = line.split("\t")
@@ -193,7 +178,6 @@ class WineBox:
         return events
 
     def wait_tray(self, predicate, timeout=20):
-        """The first tray event for which predicate holds, waiting for it."""
         return wait_for(lambda: next((e for e in self.tray_events() if predicate(e)), None), timeout)
 
     def acctl(self, *args):
@@ -211,21 +195,24 @@ class WineBox:
         return tuple(int(n) for n in re.search(r"threads=(\d+) handles=(\d+)", self.acctl("stats")).groups())
 
     def start_game(self, name="iw3mp.exe", folder="game", args=(), width=64, realistic=False):
-        """The stand-in game of that width as C:\\<folder>\\<name>, once it is
-        ready; the DLLs of its realistic mode and the cheat's renderer come
-        beside it, and realistic starts that mode."""
+        """The stand-in game of that width as C:\\<folder>\\<name>, once ready; the cheat's renderer beside it,
+        and with realistic, that mode and every DLL it loads."""
         source = os.path.join(BUILD if width == 64 else BUILD32, "tools", "standin_game")
         path, path_win = self._install(os.path.join(source, "standin_game.exe"), folder, name)
         for dll in os.listdir(source):
             if dll.lower().endswith(".dll") and (realistic or dll == "render_hook.dll"):
                 shutil.copy(os.path.join(source, dll), os.path.dirname(path))
-        if realistic:
-            args = ("--realistic", *args)
-        proc = self.popen(path_win, *args)
+        proc = self.popen(path_win, *(("--realistic",) if realistic else ()), *args)
         self.games.append((proc, path))
         if not wait_for(lambda: os.path.exists(path + ".ready"), 60):
             raise RuntimeError("the game did not start")
         return proc
+
+    def game_command(self, line):
+        """A switch the first game takes later, through its command file."""
+        with open(self.games[0][1] + ".cmd", "w") as f:
+            f.write(line + "\n")
+        return self.games[0][1] + ".cmd"
 
     def stop_game(self, timeout=10):
         for proc, path in self.games:
@@ -262,9 +249,7 @@ class WineBox:
         return re.findall(r"^\[\d\d:\d\d:\d\d\] (.*?)\r?$", self.log_text(), re.M)
 
     def run_value(self):
-        """The client's Run value (a string: any other type is exported as
-        hex), or None when it is absent; read from an export (UTF-16), which
-        keeps every letter."""
+        """The client's Run value, or None; read from a UTF-16 export, which keeps every letter."""
         out = os.path.join(self.tmp, "run.reg")
         if self.wine("reg", "export", RUN_KEY, "Z:" + out.replace("/", "\\"), "/y").returncode != 0:
             return None
@@ -292,10 +277,8 @@ class WineBox:
 
 
 def locale_env(name):
-    """The environment under which Wine takes the ANSI code page of a Unix
-    locale (ru_RU.UTF-8: 1251, zh_CN.UTF-8: 936, en_US.UTF-8: 1252) and still
-    names files in UTF-8; the locale is compiled once into the build folder,
-    as the machine may have none installed."""
+    """The environment under which Wine takes the ANSI code page of a Unix locale (ru_RU.UTF-8: 1251) and still
+    names files in UTF-8; compiled once into the build folder, as the machine may have none installed."""
     folder = os.path.join(BUILD, "locales")
     if not os.path.isdir(os.path.join(folder, name)):
         language, charset = name.split(".")
@@ -305,36 +288,8 @@ def locale_env(name):
     return {"LOCPATH": folder, "LC_ALL": name}
 
 
-class SystemTest(unittest.TestCase):
-    """A fresh WineBox per test, closed afterwards."""
-
-    folder = "marvik"
-    screen = "1280x800"
-    exe = EXE
-    windows_bits = 64
-
-    def setUp(self):
-        self.box = WineBox(self.folder, self.screen, name=self.id().split(".", 1)[-1], exe=self.exe,
-                           windows_bits=self.windows_bits)
-        self.addCleanup(self.box.close)
-
-    def stop_client(self, within=15.0):
-        """Stop AntiCheat from the menu: the client ends with 0 within that many
-        seconds and logs that it stopped; its log lines."""
-        asked = time.monotonic()
-        self.box.acctl("stop")
-        self.assertEqual(self.box.wait_client_exit(within + 5), 0)
-        took = time.monotonic() - asked
-        print("%s: stopped in %.1f s" % (self.box.name, took))
-        self.assertLess(took, within)
-        lines = self.box.log_lines()
-        self.assertEqual(lines[-1], "[AC] Marvik AntiCheat stopped.", self.box.log_text())
-        return lines
-
-
 class RefServer:
-    """The reference server on 127.0.0.1 and a free port, its events read
-    from its JSON Lines file."""
+    """The reference server on 127.0.0.1 and a free port, its events read from its JSON Lines file."""
 
     def __init__(self, *options, label="server"):
         self.tmp = tempfile.mkdtemp(prefix="marvik-srv-")
@@ -370,9 +325,33 @@ class RefServer:
         shutil.rmtree(self.tmp, ignore_errors=True)
 
 
+class SystemTest(unittest.TestCase):
+    """A fresh WineBox per test, closed afterwards."""
+
+    folder, screen, exe, windows_bits = "marvik", "1280x800", EXE, 64
+
+    def setUp(self):
+        self.box = WineBox(self.folder, self.screen, name=self.id().split(".", 1)[-1], exe=self.exe,
+                           windows_bits=self.windows_bits)
+        self.addCleanup(self.box.close)
+
+    def assert_log(self, needle, timeout=20):
+        self.assertTrue(self.box.wait_log(needle, timeout), self.box.log_text())
+
+    def stop_client(self, within=15.0):
+        """"Stop AntiCheat" from the menu: the client ends with 0 within that many seconds, its last line the
+        stop; the seconds it took."""
+        asked = time.monotonic()
+        self.box.acctl("stop")
+        self.assertEqual(self.box.wait_client_exit(within + 5), 0)
+        took = time.monotonic() - asked
+        self.assertLess(took, within)
+        self.assertEqual(self.box.log_lines()[-1], STOPPED, self.box.log_text())
+        return took
+
+
 class SessionTest(SystemTest):
-    """A client with the tray recorder, a reference server and the stand-in
-    game's files in C:\\game; config_text may use {port}."""
+    """A client with the tray recorder, a reference server and the game's files in C:\\game."""
 
     server_options = ()
     config_text = "server_ip=127.0.0.1\nserver_port={port}\nplayer_name=Tester\nauto_start=1\n"
@@ -384,3 +363,9 @@ class SessionTest(SystemTest):
         self.box.start_tray_recorder()
         self.box.write_config(self.config_text.format(port=self.server.port))
         game_files(self.box)
+
+    def start_session(self, **game):
+        """The game (start_game's arguments), then the client, until its first heartbeat."""
+        self.box.start_game(**game)
+        self.box.start_client()
+        self.assertTrue(self.server.wait_events("heartbeat", timeout=60), self.box.log_text())

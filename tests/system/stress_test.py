@@ -1,45 +1,32 @@
-"""Sessions ended again and again, by a kick or by the game's end, while a
-worker of the first one hangs past its session (the test build's hold hook
-stalls it where no stop signal reaches it, as a system call that never
-returns would): no crash, no hang, no leaked thread or handle, the pause
-between sessions kept, and nothing from an old session in a new one."""
+"""Sessions ended again and again, by a kick or by the game's end, while a worker of the first one hangs past its
+session (the test build's hold hook, as a system call that never returns): no crash, hang or leaked thread or
+handle, the pause between sessions kept, and nothing from an old session in a new one."""
 
 import os
 import re
 import time
-import unittest
 
 from harness import FIXTURES, HOLD_EXE, SessionTest, read_text, wait_for
 
 ROUNDS = 8
 ENDED = "[AC] Game session ended. Waiting for next launch..."
-# Between sessions the client's handle counts agree to within one (under
-# Wine an event handle appears once, in some round, and stays); a leak of
-# one handle per session leaves one more after each round.
-HANDLES_DRIFT = 2
+HANDLES_DRIFT = 2  # under Wine an event handle appears once, in some round; a leak adds one every round
 PROCESS_CHECK_SPACING_S = 30
 
 
 class SessionChurn(SessionTest):
     exe = HOLD_EXE
-    # Every session is kicked a second after its verdict, while its workers
-    # are starting or busy with their first reports.
-    server_options = ("--kick-after", "1")
+    server_options = ("--kick-after", "1")  # while the workers start or send their first reports
 
     def test_kicks_and_killed_games_many_times_with_a_stale_worker(self):
-        # A running program the process check flags, by its test signature.
-        self.box.start_program(os.path.join(FIXTURES, "marvik_test_tool.exe"), "notes.exe")
+        self.box.start_program(os.path.join(FIXTURES, "marvik_test_tool.exe"), "notes.exe")  # a flagged program
         self.box.start_game()
-        # The first heartbeat cycle hangs for 20 s inside its checks.
-        self.box.start_client(MARVIK_TEST_HOLD="heartbeat=20000")
+        self.box.start_client(MARVIK_TEST_HOLD="heartbeat=20000")  # the first heartbeat cycle hangs 20 s
         released = lambda: "released" in read_text(self.box.path("marvik_hold.txt"))
         held, free, was_released = [], [], False  # (threads, handles) in the pauses, by the worker's state
         for round_ in range(ROUNDS):
             self.assertTrue(wait_for(lambda: self.box.log_lines().count(ENDED) >= round_ + 1, 60),
                             self.box.log_text())
-            # In the 5 s pause between sessions: the UI and monitor threads,
-            # and while it hangs, the held heartbeat and the thread that runs
-            # its checks of the game.
             time.sleep(0.5)
             stats = self.box.stats()
             if not released():
@@ -47,22 +34,21 @@ class SessionChurn(SessionTest):
             elif was_released:  # let go before the previous pause: ended by now
                 free.append(stats)
             was_released = released()
-            if round_ % 2 == 1:  # kill the game this time, and start a fresh one
+            if round_ % 2 == 1:  # the game killed this time, and a fresh one started
                 self.box.stop_game()
                 self.box.start_game()
         print("threads and handles in the pauses, worker held:", held, "and let go:", free)
+        # In the pause: the UI and monitor threads, and while it hangs the held heartbeat and its checks' thread.
         self.assertTrue(held and len(free) >= 3, (held, free))
         self.assertEqual({t for t, _ in held} | {t + 2 for t, _ in free}, {held[0][0]}, (held, free))
-        # The count follows the handles: the held worker's show in it.
         handles = [h for _, h in free]
         self.assertTrue(min(handles) > 0 and max(handles) - min(handles) <= HANDLES_DRIFT, free)
         self.assertGreater(min(h for _, h in held), max(handles), (held, free))
 
         self.assertGreaterEqual(self.box.log_lines().count("[AC] Server kicked us!"), ROUNDS - ROUNDS // 2)
         self.assertEqual(self.box.wait_tray(lambda e: e["info"] == "Kicked by server!")["infoflags"], "3")
-        # The first session's teardown did not wait for the held worker. The
-        # game runs on after it, so the next session finds it on its first
-        # poll: 5000 ms pause, then the 3000 ms settle before the balloon.
+        # The first teardown did not wait for the held worker; the next session finds the game on its first poll:
+        # the 5000 ms pause, then the 3000 ms settle before the balloon.
         ending = self.box.wait_tray(lambda e: e["tip"].endswith("Session ended"))
         ended = self.box.wait_tray(lambda e: e["info"] == "Game ended. Waiting for next launch...")
         detected = [e["t"] for e in self.box.tray_events() if e["info"] == "Game detected! Connecting..."]
@@ -70,9 +56,8 @@ class SessionChurn(SessionTest):
         self.assertEqual(ended["infoflags"], "1")
         self.assertAlmostEqual(detected[1] - ended["t"], 8000, delta=800)
 
-        # Each session's packets come before the next session's hello; the
-        # first sent no heartbeat at all (its only cycle was the held one),
-        # every later one its own.
+        # Each session's packets come before the next one's hello; the first sent no heartbeat (its only cycle was
+        # the held one), every later one its own.
         starts = {}
         for h in self.server.events("hello"):
             starts.setdefault(h["session"], h["t_ms"])
@@ -81,18 +66,13 @@ class SessionChurn(SessionTest):
         for (old, _), (_, next_start) in zip(order, order[1:]):
             self.assertEqual([e for e in self.server.events() if e.get("session") == old and e["t_ms"] > next_start
                               and e["event"] != "sent"], [], old)
-        # The running-process check keeps its 30 s across sessions (each
-        # about 10 s long here): seen again, but never sooner. The log's
-        # times are whole seconds.
+        beat_sessions = {b["session"] for b in self.server.events("heartbeat")}
+        self.assertTrue(beat_sessions >= {s for s, _ in order[1:-1]} and order[0][0] not in beat_sessions,
+                        self.server.events("heartbeat"))
+        # The running-process check keeps its 30 s across sessions of about 10 s (log times are whole seconds).
         seen = [int(h) * 3600 + int(m) * 60 + int(s) for h, m, s in re.findall(
             r"^\[(\d\d):(\d\d):(\d\d)\] \[MD5\] Cheat process detected: notes\.exe ", self.box.log_text(), re.M)]
         self.assertGreaterEqual(len(seen), 2, self.box.log_text())
         self.assertGreaterEqual(min((b - a) % 86400 for a, b in zip(seen, seen[1:])), PROCESS_CHECK_SPACING_S - 1, seen)
-        beat_sessions = {b["session"] for b in self.server.events("heartbeat")}
-        self.assertTrue(beat_sessions >= {s for s, _ in order[1:-1]} and order[0][0] not in beat_sessions,
-                        self.server.events("heartbeat"))
         self.stop_client()
 
-
-if __name__ == "__main__":
-    unittest.main()

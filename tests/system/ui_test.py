@@ -1,12 +1,10 @@
-"""What the player sees: single instance, splash, tray icon and menu, the
-wait for the game, a rejection and the stop command, on the real client
-under Wine."""
+"""What the player sees: single instance, splash, tray icon and menu, the wait for the game, a rejection and the
+stop command."""
 
 import os
 import time
-import unittest
 
-from harness import HOLD_EXE, RUN_KEY, TOOLS, SessionTest, SystemTest, read_text, wait_for
+from harness import HOLD_EXE, RUN_KEY, STOPPED, TOOLS, SessionTest, SystemTest, read_text, wait_for
 
 CONFIG = "server_ip=127.0.0.1\nserver_port=%d\nplayer_name=Tester\nauto_start=%d\n"
 TIP = "Marvik AC v3.2 - "
@@ -17,14 +15,12 @@ WAITING = "[WAIT] Waiting for iw3mp.exe..."
 
 class SplashFromALongPath(SystemTest):
     screen = "1920x1080"
-    # C:\ + 120 + \ + 140 + \marvik_ac.exe: 278 characters, past the 260
-    # limit, so the configuration beside it cannot be named.
+    # C:\ + 120 + \ + 140 + \marvik_ac.exe: 278 characters, past 260: the configuration beside it has no name.
     folder = "a" * 120 + "/" + "b" * 140
     BACKGROUND = (25, 25, 35)
 
     def shown(self, label):
-        """The screen if the splash shows: the background just inside each
-        corner of the 350 x 280 card at (785, 400), past the rounding."""
+        """The screen if the splash shows: the background inside each corner of the 350 x 280 card at (785, 400)."""
         px = self.box.screenshot(label)
         return px if all(px(x, y) == self.BACKGROUND for x, y in [(795, 410), (1124, 410), (795, 669),
                                                                   (1124, 669), (800, 550)]) else None
@@ -37,8 +33,7 @@ class SplashFromALongPath(SystemTest):
         px = wait_for(lambda: self.shown("splash"), 15, step=0.1)
         self.assertTrue(px, "the splash did not appear")
         seen = time.monotonic()
-        # Title, subtitle and status in their colours, in their rows; the
-        # 96 x 96 icon at (127, 30) drawn.
+        # Title, subtitle and status in their colours and rows; the 96 x 96 icon at (127, 30) drawn.
         for colour, top, bottom in [((220, 220, 240), 140, 180), ((150, 150, 180), 180, 210),
                                     ((100, 200, 100), 230, 260)]:
             self.assertIn(colour, {px(x, y) for y in range(400 + top, 400 + bottom) for x in range(845, 1075)})
@@ -54,8 +49,7 @@ class SplashFromALongPath(SystemTest):
 
         balloon = self.box.wait_tray(lambda e: e["info"] == "Config not found! Place marvik_ac.cfg next to exe.")
         self.assertEqual(balloon["infoflags"], BALLOON_ERROR)
-        # The tray stays; nothing was written beside a cut path, nor a Run value.
-        self.assertTrue(self.box.client_alive())
+        self.assertTrue(self.box.client_alive())  # the tray stays; nothing written beside a cut path
         self.assertNotIn("DELETE", [e["op"] for e in self.box.tray_events()])
         names = {name for _, _, files in os.walk(os.path.join(self.box.prefix, "drive_c", "a" * 120)) for name in files}
         self.assertEqual(names - set(TOOLS), {"marvik_ac.exe", "marvik_ac.cfg", "tray.txt"})
@@ -63,8 +57,7 @@ class SplashFromALongPath(SystemTest):
 
 
 class TrayAndMenu(SessionTest):
-    # The test build: the second test holds its monitor past the shutdown.
-    exe = HOLD_EXE
+    exe = HOLD_EXE  # the second test holds its monitor past the shutdown
     server_options = ("--reject",)
 
     def test_one_rejected_session_without_autostart_then_stop(self):
@@ -81,7 +74,7 @@ class TrayAndMenu(SessionTest):
                                                  "id=2002 text=Stop AntiCheat"])
 
         game = self.box.start_game("IW3MP.EXE")
-        self.assertTrue(self.box.wait_log("[AC] Marvik AntiCheat stopped.", timeout=30), self.box.log_text())
+        self.assert_log(STOPPED, timeout=30)
         lines = self.box.log_lines()
         # One session only: no pause, no second wait, no session-ended balloon.
         self.assertRegex("\n".join(l for l in lines if l.startswith(("[GAME]", "[WAIT]"))),
@@ -91,19 +84,16 @@ class TrayAndMenu(SessionTest):
         self.assertEqual((detected["infoflags"], detected["title"]), (BALLOON_INFO, "Marvik AC"))
         waiting = self.box.wait_tray(lambda e: e["tip"] == TIP + "Connecting...")
         self.assertGreaterEqual(waiting["t"], detected["t"])
-        # The tooltip, its own icon and the menu say what happened and what to check.
         rejected = self.box.wait_tray(lambda e: e["tip"] == TIP + "Rejected - check encryption and server address")
         self.assertNotIn(rejected["icon"], ("0", waiting["icon"]))
         self.assertEqual(self.box.menu_items()[0], "id=2001 grayed text=Status: Rejected by server - check "
                                                    "encryption and server address")
-        # The monitor has ended; the tray stays till the stop.
-        self.assertTrue(self.box.client_alive())
+        self.assertTrue(self.box.client_alive())  # the monitor has ended; the tray stays till the stop
         self.assertIsNone(game.poll())
         self.assertNotIn("DELETE", [e["op"] for e in self.box.tray_events()])
         self.stop_client()
         self.assertTrue(self.box.wait_tray(lambda e: e["op"] == "DELETE"))
-        # Every call keeps the tooltip showing (a version-4 icon needs
-        # NIF_SHOWTIP for it), and only the balloons carry NIF_INFO.
+        # Every call keeps the tooltip showing (a version-4 icon needs NIF_SHOWTIP); only balloons carry NIF_INFO.
         events = self.box.tray_events()
         self.assertEqual([e for e in events if not e["flags"] & NIF_SHOWTIP], [])
         self.assertEqual([e["info"] for e in events if e["flags"] & NIF_INFO],
@@ -112,11 +102,9 @@ class TrayAndMenu(SessionTest):
 
     def test_start_lines_second_instance_and_a_stop_while_the_monitor_hangs(self):
         self.box.write_config(CONFIG % (self.server.port, 1))
-        # The monitor, once stopped, stalls for 40 s busy with the shared
-        # configuration and module baseline, well past the 1.5 s the UI
-        # thread waits for it.
+        # The monitor, once stopped, stalls 40 s holding the shared state, past the 1.5 s the UI thread waits.
         self.box.start_client(MARVIK_TEST_HOLD="monitor=40000")
-        self.assertTrue(self.box.wait_log(WAITING), self.box.log_text())
+        self.assert_log(WAITING)
         # Text mode: CR LF on disk, one line per event, in this order.
         self.assertRegex(self.box.log_text(), r"^\[\d\d:\d\d:\d\d\] \[INFO\] Server: 127\.0\.0\.1:%d, "
                          r"Player: Tester\r\n\[\d\d:\d\d:\d\d\] \[HWID\] Hardware ID: MARVIK-[0-9A-F]{8}-[0-9A-F]{8}"
@@ -132,10 +120,8 @@ class TrayAndMenu(SessionTest):
         self.assertEqual(second.wait(timeout=15), 0)
         self.assertEqual(self.box.log_text(), before)
 
-        # The wait ends at once; the process ends 1.5 s later while the
-        # monitor is still held, not by its return, and without destroying
-        # the statics under it (the hook's "exit" note); the shutdown wrote
-        # the last line in the monitor's place, once.
+        # The wait ends at once; the process ends 1.5 s later with the monitor still held, without destroying the
+        # statics under it (the hook's "exit" note); the shutdown writes the last line in its place, once.
         held = lambda: [line.split()[2] for line in read_text(self.box.path("marvik_hold.txt")).splitlines()]
         asked = time.monotonic()
         self.box.acctl("stop")
@@ -147,10 +133,7 @@ class TrayAndMenu(SessionTest):
         self.assertTrue(1.5 < took < 1.5 + 4.0, took)
         self.assertEqual(held(), ["held"])
         lines = self.box.log_lines()
-        self.assertEqual(lines[-2:], ["[ERROR] Could not find game process.", "[AC] Marvik AntiCheat stopped."])
-        self.assertEqual(lines.count("[AC] Marvik AntiCheat stopped."), 1)
+        self.assertEqual(lines[-2:], ["[ERROR] Could not find game process.", STOPPED])
+        self.assertEqual(lines.count(STOPPED), 1)
         self.assertNotIn("Game session ended", self.box.log_text())
 
-
-if __name__ == "__main__":
-    unittest.main()

@@ -1,10 +1,7 @@
-"""A player whose profile and game folder are in Cyrillic, Polish, Turkish
-or Chinese letters, on a Windows whose ANSI code page is 1252, on one
-whose code page is 1251 and on a Chinese one (936, two bytes a letter):
-the client finds its configuration, log, game, GUID and config_mp.cfg,
-writes its Run value, and the reference server receives each text in the
-code page when that holds it, else in UTF-8 (the conversions themselves
-are the native tests'; here the system's own calls under each code page)."""
+"""A player whose profile and game folder are in Cyrillic, Polish, Turkish or Chinese letters, on Windows with the
+ANSI code page 1252, 1251 and 936 (two bytes a letter): the client finds its configuration, log, game, GUID and
+config_mp.cfg, writes its Run value, and the server receives each text in the code page when that holds it, else in
+UTF-8 (the conversions are the native tests'; here the system's own calls under each code page)."""
 
 import os
 import unittest
@@ -15,35 +12,22 @@ from harness import RefServer, WineBox, game_files, locale_env, read_text
 GUID = "00112233445566778899aabbccddeeff"
 CONFIG_MP = b"seta name \"player\"\r\n" * 60
 # (script, the player's name and profile folder, the game's folder under C:\)
-SCRIPTS = [
-    ("Cyrillic", "Пётр", "Игры\\Call of Duty 4"),
-    ("Polish", "Łukasz", "Gry\\Łukasz\\CoD4"),
-    ("Turkish", "Çağrı", "Oyunlar\\Çağrı\\CoD4"),
-    ("Chinese", "玩家", "游戏\\使命召唤4"),
-]
-# (code page, the Unix locale Wine takes it from, how the configuration is
-# saved: UTF-8 with its mark, or as an older Notepad does, in the code page
-# when it holds the text). 936 is a double-byte code page that holds
-# Cyrillic letters too.
-WINDOWS = [
-    ("cp1252", "en_US.UTF-8", lambda text, codepage: "\ufeff".encode() + text.encode("utf-8")),
-    ("cp1251", "ru_RU.UTF-8", lambda text, codepage: wire(text, codepage)),
-    ("cp936", "zh_CN.UTF-8", lambda text, codepage: wire(text, codepage)),
-]
+SCRIPTS = [("Cyrillic", "Пётр", "Игры\\Call of Duty 4"), ("Polish", "Łukasz", "Gry\\Łukasz\\CoD4"),
+           ("Turkish", "Çağrı", "Oyunlar\\Çağrı\\CoD4"), ("Chinese", "玩家", "游戏\\使命召唤4")]
 
 
 def wire(text, codepage):
-    """Text as a plug-in must receive it: in the code page when that holds
-    every character, else UTF-8."""
+    """Text as a plug-in must receive it: in the code page when that holds every character, else UTF-8."""
     try:
         return text.encode(codepage)
     except UnicodeEncodeError:
         return text.encode("utf-8")
 
 
-def received(text):
-    """A field the reference server printed (bytes as \\u00XX) as its bytes."""
-    return text.encode("latin-1")
+# (code page, the Unix locale Wine takes it from, the configuration as saved: UTF-8 with its mark, or as an older
+# Notepad saves it, in the code page when that holds the text).
+WINDOWS = [("cp1252", "en_US.UTF-8", lambda text, codepage: "\ufeff".encode() + text.encode("utf-8")),
+           ("cp1251", "ru_RU.UTF-8", wire), ("cp936", "zh_CN.UTF-8", wire)]
 
 
 class UnicodeMatrix(unittest.TestCase):
@@ -61,11 +45,11 @@ class UnicodeMatrix(unittest.TestCase):
         box.start_client()
         self.assertTrue(server.wait_events("config", timeout=30), box.log_text())
         self.assertTrue(server.wait_events("module_log", timeout=30), server.events())
-        hello = server.events("hello")[0]
-        config = server.events("config")[0]
+        hello, config = server.events("hello")[0], server.events("config")[0]
         first_logged = server.events("module_log")[0]["modules"][0]
         with open(os.path.join(game, "iw3mp.exe"), "rb") as f:
             exe_crc = "0x%08x" % zlib.crc32(f.read())
+        received = lambda text: text.encode("latin-1")  # the server prints bytes as \u00XX
         self.assertEqual((received(hello["player"]), hello["guid"]), (wire(name, codepage), GUID))
         self.assertEqual((server.events("challenge_response")[0]["game_crc"], first_logged["crc32"]), (exe_crc,) * 2)
         self.assertEqual(received(first_logged["path"]), wire("C:\\%s\\iw3mp.exe" % game_folder, codepage))
@@ -85,6 +69,3 @@ class UnicodeMatrix(unittest.TestCase):
                     finally:
                         self.doCleanups()  # one box at a time
 
-
-if __name__ == "__main__":
-    unittest.main()

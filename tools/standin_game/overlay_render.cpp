@@ -1,58 +1,21 @@
-// An overlay-like DLL for the realistic stand-in game: what the frame-rate,
-// voice and store overlays most players run leave in a game. Once loaded it
-// starts a thread (in this module) that waits for d3d9.dll and detours its
-// export Direct3DCreate9 as the Detours hooks below are laid, except that on
-// x86 the patched jmp rel32 leads straight to the hook in this DLL, as most
-// overlays' 32-bit builds do. Each hook counts calls and goes on through its
-// trampoline, so the function keeps working. Nothing here touches another
-// process.
-//
-// A second hook, of Direct3DCreate9Ex, is laid out as MinHook lays its hooks
-// out (MinHook's src/buffer.c and src/hook.c, public on GitHub, used by
-// ReShade's add-ons, many overlays and mod loaders): a 4 KiB block allocated
-// PAGE_EXECUTE_READWRITE within 2 GB of the target and left so, its header
-// (next block, first free slot, slots in use) followed by slots of 64 bytes
-// (x64) or 32 (x86); free slots are a list, each holding the address of the
-// next, inside the block. A used slot holds the trampoline (the relocated
-// first instructions and an absolute jump back, jmp [rip+0] on x64) and, on
-// x64, the relay (jmp [rip+0] to the detour) at its end. Here the patched
-// jump first goes through one more relay of another common form, in a slot
-// of its own (push imm32; ret on x86, mov rax, imm64; jmp rax on x64), as
-// when a second tool chains its hook in front.
-//
-// Loaded as an anti-virus product's DLL (StartGuardHooks), it hooks
-// injection-related exports of ntdll and kernel32 the way products built on
-// Detours do (Detours 4.0.1, src/detours.cpp, public on GitHub: trampolines
-// in 64 KiB regions allocated near the target and made PAGE_EXECUTE_READ once
-// written, detour_runnable_trampoline_regions; on x64 the patched jmp rel32
-// leads to the trampoline's rbCodeIn, a jmp [rip+d] through its pbDetour
-// field). The exports are those public lists of user-mode hooks by security
-// products name (NtWriteVirtualMemory, NtQueueApcThread, NtCreateThreadEx,
-// VirtualAllocEx, CreateRemoteThread and the like). On x86 the relay is a
-// jmp [abs32] through the same field. Each hook counts and calls on.
-//
-// Once the game has its Direct3D 9 device, HookDevice detours the device's
-// Present and Reset in d3d9.dll's code, found through its method table, as
-// overlays do to draw over each frame; the same Detours-like trampolines.
-//
-// Nothing hooks until the stand-in game calls StartOverlayHooks or
-// StartGuardHooks: one file serves as the overlay, as the anti-virus DLL
-// (signed copies) and as a cheat's renderer (an unsigned copy).
-#include <windows.h>
-
-#include <cstdint>
+// The hooking DLL of the realistic stand-in game: clean-but-noisy software a player runs beside a game, each hook
+// counting its calls and going on through its trampoline. Nothing hooks until the game asks:
+//   StartOverlayHooks  an overlay's hooks of d3d9: Direct3DCreate9 Detours-like (on x86 the jmp leads straight to
+//                      the hook, as most overlays' 32-bit builds do), Direct3DCreate9Ex in a MinHook-like block
+//                      (modelled on MinHook's src/buffer.c and src/hook.c) behind a second tool's chained relay
+//   StartGuardHooks    an anti-virus product's hooks of injection-related ntdll and kernel32 exports, modelled on
+//                      Detours 4.0.1 src/detours.cpp (64 KiB trampoline regions near the target, made read-execute)
+//   HookDevice         the device's Present and Reset in d3d9.dll's code, as overlays draw over each frame
+// Signed copies are the overlay and the anti-virus DLL; the unsigned copy is a cheat's renderer.
 #include <cstdio>
-#include <cstring>
 
-#include "overlay_render.h"
+#include "hooks.h"
 
 namespace marvik {
 namespace {
 
-constexpr bool X64 = sizeof(void*) == 8;
-
-// Each hook is a pass-through, typed as the function it hooks, by index:
-// the guard's first, then the device's, then Direct3DCreate9 and Ex.
+// Each hook is a pass-through typed as the function it hooks, by index: the guard's, the device's, then
+// Direct3DCreate9 and Ex.
 constexpr int GUARD_MAX = 8, DEVICE_FIRST = GUARD_MAX, CREATE9 = DEVICE_FIRST + 2, CREATE9EX = CREATE9 + 1;
 HookSet g_guard, g_device, g_create9, g_create9Ex;
 void* g_trampolines[CREATE9EX + 1];
@@ -78,8 +41,12 @@ bool fail(HookSet& set, const char* what) {
     return false;
 }
 
-// Length of the ModRM operand (ModRM byte, SIB, displacement) at p, or 0 for
-// an operand relative to the instruction pointer, which a copy would break.
+void settle(HookSet& set, int wanted, const char* what) {
+    if (set.count == wanted) InterlockedExchange(&set.status, HOOKS_INSTALLED);
+    else fail(set, what);
+}
+
+// Length of the ModRM operand (ModRM, SIB, displacement) at p; 0 for one relative to the instruction pointer.
 unsigned modrmLength(const std::uint8_t* p) {
     const unsigned mod = p[0] >> 6, rm = p[0] & 7;
     if (mod == 3) return 1;
@@ -93,9 +60,8 @@ unsigned modrmLength(const std::uint8_t* p) {
     return length + (mod == 1 ? 1 : mod == 2 ? 4 : 0);
 }
 
-// Length of the instruction at p, for the instructions compilers put at the
-// start of a function; 0 for anything else (branches, returns, operands
-// relative to the instruction pointer), which the trampoline cannot move.
+// Length of the instruction at p, for those compilers put at a function's start; 0 for anything a trampoline
+// cannot move (branches, returns, operands relative to the instruction pointer).
 unsigned instructionLength(const std::uint8_t* p) {
     unsigned prefix = 0;
     bool operand16 = false, wide = false;
@@ -113,8 +79,7 @@ unsigned instructionLength(const std::uint8_t* p) {
     if (o == 0x6A || (o >= 0xB0 && o <= 0xB7)) return prefix + 2;
     if (o == 0x68) return prefix + 5;
     if (o >= 0xB8 && o <= 0xBF) return prefix + 1 + (wide ? 8 : imm32);
-    if ((o < 0x40 && (o & 7) < 4) || (o >= 0x84 && o <= 0x8B) || o == 0x8D || o == 0x63)
-        return withModrm(1, 0);
+    if ((o < 0x40 && (o & 7) < 4) || (o >= 0x84 && o <= 0x8B) || o == 0x8D || o == 0x63) return withModrm(1, 0);
     if (o == 0x83 || o == 0x6B || o == 0xC0 || o == 0xC1 || o == 0xC6) return withModrm(1, 1);
     if (o == 0x81 || o == 0x69 || o == 0xC7) return withModrm(1, imm32);
     if (o == 0xFF && (reg < 2 || reg > 5)) return withModrm(1, 0);  // not a call or jump
@@ -124,8 +89,7 @@ unsigned instructionLength(const std::uint8_t* p) {
     return 0;
 }
 
-// How many bytes of whole instructions cover the 5 a jmp rel32 takes; 0 when
-// they cannot be moved.
+// How many bytes of whole instructions cover the 5 a jmp rel32 takes; 0 when they cannot be moved.
 unsigned coveredLength(const std::uint8_t* target) {
     unsigned length = 0;
     while (length < 5) {
@@ -136,145 +100,86 @@ unsigned coveredLength(const std::uint8_t* target) {
     return length <= 16 ? length : 0;
 }
 
-// A free, allocation-aligned address within 2 GB below (then above) the
-// target, so that a jmp rel32 reaches it; any address for a 32-bit target.
-void* nearbyFreeAddress(std::uintptr_t target) {
-    if (!X64) return nullptr;
-    SYSTEM_INFO info;
-    GetSystemInfo(&info);
-    const std::uintptr_t granule = info.dwAllocationGranularity;
-    const std::uintptr_t reach = 0x7FF00000;
-    const std::uintptr_t low = target > reach ? target - reach : granule;
-    const std::uintptr_t lowest = reinterpret_cast<std::uintptr_t>(info.lpMinimumApplicationAddress);
-    MEMORY_BASIC_INFORMATION mbi;
-    for (std::uintptr_t at = (target & ~(granule - 1)) - granule; at >= low && at >= lowest; at -= granule) {
-        if (VirtualQuery(reinterpret_cast<void*>(at), &mbi, sizeof mbi) == 0) break;
-        if (mbi.State == MEM_FREE) return reinterpret_cast<void*>(at);
-    }
-    for (std::uintptr_t at = (target + granule) & ~(granule - 1); at < target + reach; at += granule) {
-        if (VirtualQuery(reinterpret_cast<void*>(at), &mbi, sizeof mbi) == 0) break;
-        if (mbi.State == MEM_FREE) return reinterpret_cast<void*>(at);
-    }
-    return nullptr;
-}
-
+// Memory within 2 GB below (then above) target on x64, so that a jmp rel32 reaches it; anywhere on x86.
 std::uint8_t* allocateNear(const std::uint8_t* target, SIZE_T size, DWORD protect) {
-    void* wanted = nearbyFreeAddress(reinterpret_cast<std::uintptr_t>(target));
-    if (X64 && wanted == nullptr) return nullptr;
+    void* wanted = nullptr;
+    if (X64) {
+        SYSTEM_INFO info;
+        GetSystemInfo(&info);
+        const std::uintptr_t granule = info.dwAllocationGranularity, reach = 0x7FF00000;
+        const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(target) & ~(granule - 1);
+        const std::uintptr_t lowest = reinterpret_cast<std::uintptr_t>(info.lpMinimumApplicationAddress);
+        MEMORY_BASIC_INFORMATION mbi;
+        for (int below = 1; below >= 0 && wanted == nullptr; --below)
+            for (std::uintptr_t d = granule; d < reach && wanted == nullptr; d += granule) {
+                const std::uintptr_t at = below ? start - d : start + d;
+                if ((below && (d > start || at < lowest)) ||
+                    VirtualQuery(reinterpret_cast<void*>(at), &mbi, sizeof mbi) == 0)
+                    break;
+                if (mbi.State == MEM_FREE) wanted = reinterpret_cast<void*>(at);
+            }
+        if (wanted == nullptr) return nullptr;
+    }
     return static_cast<std::uint8_t*>(VirtualAlloc(wanted, size, MEM_RESERVE | MEM_COMMIT, protect));
 }
 
-void writeRelativeJump(std::uint8_t* at, const void* to) {  // jmp rel32
-    const std::int32_t rel = static_cast<std::int32_t>(reinterpret_cast<std::intptr_t>(to) -
-                                                       reinterpret_cast<std::intptr_t>(at + 5));
-    at[0] = 0xE9;
-    std::memcpy(at + 1, &rel, sizeof rel);
-}
-
-// jmp [rip+d] on x64, jmp [abs32] on x86, through the pointer at slot.
-void writeIndirectJump(std::uint8_t* at, const void* slot) {
-    const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(slot);
-    const std::uint32_t operand = static_cast<std::uint32_t>(X64 ? address - reinterpret_cast<std::uintptr_t>(at + 6) : address);
-    at[0] = 0xFF;
-    at[1] = 0x25;
-    std::memcpy(at + 2, &operand, 4);
-}
-
-void writeAbsoluteJump(std::uint8_t* at, const void* to) {  // x64: jmp [rip+0]; dq to
-    std::memcpy(at + 6, &to, sizeof to);
-    writeIndirectJump(at, at + 6);
-}
-
-// A jmp rel32 to `to` written over the first length bytes of target, the
-// rest of them filled, the page's protection put back.
+// The first length bytes of target replaced by a jmp rel32 to `to`, the rest filled.
 bool patchWithJump(std::uint8_t* target, unsigned length, const void* to, std::uint8_t fill) {
-    DWORD old = 0;
-    if (!VirtualProtect(target, length, PAGE_EXECUTE_READWRITE, &old)) return false;
-    writeRelativeJump(target, to);
-    std::memset(target + 5, fill, length - 5);
-    VirtualProtect(target, length, old, &old);
-    FlushInstructionCache(GetCurrentProcess(), target, length);
-    return true;
+    return patch(target, length, [&](std::uint8_t* at) {
+        writeRelativeJump(at, to);
+        std::memset(at + 5, fill, length - 5);
+    });
 }
 
+// MinHook's layout: a 4 KiB block left read-write-execute, its header (next block, first free slot, slots in use),
+// then 64-byte (x64) or 32-byte (x86) slots, free ones a list through the block; the used slot holds the moved
+// instructions, the jump back and (x64) the relay to the detour at its end.
 void installMinHookLike(std::uint8_t* target) {
-    constexpr std::size_t SLOT = X64 ? 64 : 32, PTR = sizeof(void*);
+    constexpr std::size_t SLOT = X64 ? 64 : 32, PTR = sizeof(void*), SLOTS = 0x1000 / SLOT;
     const unsigned length = coveredLength(target);
     if (length == 0) return void(fail(g_create9Ex, "cannot relocate Direct3DCreate9Ex's first instructions"));
     std::uint8_t* block = allocateNear(target, 0x1000, PAGE_EXECUTE_READWRITE);
     if (block == nullptr) return void(fail(g_create9Ex, "VirtualAlloc"));
-    // Header: next block (none), first free slot, slots in use; then the
-    // free list through every slot after the two in use.
-    const std::size_t slots = 0x1000 / SLOT;
-    std::uint8_t* trampoline = block + SLOT;
-    std::uint8_t* chained = block + 2 * SLOT;
+    std::uint8_t *trampoline = block + SLOT, *chained = block + 2 * SLOT;
     void* firstFree = block + 3 * SLOT;
-    std::memcpy(block + PTR, &firstFree, PTR);
     const std::uintptr_t used = 2;
+    std::memcpy(block + PTR, &firstFree, PTR);
     std::memcpy(block + 2 * PTR, &used, PTR);
-    for (std::size_t i = 3; i < slots; ++i) {
-        void* next = i + 1 < slots ? block + (i + 1) * SLOT : nullptr;
+    for (std::size_t i = 3; i < SLOTS; ++i) {
+        void* next = i + 1 < SLOTS ? block + (i + 1) * SLOT : nullptr;
         std::memcpy(block + i * SLOT, &next, PTR);
     }
     std::memcpy(trampoline, target, length);
     void* detour = hookOf<CREATE9EX, HRESULT, UINT, void**>();
     if (X64) {
         writeAbsoluteJump(trampoline + length, target + length);
-        std::uint8_t* relay = trampoline + SLOT - 14;  // MinHook's relay at the slot's end
+        std::uint8_t* relay = trampoline + SLOT - 14;
         writeAbsoluteJump(relay, detour);
-        const std::uint8_t movJmp[12] = {0x48, 0xB8, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xE0};  // mov rax, imm64; jmp rax
-        std::memcpy(chained, movJmp, sizeof movJmp);
-        std::memcpy(chained + 2, &relay, sizeof relay);
+        writeRegisterJump(chained, relay);
     } else {
         writeRelativeJump(trampoline + length, target + length);
-        chained[0] = 0x68;  // push imm32; ret
-        std::memcpy(chained + 1, &detour, 4);
-        chained[5] = 0xC3;
+        writeRegisterJump(chained, detour);
     }
     FlushInstructionCache(GetCurrentProcess(), block, 0x1000);
     g_trampolines[CREATE9EX] = trampoline;
-    if (!patchWithJump(target, length, chained, 0x90)) return void(fail(g_create9Ex, "VirtualProtect"));
-    g_create9Ex.count = 1;
-    InterlockedExchange(&g_create9Ex.status, HOOKS_INSTALLED);
+    if (patchWithJump(target, length, chained, 0x90)) ++g_create9Ex.count;
+    settle(g_create9Ex, 1, "VirtualProtect");
 }
 
-struct GuardTarget {
-    const char* module;
-    const char* name;
-    void* hook;
-};
-const GuardTarget GUARD_TARGETS[] = {
-    {"ntdll.dll", "NtWriteVirtualMemory", hookOf<0, LONG, HANDLE, void*, const void*, SIZE_T, SIZE_T*>()},
-    {"ntdll.dll", "NtQueueApcThread", hookOf<1, LONG, HANDLE, void*, void*, void*, void*>()},
-    {"ntdll.dll", "NtSetContextThread", hookOf<2, LONG, HANDLE, const CONTEXT*>()},
-    {"ntdll.dll", "NtCreateThreadEx",
-     hookOf<3, LONG, HANDLE*, ACCESS_MASK, void*, HANDLE, void*, void*, ULONG, SIZE_T, SIZE_T, SIZE_T, void*>()},
-    {"kernel32.dll", "VirtualAllocEx", hookOf<4, void*, HANDLE, void*, SIZE_T, DWORD, DWORD>()},
-    {"kernel32.dll", "WriteProcessMemory", hookOf<5, BOOL, HANDLE, void*, const void*, SIZE_T, SIZE_T*>()},
-    {"kernel32.dll", "CreateRemoteThread",
-     hookOf<6, HANDLE, HANDLE, SECURITY_ATTRIBUTES*, SIZE_T, LPTHREAD_START_ROUTINE, void*, DWORD, DWORD*>()},
-    {"kernel32.dll", "OpenProcess", hookOf<7, HANDLE, DWORD, BOOL, DWORD>()},
-};
-static_assert(sizeof GUARD_TARGETS / sizeof GUARD_TARGETS[0] == GUARD_MAX, "one pass-through each");
-
-// Detours' trampoline, cut to what a hook needs: the moved instructions and
-// the jump back, then the relay the patched jump leads to, then the fields
-// both jumps read.
+// Detours' trampoline, cut to what a hook needs: the moved instructions and the jump back, the relay the patched
+// jump leads to, then the fields both jumps read.
 struct DetourTrampoline {
-    std::uint8_t code[32];     // moved instructions, then a jump to remain
-    std::uint8_t codeIn[8];    // the relay: jmp [rip+d] (x64) or jmp [abs32] (x86) through detour
-    std::uint8_t* remain;      // the rest of the hooked function
+    std::uint8_t code[32];
+    std::uint8_t codeIn[8];  // jmp [rip+d] (x64) or jmp [abs32] (x86) through detour
+    std::uint8_t* remain;    // the rest of the hooked function
     void* detour;
 };
 
-// A 64 KiB region near target for trampolines, as Detours reserves one.
 std::uint8_t* detourRegion(const std::uint8_t* target) { return allocateNear(target, 0x10000, PAGE_READWRITE); }
 
-// Detours target with pass-through index through a trampoline in region,
-// counted in set; direct: the patched jump leads to the hook itself on x86.
-// The region is writable only while the trampoline is written, as Detours
-// makes its regions writable for a transaction; targets whose first
-// instructions cannot be moved are left alone, as the products do.
+// target detoured to hook (pass-through index) through a trampoline in region, counted in set; direct: the patched
+// jump leads to the hook itself on x86. The region is writable only while a trampoline is written; targets whose
+// first instructions cannot be moved are left alone, as the products do.
 void installDetour(HookSet& set, std::uint8_t* target, void* hook, int index, std::uint8_t* region,
                    std::size_t& used, bool direct = false) {
     const unsigned length = target != nullptr && region != nullptr ? coveredLength(target) : 0;
@@ -298,27 +203,40 @@ void installDetour(HookSet& set, std::uint8_t* target, void* hook, int index, st
 }
 
 DWORD WINAPI hookThread(void*) {
-    // Overlays hook the graphics API when the game brings it in.
-    for (int waited = 0; waited < 30000; waited += 50) {
-        if (HMODULE d3d9 = GetModuleHandleA("d3d9.dll")) {
-            auto* create = reinterpret_cast<std::uint8_t*>(GetProcAddress(d3d9, "Direct3DCreate9"));
-            auto* createEx = reinterpret_cast<std::uint8_t*>(GetProcAddress(d3d9, "Direct3DCreate9Ex"));
-            if (create == nullptr || createEx == nullptr) {
-                fail(g_create9, "d3d9.dll lacks an export");
-                return fail(g_create9Ex, "d3d9.dll lacks an export");
-            }
-            std::size_t used = 0;
-            installDetour(g_create9, create, hookOf<CREATE9, void*, UINT>(), CREATE9, detourRegion(create), used, true);
-            if (g_create9.count == 1) InterlockedExchange(&g_create9.status, HOOKS_INSTALLED);
-            else fail(g_create9, "cannot hook Direct3DCreate9");
-            installMinHookLike(createEx);
-            return 0;
-        }
-        Sleep(50);
+    for (int waited = 0; waited < 30000; waited += 50, Sleep(50)) {  // overlays hook d3d9 when the game loads it
+        HMODULE d3d9 = GetModuleHandleA("d3d9.dll");
+        if (d3d9 == nullptr) continue;
+        auto* create = reinterpret_cast<std::uint8_t*>(GetProcAddress(d3d9, "Direct3DCreate9"));
+        auto* createEx = reinterpret_cast<std::uint8_t*>(GetProcAddress(d3d9, "Direct3DCreate9Ex"));
+        if (create == nullptr || createEx == nullptr) break;
+        std::size_t used = 0;
+        installDetour(g_create9, create, hookOf<CREATE9, void*, UINT>(), CREATE9, detourRegion(create), used, true);
+        settle(g_create9, 1, "cannot hook Direct3DCreate9");
+        installMinHookLike(createEx);
+        return 0;
     }
-    fail(g_create9, "d3d9.dll never loaded");
-    return fail(g_create9Ex, "d3d9.dll never loaded");
+    fail(g_create9, "no d3d9.dll with both exports");
+    return fail(g_create9Ex, "no d3d9.dll with both exports");
 }
+
+// The exports public lists of security products' user-mode hooks name.
+struct GuardTarget {
+    const char* module;
+    const char* name;
+    void* hook;
+};
+const GuardTarget GUARD_TARGETS[GUARD_MAX] = {
+    {"ntdll.dll", "NtWriteVirtualMemory", hookOf<0, LONG, HANDLE, void*, const void*, SIZE_T, SIZE_T*>()},
+    {"ntdll.dll", "NtQueueApcThread", hookOf<1, LONG, HANDLE, void*, void*, void*, void*>()},
+    {"ntdll.dll", "NtSetContextThread", hookOf<2, LONG, HANDLE, const CONTEXT*>()},
+    {"ntdll.dll", "NtCreateThreadEx",
+     hookOf<3, LONG, HANDLE*, ACCESS_MASK, void*, HANDLE, void*, void*, ULONG, SIZE_T, SIZE_T, SIZE_T, void*>()},
+    {"kernel32.dll", "VirtualAllocEx", hookOf<4, void*, HANDLE, void*, SIZE_T, DWORD, DWORD>()},
+    {"kernel32.dll", "WriteProcessMemory", hookOf<5, BOOL, HANDLE, void*, const void*, SIZE_T, SIZE_T*>()},
+    {"kernel32.dll", "CreateRemoteThread",
+     hookOf<6, HANDLE, HANDLE, SECURITY_ATTRIBUTES*, SIZE_T, LPTHREAD_START_ROUTINE, void*, DWORD, DWORD*>()},
+    {"kernel32.dll", "OpenProcess", hookOf<7, HANDLE, DWORD, BOOL, DWORD>()},
+};
 
 void installGuardHooks() {
     std::uint8_t* regions[2] = {};  // near ntdll, near kernel32
@@ -332,12 +250,10 @@ void installGuardHooks() {
         auto* target = module ? reinterpret_cast<std::uint8_t*>(GetProcAddress(module, t.name)) : nullptr;
         installDetour(g_guard, target, t.hook, i, regions[r], used[r]);
     }
-    InterlockedExchange(&g_guard.status, g_guard.count == GUARD_MAX ? HOOKS_INSTALLED : HOOKS_FAILED);
+    settle(g_guard, GUARD_MAX, "missed a hook");
 }
 
-// What overlays draw through: the device's Present and Reset, found in its
-// method table and detoured in d3d9.dll's code (COM methods are stdcall).
-void hookDevice(void* device) {
+void hookDevice(void* device) {  // through its method table; COM methods are stdcall
     void* const* methods = *static_cast<void* const* const*>(device);
     constexpr std::size_t RESET = 16, PRESENT = 17;
     auto* present = static_cast<std::uint8_t*>(methods[PRESENT]);
@@ -348,7 +264,7 @@ void hookDevice(void* device) {
     installDetour(g_device, present,
                   hookOf<DEVICE_FIRST + 1, LONG, void*, const void*, const void*, HWND, const void*>(),
                   DEVICE_FIRST + 1, region, used);
-    InterlockedExchange(&g_device.status, g_device.count == 2 ? HOOKS_INSTALLED : HOOKS_FAILED);
+    settle(g_device, 2, "missed a hook");
 }
 
 }  // namespace

@@ -1,31 +1,18 @@
-// The realistic mode of the stand-in game: a clean game as players run it,
-// noisy but innocent, each piece something real games and the software
-// beside them leave:
-//   - the system DLLs a Direct3D 9 game loads (SYSTEM_DLLS), by name, so
-//     that they come from the system folder of the game's width;
-//   - the game's own DLLs, every game_*.dll beside the executable (36, 260
-//     KiB to 3.1 MiB, written by tools/fixtures/make_test_dll.py --game-set;
-//     every eighth wants the compiler's default base, so the loader
-//     relocates it): about 120 modules in all;
-//   - overlay_render.dll's hooks of d3d9 and of the device's Present and
-//     Reset, and av_guard.dll's of ntdll and kernel32 (overlay_render.cpp);
-//   - msi.dll and ieframe.dll mapped for their resources only;
-//   - a JIT-like region; its own code rewritten with the same bytes;
-//   - launcher_splash.dll loaded at the start and freed 5 s later, and
-//     content_patch.dll loaded 20 s after the start.
+// The realistic mode: a clean game as players run it, noisy but innocent: the system DLLs a Direct3D 9 game
+// loads, its own DLLs beside it (tools/fixtures/make_test_dll.py --game-set), about 120 modules in all; the
+// overlay's and the anti-virus DLL's hooks (overlay_render.cpp); resource-only views; a JIT region (as a script or
+// shader compiler leaves one); its own code rewritten unchanged; launcher_splash.dll freed after 5 s and
+// content_patch.dll loaded at 20 s.
 #include <d3d9.h>
 
 #include <cstdio>
-#include <cstring>
 
 #include "standin.h"
 
 namespace marvik {
 namespace {
 
-// The system DLLs a Direct3D 9 game of its time loads (directly or through
-// its middleware), by name so that the loader takes them from the system
-// folder of the game's width. The loader brings in their own imports too.
+// By name, so that they come from the system folder of the game's width.
 const char* const SYSTEM_DLLS[] = {
     "user32.dll",    "gdi32.dll",      "advapi32.dll",  "shell32.dll",     "shlwapi.dll",     "ole32.dll",
     "oleaut32.dll",  "comctl32.dll",   "comdlg32.dll",  "version.dll",     "imm32.dll",       "winmm.dll",
@@ -40,8 +27,7 @@ const char* const SYSTEM_DLLS[] = {
     "imagehlp.dll",  "mpr.dll",        "nsi.dll",
 };
 
-// A JIT's output: functions f(x) = x * k + c, 32 bytes apart, as a script
-// or shader compiler would emit them; k and c are the last two immediates.
+// A JIT's output: functions f(x) = x * k + c, 32 bytes apart; k and c are the last two immediates.
 constexpr int JIT_FUNCTIONS = 8;
 #if defined(_WIN64)
 const unsigned char JIT_CODE[] = {0x69, 0xC1, 0, 0, 0, 0, 0x05, 0, 0, 0, 0, 0xC3};  // imul eax, ecx, k; add eax, c; ret
@@ -50,9 +36,7 @@ const unsigned char JIT_CODE[] = {0x69, 0xC1, 0, 0, 0, 0, 0x05, 0, 0, 0, 0, 0xC3
 const unsigned char JIT_CODE[] = {0x8B, 0x44, 0x24, 0x04, 0x69, 0xC0, 0, 0, 0, 0, 0x05, 0, 0, 0, 0, 0xC3};
 #endif
 
-// Reserved large and executable from the start, committed a piece at a
-// time; the code is written, then the pages are made read-execute and each
-// function is called once.
+// Reserved large and executable, committed a piece at a time, written, made read-execute, each function called.
 bool makeJitRegion() {
     constexpr SIZE_T reserve = 0x100000, commit = 0x10000;
     auto* region = static_cast<unsigned char*>(VirtualAlloc(nullptr, reserve, MEM_RESERVE, PAGE_EXECUTE_READWRITE));
@@ -73,30 +57,20 @@ bool makeJitRegion() {
     return true;
 }
 
-bool loadGameDlls(const std::string& folder) {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\game_*.dll").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return false;
-    bool ok = true;
-    do {
-        const std::string path = folder + "\\" + found.cFileName;
-        if (LoadLibraryA(path.c_str()) == nullptr) {
-            std::fprintf(stderr, "realistic: cannot load %s (error %lu)\n", path.c_str(), GetLastError());
-            ok = false;
-        }
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    return ok;
-}
-
-template <typename Fn>
-Fn exported(HMODULE module, const char* name) {
-    return module ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name))) : nullptr;
-}
-
 bool fail(const char* what, const std::string& detail) {
     std::fprintf(stderr, "realistic: %s %s (error %lu)\n", what, detail.c_str(), GetLastError());
     return false;
+}
+
+bool loadGameDlls(const std::string& folder) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\game_*.dll").c_str(), &found);
+    bool ok = search != INVALID_HANDLE_VALUE;
+    for (BOOL more = ok; more; more = FindNextFileA(search, &found))
+        if (LoadLibraryA((folder + "\\" + found.cFileName).c_str()) == nullptr)
+            ok = fail("cannot load", found.cFileName);
+    if (search != INVALID_HANDLE_VALUE) FindClose(search);
+    return ok;
 }
 
 constexpr unsigned long long UNLOAD_MS = 5000, LATE_LOAD_MS = 20000;
@@ -145,14 +119,11 @@ bool startRealistic(RealisticGame& game) {
 
     const HookSet* const* overlay = startRenderHooks(folder + "\\overlay_render.dll");
     if (overlay == nullptr) return false;
-    // An anti-virus product's DLL, loaded into every process, hooking
-    // injection-related system exports.
     const std::string guardPath = folder + "\\av_guard.dll";
     auto startGuard = exported<StartGuardHooksFn>(LoadLibraryA(guardPath.c_str()), "StartGuardHooks");
     if (startGuard == nullptr) return fail("cannot load", guardPath);
     if (startGuard()->status != HOOKS_INSTALLED) return fail("the anti-virus-like DLL missed a hook", guardPath);
-    // The game creates its Direct3D objects through the overlay's hooks,
-    // then draws a frame through its hook of the device's Present.
+    // The game's Direct3D objects made through the overlay's hooks, a frame drawn through its hook of Present.
     HMODULE d3d9 = GetModuleHandleA("d3d9.dll");
     void* d3d = exported<void*(WINAPI*)(UINT)>(d3d9, "Direct3DCreate9")(32);  // D3D_SDK_VERSION
     void* d3dEx = nullptr;
@@ -164,7 +135,7 @@ bool startRealistic(RealisticGame& game) {
     if (deviceHooks == nullptr || deviceHooks->status != HOOKS_INSTALLED)
         return fail("the overlay did not hook the device's Present and Reset", "");
     static_cast<IDirect3DDevice9*>(device)->Present(nullptr, nullptr, nullptr, nullptr);
-    // A hook that is in place but never called would prove nothing.
+    // A hook in place but never called would prove nothing.
     if (overlay[0]->calls != 1 || overlay[1]->calls != 1 || deviceHooks->calls < 1)
         return fail("a call went around the overlay's hooks", "");
 
@@ -188,8 +159,7 @@ void tickRealistic(RealisticGame& game) {
         game.splash = nullptr;
     }
     if (!game.lateLoaded && elapsed >= LATE_LOAD_MS) {
-        if (LoadLibraryA(game.latePath.c_str()) == nullptr)
-            std::fprintf(stderr, "realistic: cannot load %s (error %lu)\n", game.latePath.c_str(), GetLastError());
+        if (LoadLibraryA(game.latePath.c_str()) == nullptr) fail("cannot load", game.latePath);
         game.lateLoaded = true;
     }
 }
