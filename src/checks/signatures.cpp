@@ -12,8 +12,8 @@ struct Signature {
 };
 
 // Files known by their content. The first entries are the harmless test
-// modules (x86_64 and i686) and test program that
-// tools/fixtures/make_test_dll.py writes byte for byte, so a client in the
+// modules (x86_64 and i686) and test program that tools/fixtures/data
+// holds byte for byte, so a client in the
 // field can be checked end to end without any real cheat.
 const Signature CHEAT_MD5[] = {
     {"b525a69694bfb01741d0411ebeb90e79", "Marvik test signature (harmless)"},

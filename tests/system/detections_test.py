@@ -1,12 +1,12 @@
-"""What the checks find reaches the server, the log and the tray: a cheat-table DLL, a DLL injected mid-session,
-a real debugger."""
+"""What the checks find reaches the server, the log and the tray: a cheat-table DLL, a memory editor known by its
+name alone, a DLL injected mid-session, a real debugger."""
 
 import os
 import re
 import shutil
 import subprocess
 
-from harness import FIXTURES, SessionTest, wait_for
+from harness import BUILD, FIXTURES, SessionTest, wait_for
 
 TEST_MD5 = "b525a69694bfb01741d0411ebeb90e79"
 
@@ -15,8 +15,11 @@ class Detections(SessionTest):
     def test_findings_reach_the_server(self):
         for dll in ("marvik_test_aimbot.dll", "marvik_plain.dll"):
             shutil.copy(os.path.join(FIXTURES, dll), os.path.join(self.box.prefix, "drive_c", "game", dll))
+        # The stand-in, whose file no table holds, under a memory editor's name.
+        self.box.start_program(os.path.join(BUILD, "tools", "standin_game", "standin_game.exe"), "cheatengine-x86_64.exe")
         self.start_session(args=("--load", r"C:\game\marvik_test_aimbot.dll"))
         srv = self.server
+        self.assert_log("[MD5] Cheat process detected: cheatengine-x86_64.exe [Memory editor] PID=", timeout=10)
 
         self.assert_log("[MD5] Cheat DLL detected: marvik_test_aimbot.dll [Marvik test signature (harmless)] md5="
                         + TEST_MD5, timeout=10)

@@ -1,6 +1,6 @@
 // check_bench: what the checks cost, measured under Windows (or Wine).
 // Starts the stand-in game with the module files found in a folder loaded
-// (make them with tools/fixtures/make_test_dll.py), then times one
+// (the build makes the game's own in build/<preset>/tools/standin_game), then times one
 // heartbeat's worth of checks over several cycles, and the memory and
 // process checks. Prints figures only.
 //   check_bench <standin_game.exe> <folder of DLLs> [cycles] [other processes]

@@ -1,5 +1,5 @@
 // The realistic mode: a clean game as players run it, noisy but innocent: the system DLLs a Direct3D 9 game
-// loads, its own DLLs beside it (tools/fixtures/make_test_dll.py --game-set), about 120 modules in all; the
+// loads, its own DLLs beside it (game_dll.c, built under each name), about 120 modules in all; the
 // overlay's and the anti-virus DLL's hooks (overlay_render.cpp); resource-only views; a JIT region (as a script or
 // shader compiler leaves one); its own code rewritten unchanged; launcher_splash.dll freed after 5 s and
 // content_patch.dll loaded at 20 s.
