@@ -79,7 +79,9 @@ struct Lib {
                    std::string(m.complete ? "ok" : m.reason) + "):" + std::to_string(m.module_count) + ":" +
                    std::to_string(m.duplicates);
         case MVS_EV_CONFIG:
-            if (e.config.complete) EXPECT_EQ(Bytes(e.config.data, e.config.data + e.config.size), fileBytes(e.config.size));
+            if (e.config.complete) {
+                EXPECT_EQ(Bytes(e.config.data, e.config.data + e.config.size), fileBytes(e.config.size));
+            }
             return "config(" + std::string(e.config.complete ? "ok" : e.config.reason) + "):" +
                    std::to_string(e.config.size);
         default: return "";  // chunks, heartbeats and the like: the reference server's tests
