@@ -8,7 +8,7 @@
 #include "net/udp_client.h"
 #include "session/player_config.h"
 #include "support/files.h"
-#include "support/udp_peer.h"
+#include "support/wire.h"
 
 namespace marvik {
 namespace {

@@ -14,7 +14,6 @@
 #include "session/handshake.h"
 #include "session/session_link.h"
 #include "support/files.h"
-#include "support/udp_peer.h"
 #include "support/wire.h"
 
 namespace marvik {

@@ -7,13 +7,9 @@
 #include <vector>
 
 #include "base/clock.h"
-#include "net/chunks.h"
 #include "net/packets.h"
 #include "net/rc4.h"
 #include "net/udp_client.h"
-#include "support/files.h"
-#include "support/report_samples.h"
-#include "support/udp_peer.h"
 #include "support/wire.h"
 
 namespace marvik {
@@ -133,39 +129,6 @@ TEST_F(UdpLink, ForeignTrafficIsDroppedWithinTheFiveSecondWait) {
     EXPECT_EQ(h.type, 0x5C);
     EXPECT_GE(elapsed, 4500);
     EXPECT_LE(elapsed, 6000);
-}
-
-// Each report leaves as the chunks its builder makes, in order, encrypted,
-// 50 ms apart, and is logged; a file too large to send sends nothing.
-TEST_F(UdpLink, ReportsLeaveAsTheirChunksInOrderPacedAndLogged) {
-    open(true, server);
-    const std::string log = test::freshLog();
-    const std::uint32_t before = tickCount();
-    Clock::time_point start = Clock::now();
-    sendModules(client, sampleModules(16));
-    EXPECT_GE(msSince(start), 95);  // 50 ms after each of the two chunks
-    sendModules(client, {});
-    sendModuleLog(client, sampleModules(4));
-    const Bytes file = pattern(901, 17);
-    EXPECT_EQ(sendPlayerConfig(client, file, "Alice"), 2);
-    EXPECT_EQ(sendPlayerConfig(client, pattern(60000, 1), "Alice"), 0);
-
-    std::vector<std::pair<int, Bytes>> got, expected;
-    Bytes d;
-    for (SockAddrIn from{}; server.receive(d, from, 300);) got.emplace_back(d[5], encrypt(payloadOf(d)));
-    ASSERT_EQ(got.size(), 7u);
-    const std::uint32_t tick = loadLe32(got[3].second.data() + 2);  // the module log's, shared by its chunks
-    EXPECT_LE(tick - before, 1000u);
-    const std::pair<int, ChunkPayloads> reports[] = {{PKT_MODULE_LIST, buildModuleListChunks(sampleModules(16))},
-                                                     {PKT_MODULE_LIST, buildModuleListChunks({})},
-                                                     {PKT_MODULE_LOG, buildModuleLogChunks(sampleModules(4), tick)},
-                                                     {PKT_CONFIG_CHUNK, buildConfigChunks(file, "Alice")}};
-    for (const auto& [type, chunks] : reports)
-        for (const Bytes& c : chunks) expected.emplace_back(type, c);
-    EXPECT_TRUE(got == expected);
-    EXPECT_EQ(test::logMessages(log),
-              (std::vector<std::string>{"[SCAN] Sent 16 modules in 2 chunks", "[SCAN] Sent 0 modules in 1 chunks",
-                                        "[LOG] Sent module log (4 entries, 2 chunks)"}));
 }
 
 }  // namespace

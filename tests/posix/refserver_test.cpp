@@ -8,7 +8,6 @@
 #include "json_lines.h"
 #include "net/chunks.h"
 #include "net/udp_client.h"
-#include "posix/event_field.h"
 #include "server_core.h"
 #include "server_options.h"
 #include "session/handshake.h"
