@@ -12,23 +12,21 @@
 namespace marvik {
 namespace {
 
-MARVIK_PRINTF(3, 4) std::string formatLine(LogClock now, const char* tag, const char* format, ...) {
-    const std::string path = test::besideExe("line_test.txt");
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr) return "no file";
+MARVIK_PRINTF(2, 3) void writeLine(std::FILE* f, const char* format, ...) {
     std::va_list args;
     va_start(args, format);
-    writeLogLine(f, now, tag, format, args);
+    writeLogLine(f, LogClock{4, 5, 9}, "GAME", format, args);
     va_end(args);
-    std::fclose(f);
-    const std::string text = test::readFile(path);
-    test::removePath(path);
-    return text;
 }
 
 TEST(LogLine, PrefixIsZeroPaddedTimeAndTag) {
-    EXPECT_EQ(formatLine({4, 5, 9}, "GAME", "Found %s (PID: %lu)", "iw3mp.exe", 1234UL),
-              "[04:05:09] [GAME] Found iw3mp.exe (PID: 1234)\n");
+    const std::string path = test::besideExe("line_test.txt");
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    writeLine(f, "Found %s (PID: %lu)", "iw3mp.exe", 1234UL);
+    std::fclose(f);
+    EXPECT_EQ(test::readFile(path), "[04:05:09] [GAME] Found iw3mp.exe (PID: 1234)\n");
+    test::removePath(path);
 }
 
 // A line not ended after 2 s (a stalled disk) does not hold up the exit,

@@ -10,6 +10,7 @@
 #include "net/packets.h"
 #include "net/rc4.h"
 #include "net/udp_client.h"
+#include "support/report_samples.h"
 #include "support/wire.h"
 
 namespace marvik {
@@ -17,18 +18,10 @@ namespace {
 
 using namespace test;
 
-Bytes pattern(std::size_t n, std::uint8_t seed) {
-    Bytes b(n);
-    for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(seed + i * 13);
-    return b;
-}
-
 Bytes encrypt(Bytes b) {
     rc4_crypt(b.data(), static_cast<std::int32_t>(b.size()), AC_ENCRYPT_KEY, AC_ENCRYPT_KEY_LENGTH);
     return b;
 }
-
-Bytes payloadOf(const Bytes& d) { return Bytes(d.begin() + 12, d.end()); }
 
 // A client talking to a real peer socket.
 class UdpLink : public testing::Test {
@@ -58,7 +51,7 @@ TEST_F(UdpLink, SendCarriesTheSessionIdAndNullDataAsZeros) {
     SockAddrIn from{};
     ASSERT_TRUE(server.receive(d, from));
     EXPECT_EQ(loadLe32(&d[8]), sid);
-    EXPECT_EQ(payloadOf(d), encrypt(Bytes(8, 0)));
+    EXPECT_EQ(Bytes(d.begin() + 12, d.end()), encrypt(Bytes(8, 0)));
 }
 
 // The header is read from any datagram of header size (magic or not); the
@@ -70,7 +63,7 @@ TEST_F(UdpLink, ReceiveReadsHeaderDecryptsAndCopiesOnlyAPayloadThatFits) {
     Bytes runt = datagram(PKT_KICK), wrongMagic = datagram(PKT_KICK, {1, 2, 3});
     runt.pop_back();
     wrongMagic[1] = 0x44;
-    const Bytes full = pattern(4096, 5), challenge = pattern(32, 11);
+    const Bytes full = fileBytes(4096), challenge = fileBytes(32);
     for (bool encryption : {false, true}) {
         open(encryption, server);
         const auto sealed = [&](std::uint8_t type, const Bytes& p) { return datagram(type, encryption ? encrypt(p) : p); };
@@ -84,7 +77,7 @@ TEST_F(UdpLink, ReceiveReadsHeaderDecryptsAndCopiesOnlyAPayloadThatFits) {
             {"header only", datagram(PKT_KICK), 0, {}, false},
             {"runt", runt, -1, {}, false},
             {"wrong magic", wrongMagic, -1, {}, false},
-            {"larger than the buffer", sealed(PKT_SCREENSHOT_REQUEST, pattern(5000, 3)), 5000, {}, false},
+            {"larger than the buffer", sealed(PKT_SCREENSHOT_REQUEST, fileBytes(5000)), 5000, {}, false},
             {"fills the buffer", sealed(PKT_UPDATE_AVAILABLE, full), 4096, full, false},
             {"a challenge", datagram(PKT_CHALLENGE, challenge), 32, challenge, false},
             {"from another port", sealed(PKT_KICK, {9}), 1, {9}, true},

@@ -62,7 +62,7 @@ struct Harness {
 };
 
 Bytes helloPayload() {
-    return bytesOf(makeHello("Sniper", 28960, "HWID-1234", "abcdef0123456789abcdef0123456789"));
+    return bytesOf(makeHello("Sniper", 28961, "HWID-1234", "abcdef0123456789abcdef0123456789"));
 }
 
 // The client's answer to the challenge fixedRandom makes.
@@ -105,14 +105,17 @@ TEST(RefServerEvents, EachEventKeepsItsFieldsAndSummary) {
 }
 
 TEST(RefServerHandshake, EachVerdictSendsItsRepliesAndArmsTheTimersOnlyWhenItShould) {
-    // (The library's reasons for each wrong answer: ServerLibHandshake.)
     const std::string challenged = "PKT_CHALLENGE | answer ok | ";
     struct Case {
-        const char* options;  // E encryption, R --reject, S --silent, N --no-verdict, W a wrong answer
+        const char* options;  // E encryption, R --reject, S --silent, N --no-verdict; the client's answer:
+                              // W wrong, X sent the other way round, H without a hello
         std::string replies;  // a second later, the 1 s screenshot timer's included
         const char* kick;     // the kick's payload as the client decrypts it
     } cases[] = {
         {"EW", "PKT_CHALLENGE | answer mismatch | PKT_KICK", "bad answer"},
+        {"X", "PKT_CHALLENGE | answer mismatch: client sends with encryption | PKT_KICK", "bad answer"},
+        {"EX", "PKT_CHALLENGE | answer mismatch: client sends without encryption | PKT_KICK", "bad answer"},
+        {"H", "no challenge issued to this session | PKT_KICK", "bad answer"},
         {"R", challenged + "PKT_KICK", "rejected"},
         {"RS", "answer ok", ""},  // --silent wins over --reject
         {"N", challenged + "PKT_SCREENSHOT_REQUEST", ""},
@@ -124,9 +127,10 @@ TEST(RefServerHandshake, EachVerdictSendsItsRepliesAndArmsTheTimersOnlyWhenItSho
         o.encryption = has('E'), o.reject = has('R'), o.silent = has('S'), o.noVerdict = has('N');
         o.screenshotAfterSec = 1;
         Harness h(o);
-        h.send(PKT_HELLO, helloPayload());
+        if (!has('H')) h.send(PKT_HELLO, helloPayload());
         Bytes response = responsePayload();
         response[0] ^= has('W');
+        h.enc ^= has('X');
         h.send(PKT_CHALLENGE_RESPONSE, response);
         h.now += 1000;
         h.tick();
