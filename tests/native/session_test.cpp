@@ -106,19 +106,16 @@ TEST(Handshake, EachPathEndsWithItsResultLinesAndTiming) {
                 if (received.size() <= c.replies.size()) server.sendTo(c.replies[received.size() - 1], from);
             }
         });
-        std::thread stopper;
-        if (c.stop) {
-            setRunningSession(link);
-            stopper = std::thread([] {
-                std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-                requestProgramStop();
-            });
-        }
+        if (c.stop) setRunningSession(link);
+        std::thread stopper([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+            if (c.stop) requestProgramStop();
+        });
         const Clock::time_point t0 = Clock::now();
         EXPECT_EQ(handshake(*link), c.result);
         const long long ms = msSince(t0);
         peer.join();
-        if (c.stop) stopper.join();
+        stopper.join();
         setRunningSession(nullptr);
         EXPECT_EQ(std::to_string(g_verified.load()) + std::to_string(g_rejected.load()),
                   c.result == HandshakeResult::REJECTED ? "01" : c.result == HandshakeResult::STOPPED ? "00" : "10");

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <memory>
 #include <string>
 
 #include "checks/memory_scan.h"
@@ -66,19 +67,16 @@ std::vector<Bytes> serverDatagrams(const Bytes& hello) {
         for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<std::uint8_t>(i);
         return 1;
     };
-    mvs_server* s = mvs_create(&o, 0);
-    const mvs_addr from{0x7F000001u, 40000};
-    const mvs_peer peer{from, 0x12345678u};
-    mvs_feed(s, hello.data(), hello.size(), &from, 0);
-    mvs_verdict(s, &peer, 1, nullptr);
-    mvs_verdict(s, &peer, 0, "bad answer");
-    mvs_command(s, &peer, MVS_PKT_SCREENSHOT_REQUEST, nullptr);
-    mvs_command(s, &peer, MVS_PKT_UPDATE_AVAILABLE, nullptr);
+    std::unique_ptr<mvs_server, void (*)(mvs_server*)> s(mvs_create(&o, 0), mvs_destroy);
+    const mvs_peer peer{{0x7F000001u, 40000}, 0x12345678u};
+    mvs_feed(s.get(), hello.data(), hello.size(), &peer.addr, 0);
+    mvs_verdict(s.get(), &peer, 1, nullptr);
+    mvs_verdict(s.get(), &peer, 0, "bad answer");
+    mvs_command(s.get(), &peer, MVS_PKT_SCREENSHOT_REQUEST, nullptr);
+    mvs_command(s.get(), &peer, MVS_PKT_UPDATE_AVAILABLE, nullptr);
     std::vector<Bytes> sent;
-    mvs_event e;
-    while (mvs_next_event(s, &e))
+    for (mvs_event e; mvs_next_event(s.get(), &e);)
         if (e.type == MVS_EV_SEND) sent.emplace_back(e.send.bytes, e.send.bytes + e.send.size);
-    mvs_destroy(s);
     return sent;
 }
 
