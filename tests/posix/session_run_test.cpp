@@ -87,6 +87,7 @@ TEST(WholeSession, AHungCheckIsReportedAndItsFindingArrivesWhenItReturns) {
     EXPECT_EQ(flags(beats.back().second), "11 0x00009999");
     EXPECT_TRUE(logged("[ALERT] AC binary has been modified!"));
     EXPECT_TRUE(logged("[AC] Server kicked us!"));  // which ends the session
+    EXPECT_TRUE(seen["identity"].empty());          // the game has no GUID to report
 
     editScriptedGame([](ScriptedGame& g) { g = ScriptedGame{}; });
     removePath(besideExe("sessgame"));
