@@ -28,9 +28,8 @@ TEST(ConfigParse, LinesKeysAndValues) {
         {"# settings\nserver_ip=203.0.113.7\nserver_port=28961\nplayer_name=Sniper\nauto_start=0\nencryption=1\n",
          "203.0.113.7:28961 Sniper a0 e1 named"},
         {"server_ip=10.0.0.1\r\nplayer_name=Bob\r\nserver_port=1234\r\n", "10.0.0.1:1234 Bob a1 e0 named"},
-        {"player_name=Ann\rplayer_name=Zed\n", ":28960 Ann a1 e0"},  // a lone CR ends the line
-        // A value stops at the first blank; blanks before it are skipped.
-        {"player_name=John Smith\nserver_ip= \t 10.1.2.3 trailing\n", "10.1.2.3:28960 John a1 e0 named"},
+        // A lone CR ends the line; a value stops at the first blank, blanks before it skipped.
+        {"player_name=John Smith\rplayer_name=Zed\nserver_ip= \t 10.1.2.3 x\n", "10.1.2.3:28960 John a1 e0 named"},
         // Blanks around a key, a case change or a hash make a line unknown.
         {"server_ip =1\n server_port=1\nSERVER_PORT=5\n#player_name=H\nplayer_name=a#b\nplayer_name=\n=N\n",
          ":28960 a#b a1 e0"},
