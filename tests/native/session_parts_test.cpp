@@ -33,7 +33,6 @@ TEST(ConfigRoots, LocalAppDataFixedThenUpToFiveDerived) {
          {moduleAt(""), moduleAt("E:\\a\\b\\c\\d\\e\\f\\iw3mp.exe"), moduleAt("F:\\x\\y.dll")},
          {"E:\\a\\b\\c\\d\\e\\f", "E:\\a\\b\\c\\d\\e", "E:\\a\\b\\c\\d", "E:\\a\\b\\c", "E:\\a\\b"}},
         {nullptr, {moduleAt("E:\\Games\\CoD4\\iw3mp.exe")}, {"E:\\Games\\CoD4", "E:\\Games", "E:"}},
-        {nullptr, {moduleAt("iw3mp.exe")}, {}},
     };
     for (const auto& c : cases) {
         std::vector<std::string> expected;

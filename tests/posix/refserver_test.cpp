@@ -27,9 +27,7 @@ void fixedRandom(std::uint8_t* out, std::size_t n) {
 // Drives the protocol logic directly and keeps everything it puts out.
 struct Harness {
     ServerState state;
-    Endpoint from{0x7F000001u, 40000};
     std::uint64_t now = 1000;
-    std::uint32_t sid = 0x11223344u;
     bool enc = false;
     ServerOutput out;
 
@@ -40,8 +38,8 @@ struct Harness {
     }
     // The server adds what it puts out to what is there.
     void send(std::uint8_t type, const Bytes& payload) {
-        Bytes d = framePacket(type, payload.data(), static_cast<std::uint16_t>(payload.size()), sid, enc);
-        serverHandleDatagram(state, d.data(), d.size(), from, now, out);
+        Bytes d = framePacket(type, payload.data(), static_cast<std::uint16_t>(payload.size()), 0x11223344u, enc);
+        serverHandleDatagram(state, d.data(), d.size(), Endpoint{0x7F000001u, 40000}, now, out);
     }
     void tick(bool stop = false) { stop ? serverFinish(state, now, out) : serverTick(state, now, out); }
     // From event `first` on, the packets sent, the answers judged and the
@@ -153,8 +151,7 @@ TEST(RefServerTimers, CommandsAndReportTimeoutsFireOnceAtTheirDeadline) {
     h.now = 2000;
     h.send(PKT_CHALLENGE_RESPONSE, responsePayload());
     // Each deadline is in turn the earliest, so none can be left out; the
-    // library's report deadlines are among them (each of those:
-    // ServerLibSessions).
+    // library's report deadlines are among them.
     struct Step {
         std::uint64_t now;
         const char* fired;  // packets sent and reports closed at that time
