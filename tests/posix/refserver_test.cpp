@@ -108,15 +108,14 @@ TEST(RefServerHandshake, EachVerdictSendsItsRepliesAndArmsTheTimersOnlyWhenItSho
         const char* options;  // E encryption, R --reject, S --silent, N --no-verdict; the client's answer:
                               // W wrong, X sent the other way round, H without a hello
         std::string replies;  // a second later, the 1 s screenshot timer's included
-        const char* kick;     // the kick's payload as the client decrypts it
     } cases[] = {
-        {"EW", "PKT_CHALLENGE | answer mismatch | PKT_KICK", "bad answer"},
-        {"X", "PKT_CHALLENGE | answer mismatch: client sends with encryption | PKT_KICK", "bad answer"},
-        {"EX", "PKT_CHALLENGE | answer mismatch: client sends without encryption | PKT_KICK", "bad answer"},
-        {"H", "no challenge issued to this session | PKT_KICK", "bad answer"},
-        {"R", challenged + "PKT_KICK", "rejected"},
-        {"RS", "answer ok", ""},  // --silent wins over --reject
-        {"N", challenged + "PKT_SCREENSHOT_REQUEST", ""},
+        {"EW", "PKT_CHALLENGE | answer mismatch | PKT_KICK"},
+        {"X", "PKT_CHALLENGE | answer mismatch: client sends with encryption | PKT_KICK"},
+        {"EX", "PKT_CHALLENGE | answer mismatch: client sends without encryption | PKT_KICK"},
+        {"H", "no challenge issued to this session | PKT_KICK"},
+        {"R", challenged + "PKT_KICK"},
+        {"RS", "answer ok"},  // --silent wins over --reject
+        {"N", challenged + "PKT_SCREENSHOT_REQUEST"},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.options);
@@ -133,11 +132,6 @@ TEST(RefServerHandshake, EachVerdictSendsItsRepliesAndArmsTheTimersOnlyWhenItSho
         h.now += 1000;
         h.tick();
         EXPECT_EQ(h.outcomes(), k.replies);
-        // The kick, read as the client reads it.
-        Bytes last = h.out.replies.empty() ? Bytes(12) : h.out.replies.back().bytes;
-        ACPacketHeader head{};
-        parseDatagram(last.data(), static_cast<std::int32_t>(last.size()), o.encryption, head, nullptr, 0);
-        EXPECT_EQ(head.type == PKT_KICK ? std::string(last.begin() + 12, last.end()) : "", k.kick);
     }
 }
 
