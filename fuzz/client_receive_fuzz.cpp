@@ -1,9 +1,6 @@
 // libFuzzer target: the client's receive path over one datagram from the
-// network, as receivePacket judges it, with the handshake's and the
-// listener's buffer sizes, encryption off and on, and the challenge taken
-// from what came.
-#include <cstddef>
-#include <cstdint>
+// network, with the handshake's and the listener's buffer sizes, encryption
+// off and on, and the challenge taken from what came.
 #include <vector>
 
 #include "net/udp_client.h"

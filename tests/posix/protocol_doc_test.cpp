@@ -4,10 +4,8 @@
 // the expected block is printed, ready to paste.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <functional>
 #include <map>
-#include <sstream>
+#include <memory>
 #include <string>
 
 #include "checks/memory_scan.h"
@@ -16,6 +14,7 @@
 #include "net/chunks.h"
 #include "net/udp_client.h"
 #include "session/handshake.h"
+#include "support/files.h"
 #include "support/wire.h"
 
 namespace marvik {
@@ -23,15 +22,11 @@ namespace {
 
 using test::Bytes;
 
+std::string fileText(const std::string& path) { return test::readFile(MARVIK_SOURCE_DIR "/" + path); }
+
 // What follows each "<!-- NAME: KEY -->" marker of the document: the inside
 // of the fenced block on the next line, or else the lines up to a blank one
 // or the end.
-std::string fileText(const std::string& path) {
-    std::stringstream file;
-    file << std::ifstream(MARVIK_SOURCE_DIR "/" + path, std::ios::binary).rdbuf();
-    return file.str();
-}
-
 std::map<std::string, std::string> markedBlocks(const std::string& name, const std::string& path = "docs/protocol.md") {
     const std::string doc = fileText(path) + "\n", open = "<!-- " + name + ": ";
     std::map<std::string, std::string> blocks;
@@ -58,8 +53,8 @@ std::string hexDump(const Bytes& bytes) {
     return out;
 }
 
-Bytes frame(std::uint8_t type, const Bytes& payload, bool encryption, std::uint32_t session = 0x12345678u) {
-    return framePacket(type, payload.data(), static_cast<std::uint16_t>(payload.size()), session, encryption);
+Bytes frame(std::uint8_t type, const Bytes& payload, bool encryption = false) {
+    return framePacket(type, payload.data(), static_cast<std::uint16_t>(payload.size()), 0x12345678u, encryption);
 }
 
 // The server's datagrams as the plug-in library sends them to a client of
@@ -72,19 +67,16 @@ std::vector<Bytes> serverDatagrams(const Bytes& hello) {
         for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<std::uint8_t>(i);
         return 1;
     };
-    mvs_server* s = mvs_create(&o, 0);
-    const mvs_addr from{0x7F000001u, 40000};
-    const mvs_peer peer{from, 0x12345678u};
-    mvs_feed(s, hello.data(), hello.size(), &from, 0);
-    mvs_verdict(s, &peer, 1, nullptr);
-    mvs_verdict(s, &peer, 0, "bad answer");
-    mvs_command(s, &peer, MVS_PKT_SCREENSHOT_REQUEST, nullptr);
-    mvs_command(s, &peer, MVS_PKT_UPDATE_AVAILABLE, nullptr);
+    std::unique_ptr<mvs_server, void (*)(mvs_server*)> s(mvs_create(&o, 0), mvs_destroy);
+    const mvs_peer peer{{0x7F000001u, 40000}, 0x12345678u};
+    mvs_feed(s.get(), hello.data(), hello.size(), &peer.addr, 0);
+    mvs_verdict(s.get(), &peer, 1, nullptr);
+    mvs_verdict(s.get(), &peer, 0, "bad answer");
+    mvs_command(s.get(), &peer, MVS_PKT_SCREENSHOT_REQUEST, nullptr);
+    mvs_command(s.get(), &peer, MVS_PKT_UPDATE_AVAILABLE, nullptr);
     std::vector<Bytes> sent;
-    mvs_event e;
-    while (mvs_next_event(s, &e))
+    for (mvs_event e; mvs_next_event(s.get(), &e);)
         if (e.type == MVS_EV_SEND) sent.emplace_back(e.send.bytes, e.send.bytes + e.send.size);
-    mvs_destroy(s);
     return sent;
 }
 
@@ -102,46 +94,36 @@ TEST(ProtocolDoc, EveryHexExampleIsWhatTheEncoderSends) {
     copyText(memory.description, "private writable and executable memory");
     const std::string cfg = "seta cg_fov \"80\"\r\n";
     const Bytes hello = frame(PKT_HELLO, test::bytesOf(makeHello("Sniper", 28960, "MARVIK-1234ABCD-8D9E785A",
-                                                                 "0123456789abcdef0123456789abcdef")),
-                              true);
-    const std::vector<Bytes> server = serverDatagrams(hello);
-    ASSERT_EQ(server.size(), 5u);
+                                                                 "0123456789abcdef0123456789abcdef")), true);
+    const std::string guid = "0123456789abcdef0123456789abcdef";
     // The inputs the document gives beside each block.
     std::map<std::string, Bytes> examples = {
-        {"heartbeat", frame(PKT_HEARTBEAT, test::bytesOf(beat), false)},
+        {"heartbeat", frame(PKT_HEARTBEAT, test::bytesOf(beat))},
         {"heartbeat-encrypted", frame(PKT_HEARTBEAT, test::bytesOf(beat), true)},
         {"hello", hello},
-        {"module-list", frame(PKT_MODULE_LIST, buildModuleListChunks({game, d3d9}).at(0), false)},
-        {"module-log", frame(PKT_MODULE_LOG, buildModuleLogChunks({d3d9}, 123456u).at(0), false)},
-        {"memory-report", frame(PKT_MEMORY_REPORT, test::bytesOf(memory), false)},
-        {"identity", frame(PKT_IDENTITY,
-                           test::bytesOf(makeIdentity("MARVIK-1234ABCD-8D9E785A", "0123456789abcdef0123456789abcdef",
-                                                      1700000000u)),
-                           false)},
-        {"config-chunk", frame(PKT_CONFIG_CHUNK, buildConfigChunks(Bytes(cfg.begin(), cfg.end()), "Sniper").at(0), false)},
-        {"challenge", server[0]},
-        {"verify-ok", server[1]},
-        {"kick", server[2]},
-        {"screenshot-request", server[3]},
-        {"update-available", server[4]},
+        {"module-list", frame(PKT_MODULE_LIST, buildModuleListChunks({game, d3d9}).at(0))},
+        {"module-log", frame(PKT_MODULE_LOG, buildModuleLogChunks({d3d9}, 123456u).at(0))},
+        {"memory-report", frame(PKT_MEMORY_REPORT, test::bytesOf(memory))},
+        {"identity", frame(PKT_IDENTITY, test::bytesOf(makeIdentity("MARVIK-1234ABCD-8D9E785A", guid, 1700000000u)))},
+        {"config-chunk", frame(PKT_CONFIG_CHUNK, buildConfigChunks(Bytes(cfg.begin(), cfg.end()), "Sniper").at(0))},
+        {"challenge-response",
+         frame(PKT_CHALLENGE_RESPONSE, test::bytesOf(makeChallengeResponse(challenge, 0xC0F40FB5u, 0x1A2B3C4Du, 4)))},
     };
-#ifdef MARVIK_DEFAULT_SECRET
-    // The answer is keyed with the secret; the document's is the default.
-    examples["challenge-response"] =
-        frame(PKT_CHALLENGE_RESPONSE, test::bytesOf(makeChallengeResponse(challenge, 0xC0F40FB5u, 0x1A2B3C4Du, 0x04)),
-              false);
+    const std::vector<Bytes> server = serverDatagrams(hello);
+    const char* serverNames[] = {"challenge", "verify-ok", "kick", "screenshot-request", "update-available"};
+    ASSERT_EQ(server.size(), 5u);
+    for (std::size_t i = 0; i < server.size(); ++i) examples[serverNames[i]] = server[i];
+    std::map<std::string, std::string> blocks = markedBlocks("example");
+#ifndef MARVIK_DEFAULT_SECRET
+    // The answer is keyed with the secret; the document's is the default's.
+    examples.erase("challenge-response");
+    blocks.erase("challenge-response");
 #endif
-    const std::map<std::string, std::string> blocks = markedBlocks("example");
     for (const auto& [name, bytes] : examples) {
         const std::string expected = hexDump(bytes);
         EXPECT_EQ(blocks.count(name) ? blocks.at(name) : "", expected) << "example " << name << ":\n" << expected;
     }
-    for (const auto& [name, text] : blocks) {
-#ifndef MARVIK_DEFAULT_SECRET
-        if (name == "challenge-response") continue;
-#endif
-        EXPECT_EQ(examples.count(name), 1u) << "example " << name << " is unchecked";
-    }
+    for (const auto& [name, text] : blocks) EXPECT_EQ(examples.count(name), 1u) << "example " << name << " is unchecked";
 }
 
 TEST(ProtocolDoc, LabelListsAreTheChecksLabels) {

@@ -1,4 +1,5 @@
-// Modules and files for the tests that put chunked reports back together.
+// Modules and files for the tests that put chunked reports back together,
+// and the fields of the reference server's events that tell what came of them.
 #pragma once
 
 #include <string>
@@ -24,6 +25,17 @@ inline Bytes fileBytes(std::size_t n) {
     Bytes b(n);
     for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(i == 10 ? 0xFF : 'a' + i % 26);
     return b;
+}
+
+// The text of a top-level field of a JSON line as written: a string without
+// its quotes, or a number or boolean; empty when the field is missing.
+inline std::string field(const std::string& json, const std::string& key) {
+    std::size_t at = json.find("\"" + key + "\":");
+    if (at == std::string::npos) return "";
+    at += key.size() + 3;
+    bool quoted = json[at] == '"';
+    std::size_t end = quoted ? json.find('"', at + 1) : json.find_first_of(",}", at);
+    return json.substr(at + quoted, end - at - quoted);
 }
 
 }  // namespace marvik::test

@@ -1,11 +1,14 @@
-// Datagrams and records as bytes on the wire, and elapsed time, for the
-// tests that talk to the client or stand in for the server.
+// Datagrams and records as bytes on the wire, elapsed time, and a socket
+// standing in for the server plug-in (or a host pretending to be it), for
+// the tests that talk to the client or stand in for the server.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <vector>
+
+#include "net/udp_socket.h"
 
 namespace marvik::test {
 
@@ -34,5 +37,37 @@ inline Bytes datagram(std::uint8_t type, const Bytes& payload = {}, std::uint32_
     d.insert(d.end(), payload.begin(), payload.end());
     return d;
 }
+
+// A bound UDP socket on a chosen loopback address.
+struct UdpPeer {
+    SocketHandle sock = INVALID_SOCKET_HANDLE;
+
+    // Bound to ip and a port the system picks; INVALID_SOCKET_HANDLE on failure.
+    explicit UdpPeer(const char* ip) : sock(udpSocketOpen()) {
+        if (sock != INVALID_SOCKET_HANDLE && !udpSocketBind(sock, udpAddress(ip, 0))) {
+            udpSocketClose(sock);
+            sock = INVALID_SOCKET_HANDLE;
+        }
+    }
+    ~UdpPeer() {
+        if (sock != INVALID_SOCKET_HANDLE) udpSocketClose(sock);
+    }
+    UdpPeer(const UdpPeer&) = delete;
+    UdpPeer& operator=(const UdpPeer&) = delete;
+
+    std::uint16_t port() const { return udpSocketLocalPort(sock); }
+    void sendTo(const Bytes& bytes, const SockAddrIn& to) const {
+        udpSocketSendTo(sock, bytes.data(), bytes.size(), to);
+    }
+    // One datagram within timeoutMs; false when none came.
+    bool receive(Bytes& bytes, SockAddrIn& from, std::uint32_t timeoutMs = 2000) const {
+        bytes.assign(UDP_BUFFER_SIZE, 0);
+        if (!udpSocketWaitReadable(sock, timeoutMs)) return false;
+        int n = udpSocketReceive(sock, bytes.data(), static_cast<int>(bytes.size()), from);
+        if (n < 0) return false;
+        bytes.resize(static_cast<std::size_t>(n));
+        return true;
+    }
+};
 
 }  // namespace marvik::test
