@@ -19,36 +19,29 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 LIST = os.path.join(ROOT, "tests", "mutations", "mutations.txt")
-BUILDS = {
-    "native": ("build/mutations", "tests/marvik_tests"),
-    "win64": ("build/win64", "tests/marvik_tests.exe"),
-}
+BUILDS = {"native": ("build/mutations", "tests/marvik_tests"), "win64": ("build/win64", "tests/marvik_tests.exe")}
+KEYS = ("id", "file", "find", "replace", "tests", "why")
 
 
 def parse(path):
     """Blocks of 'key: value' lines separated by blank lines; '#' lines are comments."""
     mutations, block = [], {}
     with open(path, encoding="utf-8") as f:
-        for number, line in enumerate(f, 1):
+        for number, line in enumerate(list(f) + [""], 1):
             line = line.rstrip("\n")
             if line.startswith("#"):
                 continue
             if not line.strip():
-                if block:
-                    mutations.append(block)
+                if block and set(KEYS) - block.keys():
+                    sys.exit(f"{path}:{block['line']}: missing {', '.join(sorted(set(KEYS) - block.keys()))}")
+                mutations += [block] if block else []
                 block = {}
                 continue
             key, sep, value = line.partition(": ")
-            if not sep or key not in ("id", "file", "find", "replace", "tests", "why"):
+            if not sep or key not in KEYS:
                 sys.exit(f"{path}:{number}: not a 'key: value' line: {line!r}")
             block.setdefault("line", number)
             block[key] = value.replace("<NL>", "\n") if key in ("find", "replace") else value
-    if block:
-        mutations.append(block)
-    for m in mutations:
-        missing = {"id", "file", "find", "replace", "tests", "why"} - m.keys()
-        if missing:
-            sys.exit(f"{path}:{m['line']}: missing {', '.join(sorted(missing))}")
     return mutations
 
 
@@ -59,6 +52,7 @@ def where(m):
 
 
 def run(cmd, timeout, log):
+    """cmd's exit status (-1 on a time-out: a mutation that makes a test hang is caught); its output logged."""
     started = time.time()
     try:
         p = subprocess.run(cmd, cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=timeout)
@@ -77,12 +71,25 @@ def build(kind, log):
     return run(["nice", "cmake", "--build", folder, "--target", "marvik_tests", "-j2"], 1200, log) == 0
 
 
-def test(kind, pattern, log):
+def verdict(m, log):
+    """Plants m, builds and runs its tests, restores the file whatever happens."""
+    path = os.path.join(ROOT, m["file"])
+    original = open(path, encoding="utf-8").read()
+    kind, pattern = where(m)
     folder, exe = BUILDS[kind]
-    cmd = [os.path.join(folder, exe), "--gtest_filter=" + pattern, "--gtest_brief=1"]
-    if kind == "win64":
-        cmd = ["tools/wine-run"] + cmd
-    return run(cmd, 180, log)  # a mutation that makes a test hang is caught by the time-out
+    cmd = (["tools/wine-run"] if kind == "win64" else []) + [
+        os.path.join(folder, exe), "--gtest_filter=" + pattern, "--gtest_brief=1"]
+    try:
+        with open(path, "w", encoding="utf-8") as f:
+            f.write(original.replace(m["find"], m["replace"]))
+        with open(log, "a") as f:
+            f.write(f"\n===== {m['id']}\n")
+        if not build(kind, log):
+            return "BUILD-FAILS"
+        return "caught" if run(cmd, 180, log) != 0 else "SURVIVED"
+    finally:
+        with open(path, "w", encoding="utf-8") as f:
+            f.write(original)
 
 
 def interrupted(*_):
@@ -97,59 +104,38 @@ def main():
     args = ap.parse_args()
     mutations = [m for m in parse(LIST) if not args.k or any(k in m["id"] for k in args.k)]
 
-    bad = []
-    for m in mutations:
-        text = open(os.path.join(ROOT, m["file"]), encoding="utf-8").read()
-        if text.count(m["find"]) != 1:
-            bad.append(f"{m['id']}: {m['file']} holds the snippet {text.count(m['find'])} times: {m['find']!r}")
     ids = [m["id"] for m in mutations]
-    bad += [f"{i}: id used twice" for i in set(ids) if ids.count(i) > 1]
+    bad = [f"{i}: id used twice" for i in set(ids) if ids.count(i) > 1]
+    for m in mutations:
+        found = open(os.path.join(ROOT, m["file"]), encoding="utf-8").read().count(m["find"])
+        bad += [f"{m['id']}: {m['file']} holds the snippet {found} times: {m['find']!r}"] if found != 1 else []
     if bad or args.check:
         print("\n".join(bad) or f"{len(mutations)} mutations, every snippet found once")
         return 1 if bad else 0
 
     os.makedirs(os.path.dirname(args.log), exist_ok=True)
     open(args.log, "w").close()
-    # A kill restores the tree as Ctrl-C does.
-    signal.signal(signal.SIGTERM, interrupted)
-    results = []
-    kinds = {where(m)[0] for m in mutations}
-    for kind in sorted(kinds):
+    signal.signal(signal.SIGTERM, interrupted)  # a kill restores the tree as Ctrl-C does
+    kinds = sorted({where(m)[0] for m in mutations})
+    for kind in kinds:
         if not build(kind, args.log):
             sys.exit(f"the unmutated {kind} build fails: see {args.log}")
+    results = []
     try:
         for n, m in enumerate(mutations, 1):
-            path = os.path.join(ROOT, m["file"])
-            original = open(path, encoding="utf-8").read()
-            kind, pattern = where(m)
             started = time.time()
-            try:
-                with open(path, "w", encoding="utf-8") as f:
-                    f.write(original.replace(m["find"], m["replace"]))
-                with open(args.log, "a") as f:
-                    f.write(f"\n===== {m['id']}\n")
-                if not build(kind, args.log):
-                    verdict = "BUILD-FAILS"
-                else:
-                    verdict = "caught" if test(kind, pattern, args.log) != 0 else "SURVIVED"
-            finally:
-                with open(path, "w", encoding="utf-8") as f:
-                    f.write(original)
-            results.append((m["id"], verdict))
-            print(f"[{n:3}/{len(mutations)}] {verdict:11} {m['id']:34} {kind} {pattern}  ({time.time() - started:.0f} s)",
-                  flush=True)
+            results.append((m["id"], verdict(m, args.log)))
+            print(f"[{n:3}/{len(mutations)}] {results[-1][1]:11} {m['id']:34} {m['tests']}  "
+                  f"({time.time() - started:.0f} s)", flush=True)
     except KeyboardInterrupt:
         print("interrupted: the tree is restored", file=sys.stderr)
         return 130
     finally:
-        for kind in sorted(kinds):
+        for kind in kinds:
             build(kind, args.log)  # the restored sources built again
-    caught = sum(v == "caught" for _, v in results)
-    print(f"{caught} of {len(results)} caught")
-    for i, v in results:
-        if v != "caught":
-            print(f"  {v}: {i}")
-    return 0 if caught == len(results) else 1
+    missed = [f"  {v}: {i}" for i, v in results if v != "caught"]
+    print(f"{len(results) - len(missed)} of {len(results)} caught", *missed, sep="\n")
+    return 1 if missed else 0
 
 
 if __name__ == "__main__":
