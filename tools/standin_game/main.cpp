@@ -69,9 +69,7 @@ const struct Switch {
          HANDLE thread = CreateThread(nullptr, 0, churnModules, nullptr, 0, nullptr);
          return thread != nullptr && CloseHandle(thread);
      }},
-    // What a clean game does, which must stay silent: system DLLs mapped for their icons and strings only, and
-    // a game as players run it (realistic.cpp; its DLLs lie beside it: build/<preset>/tools/standin_game/*.dll).
-    {"resource-loads", false, [](const std::string&) { return loadResourceOnlyDlls(); }},
+    // A clean game as players run it, which must stay silent (realistic.cpp; its DLLs lie beside it).
     {"realistic", false, [](const std::string&) { return g_game.active || startRealistic(g_game); }},
 };
 
