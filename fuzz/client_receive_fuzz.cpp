@@ -1,6 +1,4 @@
-// libFuzzer target: the client's receive path over one datagram from the
-// network, with the handshake's and the listener's buffer sizes, encryption
-// off and on, and the challenge taken from what came.
+// libFuzzer target: the client's receive path and challenge taking over one datagram from the network.
 #include <vector>
 
 #include "net/udp_client.h"

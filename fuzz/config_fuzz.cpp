@@ -1,7 +1,4 @@
-// libFuzzer target: the configuration file's decoding (byte-order mark,
-// UTF-8 or the code page) and parser, over any bytes a player's editor can
-// leave in marvik_ac.cfg, and the wire rule over what it gives; the
-// sanitizers judge them.
+// libFuzzer target: decoding and parsing any bytes a player's editor can leave in marvik_ac.cfg.
 #include <string>
 
 #include "base/utf8.h"

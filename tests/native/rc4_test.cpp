@@ -9,11 +9,8 @@
 namespace marvik {
 namespace {
 
-// RFC 6229 keystreams, including an offset past the first 256 bytes, the
-// shared key's as OpenSSL's RC4 gives it, and the longest key allowed (bytes
-// 0 to 255; its keystream from a separate RC4 written in Python). Each row
-// is a new call, so a key used again shows that no state is carried from
-// one packet to the next.
+// RFC 6229 keystreams (one past 256 bytes), the shared key's as OpenSSL's RC4 gives it, and the longest
+// key (bytes 0 to 255; from a separate RC4 in Python). Each row is a new call: no state carries over.
 TEST(Rc4, MatchesPublishedVectors) {
     std::string longest;
     for (int i = 0; i < 256; ++i) longest += static_cast<char>(i);

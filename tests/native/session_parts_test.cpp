@@ -50,9 +50,8 @@ TEST(ConfigCandidates, NamedProfileActiveListedThenPlayersAndMain) {
                                         "C:\\g\\players" + f, "C:\\g\\main" + f}));
 }
 
-// The search and upload against a peer standing in for the server, with the
-// game's folder beside the tests (natively the backslashes are part of one
-// file name): a file found is sent whole, an empty one is not.
+// A file found is sent whole, an empty one is not. The game's folder is beside the tests
+// (natively the backslashes are part of one file name).
 TEST(ConfigUpload, FoundFilesAreSentWhenTheirSizeFits) {
     const std::string game = test::besideExe("cfg_game"), file = game + "\\main\\config_mp.cfg";
     test::UdpPeer server("127.0.0.1");

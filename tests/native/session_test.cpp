@@ -1,6 +1,4 @@
-// The session's own rules: its stop signal and the handshake's paths against
-// a scripted peer. (A kick ending the session, and no identity without a
-// GUID: the whole-session test.)
+// The session's stop signal and the handshake's paths against a scripted peer.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -19,8 +17,7 @@ namespace {
 
 using namespace test;
 
-// Once stopped, nothing more is done in a session's name: no pause, no
-// step; the next session's link is its own.
+// Once stopped, nothing more is done in a session's name; the next session's link is its own.
 TEST(SessionLink, AStoppedSessionDoesNothingMoreWhileTheNextGoesOn) {
     g_running = true;
     SessionLink link, next;

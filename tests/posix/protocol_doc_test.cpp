@@ -1,7 +1,4 @@
-// docs/protocol.md against the code: each hexadecimal example block must be
-// the bytes the real encoder gives for the inputs the document states, and
-// each label list must be the labels the checks can report. On a mismatch
-// the expected block is printed, ready to paste.
+// docs/protocol.md's examples and label lists against the code; a mismatch prints the block to paste.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -24,9 +21,7 @@ using test::Bytes;
 
 std::string fileText(const std::string& path) { return test::readFile(MARVIK_SOURCE_DIR "/" + path); }
 
-// What follows each "<!-- NAME: KEY -->" marker of the document: the inside
-// of the fenced block on the next line, or else the lines up to a blank one
-// or the end.
+// After each "<!-- NAME: KEY -->" marker: its fenced block, or else the lines up to a blank one.
 std::map<std::string, std::string> markedBlocks(const std::string& name, const std::string& path = "docs/protocol.md") {
     const std::string doc = fileText(path) + "\n", open = "<!-- " + name + ": ";
     std::map<std::string, std::string> blocks;

@@ -1,7 +1,4 @@
-// A whole session natively, for what no other level shows: the real session
-// and its workers against a scripted game and the reference server's socket
-// loop on loopback, until the server kicks it. (Whole flows under Wine:
-// tests/system.)
+// The real session and its workers against a scripted game and the reference server, until a kick.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -30,9 +27,8 @@ bool logged(const std::string& start) {
     return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(start, 0) == 0; });
 }
 
-// A check that hangs in a call into the game (a frozen game) is reported
-// once it has lasted 10 s, and its finding arrives with the first heartbeat
-// after it returns; so does a change of the client's own file meanwhile.
+// A check hung in a call into a frozen game is reported once it has lasted 10 s, and its finding arrives
+// with the first heartbeat after it returns; so does a change of the client's own file meanwhile.
 // (That the heartbeats keep their period: hostile_game_test under Wine.)
 TEST(WholeSession, AHungCheckIsReportedAndItsFindingArrivesWhenItReturns) {
     freshLog();

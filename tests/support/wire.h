@@ -1,6 +1,4 @@
-// Datagrams and records as bytes on the wire, elapsed time, and a socket
-// standing in for the server plug-in (or a host pretending to be it), for
-// the tests that talk to the client or stand in for the server.
+// Bytes on the wire and a socket standing in for the server, for the tests that talk to the client.
 #pragma once
 
 #include <chrono>
