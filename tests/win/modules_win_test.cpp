@@ -72,6 +72,8 @@ TEST(LoaderListWin32, FixturesFoundAndNoModuleLostInChurnAtEachWidth) {
 
         const std::vector<ModuleInfo> before = scanProcessModules(game.pi.dwProcessId);
         ASSERT_GE(before.size(), 60u);
+        for (const ModuleInfo& m : before)  // the renamed entry too: listed as the file it maps
+            EXPECT_TRUE(equalsIgnoreCase(m.name, fileNameOf(m.path))) << m.name << " for " << m.path;
         test::writeFile(game.exe + ".cmd", "churn\n");  // the stand-in deletes it once taken
         for (int i = 0; i < 100 && test::fileExists(game.exe + ".cmd"); ++i) Sleep(50);
         std::size_t extras = 0;

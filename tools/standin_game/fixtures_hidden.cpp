@@ -14,7 +14,7 @@ struct LoaderEntry {
     void* base;
     void* entryPoint;
     ULONG imageSize;
-    UNICODE_STRING fullName;
+    UNICODE_STRING fullName, baseName;
 };
 struct LoaderData {
     ULONG length;
@@ -90,6 +90,9 @@ bool spoofModulePath(const std::string& dll) {  // the entry names another syste
     entry->fullName.Buffer = &path[0];
     entry->fullName.Length = static_cast<USHORT>(path.size() * sizeof(wchar_t));
     entry->fullName.MaximumLength = static_cast<USHORT>(entry->fullName.Length + sizeof(wchar_t));
+    entry->baseName.Buffer = &path[n + 1];  // its name too, as the loader keeps it: the path's last part
+    entry->baseName.Length = static_cast<USHORT>(entry->fullName.Length - (n + 1) * sizeof(wchar_t));
+    entry->baseName.MaximumLength = static_cast<USHORT>(entry->baseName.Length + sizeof(wchar_t));
     return true;
 }
 
