@@ -167,8 +167,8 @@ std::vector<ModuleInfo> scanProcessModules(std::uint32_t pid, ModuleFiles look) 
         // rewrites it to pass for another DLL, and an entry read while the
         // game frees its DLL names whatever was allocated in its place. A
         // cut path keeps the loader's name, if it has one.
-        if (m.name.empty() || (file.hashable && !equalsIgnoreCase(m.name, fileNameOf(m.path))))
-            m.name = fileNameOf(m.path);
+        const std::string fileName = fileNameOf(m.path);
+        if (m.name.empty() || (file.hashable && !equalsIgnoreCase(m.name, fileName))) m.name = fileName;
         // The loader lists the executable first: its folder is the game's.
         if (modules.empty()) gameFolder = m.path.substr(0, std::min(m.path.size(), m.path.find_last_of("\\/")));
         checkModule(m, gameFolder);
