@@ -59,6 +59,13 @@ def wait_for(predicate, timeout, step=0.2):
         time.sleep(step)
 
 
+def heartbeat_gaps_ok(periods, low, high, at_least):
+    """Every gap between heartbeats one period, but for at most one of two: a heartbeat is one UDP datagram, and on
+    a loaded machine one can be lost on the way (CI once saw 10.005 s between two among 5.00 s ones)."""
+    lost = [p for p in periods if 2 * low <= p <= 2 * high]
+    return len(periods) + len(lost) >= at_least and len(lost) <= 1 and all(low <= p <= high or p in lost for p in periods)
+
+
 def game_files(box, guid="0123456789abcdef0123456789abcdef", config=b"seta name \"Tester\"\n" * 50,
                profile="Tester", folder="game"):
     """guid.dat and a profile's config_mp.cfg in the game folder C:\\<folder>; that folder's Linux path."""
