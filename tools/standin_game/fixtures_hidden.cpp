@@ -4,6 +4,8 @@
 
 #include <winternl.h>
 
+extern "C" PEB* NTAPI RtlGetCurrentPeb();  // ntdll's, which no header declares
+
 namespace marvik {
 
 namespace {
@@ -24,17 +26,13 @@ struct LoaderData {
 };
 
 LoaderData* loaderData() {  // this process's own: for a 32-bit game, its 32-bit one
-    PROCESS_BASIC_INFORMATION basic = {};
-    if (NtQueryInformationProcess(GetCurrentProcess(), ProcessBasicInformation, &basic, sizeof basic, nullptr) < 0)
-        return nullptr;
-    return reinterpret_cast<LoaderData*>(basic.PebBaseAddress->Ldr);
+    return reinterpret_cast<LoaderData*>(RtlGetCurrentPeb()->Ldr);
 }
 
 LoaderEntry* loadedEntry(const std::string& dll) {
     HMODULE module = LoadLibraryA(dll.c_str());
-    LoaderData* data = loaderData();
-    if (module == nullptr || data == nullptr) return nullptr;
-    for (LIST_ENTRY* link = data->loadOrder.Flink; link != &data->loadOrder; link = link->Flink)
+    LIST_ENTRY* const head = &loaderData()->loadOrder;
+    for (LIST_ENTRY* link = head->Flink; module != nullptr && link != head; link = link->Flink)
         if (reinterpret_cast<LoaderEntry*>(link)->base == module) return reinterpret_cast<LoaderEntry*>(link);
     return nullptr;
 }
@@ -63,9 +61,8 @@ bool unlinkModule(const std::string& dll) {
 }
 
 bool loopLoaderList() {
-    LoaderData* data = loaderData();
-    if (data == nullptr || g_loopLinkedAfter != nullptr) return false;
-    LIST_ENTRY* last = data->loadOrder.Blink;
+    if (g_loopLinkedAfter != nullptr) return false;
+    LIST_ENTRY* last = loaderData()->loadOrder.Blink;
     g_loopEntry.loadOrder.Flink = &g_loopEntry.loadOrder;
     g_loopEntry.loadOrder.Blink = last;
     last->Flink = &g_loopEntry.loadOrder;
@@ -74,9 +71,8 @@ bool loopLoaderList() {
 }
 
 void unloopLoaderList() {
-    LoaderData* data = loaderData();
-    if (data == nullptr || g_loopLinkedAfter == nullptr) return;
-    g_loopLinkedAfter->Flink = &data->loadOrder;
+    if (g_loopLinkedAfter == nullptr) return;
+    g_loopLinkedAfter->Flink = &loaderData()->loadOrder;
     g_loopLinkedAfter = nullptr;
 }
 
@@ -98,7 +94,7 @@ bool spoofModulePath(const std::string& dll) {  // the entry names another syste
 
 // The image copied as the loader left it (imports bound), headers wiped, then each section given its own
 // protection as a careful mapper does, or, as the simplest public injectors do, all of it read-execute or RWX.
-bool handMapOwnImage(HandMap how) {
+bool handMapOwnImage(DWORD whole) {
     auto* image = reinterpret_cast<unsigned char*>(GetModuleHandleA(nullptr));
     const IMAGE_NT_HEADERS* nt = ntHeaders(image);
     const SIZE_T size = nt->OptionalHeader.SizeOfImage;
@@ -108,23 +104,16 @@ bool handMapOwnImage(HandMap how) {
     const SIZE_T headers = (nt->OptionalHeader.SizeOfHeaders + 0xFFF) & ~static_cast<SIZE_T>(0xFFF);
     std::memset(copy, 0, headers);
     DWORD old = 0;
-    bool ok = true;
-    if (how != HandMap::PER_SECTION) {
-        const DWORD whole = how == HandMap::WHOLE_RX ? PAGE_EXECUTE_READ : PAGE_EXECUTE_READWRITE;
-        ok = VirtualProtect(copy, size, whole, &old) != 0;
-    } else {
-        ok = VirtualProtect(copy, headers, PAGE_READONLY, &old) != 0;
-        const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
-        for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
-            const DWORD flags = section->Characteristics;
-            const DWORD protect = (flags & IMAGE_SCN_MEM_EXECUTE) ? PAGE_EXECUTE_READ
-                                  : (flags & IMAGE_SCN_MEM_WRITE) ? PAGE_READWRITE
-                                                                  : PAGE_READONLY;
-            const SIZE_T length = section->Misc.VirtualSize != 0 ? section->Misc.VirtualSize : section->SizeOfRawData;
-            if (length != 0) ok = VirtualProtect(copy + section->VirtualAddress, length, protect, &old) != 0 && ok;
-        }
+    if (whole != 0) return VirtualProtect(copy, size, whole, &old) != 0;
+    bool ok = VirtualProtect(copy, headers, PAGE_READONLY, &old) != 0;
+    const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
+    for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
+        const DWORD flags = section->Characteristics, length = section->Misc.VirtualSize;
+        const DWORD protect = (flags & IMAGE_SCN_MEM_EXECUTE) ? PAGE_EXECUTE_READ
+                              : (flags & IMAGE_SCN_MEM_WRITE) ? PAGE_READWRITE
+                                                              : PAGE_READONLY;
+        if (length != 0) ok = VirtualProtect(copy + section->VirtualAddress, length, protect, &old) != 0 && ok;
     }
-    FlushInstructionCache(GetCurrentProcess(), copy, size);
     return ok;
 }
 

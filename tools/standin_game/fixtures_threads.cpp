@@ -4,42 +4,17 @@
 
 #include <tlhelp32.h>
 
+extern "C" LONG NTAPI NtSuspendProcess(HANDLE process);  // ntdll's, which no header declares
+
 namespace marvik {
 
 namespace {
 
 int g_watched = 0;
 
-// Each thread (or process, by its exe name) of a Toolhelp snapshot until visit returns true.
-template <typename Entry, typename Visit>
-void forEach(DWORD what, BOOL(WINAPI* first)(HANDLE, Entry*), BOOL(WINAPI* next)(HANDLE, Entry*), Visit visit) {
-    HANDLE snapshot = CreateToolhelp32Snapshot(what, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return;
-    Entry entry;
-    entry.dwSize = sizeof entry;
-    for (BOOL more = first(snapshot, &entry); more && !visit(entry); more = next(snapshot, &entry)) {
-    }
-    CloseHandle(snapshot);
-}
-
-DWORD WINAPI suspendEveryThread(LPVOID) {  // the last by itself: only the end of the process ends it
-    forEach<THREADENTRY32>(TH32CS_SNAPTHREAD, Thread32First, Thread32Next, [](const THREADENTRY32& t) {
-        if (t.th32OwnerProcessID != GetCurrentProcessId() || t.th32ThreadID == GetCurrentThreadId()) return false;
-        if (HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, t.th32ThreadID)) {
-            SuspendThread(thread);
-            CloseHandle(thread);
-        }
-        return false;
-    });
-    SuspendThread(GetCurrentThread());
-    return 0;
-}
-
 DWORD WINAPI idle(LPVOID) {
     for (;;) Sleep(1000);
 }
-
-bool started(HANDLE thread) { return thread != nullptr && CloseHandle(thread); }
 
 }  // namespace
 
@@ -77,17 +52,19 @@ bool armDr0() {
     return armed;
 }
 
-bool suspendAll() { return started(CreateThread(nullptr, 0, suspendEveryThread, nullptr, 0, nullptr)); }
+// Every thread suspended, this one too, as a loader that stops the game does: only the end of the process ends it.
+bool suspendAll() { return NtSuspendProcess(GetCurrentProcess()) >= 0; }
 
 // The first process named exe opened and held for good: memory read, write and operation rights, or query only.
 bool holdProcess(const std::string& exe, bool write) {
     const DWORD rights = write ? PROCESS_VM_READ | PROCESS_VM_WRITE | PROCESS_VM_OPERATION | PROCESS_QUERY_INFORMATION
                                : PROCESS_QUERY_LIMITED_INFORMATION;
-    HANDLE held = nullptr;
-    forEach<PROCESSENTRY32>(TH32CS_SNAPPROCESS, Process32First, Process32Next, [&](const PROCESSENTRY32& p) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0), held = nullptr;
+    PROCESSENTRY32 p;
+    p.dwSize = sizeof p;
+    for (BOOL more = Process32First(snapshot, &p); more && held == nullptr; more = Process32Next(snapshot, &p))
         if (_stricmp(p.szExeFile, exe.c_str()) == 0) held = OpenProcess(rights | SYNCHRONIZE, FALSE, p.th32ProcessID);
-        return held != nullptr;
-    });
+    CloseHandle(snapshot);
     return held != nullptr;
 }
 

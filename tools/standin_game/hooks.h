@@ -1,5 +1,5 @@
 // Shared by the stand-in game and its hooking DLL (overlay_render.dll, signed as av_guard.dll, unsigned as
-// render_hook.dll): the state of a set of hooks the DLL exports, and the one writer of jumps and patches.
+// render_hook.dll): what the DLL exports, and the one writer of jumps and patches.
 #pragma once
 
 #include <windows.h>
@@ -9,21 +9,16 @@
 
 namespace marvik {
 
-enum HookStatus : long { HOOKS_PENDING = 0, HOOKS_INSTALLED = 1, HOOKS_FAILED = -1 };
-
 struct HookSet {
-    volatile long status;  // HookStatus
-    int count;             // functions hooked
-    volatile long calls;   // calls that went through the hooks
-    char error[96];
+    int count;            // functions hooked
+    volatile long calls;  // calls that went through the hooks
 };
 
-// StartOverlayHooks: a thread hooks d3d9!Direct3DCreate9 and Direct3DCreate9Ex once d3d9.dll is loaded, their
-// sets OverlayHooks(0) and (1); StartGuardHooks: the anti-virus-like hooks; HookDevice: the device's Present, Reset.
-using StartOverlayHooksFn = void (*)();
-using OverlayHooksFn = const HookSet* (*)(int which);
-using StartGuardHooksFn = const HookSet* (*)();
+// StartOverlayHooks: d3d9!Direct3DCreate9 and Direct3DCreate9Ex hooked, their two sets (one hook each);
+// StartGuardHooks: the anti-virus-like hooks; HookDevice: the device's Present and Reset.
+using StartHooksFn = const HookSet* (*)();
 using HookDeviceFn = const HookSet* (*)(void* device);
+constexpr int GUARD_HOOKS = 8, DEVICE_HOOKS = 2;
 
 constexpr bool X64 = sizeof(void*) == 8;
 

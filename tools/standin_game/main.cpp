@@ -1,8 +1,8 @@
 // Stands in for the game in tests, built for x86_64 and i686 (the real game is 32-bit). Copied into a game folder as
 // iw3mp.exe and started with switches, it writes "<its path>.ready" holding its pid (exits with code 3 instead when
-// the realistic mode or a held handle cannot be set up), then lives until "<its path>.exit" appears (its number the
-// exit code) or it is killed. A switch can also come later as a line "<switch> [<dll>]" of "<its path>.cmd", read
-// once and deleted. Everything it does is harmless and stays in its own process (--hold-* only opens another).
+// the realistic mode or a held handle cannot be set up), then lives until "<its path>.exit" appears or it is killed.
+// A switch can also come later as a line "<switch> [<dll>]" of "<its path>.cmd", read once and deleted. Everything
+// it does is harmless and stays in its own process (--hold-* only opens another).
 #include <cstdio>
 #include <fstream>
 
@@ -12,13 +12,9 @@ namespace marvik {
 
 namespace {
 
-bool allocateRwx(bool withPeHeader) {
+bool copyHeadersToRwx() {  // what an injector's first write leaves: PE headers in private RWX memory
     void* region = VirtualAlloc(nullptr, 0x2000, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE);
-    const unsigned char code[] = {0x31, 0xC0, 0xC3};  // xor eax, eax; ret
-    if (region == nullptr) return false;
-    if (withPeHeader) std::memcpy(region, GetModuleHandleA(nullptr), 0x400);
-    else std::memcpy(region, code, sizeof code);
-    return true;
+    return region != nullptr && std::memcpy(region, GetModuleHandleA(nullptr), 0x400) != nullptr;
 }
 
 DWORD WINAPI churnModules(void*) {
@@ -30,8 +26,6 @@ DWORD WINAPI churnModules(void*) {
         }
 }
 
-RealisticGame g_game;
-
 using Run = bool (*)(const std::string& dll);
 const struct Switch {
     const char* name;
@@ -40,16 +34,15 @@ const struct Switch {
 } SWITCHES[] = {
     // What cheats leave in a game, each the fixture that makes a check fire:
     {"load", true, [](const std::string& dll) { return LoadLibraryA(dll.c_str()) != nullptr; }},  // an injector's
-    {"rwx", false, [](const std::string&) { return allocateRwx(false); }},   // private RWX code
-    {"rwx-pe", false, [](const std::string&) { return allocateRwx(true); }},  // ... holding PE headers
+    {"rwx-pe", false, [](const std::string&) { return copyHeadersToRwx(); }},
     {"thread-private", false, [](const std::string&) { return startPrivateThread(); }},
     {"dr0", false, [](const std::string&) { return armDr0(); }},
     {"suspend-all", false, [](const std::string&) { return suspendAll(); }},
     {"unlink", true, unlinkModule},
     {"spoof-path", true, spoofModulePath},
-    {"hand-map", false, [](const std::string&) { return handMapOwnImage(HandMap::PER_SECTION); }},
-    {"map-rx", false, [](const std::string&) { return handMapOwnImage(HandMap::WHOLE_RX); }},
-    {"map-rwx", false, [](const std::string&) { return handMapOwnImage(HandMap::WHOLE_RWX); }},
+    {"hand-map", false, [](const std::string&) { return handMapOwnImage(0); }},
+    {"map-rx", false, [](const std::string&) { return handMapOwnImage(PAGE_EXECUTE_READ); }},
+    {"map-rwx", false, [](const std::string&) { return handMapOwnImage(PAGE_EXECUTE_READWRITE); }},
     {"loop-loader", false, [](const std::string&) { return loopLoaderList(); }},
     {"code-nop", false, [](const std::string&) { return patchCodeFixture("code-nop"); }},
     {"code-detour", false, [](const std::string&) { return patchCodeFixture("code-detour"); }},
@@ -65,12 +58,9 @@ const struct Switch {
     {"hold-query", true, [](const std::string& exe) { return holdProcess(exe, false); }},
     // Loader lists that change while the client walks them.
     {"churn", false,
-     [](const std::string&) {
-         HANDLE thread = CreateThread(nullptr, 0, churnModules, nullptr, 0, nullptr);
-         return thread != nullptr && CloseHandle(thread);
-     }},
+     [](const std::string&) { return started(CreateThread(nullptr, 0, churnModules, nullptr, 0, nullptr)); }},
     // A clean game as players run it, which must stay silent (realistic.cpp; its DLLs lie beside it).
-    {"realistic", false, [](const std::string&) { return g_game.active || startRealistic(g_game); }},
+    {"realistic", false, [](const std::string&) { return startRealistic(); }},
 };
 
 const Switch* findSwitch(const std::string& name) {
@@ -132,15 +122,11 @@ int main(int argc, char** argv) {
     const std::string self = selfPath(), exitFile = self + ".exit";
     std::ofstream(self + ".ready") << "ready pid=" << GetCurrentProcessId() << "\n";
     for (;; Sleep(100)) {
-        if (std::FILE* f = std::fopen(exitFile.c_str(), "r")) {
-            int code = 0;
-            if (std::fscanf(f, "%d", &code) != 1) code = 0;
-            std::fclose(f);
-            std::remove(exitFile.c_str());
-            unloopLoaderList();
-            return code;
+        if (std::remove(exitFile.c_str()) == 0) {
+            unloopLoaderList();  // the loader walks its list on the way out
+            return 0;
         }
         runCommandFile(self + ".cmd");
-        tickRealistic(g_game);
+        tickRealistic();
     }
 }

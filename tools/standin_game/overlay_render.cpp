@@ -1,14 +1,6 @@
 // The hooking DLL of the realistic stand-in game: clean-but-noisy software a player runs beside a game, each hook
-// counting its calls and going on through its trampoline. Nothing hooks until the game asks:
-//   StartOverlayHooks  an overlay's hooks of d3d9: Direct3DCreate9 Detours-like (on x86 the jmp leads straight to
-//                      the hook, as most overlays' 32-bit builds do), Direct3DCreate9Ex in a MinHook-like block
-//                      (modelled on MinHook's src/buffer.c and src/hook.c) behind a second tool's chained relay
-//   StartGuardHooks    an anti-virus product's hooks of injection-related ntdll and kernel32 exports, modelled on
-//                      Detours 4.0.1 src/detours.cpp (64 KiB trampoline regions near the target, made read-execute)
-//   HookDevice         the device's Present and Reset in d3d9.dll's code, as overlays draw over each frame
-// Signed copies are the overlay and the anti-virus DLL; the unsigned copy is a cheat's renderer.
-#include <cstdio>
-
+// counting its calls and going on through its trampoline. Nothing hooks until the game asks (hooks.h lists the
+// exports). Signed copies are the overlay and the anti-virus DLL; the unsigned copy is a cheat's renderer.
 #include "hooks.h"
 
 namespace marvik {
@@ -16,12 +8,12 @@ namespace {
 
 // Each hook is a pass-through typed as the function it hooks, by index: the guard's, the device's, then
 // Direct3DCreate9 and Ex.
-constexpr int GUARD_MAX = 8, DEVICE_FIRST = GUARD_MAX, CREATE9 = DEVICE_FIRST + 2, CREATE9EX = CREATE9 + 1;
-HookSet g_guard, g_device, g_create9, g_create9Ex;
+constexpr int DEVICE_FIRST = GUARD_HOOKS, CREATE9 = DEVICE_FIRST + 2, CREATE9EX = CREATE9 + 1;
+HookSet g_guard, g_device, g_overlay[2];  // the overlay's: Direct3DCreate9, Direct3DCreate9Ex
 void* g_trampolines[CREATE9EX + 1];
 
 constexpr HookSet* setOf(int index) {
-    return index < DEVICE_FIRST ? &g_guard : index < CREATE9 ? &g_device : index == CREATE9 ? &g_create9 : &g_create9Ex;
+    return index < DEVICE_FIRST ? &g_guard : index < CREATE9 ? &g_device : &g_overlay[index - CREATE9];
 }
 
 template <int I, typename R, typename... A>
@@ -33,17 +25,6 @@ R WINAPI passThrough(A... args) {
 template <int I, typename R, typename... A>
 void* hookOf() {
     return reinterpret_cast<void*>(&passThrough<I, R, A...>);
-}
-
-bool fail(HookSet& set, const char* what) {
-    std::snprintf(set.error, sizeof set.error, "%s (error %lu)", what, GetLastError());
-    InterlockedExchange(&set.status, HOOKS_FAILED);
-    return false;
-}
-
-void settle(HookSet& set, int wanted, const char* what) {
-    if (set.count == wanted) InterlockedExchange(&set.status, HOOKS_INSTALLED);
-    else fail(set, what);
 }
 
 // Length of the ModRM operand (ModRM, SIB, displacement) at p; 0 for one relative to the instruction pointer.
@@ -100,27 +81,15 @@ unsigned coveredLength(const std::uint8_t* target) {
     return length <= 16 ? length : 0;
 }
 
-// Memory within 2 GB below (then above) target on x64, so that a jmp rel32 reaches it; anywhere on x86.
+// Memory within 2 GB below target on x64, where Detours and MinHook look first, so that a jmp rel32 reaches it;
+// anywhere on x86.
 std::uint8_t* allocateNear(const std::uint8_t* target, SIZE_T size, DWORD protect) {
-    void* wanted = nullptr;
-    if (X64) {
-        SYSTEM_INFO info;
-        GetSystemInfo(&info);
-        const std::uintptr_t granule = info.dwAllocationGranularity, reach = 0x7FF00000;
-        const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(target) & ~(granule - 1);
-        const std::uintptr_t lowest = reinterpret_cast<std::uintptr_t>(info.lpMinimumApplicationAddress);
-        MEMORY_BASIC_INFORMATION mbi;
-        for (int below = 1; below >= 0 && wanted == nullptr; --below)
-            for (std::uintptr_t d = granule; d < reach && wanted == nullptr; d += granule) {
-                const std::uintptr_t at = below ? start - d : start + d;
-                if ((below && (d > start || at < lowest)) ||
-                    VirtualQuery(reinterpret_cast<void*>(at), &mbi, sizeof mbi) == 0)
-                    break;
-                if (mbi.State == MEM_FREE) wanted = reinterpret_cast<void*>(at);
-            }
-        if (wanted == nullptr) return nullptr;
-    }
-    return static_cast<std::uint8_t*>(VirtualAlloc(wanted, size, MEM_RESERVE | MEM_COMMIT, protect));
+    if (!X64) return static_cast<std::uint8_t*>(VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, protect));
+    const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(target) & ~std::uintptr_t{0xFFFF};  // granularity
+    for (std::uintptr_t below = 0x10000; below < 0x7FF00000 && below <= start; below += 0x10000)
+        if (void* at = VirtualAlloc(reinterpret_cast<void*>(start - below), size, MEM_RESERVE | MEM_COMMIT, protect))
+            return static_cast<std::uint8_t*>(at);
+    return nullptr;
 }
 
 // The first length bytes of target replaced by a jmp rel32 to `to`, the rest filled.
@@ -131,15 +100,15 @@ bool patchWithJump(std::uint8_t* target, unsigned length, const void* to, std::u
     });
 }
 
-// MinHook's layout: a 4 KiB block left read-write-execute, its header (next block, first free slot, slots in use),
-// then 64-byte (x64) or 32-byte (x86) slots, free ones a list through the block; the used slot holds the moved
+// Direct3DCreate9Ex behind a second tool's chained relay, in a block laid out as MinHook's src/buffer.c and
+// src/hook.c lay theirs: 4 KiB left read-write-execute, its header (next block, first free slot, slots in use), then
+// 64-byte (x64) or 32-byte (x86) slots, free ones a list through the block; the used slot holds the moved
 // instructions, the jump back and (x64) the relay to the detour at its end.
 void installMinHookLike(std::uint8_t* target) {
     constexpr std::size_t SLOT = X64 ? 64 : 32, PTR = sizeof(void*), SLOTS = 0x1000 / SLOT;
     const unsigned length = coveredLength(target);
-    if (length == 0) return void(fail(g_create9Ex, "cannot relocate Direct3DCreate9Ex's first instructions"));
-    std::uint8_t* block = allocateNear(target, 0x1000, PAGE_EXECUTE_READWRITE);
-    if (block == nullptr) return void(fail(g_create9Ex, "VirtualAlloc"));
+    std::uint8_t* block = length != 0 ? allocateNear(target, 0x1000, PAGE_EXECUTE_READWRITE) : nullptr;
+    if (block == nullptr) return;
     std::uint8_t *trampoline = block + SLOT, *chained = block + 2 * SLOT;
     void* firstFree = block + 3 * SLOT;
     const std::uintptr_t used = 2;
@@ -162,12 +131,11 @@ void installMinHookLike(std::uint8_t* target) {
     }
     FlushInstructionCache(GetCurrentProcess(), block, 0x1000);
     g_trampolines[CREATE9EX] = trampoline;
-    if (patchWithJump(target, length, chained, 0x90)) ++g_create9Ex.count;
-    settle(g_create9Ex, 1, "VirtualProtect");
+    if (patchWithJump(target, length, chained, 0x90)) ++g_overlay[1].count;
 }
 
-// Detours' trampoline, cut to what a hook needs: the moved instructions and the jump back, the relay the patched
-// jump leads to, then the fields both jumps read.
+// A trampoline as Detours 4.0.1 src/detours.cpp lays it out, cut to what a hook needs: the moved instructions and
+// the jump back, the relay the patched jump leads to, then the fields both jumps read.
 struct DetourTrampoline {
     std::uint8_t code[32];
     std::uint8_t codeIn[8];  // jmp [rip+d] (x64) or jmp [abs32] (x86) through detour
@@ -177,11 +145,11 @@ struct DetourTrampoline {
 
 std::uint8_t* detourRegion(const std::uint8_t* target) { return allocateNear(target, 0x10000, PAGE_READWRITE); }
 
-// target detoured to hook (pass-through index) through a trampoline in region, counted in set; direct: the patched
-// jump leads to the hook itself on x86. The region is writable only while a trampoline is written; targets whose
-// first instructions cannot be moved are left alone, as the products do.
-void installDetour(HookSet& set, std::uint8_t* target, void* hook, int index, std::uint8_t* region,
-                   std::size_t& used, bool direct = false) {
+// target detoured to hook (pass-through index) through a trampoline in region (64 KiB near it, as Detours takes);
+// direct: the patched jump leads to the hook itself on x86, as most overlays' 32-bit builds do. The region is
+// writable only while a trampoline is written; targets whose first instructions cannot be moved are left alone.
+void installDetour(std::uint8_t* target, void* hook, int index, std::uint8_t* region, std::size_t& used,
+                   bool direct = false) {
     const unsigned length = target != nullptr && region != nullptr ? coveredLength(target) : 0;
     if (length == 0 || used + sizeof(DetourTrampoline) > 0x10000) return;
     if (X64 && (region > target + 0x7FF00000ull || target > region + 0x7FF00000ull)) return;
@@ -199,24 +167,18 @@ void installDetour(HookSet& set, std::uint8_t* target, void* hook, int index, st
     g_trampolines[index] = tramp->code;
     if (!VirtualProtect(region, 0x10000, PAGE_EXECUTE_READ, &old)) return;
     FlushInstructionCache(GetCurrentProcess(), region, 0x10000);
-    if (patchWithJump(target, length, direct && !X64 ? hook : tramp->codeIn, 0xCC)) ++set.count;
+    if (patchWithJump(target, length, direct && !X64 ? hook : tramp->codeIn, 0xCC)) ++setOf(index)->count;
 }
 
-DWORD WINAPI hookThread(void*) {
-    for (int waited = 0; waited < 30000; waited += 50, Sleep(50)) {  // overlays hook d3d9 when the game loads it
-        HMODULE d3d9 = GetModuleHandleA("d3d9.dll");
-        if (d3d9 == nullptr) continue;
-        auto* create = reinterpret_cast<std::uint8_t*>(GetProcAddress(d3d9, "Direct3DCreate9"));
-        auto* createEx = reinterpret_cast<std::uint8_t*>(GetProcAddress(d3d9, "Direct3DCreate9Ex"));
-        if (create == nullptr || createEx == nullptr) break;
-        std::size_t used = 0;
-        installDetour(g_create9, create, hookOf<CREATE9, void*, UINT>(), CREATE9, detourRegion(create), used, true);
-        settle(g_create9, 1, "cannot hook Direct3DCreate9");
-        installMinHookLike(createEx);
-        return 0;
-    }
-    fail(g_create9, "no d3d9.dll with both exports");
-    return fail(g_create9Ex, "no d3d9.dll with both exports");
+const HookSet* installOverlayHooks() {  // once the game has loaded d3d9.dll
+    HMODULE d3d9 = GetModuleHandleA("d3d9.dll");
+    auto* create = d3d9 ? reinterpret_cast<std::uint8_t*>(GetProcAddress(d3d9, "Direct3DCreate9")) : nullptr;
+    auto* createEx = d3d9 ? reinterpret_cast<std::uint8_t*>(GetProcAddress(d3d9, "Direct3DCreate9Ex")) : nullptr;
+    std::size_t used = 0;
+    if (create != nullptr)
+        installDetour(create, hookOf<CREATE9, void*, UINT>(), CREATE9, detourRegion(create), used, true);
+    if (createEx != nullptr) installMinHookLike(createEx);
+    return g_overlay;
 }
 
 // The exports public lists of security products' user-mode hooks name.
@@ -225,7 +187,7 @@ struct GuardTarget {
     const char* name;
     void* hook;
 };
-const GuardTarget GUARD_TARGETS[GUARD_MAX] = {
+const GuardTarget GUARD_TARGETS[GUARD_HOOKS] = {
     {"ntdll.dll", "NtWriteVirtualMemory", hookOf<0, LONG, HANDLE, void*, const void*, SIZE_T, SIZE_T*>()},
     {"ntdll.dll", "NtQueueApcThread", hookOf<1, LONG, HANDLE, void*, void*, void*, void*>()},
     {"ntdll.dll", "NtSetContextThread", hookOf<2, LONG, HANDLE, const CONTEXT*>()},
@@ -238,54 +200,37 @@ const GuardTarget GUARD_TARGETS[GUARD_MAX] = {
     {"kernel32.dll", "OpenProcess", hookOf<7, HANDLE, DWORD, BOOL, DWORD>()},
 };
 
-void installGuardHooks() {
+const HookSet* installGuardHooks() {
     std::uint8_t* regions[2] = {};  // near ntdll, near kernel32
     std::size_t used[2] = {};
-    for (int i = 0; i < GUARD_MAX; ++i) {
+    for (int i = 0; i < GUARD_HOOKS; ++i) {
         const GuardTarget& t = GUARD_TARGETS[i];
         HMODULE module = GetModuleHandleA(t.module);
         const int r = std::strcmp(t.module, "ntdll.dll") == 0 ? 0 : 1;
         if (regions[r] == nullptr && module != nullptr)
             regions[r] = detourRegion(reinterpret_cast<const std::uint8_t*>(module));
         auto* target = module ? reinterpret_cast<std::uint8_t*>(GetProcAddress(module, t.name)) : nullptr;
-        installDetour(g_guard, target, t.hook, i, regions[r], used[r]);
+        installDetour(target, t.hook, i, regions[r], used[r]);
     }
-    settle(g_guard, GUARD_MAX, "missed a hook");
+    return &g_guard;
 }
 
-void hookDevice(void* device) {  // through its method table; COM methods are stdcall
+const HookSet* hookDevice(void* device) {  // through its method table; COM methods are stdcall
     void* const* methods = *static_cast<void* const* const*>(device);
     constexpr std::size_t RESET = 16, PRESENT = 17;
     auto* present = static_cast<std::uint8_t*>(methods[PRESENT]);
     std::uint8_t* region = detourRegion(present);
     std::size_t used = 0;
-    installDetour(g_device, static_cast<std::uint8_t*>(methods[RESET]), hookOf<DEVICE_FIRST, LONG, void*, void*>(),
-                  DEVICE_FIRST, region, used);
-    installDetour(g_device, present,
-                  hookOf<DEVICE_FIRST + 1, LONG, void*, const void*, const void*, HWND, const void*>(),
+    installDetour(static_cast<std::uint8_t*>(methods[RESET]), hookOf<DEVICE_FIRST, LONG, void*, void*>(), DEVICE_FIRST,
+                  region, used);
+    installDetour(present, hookOf<DEVICE_FIRST + 1, LONG, void*, const void*, const void*, HWND, const void*>(),
                   DEVICE_FIRST + 1, region, used);
-    settle(g_device, 2, "missed a hook");
+    return &g_device;
 }
 
 }  // namespace
 }  // namespace marvik
 
-extern "C" __declspec(dllexport) void StartOverlayHooks() {
-    if (HANDLE thread = CreateThread(nullptr, 0, marvik::hookThread, nullptr, 0, nullptr)) CloseHandle(thread);
-}
-extern "C" __declspec(dllexport) const marvik::HookSet* OverlayHooks(int which) {
-    return which == 0 ? &marvik::g_create9 : &marvik::g_create9Ex;
-}
-extern "C" __declspec(dllexport) const marvik::HookSet* StartGuardHooks() {
-    marvik::installGuardHooks();
-    return &marvik::g_guard;
-}
-extern "C" __declspec(dllexport) const marvik::HookSet* HookDevice(void* device) {
-    marvik::hookDevice(device);
-    return &marvik::g_device;
-}
-
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_ATTACH) DisableThreadLibraryCalls(instance);
-    return TRUE;
-}
+extern "C" __declspec(dllexport) const marvik::HookSet* StartOverlayHooks() { return marvik::installOverlayHooks(); }
+extern "C" __declspec(dllexport) const marvik::HookSet* StartGuardHooks() { return marvik::installGuardHooks(); }
+extern "C" __declspec(dllexport) const marvik::HookSet* HookDevice(void* device) { return marvik::hookDevice(device); }

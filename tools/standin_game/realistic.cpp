@@ -31,8 +31,7 @@ const char* const SYSTEM_DLLS[] = {
 constexpr int JIT_FUNCTIONS = 8;
 #if defined(_WIN64)
 const unsigned char JIT_CODE[] = {0x69, 0xC1, 0, 0, 0, 0, 0x05, 0, 0, 0, 0, 0xC3};  // imul eax, ecx, k; add eax, c; ret
-#else
-// mov eax, [esp+4]; imul eax, eax, k; add eax, c; ret
+#else  // mov eax, [esp+4]; imul eax, eax, k; add eax, c; ret
 const unsigned char JIT_CODE[] = {0x8B, 0x44, 0x24, 0x04, 0x69, 0xC0, 0, 0, 0, 0, 0x05, 0, 0, 0, 0, 0xC3};
 #endif
 
@@ -75,16 +74,16 @@ bool loadGameDlls(const std::string& folder) {
 
 constexpr unsigned long long UNLOAD_MS = 5000, LATE_LOAD_MS = 20000;
 
+// What the main loop still has to do once set up: free the splash, then load the late DLL.
+unsigned long long g_startTick = 0;
+HMODULE g_splash = nullptr;
+std::string g_latePath;  // until loaded
+
 }  // namespace
 
 void* createDirect3DDevice(void* d3d) {
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = DefWindowProcA;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = "standin_game";
-    RegisterClassA(&wc);
-    HWND window = CreateWindowA("standin_game", "iw3mp", WS_OVERLAPPEDWINDOW, 0, 0, 320, 240, nullptr, nullptr,
-                                wc.hInstance, nullptr);
+    HWND window =
+        CreateWindowA("STATIC", "iw3mp", WS_OVERLAPPEDWINDOW, 0, 0, 320, 240, nullptr, nullptr, nullptr, nullptr);
     if (window == nullptr || d3d == nullptr) return nullptr;
     D3DPRESENT_PARAMETERS present = {};
     present.Windowed = TRUE;
@@ -96,33 +95,24 @@ void* createDirect3DDevice(void* d3d) {
     return SUCCEEDED(made) ? device : nullptr;
 }
 
-const HookSet* const* startRenderHooks(const std::string& path) {
-    static const HookSet* hooks[2];
-    HMODULE dll = LoadLibraryA(path.c_str());
-    auto start = exported<StartOverlayHooksFn>(dll, "StartOverlayHooks");
-    auto state = exported<OverlayHooksFn>(dll, "OverlayHooks");
-    if (start == nullptr || state == nullptr) return fail("cannot load", path), nullptr;
-    start();
-    for (int i = 0; i < 2; ++i) {
-        hooks[i] = state(i);
-        for (int waited = 0; hooks[i]->status == HOOKS_PENDING && waited < 10000; waited += 20) Sleep(20);
-        if (hooks[i]->status != HOOKS_INSTALLED) return fail("the overlay did not hook:", hooks[i]->error), nullptr;
-    }
-    return hooks;
+const HookSet* startRenderHooks(const std::string& path) {
+    auto start = exported<StartHooksFn>(LoadLibraryA(path.c_str()), "StartOverlayHooks");
+    const HookSet* hooks = start != nullptr ? start() : nullptr;
+    if (hooks != nullptr && hooks[0].count == 1 && hooks[1].count == 1) return hooks;
+    return fail("no d3d9 hooks from", path), nullptr;
 }
 
-bool startRealistic(RealisticGame& game) {
-    game.startTick = GetTickCount64();
+bool startRealistic() {
+    g_startTick = GetTickCount64();
     const std::string folder = exeFolder();
     for (const char* name : SYSTEM_DLLS) LoadLibraryA(name);  // names this Windows lacks are skipped
     if (!loadGameDlls(folder)) return fail("cannot load the game's DLLs from", folder + "\\game_*.dll");
 
-    const HookSet* const* overlay = startRenderHooks(folder + "\\overlay_render.dll");
+    const HookSet* overlay = startRenderHooks(folder + "\\overlay_render.dll");
     if (overlay == nullptr) return false;
     const std::string guardPath = folder + "\\av_guard.dll";
-    auto startGuard = exported<StartGuardHooksFn>(LoadLibraryA(guardPath.c_str()), "StartGuardHooks");
-    if (startGuard == nullptr) return fail("cannot load", guardPath);
-    if (startGuard()->status != HOOKS_INSTALLED) return fail("the anti-virus-like DLL missed a hook", guardPath);
+    auto startGuard = exported<StartHooksFn>(LoadLibraryA(guardPath.c_str()), "StartGuardHooks");
+    if (startGuard == nullptr || startGuard()->count != GUARD_HOOKS) return fail("missed hooks:", guardPath);
     // The game's Direct3D objects made through the overlay's hooks, a frame drawn through its hook of Present.
     HMODULE d3d9 = GetModuleHandleA("d3d9.dll");
     void* d3d = exported<void*(WINAPI*)(UINT)>(d3d9, "Direct3DCreate9")(32);  // D3D_SDK_VERSION
@@ -132,11 +122,11 @@ bool startRealistic(RealisticGame& game) {
     if (device == nullptr) return fail("cannot create a Direct3D 9 device", "");
     auto hookDevice = exported<HookDeviceFn>(GetModuleHandleA((folder + "\\overlay_render.dll").c_str()), "HookDevice");
     const HookSet* deviceHooks = hookDevice != nullptr ? hookDevice(device) : nullptr;
-    if (deviceHooks == nullptr || deviceHooks->status != HOOKS_INSTALLED)
+    if (deviceHooks == nullptr || deviceHooks->count != DEVICE_HOOKS)
         return fail("the overlay did not hook the device's Present and Reset", "");
     static_cast<IDirect3DDevice9*>(device)->Present(nullptr, nullptr, nullptr, nullptr);
     // A hook in place but never called would prove nothing.
-    if (overlay[0]->calls != 1 || overlay[1]->calls != 1 || deviceHooks->calls < 1)
+    if (overlay[0].calls != 1 || overlay[1].calls != 1 || deviceHooks->calls < 1)
         return fail("a call went around the overlay's hooks", "");
 
     if (!makeJitRegion()) return fail("cannot set up the JIT-like region", "");
@@ -144,23 +134,20 @@ bool startRealistic(RealisticGame& game) {
     if (!retouchOwnCode()) return fail("cannot rewrite its own code", "");
 
     const std::string splash = folder + "\\launcher_splash.dll";
-    if ((game.splash = LoadLibraryA(splash.c_str())) == nullptr) return fail("cannot load", splash);
-    game.latePath = folder + "\\content_patch.dll";
-    if (GetFileAttributesA(game.latePath.c_str()) == INVALID_FILE_ATTRIBUTES) return fail("no", game.latePath);
-    game.active = true;
-    return true;
+    if ((g_splash = LoadLibraryA(splash.c_str())) == nullptr) return fail("cannot load", splash);
+    g_latePath = folder + "\\content_patch.dll";
+    return GetFileAttributesA(g_latePath.c_str()) != INVALID_FILE_ATTRIBUTES || fail("no", g_latePath);
 }
 
-void tickRealistic(RealisticGame& game) {
-    if (!game.active) return;
-    const unsigned long long elapsed = GetTickCount64() - game.startTick;
-    if (game.splash != nullptr && elapsed >= UNLOAD_MS) {
-        FreeLibrary(game.splash);
-        game.splash = nullptr;
+void tickRealistic() {
+    const unsigned long long elapsed = GetTickCount64() - g_startTick;
+    if (g_splash != nullptr && elapsed >= UNLOAD_MS) {
+        FreeLibrary(g_splash);
+        g_splash = nullptr;
     }
-    if (!game.lateLoaded && elapsed >= LATE_LOAD_MS) {
-        if (LoadLibraryA(game.latePath.c_str()) == nullptr) fail("cannot load", game.latePath);
-        game.lateLoaded = true;
+    if (!g_latePath.empty() && elapsed >= LATE_LOAD_MS) {
+        if (LoadLibraryA(g_latePath.c_str()) == nullptr) fail("cannot load", g_latePath);
+        g_latePath.clear();
     }
 }
 

@@ -7,14 +7,6 @@
 
 namespace marvik {
 
-struct RealisticGame {  // what the realistic mode's main loop still has to do
-    bool active = false;  // set up completely
-    unsigned long long startTick = 0;
-    HMODULE splash = nullptr;
-    std::string latePath;
-    bool lateLoaded = false;
-};
-
 template <typename Fn>
 Fn exported(HMODULE module, const char* name) {
     return module ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name))) : nullptr;
@@ -27,19 +19,19 @@ inline const IMAGE_NT_HEADERS* ntHeaders(const unsigned char* image) {
 
 std::string selfPath();
 std::string exeFolder();
+inline bool started(HANDLE thread) { return thread != nullptr && CloseHandle(thread); }
 // Each of these sets up one switch's fixture; false, told on standard error, when it could not.
-bool startRealistic(RealisticGame& game);
-void tickRealistic(RealisticGame& game);  // the unload and the late load when their time comes
-void* createDirect3DDevice(void* d3d);    // the game's window and device from its IDirect3D9; null when it fails
-const HookSet* const* startRenderHooks(const std::string& path);  // the DLL's two d3d9 hook sets, or null
+bool startRealistic();
+void tickRealistic();                   // the unload and the late load when their time comes
+void* createDirect3DDevice(void* d3d);  // the game's window and device from its IDirect3D9; null when it fails
+const HookSet* startRenderHooks(const std::string& path);  // the DLL's two d3d9 hook sets, or null
 bool patchCodeFixture(const std::string& command);                // fixtures_code.cpp
 bool hookOwnImport();
 bool hookDirect3DMethodTable();
 bool retouchOwnCode();
 bool unlinkModule(const std::string& dll);  // fixtures_hidden.cpp
 bool spoofModulePath(const std::string& dll);
-enum class HandMap { PER_SECTION, WHOLE_RX, WHOLE_RWX };
-bool handMapOwnImage(HandMap how);
+bool handMapOwnImage(DWORD whole);  // whole: one protection for all of it; 0: each section its own
 bool loopLoaderList();
 void unloopLoaderList();
 bool loadResourceOnlyDlls();
