@@ -1,10 +1,6 @@
-// Code patches the memory check compares with the files, each reported to "<its path>.report" as
-// "<command> addr=0x.. target=0x.. module_base=0x.." for the test to compare with the client's report:
-//   code-nop     three NOPs over the first instruction of a function of the game's own that nothing calls
-//   code-detour  kernel32!GetTapeParameters (no game asks for tapes) led to a private "xor eax, eax; ret":
-//                jmp rel32 on x86, mov rax, imm64; jmp rax on x64 (no private block need be within 2 GB)
-//   iat-hook, vtable-hook  the game's import of Sleep and d3d9's Present entry led to private relay stubs
-// And the realistic mode's noise: a function's first bytes written back unchanged, as self-updating code does.
+// Code patches the memory check compares with the files, code-nop's and code-detour's reported to "<its path>.report"
+// as "<command> addr=0x.. target=0x.. module_base=0x.." for the test to compare with the client's report; and the
+// realistic mode's noise: a function's first bytes written back unchanged, as self-updating code does.
 #include <cstdio>
 
 #include "standin.h"
@@ -42,6 +38,9 @@ bool retouchOwnCode() {
     return overwrite(reinterpret_cast<void*>(&retouched), same, sizeof same) && retouched(4) == 42;
 }
 
+// code-nop: three NOPs over the first instruction of a function of the game's own that nothing calls; code-detour:
+// kernel32!GetTapeParameters (no game asks for tapes) led to a private "xor eax, eax; ret" by jmp rel32 on x86, by
+// mov rax, imm64; jmp rax on x64 (no private block need be within 2 GB).
 bool patchCodeFixture(const std::string& command) {
     if (command == "code-nop") {
         const unsigned char nops[3] = {0x90, 0x90, 0x90};

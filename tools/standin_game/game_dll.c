@@ -1,8 +1,6 @@
 // One of the realistic stand-in game's own DLLs, built once per entry of the table in CMakeLists.txt: code,
 // read-only data and data of about the size given (45, 30 and 20 %), three exports, and pointers to them in its
 // data that the loader relocates.
-#include <windows.h>
-
 #define STRINGIFY(x) #x
 #define FILL(bytes) STRINGIFY(bytes)
 
@@ -15,8 +13,3 @@ __declspec(dllexport) int ModuleInit(int x) { return x * 3 + GAME_DLL_INDEX; }
 __declspec(dllexport) int ModuleUpdate(int x) { return x * 5 + GAME_DLL_INDEX; }
 __declspec(dllexport) const char* ModuleVersion(void) { return g_table; }
 __attribute__((used)) void* volatile g_exports[] = {(void*)ModuleInit, (void*)ModuleUpdate, (void*)ModuleVersion};
-
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
-    (void)instance, (void)reason, (void)reserved;
-    return TRUE;
-}

@@ -172,11 +172,10 @@ void installDetour(std::uint8_t* target, void* hook, int index, std::uint8_t* re
 
 const HookSet* installOverlayHooks() {  // once the game has loaded d3d9.dll
     HMODULE d3d9 = GetModuleHandleA("d3d9.dll");
-    auto* create = d3d9 ? reinterpret_cast<std::uint8_t*>(GetProcAddress(d3d9, "Direct3DCreate9")) : nullptr;
-    auto* createEx = d3d9 ? reinterpret_cast<std::uint8_t*>(GetProcAddress(d3d9, "Direct3DCreate9Ex")) : nullptr;
+    auto* create = reinterpret_cast<std::uint8_t*>(GetProcAddress(d3d9, "Direct3DCreate9"));
+    auto* createEx = reinterpret_cast<std::uint8_t*>(GetProcAddress(d3d9, "Direct3DCreate9Ex"));
     std::size_t used = 0;
-    if (create != nullptr)
-        installDetour(create, hookOf<CREATE9, void*, UINT>(), CREATE9, detourRegion(create), used, true);
+    installDetour(create, hookOf<CREATE9, void*, UINT>(), CREATE9, detourRegion(create), used, true);
     if (createEx != nullptr) installMinHookLike(createEx);
     return g_overlay;
 }
