@@ -14,7 +14,8 @@ namespace {
 
 bool copyHeadersToRwx() {  // what an injector's first write leaves: PE headers in private RWX memory
     void* region = VirtualAlloc(nullptr, 0x2000, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE);
-    return region != nullptr && std::memcpy(region, GetModuleHandleA(nullptr), 0x400) != nullptr;
+    if (region != nullptr) std::memcpy(region, GetModuleHandleA(nullptr), 0x400);
+    return region != nullptr;
 }
 
 DWORD WINAPI churnModules(void*) {

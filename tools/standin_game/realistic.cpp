@@ -112,7 +112,7 @@ bool startRealistic() {
     if (overlay == nullptr) return false;
     const std::string guardPath = folder + "\\av_guard.dll";
     auto startGuard = exported<StartHooksFn>(LoadLibraryA(guardPath.c_str()), "StartGuardHooks");
-    if (startGuard == nullptr || startGuard()->count != GUARD_HOOKS) return fail("missed hooks:", guardPath);
+    if (startGuard == nullptr || startGuard()->count != GUARD_HOOKS) return fail("no guard hooks from", guardPath);
     // The game's Direct3D objects made through the overlay's hooks, a frame drawn through its hook of Present.
     HMODULE d3d9 = GetModuleHandleA("d3d9.dll");
     void* d3d = exported<void*(WINAPI*)(UINT)>(d3d9, "Direct3DCreate9")(32);  // D3D_SDK_VERSION
