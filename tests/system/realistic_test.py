@@ -56,8 +56,6 @@ class CleanSession(SessionTest):
             self.assertEqual(beats[-1]["module_alert"], 0, [b["module_alert"] for b in beats])
         periods = [(b["t_ms"] - a["t_ms"]) / 1000.0 for a, b in zip(beats, beats[1:])]
         self.assertTrue(heartbeat_gaps_ok(periods, 4.5, 6.0, at_least=5), periods)
-        print("%d-bit client, %d-bit game: %d modules, heartbeats every %.2f-%.2f s, clean" % (
-            self.windows_bits, width, len(modules), min(periods), max(periods)))
 
 
 class RealisticGame(CleanSession):

@@ -28,7 +28,7 @@ class SessionChurn(SessionTest):
             self.assertTrue(wait_for(lambda: self.box.log_lines().count(ENDED) >= round_ + 1, 60),
                             self.box.log_text())
             time.sleep(0.5)
-            stats = self.box.stats()
+            stats = tuple(map(int, re.search(r"threads=(\d+) handles=(\d+)", self.box.acctl("stats")).groups()))
             if not released():
                 held.append(stats)
             elif was_released:  # let go before the previous pause: ended by now
@@ -37,7 +37,6 @@ class SessionChurn(SessionTest):
             if round_ % 2 == 1:  # the game killed this time, and a fresh one started
                 self.box.stop_game()
                 self.box.start_game()
-        print("threads and handles in the pauses, worker held:", held, "and let go:", free)
         # In the pause: the UI and monitor threads, and while it hangs the held heartbeat and its checks' thread.
         self.assertTrue(held and len(free) >= 3, (held, free))
         self.assertEqual({t for t, _ in held} | {t + 2 for t, _ in free}, {held[0][0]}, (held, free))

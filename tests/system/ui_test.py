@@ -4,33 +4,30 @@ stop command."""
 import os
 import time
 
-from harness import HOLD_EXE, RUN_KEY, STOPPED, TOOLS, SessionTest, SystemTest, read_text, wait_for
+from harness import HOLD_EXE, RUN_KEY, STOPPED, TOOLS, SessionTest, read_text, wait_for
 
-CONFIG = "server_ip=127.0.0.1\nserver_port=%d\nplayer_name=Tester\nauto_start=%d\n"
 TIP = "Marvik AC v3.2 - "
 BALLOON_INFO, BALLOON_ERROR = "1", "3"
 NIF_INFO, NIF_SHOWTIP = 0x10, 0x80
 WAITING = "[WAIT] Waiting for iw3mp.exe..."
 
 
-class SplashFromALongPath(SystemTest):
+class SplashFromALongPath(SessionTest):
     screen = "1920x1080"
     # C:\ + 120 + \ + 140 + \marvik_ac.exe: 278 characters, past 260: the configuration beside it has no name.
     folder = "a" * 120 + "/" + "b" * 140
     BACKGROUND = (25, 25, 35)
 
-    def shown(self, label):
+    def shown(self):
         """The screen if the splash shows: the background inside each corner of the 350 x 280 card at (785, 400)."""
-        px = self.box.screenshot(label)
+        px = self.box.screenshot()
         return px if all(px(x, y) == self.BACKGROUND for x, y in [(795, 410), (1124, 410), (795, 669),
                                                                   (1124, 669), (800, 550)]) else None
 
     def test_card_then_config_not_found_and_no_file_beside_a_cut_path(self):
-        self.box.start_tray_recorder()
-        self.box.write_config(CONFIG % (28961, 1))
         started = time.monotonic()
         self.box.start_client()
-        px = wait_for(lambda: self.shown("splash"), 15, step=0.1)
+        px = wait_for(lambda: self.shown(), 15, step=0.1)
         self.assertTrue(px, "the splash did not appear")
         seen = time.monotonic()
         # Title, subtitle and status in their colours and rows; the 96 x 96 icon at (127, 30) drawn.
@@ -41,7 +38,7 @@ class SplashFromALongPath(SystemTest):
         self.assertGreater(len(icon - {self.BACKGROUND}), 10)
         def gone_by():  # when the screenshot that no longer shows it was asked for
             asked = time.monotonic()
-            return None if self.shown("splash-after") else asked
+            return None if self.shown() else asked
         gone = wait_for(gone_by, 15)
         self.assertTrue(gone, "it stayed")
         self.assertGreater(gone - seen, 1.5)
@@ -63,12 +60,11 @@ class TrayAndMenu(SessionTest):
     def test_one_rejected_session_without_autostart_then_stop(self):
         earlier = r"C:\elsewhere\marvik_ac.exe"  # left alone without autostart
         self.box.wine("reg", "add", RUN_KEY, "/v", "Marvik_AntiCheat", "/d", earlier, "/f")
-        self.box.write_config(CONFIG % (self.server.port, 0))
+        self.box.write_config(self.config_text.format(port=self.server.port).replace("auto_start=1", "auto_start=0"))
         self.box.start_client()
         add = self.box.wait_tray(lambda e: e["op"] == "ADD")
         self.assertEqual(add["tip"], TIP + "Starting...")
         self.assertEqual([e["op"] for e in self.box.tray_events()][:2], ["ADD", "SETVERSION"])
-        self.assertTrue(self.box.wait_log(WAITING))
         self.assertTrue(self.box.wait_tray(lambda e: e["tip"] == TIP + "Waiting for game..."))
         self.assertEqual(self.box.menu_items(), ["id=2001 grayed text=Status: Waiting for game", "separator",
                                                  "id=2002 text=Stop AntiCheat"])
@@ -101,7 +97,6 @@ class TrayAndMenu(SessionTest):
         self.assertEqual(self.box.run_value(), earlier)
 
     def test_start_lines_second_instance_and_a_stop_while_the_monitor_hangs(self):
-        self.box.write_config(CONFIG % (self.server.port, 1))
         # The monitor, once stopped, stalls 40 s holding the shared state, past the 1.5 s the UI thread waits.
         self.box.start_client(MARVIK_TEST_HOLD="monitor=40000")
         self.assert_log(WAITING)
@@ -109,7 +104,6 @@ class TrayAndMenu(SessionTest):
         self.assertRegex(self.box.log_text(), r"^\[\d\d:\d\d:\d\d\] \[INFO\] Server: 127\.0\.0\.1:%d, "
                          r"Player: Tester\r\n\[\d\d:\d\d:\d\d\] \[HWID\] Hardware ID: MARVIK-[0-9A-F]{8}-[0-9A-F]{8}"
                          r"\r\n\[\d\d:\d\d:\d\d\] \[WAIT\] Waiting for iw3mp\.exe\.\.\.\r\n$" % self.server.port)
-        self.assertEqual(self.box.run_value(), r'"C:\marvik\marvik_ac.exe"')
         before = self.box.log_text()
         second = self.box.start_client()
         out = self.box.acctl("dialog", "Marvik AC")
@@ -129,7 +123,6 @@ class TrayAndMenu(SessionTest):
         self.assertLess(time.monotonic() - asked, 2.0 + 1.0)
         self.assertEqual(self.box.wait_client_exit(15), 0)
         took = time.monotonic() - asked
-        print("shutdown with a held monitor took %.1f s" % took)
         self.assertTrue(1.5 < took < 1.5 + 4.0, took)
         self.assertEqual(held(), ["held"])
         lines = self.box.log_lines()

@@ -3,7 +3,7 @@ ANSI code page 1252, 1251 and 936 (two bytes a letter): the client finds its con
 config_mp.cfg, writes its Run value, and the server receives each text in the code page when that holds it, else in
 UTF-8 (the conversions are the native tests'; here the system's own calls under each code page)."""
 
-import os
+import pathlib
 import unittest
 import zlib
 
@@ -31,11 +31,11 @@ WINDOWS = [("cp1252", "en_US.UTF-8", lambda text, codepage: "\ufeff".encode() + 
 
 
 class UnicodeMatrix(unittest.TestCase):
-    def cell(self, codepage, locale, save, name, game_folder):
-        box = WineBox("users/%s/AppData/Local/Programs/Marvik AC" % name, name="unicode-%s-%s" % (codepage, name),
+    def cell(self, codepage, locale, save, script, name, game_folder):
+        box = WineBox("users/%s/AppData/Local/Programs/Marvik AC" % name, name="unicode-%s-%s" % (codepage, script),
                       env=locale_env(locale))
         self.addCleanup(box.close)
-        server = RefServer(label=box.name)
+        server = RefServer()
         self.addCleanup(server.close)
         game = game_files(box, GUID, CONFIG_MP, name, game_folder)
         with open(box.path("marvik_ac.cfg"), "wb") as f:
@@ -47,8 +47,7 @@ class UnicodeMatrix(unittest.TestCase):
         self.assertTrue(server.wait_events("module_log", timeout=30), server.events())
         hello, config = server.events("hello")[0], server.events("config")[0]
         first_logged = server.events("module_log")[0]["modules"][0]
-        with open(os.path.join(game, "iw3mp.exe"), "rb") as f:
-            exe_crc = "0x%08x" % zlib.crc32(f.read())
+        exe_crc = "0x%08x" % zlib.crc32(pathlib.Path(game, "iw3mp.exe").read_bytes())
         received = lambda text: text.encode("latin-1")  # the server prints bytes as \u00XX
         self.assertEqual((received(hello["player"]), hello["guid"]), (wire(name, codepage), GUID))
         self.assertEqual((server.events("challenge_response")[0]["game_crc"], first_logged["crc32"]), (exe_crc,) * 2)
@@ -65,7 +64,7 @@ class UnicodeMatrix(unittest.TestCase):
             for script, name, game_folder in SCRIPTS:
                 with self.subTest(codepage=codepage, script=script):
                     try:
-                        self.cell(codepage, locale, save, name, game_folder)
+                        self.cell(codepage, locale, save, script, name, game_folder)
                     finally:
                         self.doCleanups()  # one box at a time
 

@@ -1,10 +1,10 @@
-// tray_recorder <output file>: stands in for the shell's notification area in tests. It owns a "Shell_TrayWnd"
-// window, so Shell_NotifyIcon calls of programs started after it reach it, and writes "ready", then a line per call
-// (tab-separated, UTF-8; a text the call's flags do not name is empty):
-//   <ms since start> <ADD|MODIFY|DELETE|SETFOCUS|SETVERSION> id=<n> flags=<hex> tip= info= title= infoflags=<n>
+// tray_recorder <output file>: stands in for the shell's notification area in tests until killed. It owns a
+// "Shell_TrayWnd" window, so Shell_NotifyIcon calls of programs started after it reach it, and writes "ready", then a
+// line per call (tab-separated, UTF-8; a text the call's flags do not name is empty):
+//   <ms since start> <ADD|MODIFY|DELETE|SETFOCUS|SETVERSION> flags=<hex> tip= info= title= infoflags=<n>
 //   icon=<hash of its pixels, 0: none>
-// Runs until killed or until "<output file>.stop" appears. Under Wine, Shell_NotifyIcon forwards the record as
-// WM_COPYDATA in Wine's own layout (WineNotifyData), the icon's size and pixels after it.
+// Under Wine, Shell_NotifyIcon forwards the record as WM_COPYDATA in Wine's own layout (WineNotifyData), the icon's
+// size and pixels after it.
 #include <windows.h>
 
 #include <cstdio>
@@ -54,9 +54,9 @@ void record(const COPYDATASTRUCT* cds) {
         const auto* bytes = static_cast<const unsigned char*>(cds->lpData);
         for (DWORD i = sizeof d; i < cds->cbData; ++i) icon = (icon ^ bytes[i]) * 1099511628211ull;
     }
-    std::fprintf(g_out, "%lu\t%s\tid=%u\tflags=%x\ttip=%s\tinfo=%s\ttitle=%s\tinfoflags=%lu\ticon=%llx\n",
+    std::fprintf(g_out, "%lu\t%s\tflags=%x\ttip=%s\tinfo=%s\ttitle=%s\tinfoflags=%lu\ticon=%llx\n",
                  static_cast<unsigned long>(GetTickCount() - g_start),
-                 cds->dwData < 5 ? OPERATIONS[cds->dwData] : "OTHER", d.uID, d.uFlags,
+                 cds->dwData < 5 ? OPERATIONS[cds->dwData] : "OTHER", d.uFlags,
                  utf8(d.szTip, d.uFlags & NIF_TIP).c_str(), utf8(d.szInfo, info).c_str(),
                  utf8(d.szInfoTitle, info).c_str(), static_cast<unsigned long>(info ? d.dwInfoFlags : 0), icon);
     std::fflush(g_out);
@@ -72,7 +72,6 @@ LRESULT CALLBACK trayProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 
 int main(int argc, char** argv) {
     if (argc < 2 || (g_out = std::fopen(argv[1], "w")) == nullptr) return 2;
-    const std::string stopFile = std::string(argv[1]) + ".stop";
     g_start = GetTickCount();
     WNDCLASSW wc = {};
     wc.lpfnWndProc = trayProc;
@@ -85,12 +84,7 @@ int main(int argc, char** argv) {
     if (tray == nullptr) return 3;
     std::fprintf(g_out, "ready\n");
     std::fflush(g_out);
-    SetTimer(tray, 1, 200, nullptr);
     MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        if (msg.message == WM_TIMER && GetFileAttributesA(stopFile.c_str()) != INVALID_FILE_ATTRIBUTES) break;
-        DispatchMessageW(&msg);
-    }
-    std::fclose(g_out);
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
     return 0;
 }
