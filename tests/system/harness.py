@@ -4,8 +4,10 @@ it leaves behind: its log, its registry value, its tray calls and the reference 
 import hashlib
 import json
 import os
+import pathlib
 import re
 import shutil
+import struct
 import subprocess
 import tempfile
 import time
@@ -15,20 +17,23 @@ ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 BUILD = os.environ.get("MARVIK_BUILD_DIR", os.path.join(ROOT, "build", "win64"))
 EXE = os.environ.get("MARVIK_EXE", os.path.join(BUILD, "marvik_ac.exe"))
 HOLD_EXE = os.environ.get("MARVIK_HOLD_EXE", os.path.join(BUILD, "marvik_ac_hold.exe"))
-BUILD32 = os.environ.get("MARVIK_BUILD32_DIR", os.path.join(os.path.dirname(BUILD), "win32"))  # the i686 build
+BUILD32 = os.path.join(os.path.dirname(BUILD), "win32")  # the i686 build
 EXE32 = os.path.join(BUILD32, "marvik_ac.exe")
-REFSERVER = os.environ.get("MARVIK_REFSERVER",
-                           os.path.join(ROOT, "build", "native", "tools", "refserver", "marvik_refserver"))
+REFSERVER = os.path.join(ROOT, "build", "native", "tools", "refserver", "marvik_refserver")
 # (prefix made by tools/setup.sh, loader) by the width of Windows.
 WINDOWS = {64: (os.path.join(ROOT, "build", "wineprefix"), "/usr/lib/wine/wine64"),
            32: (os.path.join(ROOT, "build", "wineprefix32"), "/usr/lib/wine/wine")}
 WINESERVER = "/usr/lib/wine/wineserver"
 RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
 TOOLS = ("acctl.exe", "menu_probe.dll")  # beside the client
-ARTIFACTS = os.path.join(BUILD, "system-artifacts")  # screenshots, tray records, server summaries
-os.makedirs(ARTIFACTS, exist_ok=True)
 FIXTURES = os.path.join(BUILD, "fixtures")
 STOPPED = "[AC] Marvik AntiCheat stopped."
+# A Shell_NotifyIcon call as Wine passes it to the tray: hWnd, uID, uFlags, uCallbackMessage, szTip, dwState,
+# dwStateMask, szInfo, uVersion, szInfoTitle, dwInfoFlags; with NIF_ICON, the icon after it.
+NOTIFY_DATA = struct.Struct("<iIII256sII512sI128sI")
+NIM = ("ADD", "MODIFY", "DELETE", "SETFOCUS", "SETVERSION")
+NIF_ICON, NIF_TIP, NIF_INFO, NIF_SHOWTIP = 0x2, 0x4, 0x10, 0x80
+NIIF_INFO, NIIF_WARNING, NIIF_ERROR = 1, 2, 3  # a balloon's level
 
 
 def _link_or_copy(src, dst):
@@ -69,13 +74,11 @@ def heartbeat_gaps_ok(periods, low, high, at_least):
 def game_files(box, guid="0123456789abcdef0123456789abcdef", config=b"seta name \"Tester\"\n" * 50,
                profile="Tester", folder="game"):
     """guid.dat and a profile's config_mp.cfg in the game folder C:\\<folder>; that folder's Linux path."""
-    players = os.path.join(box.prefix, "drive_c", *folder.split("\\"), "players")
-    os.makedirs(os.path.join(players, "profiles", profile), exist_ok=True)
-    with open(os.path.join(players, "guid.dat"), "w", newline="") as f:
-        f.write(guid + "\r\n")
-    with open(os.path.join(players, "profiles", profile, "config_mp.cfg"), "wb") as f:
-        f.write(config)
-    return os.path.dirname(players)
+    players = pathlib.Path(box.prefix, "drive_c", *folder.split("\\"), "players")
+    (players / "profiles" / profile).mkdir(parents=True, exist_ok=True)
+    (players / "guid.dat").write_bytes(guid.encode() + b"\r\n")
+    (players / "profiles" / profile / "config_mp.cfg").write_bytes(config)
+    return str(players.parent)
 
 
 def trust_test_roots(prefix):
@@ -85,8 +88,7 @@ def trust_test_roots(prefix):
     for build in (BUILD, BUILD32):
         path = os.path.join(build, "fixtures", "marvik_test_root.cer")
         if os.path.exists(path):
-            with open(path, "rb") as f:
-                der = f.read()
+            der = pathlib.Path(path).read_bytes()
             blob = (32).to_bytes(4, "little") + (1).to_bytes(4, "little") + len(der).to_bytes(4, "little") + der
             keys.append("\n[Software\\\\Microsoft\\\\SystemCertificates\\\\Root\\\\Certificates\\\\%s] %d\n"
                         "\"Blob\"=hex:%s\n" % (hashlib.sha1(der).hexdigest().upper(), int(time.time()),
@@ -96,10 +98,10 @@ def trust_test_roots(prefix):
 
 
 class WineBox:
-    """One private prefix and X display; the client lives in C:\\<folder>."""
+    """One private prefix and X display; the client lives in C:\\<folder>. The name marks its temporary folder."""
 
     def __init__(self, folder="marvik", screen="1280x800", name="box", exe=EXE, env=None, windows_bits=64):
-        self.tmp = tempfile.mkdtemp(prefix="marvik-sys-")
+        self.tmp = tempfile.mkdtemp(prefix="marvik-%s-" % name)
         self.prefix = os.path.join(self.tmp, "prefix")
         source, self.loader = WINDOWS[windows_bits]
         shutil.copytree(source, self.prefix, symlinks=True, copy_function=_link_or_copy)
@@ -114,7 +116,7 @@ class WineBox:
         self.tools = os.path.join(BUILD if windows_bits == 64 else BUILD32, "tools")  # of the system's width
         for tool in TOOLS:
             shutil.copy(os.path.join(self.tools, "acctl", tool), self.path(tool))
-        self.name, self.procs, self.games, self.others = name, [], [], []  # clients, (game, path), the rest
+        self.procs, self.games, self.others = [], [], []  # clients, (game, path), the rest
         read_fd, write_fd = os.pipe()
         self.xvfb = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", screen + "x24", "-nolisten", "tcp"],
@@ -129,16 +131,15 @@ class WineBox:
         return os.path.join(self.folder, name)
 
     def write_config(self, text):
-        with open(self.path("marvik_ac.cfg"), "w", newline="") as f:
-            f.write(text)
+        pathlib.Path(self.path("marvik_ac.cfg")).write_bytes(text.encode())
 
     def wine(self, *args, timeout=60):
         return subprocess.run([self.loader, *args], env=self.env, capture_output=True, text=True,
                               errors="replace", timeout=timeout)
 
-    def popen(self, *args, stdin=None, stdout=subprocess.DEVNULL, **extra_env):
+    def popen(self, *args, stdin=None, **extra_env):
         return subprocess.Popen([self.loader, *args], env=dict(self.env, **extra_env), cwd=self.tmp, stdin=stdin,
-                                stdout=stdout, stderr=subprocess.DEVNULL, text=True)
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, text=True)
 
     def _install(self, source, folder, name):
         """source copied as C:\\<folder>\\<name>: (its Linux path, its Windows path)."""
@@ -148,23 +149,12 @@ class WineBox:
         return os.path.join(folder_dir, name), "C:\\" + folder.replace("/", "\\") + "\\" + name
 
     def start_client(self, **extra_env):
-        """The client; the first one started is the one wait_client_exit waits for."""
         self.procs.append(self.popen(self.folder_win + "\\marvik_ac.exe", **extra_env))
         return self.procs[-1]
 
-    def wait_client_exit(self, timeout):
-        try:
-            return self.procs[0].wait(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            return None
-
-    def client_alive(self):
-        return any(p.poll() is None for p in self.procs)
-
-    def start_program(self, source, name, *args, folder="tools", stdout=subprocess.DEVNULL):
-        """Any program copied as C:\\<folder>\\<name> and started; it runs until the box closes."""
-        self.others.append(self.popen(self._install(source, folder, name)[1], *args, stdout=stdout))
-        return self.others[-1]
+    def start_program(self, source, name, *args):
+        """Any program copied as C:\\tools\\<name> and started; it runs until the box closes."""
+        self.others.append(self.popen(self._install(source, "tools", name)[1], *args))
 
     def start_tray_recorder(self):
         """tray_recorder poses as the notification area, so it starts before the client."""
@@ -174,14 +164,15 @@ class WineBox:
             raise RuntimeError("tray_recorder did not start")
 
     def tray_events(self):
-        """Shell_NotifyIcon calls so far: dicts of t (ms), op, flags (an int) and the recorder's named fields."""
-        events = []
-        for line in read_text(self.path("tray.txt")).splitlines()[1:]:
-            fields = line.split("\t")
-            if len(fields) >= 8:
-                event = dict(field.partition("=")[::2] for field in fields[2:])
-                event.update(t=int(fields[0]), op=fields[1], flags=int(event["flags"], 16))
-                events.append(event)
+        """Shell_NotifyIcon calls so far: dicts of t (ms), op, flags, the texts and level the flags name (else empty)
+        and icon (its bytes in hex)."""
+        text, events = read_text(self.path("tray.txt")), []
+        for t, op, data in (line.split("\t") for line in text[:text.rfind("\n") + 1].splitlines()[1:]):
+            _, _, flags, _, tip, _, _, info, _, _, level = NOTIFY_DATA.unpack_from(bytes.fromhex(data))
+            named = lambda field, flag: field.decode("utf-16-le").split("\0")[0] if flags & flag else ""
+            events.append({"t": int(t), "op": NIM[int(op)], "flags": flags, "tip": named(tip, NIF_TIP),
+                           "info": named(info, NIF_INFO), "infoflags": level if flags & NIF_INFO else 0,
+                           "icon": data[2 * NOTIFY_DATA.size:] if flags & NIF_ICON else ""})
         return events
 
     def wait_tray(self, predicate, timeout=20):
@@ -197,10 +188,6 @@ class WineBox:
     def menu_items(self):
         return [line.split(": ", 1)[1] for line in self.acctl("menu").splitlines() if line.startswith("item ")]
 
-    def stats(self):
-        """The client's (threads, handles) as acctl counts them."""
-        return tuple(int(n) for n in re.search(r"threads=(\d+) handles=(\d+)", self.acctl("stats")).groups())
-
     def start_game(self, name="iw3mp.exe", folder="game", args=(), width=64, realistic=False):
         """The stand-in game of that width as C:\\<folder>\\<name>, once ready; the cheat's renderer beside it,
         and with realistic, that mode and every DLL it loads."""
@@ -209,22 +196,17 @@ class WineBox:
         for dll in os.listdir(source):
             if dll.lower().endswith(".dll") and (realistic or dll == "render_hook.dll"):
                 shutil.copy(os.path.join(source, dll), os.path.dirname(path))
-        proc = self.popen(path_win, *(("--realistic",) if realistic else ()), *args)
-        self.games.append((proc, path))
+        self.games.append((self.popen(path_win, *(("--realistic",) if realistic else ()), *args), path))
         if not wait_for(lambda: os.path.exists(path + ".ready"), 60):
             raise RuntimeError("the game did not start")
-        return proc
 
     def game_command(self, line):
         """A switch the first game takes later, through its command file."""
-        with open(self.games[0][1] + ".cmd", "w") as f:
-            f.write(line + "\n")
-        return self.games[0][1] + ".cmd"
+        pathlib.Path(self.games[0][1] + ".cmd").write_text(line + "\n")
 
     def stop_game(self, timeout=10):
         for proc, path in self.games:
-            with open(path + ".exit", "w") as f:
-                f.write("0\n")
+            pathlib.Path(path + ".exit").write_text("0\n")
             proc.wait(timeout=timeout)
             os.remove(path + ".ready")  # a game started there again announces itself anew
         self.games = []
@@ -234,16 +216,6 @@ class WineBox:
         users = os.path.join(self.prefix, "drive_c", "users")
         name = next(u for u in sorted(os.listdir(users)) if u.lower() not in ("public", "default"))
         return "/".join(("users", name) + parts)
-
-    def screenshot(self, label):
-        """The whole screen now as a function (x, y) -> rgb; also kept as a PNG."""
-        ppm = subprocess.run(["import", "-display", self.display, "-window", "root", "-depth", "8", "ppm:-"],
-                             capture_output=True, timeout=30).stdout
-        width, height = (int(v) for v in ppm.split(maxsplit=3)[1:3])  # P6 <width> <height> 255
-        pixels = ppm[len(ppm) - width * height * 3:]
-        subprocess.run(["convert", "ppm:-", os.path.join(ARTIFACTS, "%s-%s.png" % (self.name, label))],
-                       input=ppm, capture_output=True, timeout=30)
-        return lambda x, y: tuple(pixels[(y * width + x) * 3:(y * width + x) * 3 + 3])
 
     def log_text(self):
         return read_text(self.path("marvik_ac.log"), encoding="latin-1")
@@ -266,17 +238,12 @@ class WineBox:
         return None
 
     def close(self):
-        if os.path.exists(self.path("tray.txt")):
-            shutil.copy(self.path("tray.txt"), os.path.join(ARTIFACTS, self.name + "-tray.txt"))
         subprocess.run([WINESERVER, "-k"], env=self.env, capture_output=True, timeout=60)
-        for p in self.procs + [g for g, _ in self.games] + self.others:
-            try:
-                p.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                p.kill()
-            for pipe in (p.stdin, p.stdout):
-                if pipe:
-                    pipe.close()
+        for p in self.procs + [g for g, _ in self.games] + self.others:  # gone with the wineserver, or now
+            p.kill()
+            p.wait()
+            if p.stdin:
+                p.stdin.close()
         subprocess.run([WINESERVER, "-w"], env=self.env, capture_output=True, timeout=60)
         self.xvfb.terminate()
         self.xvfb.wait(timeout=10)
@@ -299,12 +266,10 @@ class RefServer:
     """The reference server on 127.0.0.1 and a free port, its events read from its JSON Lines file."""
 
     def __init__(self, *options, label="server"):
-        self.tmp = tempfile.mkdtemp(prefix="marvik-srv-")
+        self.tmp = tempfile.mkdtemp(prefix="marvik-%s-" % label)
         self.events_path = os.path.join(self.tmp, "events.jsonl")
-        self.summary = open(os.path.join(ARTIFACTS, label + "-server.txt"), "w")
-        self.proc = subprocess.Popen([REFSERVER, "--listen", "127.0.0.1", "--port", "0", "--json",
-                                      self.events_path, "--summary", *options],
-                                     stdout=subprocess.DEVNULL, stderr=self.summary)
+        self.proc = subprocess.Popen([REFSERVER, "--listen", "127.0.0.1", "--port", "0", "--json", self.events_path,
+                                      *options], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         listening = self.wait_events("listening", timeout=20)
         if not listening:
             raise RuntimeError("the reference server did not start")
@@ -323,53 +288,39 @@ class RefServer:
         return wait_for(found, timeout) or []
 
     def close(self):
-        self.proc.terminate()
-        try:
-            self.proc.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-        self.summary.close()
+        self.proc.kill()
+        self.proc.wait()
         shutil.rmtree(self.tmp, ignore_errors=True)
 
 
-class SystemTest(unittest.TestCase):
-    """A fresh WineBox per test, closed afterwards."""
+class SessionTest(unittest.TestCase):
+    """A fresh WineBox per test with the tray recorder, a reference server and the game's files in C:\\game."""
 
-    folder, screen, exe, windows_bits = "marvik", "1280x800", EXE, 64
+    folder, screen, exe, windows_bits, server_options = "marvik", "1280x800", EXE, 64, ()
+    config_text = "server_ip=127.0.0.1\nserver_port={port}\nplayer_name=Tester\nauto_start=1\n"
 
     def setUp(self):
         self.box = WineBox(self.folder, self.screen, name=self.id().split(".", 1)[-1], exe=self.exe,
                            windows_bits=self.windows_bits)
         self.addCleanup(self.box.close)
+        self.server = RefServer(*self.server_options)
+        self.addCleanup(self.server.close)
+        self.box.start_tray_recorder()
+        self.box.write_config(self.config_text.format(port=self.server.port))
+        game_files(self.box)
 
     def assert_log(self, needle, timeout=20):
         self.assertTrue(self.box.wait_log(needle, timeout), self.box.log_text())
 
     def stop_client(self, within=15.0):
         """"Stop AntiCheat" from the menu: the client ends with 0 within that many seconds, its last line the
-        stop; the seconds it took."""
+        stop."""
         asked = time.monotonic()
         self.box.acctl("stop")
-        self.assertEqual(self.box.wait_client_exit(within + 5), 0)
+        self.assertEqual(self.box.procs[0].wait(within + 5), 0)
         took = time.monotonic() - asked
         self.assertLess(took, within)
         self.assertEqual(self.box.log_lines()[-1], STOPPED, self.box.log_text())
-        return took
-
-
-class SessionTest(SystemTest):
-    """A client with the tray recorder, a reference server and the game's files in C:\\game."""
-
-    server_options = ()
-    config_text = "server_ip=127.0.0.1\nserver_port={port}\nplayer_name=Tester\nauto_start=1\n"
-
-    def setUp(self):
-        super().setUp()
-        self.server = RefServer(*self.server_options, label=self.box.name)
-        self.addCleanup(self.server.close)
-        self.box.start_tray_recorder()
-        self.box.write_config(self.config_text.format(port=self.server.port))
-        game_files(self.box)
 
     def start_session(self, **game):
         """The game (start_game's arguments), then the client, until its first heartbeat."""

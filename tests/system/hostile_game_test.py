@@ -9,7 +9,7 @@ import time
 from harness import SessionTest, heartbeat_gaps_ok
 
 WATCH_S = 32            # past the 10 s after which a hung check is reported
-PERIOD_S = (4.9, 5.35)  # 5.0-5.3 s, widened by the 50 ms the arrivals are polled at
+PERIOD_S = (4.9, 5.35)  # 5.0-5.3 s, widened by the server's receive times on a loaded machine
 
 
 class HostileGame(SessionTest):
@@ -25,7 +25,7 @@ class HostileGame(SessionTest):
                 continue
         return pids
 
-    def run_case(self, label, command=None, freeze=False):
+    def run_case(self, command=None, freeze=False):
         self.start_session(width=32)
         if command:
             self.box.game_command(command)
@@ -35,25 +35,18 @@ class HostileGame(SessionTest):
             self.addCleanup(lambda: [os.kill(p, signal.SIGCONT) for p in frozen])
             for pid in frozen:
                 os.kill(pid, signal.SIGSTOP)
-        arrivals, seen, end = [], len(self.server.events("heartbeat")), time.monotonic() + WATCH_S
-        while time.monotonic() < end:
-            count = len(self.server.events("heartbeat"))
-            arrivals += [time.monotonic()] * (count - seen)
-            seen = count
-            time.sleep(0.05)
-        periods = [b - a for a, b in zip(arrivals, arrivals[1:])]
-        took = self.stop_client(within=2.0)
-        reports = [r["description"] for r in self.server.events("memory_report")]
-        print("%s: heartbeat periods %s s, stopped in %.2f s, memory reports %s"
-              % (label, " ".join("%.2f" % p for p in periods), took, reports))
+        seen = len(self.server.events("heartbeat"))
+        time.sleep(WATCH_S)
+        beats = self.server.events("heartbeat")[seen:]
+        periods = [(b["t_ms"] - a["t_ms"]) / 1000.0 for a, b in zip(beats, beats[1:])]
+        self.stop_client(within=2.0)
         self.assertTrue(heartbeat_gaps_ok(periods, *PERIOD_S, at_least=WATCH_S // 5 - 1), periods)
-        return reports
+        return [r["description"] for r in self.server.events("memory_report")]
 
     def test_frozen_game(self):
-        self.run_case("frozen", freeze=True)
+        self.run_case(freeze=True)
 
     def test_every_thread_suspended_and_a_looped_loader_list(self):
-        reports = self.run_case("suspended, looped list", command="loop-loader\nsuspend-all")
+        reports = self.run_case(command="loop-loader\nsuspend-all")
         looped = [r for r in reports if r.startswith("Loader list tampered: loop at 0x")]
         self.assertTrue(looped and looped[0].endswith("(32-bit list)"), reports)
-

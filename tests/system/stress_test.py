@@ -6,7 +6,7 @@ import os
 import re
 import time
 
-from harness import FIXTURES, HOLD_EXE, SessionTest, read_text, wait_for
+from harness import FIXTURES, HOLD_EXE, NIIF_ERROR, NIIF_INFO, SessionTest, read_text, wait_for
 
 ROUNDS = 8
 ENDED = "[AC] Game session ended. Waiting for next launch..."
@@ -28,7 +28,7 @@ class SessionChurn(SessionTest):
             self.assertTrue(wait_for(lambda: self.box.log_lines().count(ENDED) >= round_ + 1, 60),
                             self.box.log_text())
             time.sleep(0.5)
-            stats = self.box.stats()
+            stats = tuple(map(int, re.search(r"threads=(\d+) handles=(\d+)", self.box.acctl("stats")).groups()))
             if not released():
                 held.append(stats)
             elif was_released:  # let go before the previous pause: ended by now
@@ -37,7 +37,6 @@ class SessionChurn(SessionTest):
             if round_ % 2 == 1:  # the game killed this time, and a fresh one started
                 self.box.stop_game()
                 self.box.start_game()
-        print("threads and handles in the pauses, worker held:", held, "and let go:", free)
         # In the pause: the UI and monitor threads, and while it hangs the held heartbeat and its checks' thread.
         self.assertTrue(held and len(free) >= 3, (held, free))
         self.assertEqual({t for t, _ in held} | {t + 2 for t, _ in free}, {held[0][0]}, (held, free))
@@ -46,21 +45,19 @@ class SessionChurn(SessionTest):
         self.assertGreater(min(h for _, h in held), max(handles), (held, free))
 
         self.assertGreaterEqual(self.box.log_lines().count("[AC] Server kicked us!"), ROUNDS - ROUNDS // 2)
-        self.assertEqual(self.box.wait_tray(lambda e: e["info"] == "Kicked by server!")["infoflags"], "3")
+        self.assertEqual(self.box.wait_tray(lambda e: e["info"] == "Kicked by server!")["infoflags"], NIIF_ERROR)
         # The first teardown did not wait for the held worker; the next session finds the game on its first poll:
         # the 5000 ms pause, then the 3000 ms settle before the balloon.
         ending = self.box.wait_tray(lambda e: e["tip"].endswith("Session ended"))
         ended = self.box.wait_tray(lambda e: e["info"] == "Game ended. Waiting for next launch...")
         detected = [e["t"] for e in self.box.tray_events() if e["info"] == "Game detected! Connecting..."]
         self.assertLessEqual(ended["t"] - ending["t"], 7000)
-        self.assertEqual(ended["infoflags"], "1")
+        self.assertEqual(ended["infoflags"], NIIF_INFO)
         self.assertAlmostEqual(detected[1] - ended["t"], 8000, delta=800)
 
         # Each session's packets come before the next one's hello; the first sent no heartbeat (its only cycle was
         # the held one), every later one its own.
-        starts = {}
-        for h in self.server.events("hello"):
-            starts.setdefault(h["session"], h["t_ms"])
+        starts = {h["session"]: h["t_ms"] for h in reversed(self.server.events("hello"))}  # each one's first hello
         order = sorted(starts.items(), key=lambda kv: kv[1])
         self.assertGreaterEqual(len(order), ROUNDS)
         for (old, _), (_, next_start) in zip(order, order[1:]):

@@ -2,35 +2,36 @@
 stop command."""
 
 import os
+import subprocess
 import time
 
-from harness import HOLD_EXE, RUN_KEY, STOPPED, TOOLS, SessionTest, SystemTest, read_text, wait_for
+from harness import (HOLD_EXE, NIF_INFO, NIF_SHOWTIP, NIIF_ERROR, NIIF_INFO, RUN_KEY, STOPPED, TOOLS, SessionTest,
+                     read_text, wait_for)
 
-CONFIG = "server_ip=127.0.0.1\nserver_port=%d\nplayer_name=Tester\nauto_start=%d\n"
 TIP = "Marvik AC v3.2 - "
-BALLOON_INFO, BALLOON_ERROR = "1", "3"
-NIF_INFO, NIF_SHOWTIP = 0x10, 0x80
-WAITING = "[WAIT] Waiting for iw3mp.exe..."
 
 
-class SplashFromALongPath(SystemTest):
+class SplashFromALongPath(SessionTest):
     screen = "1920x1080"
     # C:\ + 120 + \ + 140 + \marvik_ac.exe: 278 characters, past 260: the configuration beside it has no name.
     folder = "a" * 120 + "/" + "b" * 140
     BACKGROUND = (25, 25, 35)
 
-    def shown(self, label):
-        """The screen if the splash shows: the background inside each corner of the 350 x 280 card at (785, 400)."""
-        px = self.box.screenshot(label)
+    def shown(self):
+        """The screen as (x, y) -> rgb if the splash shows: the background inside each corner of the 350 x 280 card
+        at (785, 400)."""
+        ppm = subprocess.run(["import", "-display", self.box.display, "-window", "root", "-depth", "8", "ppm:-"],
+                             capture_output=True, timeout=30).stdout
+        width, height = (int(v) for v in ppm.split(maxsplit=3)[1:3])  # P6 <width> <height> 255
+        pixels = ppm[len(ppm) - width * height * 3:]
+        px = lambda x, y: tuple(pixels[(y * width + x) * 3:(y * width + x) * 3 + 3])
         return px if all(px(x, y) == self.BACKGROUND for x, y in [(795, 410), (1124, 410), (795, 669),
                                                                   (1124, 669), (800, 550)]) else None
 
     def test_card_then_config_not_found_and_no_file_beside_a_cut_path(self):
-        self.box.start_tray_recorder()
-        self.box.write_config(CONFIG % (28961, 1))
         started = time.monotonic()
         self.box.start_client()
-        px = wait_for(lambda: self.shown("splash"), 15, step=0.1)
+        px = wait_for(lambda: self.shown(), 15, step=0.1)
         self.assertTrue(px, "the splash did not appear")
         seen = time.monotonic()
         # Title, subtitle and status in their colours and rows; the 96 x 96 icon at (127, 30) drawn.
@@ -41,15 +42,15 @@ class SplashFromALongPath(SystemTest):
         self.assertGreater(len(icon - {self.BACKGROUND}), 10)
         def gone_by():  # when the screenshot that no longer shows it was asked for
             asked = time.monotonic()
-            return None if self.shown("splash-after") else asked
+            return None if self.shown() else asked
         gone = wait_for(gone_by, 15)
         self.assertTrue(gone, "it stayed")
         self.assertGreater(gone - seen, 1.5)
         self.assertLess(gone - started, 3.3 + 3.0)
 
         balloon = self.box.wait_tray(lambda e: e["info"] == "Config not found! Place marvik_ac.cfg next to exe.")
-        self.assertEqual(balloon["infoflags"], BALLOON_ERROR)
-        self.assertTrue(self.box.client_alive())  # the tray stays; nothing written beside a cut path
+        self.assertEqual(balloon["infoflags"], NIIF_ERROR)
+        self.assertIsNone(self.box.procs[0].poll())  # the tray stays; nothing written beside a cut path
         self.assertNotIn("DELETE", [e["op"] for e in self.box.tray_events()])
         names = {name for _, _, files in os.walk(os.path.join(self.box.prefix, "drive_c", "a" * 120)) for name in files}
         self.assertEqual(names - set(TOOLS), {"marvik_ac.exe", "marvik_ac.cfg", "tray.txt"})
@@ -63,34 +64,27 @@ class TrayAndMenu(SessionTest):
     def test_one_rejected_session_without_autostart_then_stop(self):
         earlier = r"C:\elsewhere\marvik_ac.exe"  # left alone without autostart
         self.box.wine("reg", "add", RUN_KEY, "/v", "Marvik_AntiCheat", "/d", earlier, "/f")
-        self.box.write_config(CONFIG % (self.server.port, 0))
+        self.box.write_config(self.config_text.format(port=self.server.port).replace("auto_start=1", "auto_start=0"))
         self.box.start_client()
-        add = self.box.wait_tray(lambda e: e["op"] == "ADD")
-        self.assertEqual(add["tip"], TIP + "Starting...")
-        self.assertEqual([e["op"] for e in self.box.tray_events()][:2], ["ADD", "SETVERSION"])
-        self.assertTrue(self.box.wait_log(WAITING))
+        self.assertTrue(self.box.wait_tray(lambda e: e["op"] == "ADD" and e["tip"] == TIP + "Starting..."))
         self.assertTrue(self.box.wait_tray(lambda e: e["tip"] == TIP + "Waiting for game..."))
         self.assertEqual(self.box.menu_items(), ["id=2001 grayed text=Status: Waiting for game", "separator",
                                                  "id=2002 text=Stop AntiCheat"])
 
-        game = self.box.start_game("IW3MP.EXE")
+        self.box.start_game("IW3MP.EXE")
         self.assert_log(STOPPED, timeout=30)
-        lines = self.box.log_lines()
-        # One session only: no pause, no second wait, no session-ended balloon.
-        self.assertRegex("\n".join(l for l in lines if l.startswith(("[GAME]", "[WAIT]"))),
+        # One session only: no pause, no second wait (and below, no session-ended balloon).
+        self.assertRegex("\n".join(l for l in self.box.log_lines() if l.startswith(("[GAME]", "[WAIT]"))),
                          r"^\[WAIT\] Waiting for iw3mp\.exe\.\.\.\n\[GAME\] Found iw3mp\.exe \(PID: [1-9]\d*\)$")
-        self.assertNotIn("[AC] Game session ended. Waiting for next launch...", lines)
         detected = self.box.wait_tray(lambda e: e["info"] == "Game detected! Connecting...")
-        self.assertEqual((detected["infoflags"], detected["title"]), (BALLOON_INFO, "Marvik AC"))
+        self.assertEqual(detected["infoflags"], NIIF_INFO)
         waiting = self.box.wait_tray(lambda e: e["tip"] == TIP + "Connecting...")
-        self.assertGreaterEqual(waiting["t"], detected["t"])
         rejected = self.box.wait_tray(lambda e: e["tip"] == TIP + "Rejected - check encryption and server address")
-        self.assertNotIn(rejected["icon"], ("0", waiting["icon"]))
+        self.assertNotIn(rejected["icon"], ("", waiting["icon"]))
         self.assertEqual(self.box.menu_items()[0], "id=2001 grayed text=Status: Rejected by server - check "
                                                    "encryption and server address")
-        self.assertTrue(self.box.client_alive())  # the monitor has ended; the tray stays till the stop
-        self.assertIsNone(game.poll())
-        self.assertNotIn("DELETE", [e["op"] for e in self.box.tray_events()])
+        self.assertIsNone(self.box.games[0][0].poll())  # the game plays on
+        self.assertNotIn("DELETE", [e["op"] for e in self.box.tray_events()])  # the monitor has ended, not the tray
         self.stop_client()
         self.assertTrue(self.box.wait_tray(lambda e: e["op"] == "DELETE"))
         # Every call keeps the tooltip showing (a version-4 icon needs NIF_SHOWTIP); only balloons carry NIF_INFO.
@@ -101,21 +95,16 @@ class TrayAndMenu(SessionTest):
         self.assertEqual(self.box.run_value(), earlier)
 
     def test_start_lines_second_instance_and_a_stop_while_the_monitor_hangs(self):
-        self.box.write_config(CONFIG % (self.server.port, 1))
         # The monitor, once stopped, stalls 40 s holding the shared state, past the 1.5 s the UI thread waits.
         self.box.start_client(MARVIK_TEST_HOLD="monitor=40000")
-        self.assert_log(WAITING)
-        # Text mode: CR LF on disk, one line per event, in this order.
-        self.assertRegex(self.box.log_text(), r"^\[\d\d:\d\d:\d\d\] \[INFO\] Server: 127\.0\.0\.1:%d, "
-                         r"Player: Tester\r\n\[\d\d:\d\d:\d\d\] \[HWID\] Hardware ID: MARVIK-[0-9A-F]{8}-[0-9A-F]{8}"
-                         r"\r\n\[\d\d:\d\d:\d\d\] \[WAIT\] Waiting for iw3mp\.exe\.\.\.\r\n$" % self.server.port)
-        self.assertEqual(self.box.run_value(), r'"C:\marvik\marvik_ac.exe"')
+        self.assert_log("[WAIT] Waiting for iw3mp.exe...")
+        # Text mode: CR LF on disk.
+        self.assertRegex(self.box.log_text(), r"\] \[INFO\] Server: 127\.0\.0\.1:%d, Player: Tester\r\n.*"
+                         r"\] \[HWID\] Hardware ID: MARVIK-[0-9A-F]{8}-[0-9A-F]{8}\r\n" % self.server.port)
         before = self.box.log_text()
         second = self.box.start_client()
         out = self.box.acctl("dialog", "Marvik AC")
-        self.assertIn("caption: Marvik AC", out)
         self.assertIn("Marvik AntiCheat is already running!", out)
-        self.assertEqual(len([line for line in out.splitlines() if line.startswith("Button")]), 1, out)
         self.box.acctl("dismiss", "Marvik AC")
         self.assertEqual(second.wait(timeout=15), 0)
         self.assertEqual(self.box.log_text(), before)
@@ -125,11 +114,8 @@ class TrayAndMenu(SessionTest):
         held = lambda: [line.split()[2] for line in read_text(self.box.path("marvik_hold.txt")).splitlines()]
         asked = time.monotonic()
         self.box.acctl("stop")
-        self.assertTrue(wait_for(held, 5, step=0.1))
-        self.assertLess(time.monotonic() - asked, 2.0 + 1.0)
-        self.assertEqual(self.box.wait_client_exit(15), 0)
+        self.assertEqual(self.box.procs[0].wait(15), 0)
         took = time.monotonic() - asked
-        print("shutdown with a held monitor took %.1f s" % took)
         self.assertTrue(1.5 < took < 1.5 + 4.0, took)
         self.assertEqual(held(), ["held"])
         lines = self.box.log_lines()

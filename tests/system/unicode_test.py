@@ -3,7 +3,7 @@ ANSI code page 1252, 1251 and 936 (two bytes a letter): the client finds its con
 config_mp.cfg, writes its Run value, and the server receives each text in the code page when that holds it, else in
 UTF-8 (the conversions are the native tests'; here the system's own calls under each code page)."""
 
-import os
+import pathlib
 import unittest
 import zlib
 
@@ -31,15 +31,15 @@ WINDOWS = [("cp1252", "en_US.UTF-8", lambda text, codepage: "\ufeff".encode() + 
 
 
 class UnicodeMatrix(unittest.TestCase):
-    def cell(self, codepage, locale, save, name, game_folder):
-        box = WineBox("users/%s/AppData/Local/Programs/Marvik AC" % name, name="unicode-%s-%s" % (codepage, name),
+    def cell(self, codepage, locale, save, script, name, game_folder):
+        box = WineBox("users/%s/AppData/Local/Programs/Marvik AC" % name, name="unicode-%s-%s" % (codepage, script),
                       env=locale_env(locale))
         self.addCleanup(box.close)
-        server = RefServer(label=box.name)
+        server = RefServer()
         self.addCleanup(server.close)
         game = game_files(box, GUID, CONFIG_MP, name, game_folder)
-        with open(box.path("marvik_ac.cfg"), "wb") as f:
-            f.write(save("server_ip=127.0.0.1\r\nserver_port=%d\r\nplayer_name=%s\r\n" % (server.port, name), codepage))
+        config_text = "server_ip=127.0.0.1\r\nserver_port=%d\r\nplayer_name=%s\r\n" % (server.port, name)
+        pathlib.Path(box.path("marvik_ac.cfg")).write_bytes(save(config_text, codepage))
 
         box.start_game(folder=game_folder.replace("\\", "/"))
         box.start_client()
@@ -47,17 +47,15 @@ class UnicodeMatrix(unittest.TestCase):
         self.assertTrue(server.wait_events("module_log", timeout=30), server.events())
         hello, config = server.events("hello")[0], server.events("config")[0]
         first_logged = server.events("module_log")[0]["modules"][0]
-        with open(os.path.join(game, "iw3mp.exe"), "rb") as f:
-            exe_crc = "0x%08x" % zlib.crc32(f.read())
+        exe_crc = "0x%08x" % zlib.crc32(pathlib.Path(game, "iw3mp.exe").read_bytes())
         received = lambda text: text.encode("latin-1")  # the server prints bytes as \u00XX
         self.assertEqual((received(hello["player"]), hello["guid"]), (wire(name, codepage), GUID))
         self.assertEqual((server.events("challenge_response")[0]["game_crc"], first_logged["crc32"]), (exe_crc,) * 2)
         self.assertEqual(received(first_logged["path"]), wire("C:\\%s\\iw3mp.exe" % game_folder, codepage))
         self.assertEqual((received(config["player"]), config["size"], config["complete"]),
                          (wire(name, codepage), len(CONFIG_MP), True))
-        log = read_text(box.path("marvik_ac.log"))
-        self.assertIn("[CONFIG] Found: C:\\%s\\players\\profiles\\%s\\config_mp.cfg" % (game_folder, name), log)
-        self.assertIn("Player: " + name, log)
+        self.assertIn("[CONFIG] Found: C:\\%s\\players\\profiles\\%s\\config_mp.cfg" % (game_folder, name),
+                      read_text(box.path("marvik_ac.log")))
         self.assertEqual(box.run_value(), '"%s\\marvik_ac.exe"' % box.folder_win)
 
     def test_each_script_under_each_code_page(self):
@@ -65,7 +63,7 @@ class UnicodeMatrix(unittest.TestCase):
             for script, name, game_folder in SCRIPTS:
                 with self.subTest(codepage=codepage, script=script):
                     try:
-                        self.cell(codepage, locale, save, name, game_folder)
+                        self.cell(codepage, locale, save, script, name, game_folder)
                     finally:
                         self.doCleanups()  # one box at a time
 
