@@ -1,3 +1,4 @@
+// Checksums, digests and ciphers, on published vectors, and the hardware id built from them.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -7,6 +8,8 @@
 
 #include "inventory/file_digests.h"
 #include "inventory/hash.h"
+#include "inventory/hwid.h"
+#include "net/rc4.h"
 #include "session/challenge.h"
 #include "support/files.h"
 
@@ -88,6 +91,44 @@ TEST(ChallengeFromPayload, FirstBytesZeroFilledAndNoneWithoutAFittingPacket) {
         EXPECT_EQ(challengeFromPayload(buffer.data(), length, 1024, challenge.data()), ok) << length;
         EXPECT_EQ(challenge, expected) << length;
     }
+}
+
+// RFC 6229 keystreams (one past 256 bytes), the shared key's as OpenSSL's RC4 gives it, and the longest
+// key (bytes 0 to 255; from a separate RC4 in Python). Each row is a new call: no state carries over.
+TEST(Rc4, MatchesPublishedVectors) {
+    std::string longest;
+    for (int i = 0; i < 256; ++i) longest += static_cast<char>(i);
+    const struct {
+        std::string key;
+        std::size_t offset;
+        const char* keystream;
+    } vectors[] = {
+        {"\x01\x02\x03\x04\x05", 0, "b2396305f03dc027ccc3524a0a1118a8"},
+        {"\x01\x02\x03\x04\x05", 4096, "ff25b58995996707e51fbdf08b34d875"},
+        {"\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a\x0b\x0c\x0d\x0e\x0f\x10", 0, "9ac7cc9a609d1ef7b2932899cde41b97"},
+        {std::string(reinterpret_cast<const char*>(AC_ENCRYPT_KEY), AC_ENCRYPT_KEY_LENGTH), 0, "c230c792ab1a33d7"},
+        {longest, 0, "5e2eb7b20d86864f73d39dd95c5a1525"},
+    };
+    for (const auto& v : vectors) {
+        const std::size_t length = std::string(v.keystream).size() / 2;
+        std::vector<std::uint8_t> ks(v.offset + length, 0);
+        rc4_crypt(ks.data(), static_cast<std::int32_t>(ks.size()), reinterpret_cast<const std::uint8_t*>(v.key.data()),
+                  static_cast<std::int32_t>(v.key.size()));
+        EXPECT_EQ(toHex(ks.data() + v.offset, length), v.keystream) << v.key.size() << "-byte key at " << v.offset;
+    }
+}
+
+// The vendor is EBX, ECX, EDX of leaf 0; the signature EAX of leaf 1; the first serial ends the fingerprint,
+// the second is the visible part; the checksum is zlib's CRC-32 of the fingerprint. Every register CPUID
+// fills is set, so that taking another register or another order changes the result.
+TEST(HWID, ReadingsInTheirPlaces) {
+    HWIDReadings r{{0x00000016, 0x756E6547, 0x6C65746E, 0x49656E69},  // max leaf, "Genu", "ntel", "ineI"
+                   {0x000906EA, 0x00100800, 0x7FFAFBBF, 0xBFEBFBFF},
+                   {0x00, 0x11, 0x22, 0x33, 0x44, 0x55},
+                   0x1234ABCD,
+                   0xFFFFFFFF};
+    EXPECT_EQ(hwidFingerprint(r), "756E65476C65746E49656E69000906EA0011223344551234ABCD");
+    EXPECT_EQ(composeHWID(r), "MARVIK-FFFFFFFF-8D9E785A");
 }
 
 }  // namespace
