@@ -15,8 +15,7 @@
 namespace marvik {
 namespace {
 
-// The settings read from a file of that text, as "ip:port player aN eN",
-// then "named" when the program would take the file (it names a server).
+// A file's settings as "ip:port player aN eN", then "named" when it names a server the program can take.
 std::string readBack(const std::string& text) {
     const std::string path = test::besideExe("parse_test.cfg");
     test::writeFile(path, text);
@@ -67,28 +66,16 @@ ModuleInfo moduleAt(const std::string& path) {
     return m;
 }
 
-// LOCALAPPDATA's folder when known, the four install folders (the list in
-// the code is the data: not copied here), then up to five cut from the
-// first module path that is not empty.
+// LOCALAPPDATA's folder, the install folders (the code's list is the data), then up
+// to five cut from the first module path that is not empty.
 TEST(ConfigRoots, LocalAppDataFixedThenUpToFiveDerived) {
-    const std::vector<std::string> fixed(std::begin(CONFIG_FIXED_ROOTS), std::end(CONFIG_FIXED_ROOTS));
-    const struct {
-        const char* localAppData;
-        std::vector<ModuleInfo> modules;
-        std::vector<std::string> derived;
-    } cases[] = {
-        {"C:\\L",
-         {moduleAt(""), moduleAt("E:\\a\\b\\c\\d\\e\\f\\iw3mp.exe"), moduleAt("F:\\x\\y.dll")},
-         {"E:\\a\\b\\c\\d\\e\\f", "E:\\a\\b\\c\\d\\e", "E:\\a\\b\\c\\d", "E:\\a\\b\\c", "E:\\a\\b"}},
-        {nullptr, {moduleAt("E:\\Games\\CoD4\\iw3mp.exe")}, {"E:\\Games\\CoD4", "E:\\Games", "E:"}},
-    };
-    for (const auto& c : cases) {
-        std::vector<std::string> expected;
-        if (c.localAppData != nullptr) expected.push_back("C:\\L\\CallofDuty4MW");
-        expected.insert(expected.end(), fixed.begin(), fixed.end());
-        expected.insert(expected.end(), c.derived.begin(), c.derived.end());
-        EXPECT_EQ(buildConfigRoots(c.localAppData, c.modules), expected);
-    }
+    std::vector<std::string> expected = {"C:\\L\\CallofDuty4MW"};
+    expected.insert(expected.end(), std::begin(CONFIG_FIXED_ROOTS), std::end(CONFIG_FIXED_ROOTS));
+    for (const char* derived : {"E:\\a\\b\\c\\d\\e\\f", "E:\\a\\b\\c\\d\\e", "E:\\a\\b\\c\\d", "E:\\a\\b\\c", "E:\\a\\b"})
+        expected.push_back(derived);
+    const std::vector<ModuleInfo> modules = {moduleAt(""), moduleAt("E:\\a\\b\\c\\d\\e\\f\\iw3mp.exe"),
+                                             moduleAt("F:\\x\\y.dll")};
+    EXPECT_EQ(buildConfigRoots("C:\\L", modules), expected);
 }
 
 TEST(ConfigCandidates, NamedProfileActiveListedThenPlayersAndMain) {
@@ -98,8 +85,7 @@ TEST(ConfigCandidates, NamedProfileActiveListedThenPlayersAndMain) {
                                         "C:\\g\\players" + f, "C:\\g\\main" + f}));
 }
 
-// A file found is sent whole, an empty one is not. The game's folder is beside the tests
-// (natively the backslashes are part of one file name).
+// A file found is sent whole, an empty one is not (natively the backslashes are part of one file name).
 TEST(ConfigUpload, FoundFilesAreSentWhenTheirSizeFits) {
     const std::string game = test::besideExe("cfg_game"), file = game + "\\main\\config_mp.cfg";
     test::UdpPeer server("127.0.0.1");
