@@ -27,8 +27,7 @@ ModuleInfo module(const std::string& path) {
     return m;
 }
 
-// Named by MD5 first, then by name ('?' any one character, '*' after a false
-// start); a DLL outside the usual folders is flagged without a name.
+// Named by MD5, else by name ('?' one character, '*' after a false start); DLLs in odd folders unnamed.
 TEST(ModuleCheck, LabelsByMD5ThenNameAndFlagsUnusualFoldersWithoutLabel) {
     const char* const downloads = "C:\\Users\\p\\Downloads\\CoD4";
     // path, MD5, game folder, suspicious, detection
@@ -76,7 +75,6 @@ TEST(PlayerGUID, PlayersOverMainFirstLineCut) {
         // The folder ends at either separator; natively only '/' is one.
         EXPECT_EQ(guidFromImagePath(folder + "/iw3mp.exe"), expected);
     }
-    for (const char* sub : {"players", "main"}) removePath(folder + "\\" + sub + "\\guid.dat");
     removePath(folder);
 }
 
@@ -105,8 +103,7 @@ TEST(MemoryScan, FindsForeignCodeAndMergesItsRanges) {
                       {0x500000, 0x4000}, {0x510000, 0x1000}, {0xC00000, 0x1000}, {0xF0000000, 0xFFFFFFFF}}));
 }
 
-// The same bytes read as x86 and as x64 code: FF 25 is an absolute pointer
-// address on x86 and RIP-relative on x64; the REX forms exist on x64 only.
+// The same bytes as x86 and x64 code: FF 25 is absolute on x86, RIP-relative on x64; REX is x64's only.
 TEST(Prologue, EachEntryDecodedByItsWidth) {
     constexpr CodeWidth X86 = CodeWidth::X86, X64 = CodeWidth::X64;
     // width, address, bytes, then what is decoded: breakpoint, jumps, indirect, target

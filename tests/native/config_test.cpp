@@ -71,7 +71,8 @@ ModuleInfo moduleAt(const std::string& path) {
 TEST(ConfigRoots, LocalAppDataFixedThenUpToFiveDerived) {
     std::vector<std::string> expected = {"C:\\L\\CallofDuty4MW"};
     expected.insert(expected.end(), std::begin(CONFIG_FIXED_ROOTS), std::end(CONFIG_FIXED_ROOTS));
-    for (const char* derived : {"E:\\a\\b\\c\\d\\e\\f", "E:\\a\\b\\c\\d\\e", "E:\\a\\b\\c\\d", "E:\\a\\b\\c", "E:\\a\\b"})
+    for (const char* derived : {"E:\\a\\b\\c\\d\\e\\f", "E:\\a\\b\\c\\d\\e", "E:\\a\\b\\c\\d", "E:\\a\\b\\c",
+                                "E:\\a\\b"})
         expected.push_back(derived);
     const std::vector<ModuleInfo> modules = {moduleAt(""), moduleAt("E:\\a\\b\\c\\d\\e\\f\\iw3mp.exe"),
                                              moduleAt("F:\\x\\y.dll")};

@@ -84,8 +84,7 @@ inline void peSection(std::vector<std::uint8_t>& image, int width, int i, const 
 inline void peText(std::vector<std::uint8_t>& image, std::uint32_t rva, const char* s) {
     std::memcpy(&image[rva], s, std::strlen(s) + 1);
 }
-// An export directory at 0x1000 (0x800 bytes): name[i] -> rva[i], named and
-// in order; an rva inside the directory is a forwarder, whose text the caller writes.
+// Exports at 0x1000 (0x800 bytes), name[i] -> rva[i] in order; an rva inside is a forwarder the caller writes.
 inline void peExports(std::vector<std::uint8_t>& image, int width,
                       const std::vector<std::pair<const char*, std::uint32_t>>& list) {
     peDirectory(image, width, 0, 0x1000, 0x800);
