@@ -87,13 +87,13 @@ MemoryRegion headed(MemoryRegion r, bool systemFile = false) {
 // Protection alone is no finding outside images (trampolines, JIT); headers are, with what follows.
 TEST(MemoryScan, FindsForeignCodeAndMergesItsRanges) {
     const std::vector<MemoryScanHit> hits = classifyRegions({
-        region(0x10000, 0x1000, RWX, PRIVATE),              // RWX: the content decides (findForeignCode)
-        headed(region(0x500000, 0x1000, RW, PRIVATE)),      // hand-mapped: headers...
-        region(0x501000, 0x3000, RX, PRIVATE, 0x500000),    // ...and code, one hit
-        headed(region(0x510000, 0x1000, R, PRIVATE)),       // headers again: another allocation
-        region(0x800000, 0x1000, RX, MAPPED),               // executable view of another file
-        region(0xB00000, 0x1000, 0x140, PRIVATE),           // guard page
-        region(0xC00000, 0x1000, RWX, IMAGE),               // RWX inside an image
+        region(0x10000, 0x1000, RWX, PRIVATE),               // RWX: the content decides (findForeignCode)
+        headed(region(0x500000, 0x1000, RW, PRIVATE)),       // hand-mapped: headers...
+        region(0x501000, 0x3000, RX, PRIVATE, 0x500000),     // ...and code, one hit
+        headed(region(0x510000, 0x1000, R, PRIVATE)),        // headers again: another allocation
+        region(0x800000, 0x1000, RX, MAPPED),                // executable view of another file
+        region(0xB00000, 0x1000, 0x140, PRIVATE),            // guard page
+        region(0xC00000, 0x1000, RWX, IMAGE),                // RWX inside an image
         headed(region(0xE00000, 0x1000, RX, MAPPED), true),  // a system file's view
         headed(region(0x7FF0F0000000ull, 0x200000000ull, RW, PRIVATE)),  // by its low half
     });
@@ -166,14 +166,14 @@ TEST(SelfIntegrity, AnUnreadFileIsNoChange) {
 
 // A 32-bit game's map as Wine shows it.
 const std::vector<MemoryRegion> MAP = {
-    region(0x00010000, 0x1000, RW, PRIVATE),                                // read-write data
-    headed(region(0x00250000, 0x2000, RX, MAPPED), true),                    // Wine's wow64cpu, a system file's view
-    region(0x00300000, 0x10000, RX, PRIVATE),                               // trampolines or JIT code
+    region(0x00010000, 0x1000, RW, PRIVATE),               // read-write data
+    headed(region(0x00250000, 0x2000, RX, MAPPED), true),  // Wine's wow64cpu, a system file's view
+    region(0x00300000, 0x10000, RX, PRIVATE),              // trampolines or JIT code
     region(0x00310000, 0x1000, RWX, PRIVATE),
-    region(0x00320000, 0x1000, 0x120, PRIVATE),                             // guard | execute-read
+    region(0x00320000, 0x1000, 0x120, PRIVATE),            // guard | execute-read
     region(0x00330000, 0x10000, 0x01, PRIVATE, 0, RESERVE),
-    region(0x00401000, 0x200000, RX, IMAGE),                                // iw3mp.exe code
-    region(0x00700000, 0x4000, RX, MAPPED),                                 // an executable view of someone's file
+    region(0x00401000, 0x200000, RX, IMAGE),               // iw3mp.exe code
+    region(0x00700000, 0x4000, RX, MAPPED),                // an executable view of someone's file
 };
 
 TEST(GameThreads, UnownedCodeIsExecutableMemoryNoImageOrSystemViewHolds) {
