@@ -14,18 +14,12 @@
 #include "inventory/guid.h"
 #include "support/fake_memory.h"
 #include "support/files.h"
+#include "support/report_samples.h"
 
 namespace marvik {
 namespace {
 
 using namespace test;
-
-ModuleInfo module(const std::string& path) {
-    ModuleInfo m;
-    m.path = path;
-    m.name = path.substr(path.find_last_of("\\/") + 1);
-    return m;
-}
 
 // Named by MD5, else by name ('?' one character, '*' after a false start); DLLs in odd folders unnamed.
 TEST(ModuleCheck, LabelsByMD5ThenNameAndFlagsUnusualFoldersWithoutLabel) {
@@ -103,7 +97,7 @@ TEST(MemoryScan, FindsForeignCodeAndMergesItsRanges) {
                       {0x500000, 0x4000}, {0x510000, 0x1000}, {0xC00000, 0x1000}, {0xF0000000, 0xFFFFFFFF}}));
 }
 
-// The same bytes as x86 and x64 code: FF 25 is absolute on x86, RIP-relative on x64; REX is x64's only.
+// The same bytes as x86 and x64 code: REX prefixes are x64's only; FF 25 is absolute on x86.
 TEST(Prologue, EachEntryDecodedByItsWidth) {
     constexpr CodeWidth X86 = CodeWidth::X86, X64 = CodeWidth::X64;
     // width, address, bytes, then what is decoded: breakpoint, jumps, indirect, target
@@ -113,7 +107,6 @@ TEST(Prologue, EachEntryDecodedByItsWidth) {
     const Bytes movR11 = {0x49, 0xBB, 1, 2, 3, 4, 5, 6, 7, 8, 0x41, 0xFF, 0xE3};
     const Case cases[] = {
         {X86, 0xFFFFFFF0, {0xE9, 0x20, 0x00, 0x00, 0x00}, false, true, false, 0x15},  // jmp rel32 wraps
-        {X64, 0x2000, {0xFF, 0x25, 0xF0, 0xFF, 0xFF, 0xFF}, false, true, true, 0x2000 + 6 - 0x10},
         {X86, 0x2000, {0xFF, 0x25, 0xF0, 0xFF, 0xFF, 0xFF}, false, true, true, 0xFFFFFFF0},
         {X64, 0, movRax, false, true, false, 0x0807060504030201},
         {X86, 0, movRax, false, false, false, 0},  // dec eax; mov eax
@@ -131,8 +124,7 @@ TEST(Prologue, EachEntryDecodedByItsWidth) {
     }
 }
 
-// WOW64's answer is the 32-bit block's address on Windows, only 1 on Wine. Other global
-// flags (set with gflags.exe of Windows' Debugging Tools) are no debugger.
+// WOW64's answer is the 32-bit block on Windows, only 1 on Wine; gflags.exe's other global flags are no debugger.
 TEST(DebuggerCheck, ReadsTheGamesOwnBlockWhateverTheWow64AnswerGives) {
     constexpr std::uint64_t NATIVE_PEB = 0x7FFDF000, WINDOWS_PEB32 = 0x7EFDE000;
     // width, the WOW64 answer (0: a 64-bit game), BeingDebugged, NtGlobalFlag, debugged
@@ -205,7 +197,6 @@ TEST(Trust, SystemModuleIsAFileDirectlyInTheFolder) {
         {"C:\\Windows\\System32\\spool\\drivers\\color\\hook.dll", "C:\\Windows\\System32", false},
         {"C:\\Windows\\System32\\..\\Temp\\hook.dll", "C:\\Windows\\System32", false},
         {"C:\\Windows\\System32x\\hook.dll", "C:\\Windows\\System32", false},
-        {"C:\\Games\\CoD4\\d3d9.dll", "C:\\Windows\\System32", false},
         {"\\d3d9.dll", "", false},  // no 32-bit twin on a 32-bit system
     };
     for (const auto& [path, folder, in] : cases)

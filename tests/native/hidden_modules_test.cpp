@@ -69,8 +69,7 @@ TEST(HiddenModules, PathMismatchOnlyWhereTheMappedFileIsAnother) {
     EXPECT_EQ(hits[0].description, "Module path mismatch version.dll maps winmm.dll");
 }
 
-// Executable memory outside images is judged by what it holds, not its protection: an
-// import table (pointers to a listed module's exports) or a section table's remnants.
+// Executable memory outside images is judged by what it holds: imports of listed exports, section names.
 TEST(HiddenModules, ForeignCodeByItsImportsOrSectionNamesNotItsProtection) {
     for (int width : {4, 8}) {
         SCOPED_TRACE(width);

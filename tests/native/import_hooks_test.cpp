@@ -21,8 +21,7 @@ struct Game {
 };
 std::uint64_t slot(int width, int i) { return EXE + 0x1200 + width * i; }  // the address table's entry i
 
-// The executable imports kernel32!GetTickCount, kernel32!Fwd (forwarded to
-// ntdll!RtlFoo) and kernel32 ordinal 2; the loader filled each entry.
+// The executable imports kernel32!GetTickCount, kernel32!Fwd (-> ntdll!RtlFoo) and ordinal 2, all filled.
 Game makeGame(int width) {
     Game g;
     std::vector<std::uint8_t>& exe = peImage(g.memory, EXE, width);

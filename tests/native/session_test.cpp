@@ -38,8 +38,7 @@ std::shared_ptr<SessionLink> linkTo(const UdpPeer& peer) {
     return link;
 }
 
-// Hello, a challenge (one more hello 5 s after a try without one), the answer, the verdict:
-// each path's result, flag, log lines and time.
+// Each path's result, flag, log lines and time; a try without a challenge says hello again 5 s later.
 TEST(Handshake, EachPathEndsWithItsResultLinesAndTiming) {
     std::uint8_t challenge[AC_CHALLENGE_SIZE];
     for (std::size_t i = 0; i < sizeof challenge; ++i) challenge[i] = static_cast<std::uint8_t>(0xC0 + i);

@@ -9,6 +9,14 @@
 
 namespace marvik::test {
 
+// A module loaded from path.
+inline ModuleInfo module(const std::string& path) {
+    ModuleInfo m;
+    m.path = path;
+    m.name = path.substr(path.find_last_of("\\/") + 1);
+    return m;
+}
+
 // n modules "mod<i>.dll", every fourth suspicious; salt changes the CRCs.
 inline std::vector<ModuleInfo> sampleModules(std::size_t n, std::uint32_t salt = 0) {
     std::vector<ModuleInfo> v(n);
