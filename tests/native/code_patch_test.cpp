@@ -104,10 +104,7 @@ TEST(CodePatch, OverlayDetoursAreNotFindingsButCheatsPatchesAre) {
     piece(create + 0x100, code({0xE9}, relay - (create + 0x105)));
     piece(relay, code({0xFF, 0x25, 0, 0, 0, 0}, overlay, {0, 0, 0, 0}));
     piece(create + 0x200, code({0xE9}, 0x6C001010 - (create + 0x205)));
-    // The executable: NOPs after a short jump that does not reach them, and
-    // a jump to itself (a disabled function).
-    piece(0x401000, {0xEB, 0x01, 0x90, 0x90, 0x90, 0xC3});
-    piece(0x402000, {0xEB, 0xFE});
+    piece(0x402000, {0xEB, 0xFE});  // the executable's jump to itself (a disabled function)
     piece(table + 0x10, {});
     GameView game;
     game.modules = {
@@ -119,14 +116,12 @@ TEST(CodePatch, OverlayDetoursAreNotFindingsButCheatsPatchesAre) {
     game.gameFolder = "C:\\Games\\CoD4";
     game.read = memory.reader();
     game.kindAt = [](std::uint64_t a) { return a >> 16 == relay >> 16 ? MemoryKind::Private : MemoryKind::Free; };
-    // module, patch address and length, the finding ("none"), code width, the method
-    // table entry at table+0x10 (0: a code patch)
+    // module, patch address and length, the finding, code width, the table entry at table+0x10 (0: a code patch)
     constexpr CodeWidth X86 = CodeWidth::X86;
     using Case = std::tuple<std::size_t, std::uint64_t, std::uint32_t, std::string, CodeWidth, std::uint64_t>;
     const Case cases[] = {
         {1, create + 0x100, 5, "none", CodeWidth::X64, 0},
         {1, create + 0x200, 5, "Code patch d3d9.dll+0x1a4b0 -> helper.dll+0x1010", X86, 0},
-        {0, 0x401002, 3, "Code patch iw3mp.exe+0x1002 (3 bytes)", X86, 0},
         {0, 0x402000, 2, "Code patch iw3mp.exe+0x2000 -> iw3mp.exe+0x2000", X86, 0},
         {1, table + 0x12, 2, "Read-only data patch d3d9.dll+0x80010 -> private 0x0ab30000", X86, relay},
         // A recording overlay hooking Present in the device's method table

@@ -12,25 +12,17 @@
 namespace marvik {
 namespace {
 
-constexpr std::uint32_t IMAGE = 0x1000000, PRIVATE = 0x20000, COMMIT = 0x1000, RESERVE = 0x2000;
-constexpr std::uint32_t R = 0x02, RW = 0x04, RX = 0x20, RWX = 0x40;
-
-MemoryRegion region(std::uint64_t base, std::uint64_t size, std::uint32_t protect, std::uint32_t type,
-                    std::uint64_t allocation, std::uint32_t state = COMMIT) {
-    return MemoryRegion{base, size, allocation, state, protect, type};
-}
+using namespace test;
 
 ListedModule listed(std::uint64_t base, std::uint32_t size) { return ListedModule{base, size, "", "", ""}; }
 
-using test::FakeMemory;
-
 TEST(HiddenModules, UnlistedExecutableImagesAndTheirImports) {
     const std::vector<MemoryRegion> regions = {
-        region(0x10000000, 0x1000, R, IMAGE, 0x10000000),  // unlinked DLL
+        region(0x10000000, 0x1000, R, IMAGE),  // unlinked DLL
         region(0x10001000, 0x3000, RX, IMAGE, 0x10000000),
-        region(0x7FFE0000, 0x1000, R, IMAGE, 0x7FFE0000),  // a 64-bit system image of a 32-bit game: listed
+        region(0x7FFE0000, 0x1000, R, IMAGE),  // a 64-bit system image of a 32-bit game: listed
         region(0x7FFE1000, 0x9000, RX, IMAGE, 0x7FFE0000),
-        region(0x30000000, 0x1000, RX, PRIVATE, 0x30000000),
+        region(0x30000000, 0x1000, RX, PRIVATE),
     };
     const std::vector<ListedModule> modules = {listed(0x7FFE0000, 0xA000), listed(0x6F000000, 0x4000)};
     EXPECT_EQ(unlistedExecutableImages(regions, modules), (std::vector<std::uint64_t>{0x10000000}));
@@ -46,8 +38,8 @@ TEST(HiddenModules, UnlistedExecutableImagesAndTheirImports) {
         };
         for (const auto& [entry, wiped, loaded] : cases) {
             FakeMemory memory;
-            std::vector<std::uint8_t>& head = test::peImage(memory, 0x10000000, width);
-            test::peDirectory(head, width, 1, 0x1800, 20);  // imports
+            std::vector<std::uint8_t>& head = peImage(memory, 0x10000000, width);
+            peDirectory(head, width, 1, 0x1800, 20);  // imports
             storeLe32(&head[0x1800], 0x1900);       // lookup table
             storeLe32(&head[0x1800 + 16], 0x1A00);  // address table
             memory.pointer(0x10001900, width, 0x3000);
@@ -77,13 +69,12 @@ TEST(HiddenModules, PathMismatchOnlyWhereTheMappedFileIsAnother) {
     EXPECT_EQ(hits[0].description, "Module path mismatch version.dll maps winmm.dll");
 }
 
-// Executable memory outside images is judged by what it holds, not its protection: an
-// import table (pointers to a listed module's exports) or a section table's remnants.
+// Executable memory outside images is judged by what it holds: imports of listed exports, section names.
 TEST(HiddenModules, ForeignCodeByItsImportsOrSectionNamesNotItsProtection) {
     for (int width : {4, 8}) {
         SCOPED_TRACE(width);
         FakeMemory memory;
-        test::peExports(test::peImage(memory, 0x6F000000, width), width,
+        peExports(peImage(memory, 0x6F000000, width), width,
                         {{"a", 0x2100}, {"b", 0x2200}, {"c", 0x2300}, {"d", 0x2400}, {"e", 0x2500}, {"fwd", 0x1600}});
         const std::vector<ListedModule> modules = {listed(0x6F000000, 0x3000)};
 

@@ -13,21 +13,19 @@ namespace {
 constexpr std::uint64_t EXE = 0x400000, KERNEL32 = 0x7C800000, NTDLL = 0x7C900000, OVERLAY = 0x10000000,
                         CHEAT = 0x20000000, STUB = 0x30000000;
 
-using test::peImage;
-using test::peText;
+using namespace test;
 
 struct Game {
-    test::FakeMemory memory;
+    FakeMemory memory;
     GameView view;
 };
 std::uint64_t slot(int width, int i) { return EXE + 0x1200 + width * i; }  // the address table's entry i
 
-// The executable imports kernel32!GetTickCount, kernel32!Fwd (forwarded to
-// ntdll!RtlFoo) and kernel32 ordinal 2; the loader filled each entry.
+// The executable imports kernel32!GetTickCount, kernel32!Fwd (-> ntdll!RtlFoo) and ordinal 2, all filled.
 Game makeGame(int width) {
     Game g;
     std::vector<std::uint8_t>& exe = peImage(g.memory, EXE, width);
-    test::peDirectory(exe, width, 1, 0x1000, 40);
+    peDirectory(exe, width, 1, 0x1000, 40);
     storeLe32(&exe[0x1000], 0x1100);       // lookup table
     storeLe32(&exe[0x1000 + 12], 0x1300);  // DLL name
     storeLe32(&exe[0x1000 + 16], 0x1200);  // address table
@@ -36,17 +34,16 @@ Game makeGame(int width) {
     peText(exe, 0x1402, "GetTickCount");
     peText(exe, 0x1442, "Fwd");
     std::vector<std::uint8_t>& k32 = peImage(g.memory, KERNEL32, width);
-    test::peExports(k32, width, {{"GetTickCount", 0x2000}, {"Sleep", 0x2100}, {"Fwd", 0x1600}});
+    peExports(k32, width, {{"GetTickCount", 0x2000}, {"Sleep", 0x2100}, {"Fwd", 0x1600}});
     peText(k32, 0x1600, "ntdll.RtlFoo");
     std::vector<std::uint8_t>& nt = peImage(g.memory, NTDLL, width);
-    test::peExports(nt, width, {{"RtlFoo", 0x2400}});
+    peExports(nt, width, {{"RtlFoo", 0x2400}});
     const std::uint64_t filled[] = {KERNEL32 + 0x2000, NTDLL + 0x2400, KERNEL32 + 0x2100};
     for (int i = 0; i < 3; ++i) {
         g.memory.pointer(EXE + 0x1100 + width * i, width, entries[i]);
         g.memory.pointer(slot(width, i), width, filled[i]);
     }
-    // A cheat's stub does its own work first (push ebp; mov ebp, esp; ...);
-    // a bare jump back would be a relay leading into kernel32.
+    // A cheat's stub does its own work first (push ebp; mov ebp, esp; ...), unlike a relay's bare jump back.
     g.memory.pieces[STUB] = {0x55, 0x8B, 0xEC, 0x90, 0x90, 0x5D, 0xC3};
     g.memory.pieces[STUB].resize(0x20);
     g.memory.pieces[STUB][0x10] = 0xE9;  // and at +0x10 a bare jmp rel32 to GetTickCount
@@ -71,8 +68,7 @@ TEST(ImportHooks, EntriesThatLeaveTheirExportForUntrustedCodeAreHooks) {
         ASSERT_EQ(slots.size(), 3u);
         EXPECT_EQ(slots[0].dll + "!" + slots[0].function + " " + slots[2].function, "KERNEL32.dll!GetTickCount #2");
         EXPECT_TRUE(findImportHooks(clean.view).empty()) << "as the loader filled them, forwarder followed";
-        // ntdll forwarding back to kernel32, as a hostile game can write it:
-        // the chain ends at its bound and the entry is left unjudged.
+        // ntdll forwarding back to kernel32 (a hostile game's): the chain ends at its bound, the entry unjudged.
         Game loop = makeGame(width);
         peText(loop.memory.pieces[NTDLL], 0x1600, "KERNEL32.Fwd");
         storeLe32(&loop.memory.pieces[NTDLL][0x1100], 0x1600);

@@ -16,8 +16,7 @@ struct EntrySpec {
     bool namesReadable = true;
 };
 
-// A loader list in the given layout: PEB at 0x1000, loader data at 0x2000,
-// entry i at 0x10000 + 0x1000 * i with its strings behind it.
+// A loader list: PEB at 0x1000, loader data at 0x2000, entry i at 0x10000 + 0x1000 * i, its strings behind it.
 void buildList(test::FakeMemory& m, int width, const std::vector<EntrySpec>& specs) {
     const bool x64 = width == 8;
     for (std::uint64_t block : {0x1000, 0x2000}) m.pieces[block].resize(0x100);

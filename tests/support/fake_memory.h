@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/little_endian.h"
+#include "checks/memory_scan.h"
 #include "inventory/loader_list.h"
 
 namespace marvik::test {
@@ -37,6 +38,16 @@ struct FakeMemory {
         };
     }
 };
+
+// Region maps in VirtualQueryEx's values: types, states, protections.
+constexpr std::uint32_t IMAGE = 0x1000000, MAPPED = 0x40000, PRIVATE = 0x20000, COMMIT = 0x1000, RESERVE = 0x2000;
+constexpr std::uint32_t R = 0x02, RW = 0x04, RX = 0x20, RWX = 0x40;
+
+// A region of an allocation at its own base unless another is given.
+inline MemoryRegion region(std::uint64_t base, std::uint64_t size, std::uint32_t protect, std::uint32_t type,
+                           std::uint64_t allocation = 0, std::uint32_t state = COMMIT) {
+    return MemoryRegion{base, size, allocation != 0 ? allocation : base, state, protect, type};
+}
 
 // PE image builders. Headers of width 4 or 8: MZ, PE at 0x80, the optional header's size and magic.
 inline void peHeaders(std::vector<std::uint8_t>& image, int width) {
@@ -73,8 +84,7 @@ inline void peSection(std::vector<std::uint8_t>& image, int width, int i, const 
 inline void peText(std::vector<std::uint8_t>& image, std::uint32_t rva, const char* s) {
     std::memcpy(&image[rva], s, std::strlen(s) + 1);
 }
-// An export directory at 0x1000 (0x800 bytes): name[i] -> rva[i], named and
-// in order; an rva inside the directory is a forwarder, whose text the caller writes.
+// Exports at 0x1000 (0x800 bytes), name[i] -> rva[i] in order; an rva inside is a forwarder the caller writes.
 inline void peExports(std::vector<std::uint8_t>& image, int width,
                       const std::vector<std::pair<const char*, std::uint32_t>>& list) {
     peDirectory(image, width, 0, 0x1000, 0x800);

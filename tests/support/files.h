@@ -15,8 +15,7 @@ void removePath(const std::string& path);
 // The lines of a log file without their "[hh:mm:ss] " prefix and line end.
 std::vector<std::string> logMessages(const std::string& path);
 
-// The log as at process start: closed, marvik_ac.log removed, taking lines.
-// Returns the log's path. Every test that reads the log starts with it.
+// The log as at process start (marvik_ac.log removed, taking lines); its path. Tests reading the log start so.
 std::string freshLog();
 
 }  // namespace marvik::test

@@ -1,5 +1,4 @@
-// Modules and files for the tests that put chunked reports back together,
-// and the fields of the reference server's events that tell what came of them.
+// Modules and files for the tests that put chunked reports together, and the server's events' fields.
 #pragma once
 
 #include <string>
@@ -9,6 +8,14 @@
 #include "support/wire.h"
 
 namespace marvik::test {
+
+// A module loaded from path.
+inline ModuleInfo module(const std::string& path) {
+    ModuleInfo m;
+    m.path = path;
+    m.name = path.substr(path.find_last_of("\\/") + 1);
+    return m;
+}
 
 // n modules "mod<i>.dll", every fourth suspicious; salt changes the CRCs.
 inline std::vector<ModuleInfo> sampleModules(std::size_t n, std::uint32_t salt = 0) {
@@ -27,8 +34,7 @@ inline Bytes fileBytes(std::size_t n) {
     return b;
 }
 
-// The text of a top-level field of a JSON line as written: a string without
-// its quotes, or a number or boolean; empty when the field is missing.
+// A top-level field of a JSON line as written (a string without its quotes); empty when missing.
 inline std::string field(const std::string& json, const std::string& key) {
     std::size_t at = json.find("\"" + key + "\":");
     if (at == std::string::npos) return "";

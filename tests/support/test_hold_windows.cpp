@@ -1,8 +1,5 @@
-// The test build's hold hook: MARVIK_TEST_HOLD="place=ms,place=ms" stalls
-// the thread that reaches place for ms milliseconds, once per place, where
-// no stop signal cuts it short, as a thread stuck in a system call would.
-// Each hold is noted (held, released) in marvik_hold.txt beside the
-// executable, so a test can tell when the stalled thread goes on.
+// The test build's hold hook: MARVIK_TEST_HOLD="place=ms,..." stalls the thread reaching place once, beyond any
+// stop signal, as a system call can; marvik_hold.txt beside the executable notes when it is held and released.
 #include <windows.h>
 
 #include <atomic>
@@ -42,8 +39,7 @@ void holdAt(const char* place) {
     }
     g_holding.fetch_add(1);
     note(place, "held");
-    // Busy with what the program shares, as a thread in the middle of its
-    // work is, so that anything destroyed under it shows.
+    // Busy with what the program shares, so that anything destroyed under it shows.
     const DWORD start = GetTickCount();
     volatile std::size_t seen = 0;
     while (GetTickCount() - start < ms) {
@@ -54,9 +50,8 @@ void holdAt(const char* place) {
     g_holding.fetch_sub(1);
 }
 
-// Registered after the program's statics were built, so it runs before any
-// of their destructors: the moment to tell whether they are about to be
-// destroyed under a thread that is still at work.
+// Registered after the program's statics were built, so it runs before their destructors: the moment to
+// tell whether they are about to be destroyed under a thread still at work.
 void atProcessExit() {
     if (g_holding.load() != 0) note("exit", "statics-destroyed-under-a-held-thread");
 }

@@ -1,5 +1,4 @@
-// The program starts Winsock on its monitor thread before any session; the
-// tests that open sockets need the same, once for the whole run.
+// The program starts Winsock before any session; the tests that open sockets need the same, once.
 #include <winsock2.h>
 
 namespace {

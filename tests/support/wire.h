@@ -25,8 +25,7 @@ Bytes bytesOf(const Record& r) {
     return out;
 }
 
-// A datagram as the server sends it, built byte by byte rather than by the
-// code under test: magic, version 1, type, payload length, a session id.
+// A server's datagram, built apart from the code under test: magic, version 1, type, length, a session id.
 inline Bytes datagram(std::uint8_t type, const Bytes& payload = {}, std::uint32_t magic = 0x4D414300u) {
     const auto byte = [](std::uint32_t v, int i) { return static_cast<std::uint8_t>(v >> (8 * i)); };
     const auto n = static_cast<std::uint32_t>(payload.size());

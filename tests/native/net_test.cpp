@@ -1,3 +1,4 @@
+// What goes on the wire: the link's datagrams and the chunks reports are cut into.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -7,6 +8,8 @@
 #include <vector>
 
 #include "base/clock.h"
+#include "inventory/module_info.h"
+#include "net/chunks.h"
 #include "net/packets.h"
 #include "net/rc4.h"
 #include "net/udp_client.h"
@@ -23,37 +26,19 @@ Bytes encrypt(Bytes b) {
     return b;
 }
 
-// Opens client towards peer; its first send tells the peer its address.
+// Opens client towards peer; its first datagram gives its address and session id, (pid << 16) ^ the tick.
 SockAddrIn openTo(UDPClient& client, const UdpPeer& peer, bool encryption, const char* ip = "127.0.0.1") {
     SockAddrIn clientAddr{};
     Bytes first;
     EXPECT_TRUE(client.open(ip, peer.port(), encryption));
     client.sendPacket(PKT_HELLO, nullptr, 0);
     EXPECT_TRUE(peer.receive(first, clientAddr));
+    EXPECT_LT(static_cast<std::uint32_t>(tickCount() - (loadLe32(&first[8]) ^ (currentProcessId() << 16))), 2000u);
     return clientAddr;
 }
 
-// Every packet carries the client's session id, (pid << 16) ^ the tick of
-// opening; null data goes as zeros, encrypted. (The protocol reference's
-// examples hold the header and what is encrypted byte for byte.)
-TEST(UdpLink, SendCarriesTheSessionIdAndNullDataAsZeros) {
-    UdpPeer server("127.0.0.1");
-    UDPClient client;
-    openTo(client, server, true);
-    const std::uint32_t sid = client.session();
-    EXPECT_LT(static_cast<std::uint32_t>(tickCount() - (sid ^ (currentProcessId() << 16))), 2000u);
-    client.sendPacket(PKT_HEARTBEAT, nullptr, 8);
-    Bytes d;
-    SockAddrIn from{};
-    ASSERT_TRUE(server.receive(d, from));
-    EXPECT_EQ(loadLe32(&d[8]), sid);
-    EXPECT_EQ(Bytes(d.begin() + 12, d.end()), encrypt(Bytes(8, 0)));
-}
-
-// The header is read from any datagram of header size (magic or not); the
-// payload is decrypted when encryption is on (the challenge's travels in
-// clear), its length returned, and it is copied only when it fits. The
-// server's host is heard from any port.
+// The header is read from any datagram of header size, magic or not; the payload is decrypted
+// (a challenge travels in clear) and copied only when it fits. The server is heard from any port.
 TEST(UdpLink, ReceiveReadsHeaderDecryptsAndCopiesOnlyAPayloadThatFits) {
     UdpPeer server("127.0.0.1"), otherPort("127.0.0.1");
     Bytes runt = datagram(PKT_KICK), wrongMagic = datagram(PKT_KICK, {1, 2, 3});
@@ -95,9 +80,8 @@ TEST(UdpLink, ReceiveReadsHeaderDecryptsAndCopiesOnlyAPayloadThatFits) {
     }
 }
 
-// Another host's datagrams, runts and commands alike, are dropped unseen and
-// do not end the 5 s wait. The server is at 127.0.0.2 and the other host at
-// 127.0.0.1: Wine sends every loopback datagram from 127.0.0.1.
+// Another host's datagrams, runts and commands alike, are dropped unseen and do not end the
+// 5 s wait. The server is at 127.0.0.2: Wine sends every loopback datagram from 127.0.0.1.
 TEST(UdpLink, ForeignTrafficIsDroppedWithinTheFiveSecondWait) {
     UdpPeer server("127.0.0.2"), otherHost("127.0.0.1");
     UDPClient client;
@@ -117,6 +101,56 @@ TEST(UdpLink, ForeignTrafficIsDroppedWithinTheFiveSecondWait) {
     flood.join();
     EXPECT_EQ(h.type, 0x5C);
     EXPECT_TRUE(elapsed >= 4500 && elapsed <= 6000) << elapsed;
+}
+
+std::string textAt(const Bytes& b, std::size_t offset, std::size_t size) {
+    std::string s(reinterpret_cast<const char*>(b.data() + offset), size);
+    return s.substr(0, s.find('\0'));
+}
+
+std::string times(int n, const std::string& text) {
+    std::string out;
+    for (int i = 0; i < n; ++i) out += text;
+    return out;
+}
+
+// A text the code page holds goes as before (ISO 8859-1 natively, 1252 under Wine: these letters
+// are in both or neither), any other as UTF-8, both cut between characters before a closing zero.
+TEST(ModuleChunks, TextsGoInTheCodePageOrUtf8CutToTheirFields) {
+    const std::string petr = "Пётр", cases[][2] = {
+        {std::string(200, 'n'), std::string(63, 'n')},
+        {"José", "Jos\xE9"},
+        {"J" + times(70, "é"), "J" + std::string(62, '\xE9')},
+        {times(10, petr), times(7, petr) + "Пёт"},
+    };
+    for (const auto& c : cases) {
+        ModuleInfo m;
+        m.name = c[0];
+        EXPECT_EQ(textAt(buildModuleListChunks({m}).at(0), 8, 64), c[1]) << c[0];
+    }
+}
+
+// 900 file bytes per chunk behind the name (35 characters, a zero) and size; none for 0 or 60 000+ bytes.
+TEST(ConfigChunks, NineHundredBytesPerChunkOfFilesOfOneTo59999Bytes) {
+    const struct {
+        std::size_t size, chunks;
+    } cases[] = {{0, 0}, {1, 1}, {900, 1}, {901, 2}, {59999, 67}, {60000, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.size);
+        Bytes file(c.size);
+        for (std::size_t i = 0; i < c.size; ++i) file[i] = static_cast<std::uint8_t>(i * 7 + 3);
+        const ChunkPayloads chunks = buildConfigChunks(file, std::string(40, 'N'));
+        ASSERT_EQ(chunks.size(), c.chunks);
+        Bytes joined;
+        for (std::size_t i = 0; i < chunks.size(); ++i) {
+            const Bytes& chunk = chunks[i];
+            EXPECT_EQ(chunk.size(), i + 1 < chunks.size() ? 940u : 40 + (c.size - 1) % 900 + 1) << i;
+            EXPECT_EQ(textAt(chunk, 0, 36) + " " + std::to_string(loadLe32(&chunk[36])),
+                      std::string(35, 'N') + " " + std::to_string(c.size));
+            joined.insert(joined.end(), chunk.begin() + 40, chunk.end());
+        }
+        EXPECT_EQ(joined, c.chunks != 0 ? file : Bytes{});
+    }
 }
 
 }  // namespace
