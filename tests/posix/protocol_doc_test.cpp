@@ -4,7 +4,6 @@
 
 #include <cstring>
 #include <map>
-#include <memory>
 #include <string>
 
 #include "checks/memory_scan.h"
@@ -89,32 +88,44 @@ std::map<std::string, Bytes> clientExamples() {
     };
 }
 
-// The server's datagrams as the plug-in library sends them to a client of
-// session 0x12345678 that said hello: the challenge, then each command the
-// document shows, in this order.
-std::vector<Bytes> serverDatagrams(const Bytes& hello) {
-    mvs_options o;
-    mvs_options_init(&o);
-    o.fill_random = [](void*, std::uint8_t* out, std::size_t n) { return countUp(out, n), 1; };
-    std::unique_ptr<mvs_server, void (*)(mvs_server*)> s(mvs_create(&o, 0), mvs_destroy);
-    const mvs_peer peer{{0x7F000001u, 40000}, 0x12345678u};
-    mvs_feed(s.get(), hello.data(), hello.size(), &peer.addr, 0);
-    mvs_verdict(s.get(), &peer, 1, nullptr);
-    mvs_verdict(s.get(), &peer, 0, "bad answer");
-    mvs_command(s.get(), &peer, MVS_PKT_SCREENSHOT_REQUEST, nullptr);
-    mvs_command(s.get(), &peer, MVS_PKT_UPDATE_AVAILABLE, nullptr);
-    std::vector<Bytes> sent;
-    for (mvs_event e; mvs_next_event(s.get(), &e);)
-        if (e.type == MVS_EV_SEND) sent.emplace_back(e.send.bytes, e.send.bytes + e.send.size);
-    return sent;
+// The client's examples as a client sends them (the hello from a server on
+// another port), then a hostile identity, a description that fills its field,
+// a module list whose first chunk was lost, a packet only a server sends and a
+// wrong answer, to the reference server. It sends the challenge, the verdicts
+// (the kick for the wrong answer) and, when their timers fall due at once, the
+// document's screenshot request and update notice.
+ServerOutput referenceServerRun() {
+    std::map<std::string, Bytes> sent = clientExamples();
+    MemoryReportPayload full{};
+    full.address = 0x00401000u, full.size = 4096, full.hitFlag = 1;
+    std::memset(full.description, 'D', sizeof full.description);  // no terminator: all 64 bytes, no more
+    const ChallengeResponsePayload zeros{};                         // wrong whatever the secret
+    ServerState state;
+    ServerOptions options;
+    options.fillRandom = countUp;
+    options.screenshotAfterSec = options.updateAfterSec = 0;
+    serverInit(state, options, 0);
+    ServerOutput out;
+    std::uint64_t now = 0;
+    for (const Bytes& d : {frame(PKT_HELLO, test::bytesOf(makeHello("Sniper", 28961, "HWID-1234", "abcdef"))),
+                           sent["challenge-response"], sent["heartbeat"], sent["identity"],
+                           frame(PKT_IDENTITY, test::bytesOf(makeIdentity("HW", "G\"\\\n\x7f\xE9", 1700000000u))),
+                           sent["memory-report"], frame(PKT_MEMORY_REPORT, test::bytesOf(full)), sent["module-log"],
+                           sent["module-list"], sent["config-chunk"], frame(PKT_KICK, {}),
+                           frame(PKT_MODULE_LIST, buildModuleListChunks(test::sampleModules(16)).at(1)),
+                           frame(PKT_CHALLENGE_RESPONSE, test::bytesOf(zeros))})
+        serverHandleDatagram(state, d.data(), d.size(), Endpoint{0x7F000001u, 40000}, now += 100, out);
+    serverTick(state, now, out);
+    serverFinish(state, now, out);
+    return out;
 }
 
 TEST(ProtocolDoc, EveryHexExampleIsWhatTheEncoderSends) {
     std::map<std::string, Bytes> examples = clientExamples();
-    const std::vector<Bytes> server = serverDatagrams(examples.at("hello"));
+    const std::vector<OutDatagram> server = referenceServerRun().replies;
     const char* serverNames[] = {"challenge", "verify-ok", "kick", "screenshot-request", "update-available"};
     ASSERT_EQ(server.size(), 5u);
-    for (std::size_t i = 0; i < server.size(); ++i) examples[serverNames[i]] = server[i];
+    for (std::size_t i = 0; i < server.size(); ++i) examples[serverNames[i]] = server[i].bytes;
     std::map<std::string, std::string> blocks = markedBlocks("example");
 #ifndef MARVIK_DEFAULT_SECRET
     // The answer is keyed with the secret; the document's is the default's.
@@ -128,34 +139,13 @@ TEST(ProtocolDoc, EveryHexExampleIsWhatTheEncoderSends) {
     for (const auto& [name, text] : blocks) EXPECT_EQ(examples.count(name), 1u) << "example " << name << " is unchecked";
 }
 
-// The client's examples as a client sends them (the hello from a server on
-// another port), then a hostile identity, a description that fills its field,
-// a module list whose first chunk was lost and a packet only a server sends.
 // Every event's JSON line and summary line is as recorded in the data file
 // (its MD5 and Base64 of the config also as Python's hashlib and base64 give
 // them); the answer, which only the shared secret gives, shows as <answer>.
 TEST(RefServerEvents, EachEventKeepsItsFieldsAndSummary) {
-    std::map<std::string, Bytes> sent = clientExamples();
-    MemoryReportPayload full{};
-    full.address = 0x00401000u, full.size = 4096, full.hitFlag = 1;
-    std::memset(full.description, 'D', sizeof full.description);  // no terminator: all 64 bytes, no more
-    ServerState state;
-    ServerOptions options;
-    options.fillRandom = countUp;
-    serverInit(state, options, 0);
-    ServerOutput out;
-    std::uint64_t now = 0;
-    for (const Bytes& d : {frame(PKT_HELLO, test::bytesOf(makeHello("Sniper", 28961, "HWID-1234", "abcdef"))),
-                           sent["challenge-response"], sent["heartbeat"], sent["identity"],
-                           frame(PKT_IDENTITY, test::bytesOf(makeIdentity("HW", "G\"\\\n\x7f\xE9", 1700000000u))),
-                           sent["memory-report"], frame(PKT_MEMORY_REPORT, test::bytesOf(full)), sent["module-log"],
-                           sent["module-list"], sent["config-chunk"], frame(PKT_KICK, {}),
-                           frame(PKT_MODULE_LIST, buildModuleListChunks(test::sampleModules(16)).at(1))})
-        serverHandleDatagram(state, d.data(), d.size(), Endpoint{0x7F000001u, 40000}, now += 100, out);
-    serverFinish(state, now, out);
     std::string written;
-    for (const ServerEvent& e : out.events) written += e.json + "\n" + e.summary + "\n";
-    const Bytes& answer = sent["challenge-response"];
+    for (const ServerEvent& e : referenceServerRun().events) written += e.json + "\n" + e.summary + "\n";
+    const Bytes answer = clientExamples().at("challenge-response");
     written.replace(written.find(toHex(answer.data() + AC_HEADER_SIZE, AC_CHALLENGE_SIZE)), 64, "<answer>");
     EXPECT_EQ(written, test::readFile(MARVIK_SOURCE_DIR "/tests/data/refserver_events.txt"));
 }
