@@ -49,9 +49,6 @@ struct Lib {
     // A report as its kind, how it ended, its entries or bytes, and for a module report its resent chunks.
     std::string text(const mvs_event& e) {
         const auto& m = e.modules;
-        const auto report = [](const char* kind, bool complete, const char* reason, std::size_t n) {
-            return kind + std::string(complete ? "ok" : reason) + "):" + std::to_string(n);
-        };
         switch (e.type) {
         case MVS_EV_SEND:
             sent.assign(e.send.bytes, e.send.bytes + e.send.size);
@@ -62,9 +59,12 @@ struct Lib {
         case MVS_EV_DROPPED: return "dropped:" + std::to_string(e.peer.addr.port);
         case MVS_EV_MODULE_LIST:
         case MVS_EV_MODULE_LOG:
-            return report(e.type == MVS_EV_MODULE_LIST ? "module_list(" : "module_log(", m.complete, m.reason,
-                          m.module_count) + ":" + std::to_string(m.duplicates);
-        case MVS_EV_CONFIG: return report("config(", e.config.complete, e.config.reason, e.config.size);
+            return (e.type == MVS_EV_MODULE_LIST ? "module_list(" : "module_log(") +
+                   std::string(m.complete ? "ok" : m.reason) + "):" + std::to_string(m.module_count) + ":" +
+                   std::to_string(m.duplicates);
+        case MVS_EV_CONFIG:
+            return "config(" + std::string(e.config.complete ? "ok" : e.config.reason) + "):" +
+                   std::to_string(e.config.size);
         default: return "";  // chunks, heartbeats and the like: the reference server's tests
         }
     }
@@ -139,11 +139,7 @@ Bytes words(std::size_t offset, std::vector<std::uint16_t> values, std::size_t s
 }
 
 TEST(ServerLibMalformed, EachBadDatagramIsRefusedWithItsReason) {
-    auto frame = [](std::uint8_t type, const Bytes& payload, bool enc = false) {
-        return framePacket(type, payload.data(), static_cast<std::uint16_t>(payload.size()), 1, enc);
-    };
-    Bytes badMagic = frame(PKT_HEARTBEAT, Bytes(20, 0)), longer = badMagic;
-    badMagic[0] = 0x01;
+    Bytes longer = datagram(PKT_HEARTBEAT, Bytes(20, 0));
     longer.push_back(0);  // length field says 20, 21 follow
     // Module list head: entryCount, chunkIndex, chunkCount, totalEntries;
     // configuration head: the player name, then fileSize.
@@ -152,14 +148,14 @@ TEST(ServerLibMalformed, EachBadDatagramIsRefusedWithItsReason) {
         const char* reason;
         bool serverEncrypts = false;
     } cases[] = {
-        {badMagic, "bad magic 0x4d414301"},
+        {datagram(PKT_HEARTBEAT, Bytes(20, 0), 0x4D414301u), "bad magic 0x4d414301"},
         {longer, "length field 20 but 21 payload bytes"},
-        {frame(PKT_HEARTBEAT, Bytes(24, 0), true), "heartbeat payload is 24 bytes, expected 20 (after decryption)", true},
-        {frame(PKT_MODULE_LIST, words(0, {0, 0, 65535, 0}, 8)), "chunkCount 65535 does not fit totalEntries 0"},
-        {frame(PKT_MODULE_LIST, words(0, {1, 1, 1, 1}, 8 + 72)), "chunkIndex 1 not below chunkCount 1"},
-        {frame(PKT_MODULE_LIST, words(0, {14, 0, 2, 16}, 8 + 14 * 72)), "entryCount 14 in chunk 0 should be 15"},
-        {frame(PKT_CONFIG_CHUNK, words(36, {60000}, 940)), "config fileSize 60000 out of 1 to 59999"},
-        {frame(PKT_CONFIG_CHUNK, words(36, {10}, 51)), "config chunk holds more than fileSize bytes"},
+        {datagram(PKT_HEARTBEAT, Bytes(24, 0)), "heartbeat payload is 24 bytes, expected 20 (after decryption)", true},
+        {datagram(PKT_MODULE_LIST, words(0, {0, 0, 65535, 0}, 8)), "chunkCount 65535 does not fit totalEntries 0"},
+        {datagram(PKT_MODULE_LIST, words(0, {1, 1, 1, 1}, 8 + 72)), "chunkIndex 1 not below chunkCount 1"},
+        {datagram(PKT_MODULE_LIST, words(0, {14, 0, 2, 16}, 8 + 14 * 72)), "entryCount 14 in chunk 0 should be 15"},
+        {datagram(PKT_CONFIG_CHUNK, words(36, {60000}, 940)), "config fileSize 60000 out of 1 to 59999"},
+        {datagram(PKT_CONFIG_CHUNK, words(36, {10}, 51)), "config chunk holds more than fileSize bytes"},
     };
     for (const Case& c : cases) {
         Lib lib(nullptr, c.serverEncrypts);

@@ -25,7 +25,8 @@ using test::Bytes;
 
 // After each "<!-- NAME: KEY -->" marker: its fenced block, or else the lines up to a blank one.
 std::map<std::string, std::string> markedBlocks(const std::string& name) {
-    const std::string doc = test::readFile(MARVIK_SOURCE_DIR "/docs/protocol.md") + "\n", open = "<!-- " + name + ": ";
+    const std::string doc = test::readFile(MARVIK_SOURCE_DIR "/docs/protocol.md") + "\n";
+    const std::string open = "<!-- " + name + ": ";
     std::map<std::string, std::string> blocks;
     for (std::size_t at = doc.find(open); at != std::string::npos; at = doc.find(open, at + 1)) {
         const std::size_t keyStart = at + open.size();
