@@ -9,7 +9,6 @@
 #include "checks/memory_scan.h"
 #include "checks/signatures.h"
 #include "inventory/hash.h"
-#include "marvik_server.h"
 #include "net/chunks.h"
 #include "net/udp_client.h"
 #include "server_core.h"
