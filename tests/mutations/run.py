@@ -1,12 +1,8 @@
 #!/usr/bin/env python3
-"""Plants each fault of mutations.txt in turn, rebuilds the tests, runs those named for it and records whether
-they caught it; the tree is restored after each one, also on Ctrl-C or a kill.
-
-  tests/mutations/run.py [-k WORD ...]   every mutation, or those whose id contains a word
-  tests/mutations/run.py --check         only that every snippet is found once
-
-Native tests build in build/mutations (Debug); win64 tests use build/win64 and run under Wine
-(tools/wine-run). Exit status 0 when every mutation run was caught."""
+"""Plants each fault of mutations.txt in turn, rebuilds the tests, runs those named for it and says whether they
+caught it (-k: only the mutations whose id contains a word; --check: only that each snippet is found once); the
+tree is restored after each one, also on Ctrl-C or a kill. Native tests build in build/mutations (Debug), win64
+ones in build/win64 and run under Wine (tools/wine-run). Exit status 0 when every mutation run was caught."""
 import argparse
 import os
 import re
