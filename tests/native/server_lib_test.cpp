@@ -25,8 +25,8 @@ struct Lib {
     std::uint32_t sid = 0x11223344u;
     std::uint64_t now = 1000;
     bool enc = false;
-    std::vector<std::string> said;
-    Bytes sent;  // the last datagram to send
+    std::string said;  // the texts of the events so far, joined by " | "
+    Bytes sent;        // the last datagram to send
 
     explicit Lib(void (*set)(mvs_options&) = nullptr) {
         mvs_options o;
@@ -42,7 +42,10 @@ struct Lib {
         feed(framePacket(type, payload.data(), static_cast<std::uint16_t>(payload.size()), sid, enc));
     }
     void drain() {
-        for (mvs_event e; mvs_next_event(s.get(), &e);) said.push_back(text(e));
+        for (mvs_event e; mvs_next_event(s.get(), &e);) {
+            const std::string t = text(e);
+            if (!t.empty()) said += (said.empty() ? "" : " | ") + t;
+        }
     }
     // A report as its kind, how it ended, its entries or bytes, and for a module report its resent chunks.
     std::string text(const mvs_event& e) {
@@ -66,13 +69,6 @@ struct Lib {
         default: return "";  // chunks, heartbeats and the like: the reference server's tests
         }
     }
-    // The texts so far, joined.
-    std::string outcomes() const {
-        std::string joined;
-        for (const std::string& t : said)
-            if (!t.empty()) joined += (joined.empty() ? "" : " | ") + t;
-        return joined;
-    }
 };
 
 // Challenges come from the system's random source, so each session gets its own.
@@ -91,7 +87,7 @@ TEST(ServerLibHandshake, EachSessionGetsItsOwnChallengeAndOnlyItsAnswerPasses) {
     lib.send(PKT_CHALLENGE_RESPONSE, answer);
     lib.enc = false;
     lib.send(PKT_CHALLENGE_RESPONSE, answer);
-    EXPECT_EQ(lib.outcomes(), "PKT_CHALLENGE | PKT_CHALLENGE | answer mismatch | "
+    EXPECT_EQ(lib.said, "PKT_CHALLENGE | PKT_CHALLENGE | answer mismatch | "
                               "answer mismatch: client sends with encryption | answer ok");
 }
 
@@ -118,12 +114,11 @@ TEST(ServerLibReports, EveryOrderOfArrivalEndsAsItShould) {
          "config(more bytes than fileSize: a chunk was lost):900 | config(ok):901"},
     };
     for (const Case& k : cases) {
-        SCOPED_TRACE(k.outcomes);
         Lib lib([](mvs_options& o) { o.silence_timeout_ms = 0; });
         for (const auto& s : k.sends) lib.send(k.type, k.reports[s.first].at(s.second));
         mvs_close_reports(lib.s.get(), lib.now);  // the server stops
         lib.drain();
-        EXPECT_EQ(lib.outcomes(), k.outcomes);
+        EXPECT_EQ(lib.said, k.outcomes);
     }
 }
 
@@ -155,7 +150,7 @@ TEST(ServerLibMalformed, EachBadDatagramIsRefusedWithItsReason) {
     for (const Case& c : cases) {
         Lib lib;
         lib.feed(c.datagram);
-        EXPECT_EQ(lib.outcomes(), c.reason + (" " + std::to_string(c.datagram.size())));
+        EXPECT_EQ(lib.said, c.reason + (" " + std::to_string(c.datagram.size())));
     }
 }
 
@@ -166,7 +161,7 @@ TEST(ServerLibSessions, KeyedBySenderAndSessionIdDroppedWhenSilentOrBeyondTheCap
         lib.from.port = static_cast<std::uint16_t>(sender.first), lib.sid = sender.second, lib.now += 10;
         lib.send(PKT_MODULE_LOG, buildModuleLogChunks(sampleModules(4), 5)[0]);
     }
-    ASSERT_EQ(lib.outcomes(), "module_log(session evicted):3:0 | dropped:40001");
+    ASSERT_EQ(lib.said, "module_log(session evicted):3:0 | dropped:40001");
     // Each deadline in turn is the earliest: reports after 5 s, sessions after 30 s.
     struct Step {
         std::uint64_t now;
@@ -179,7 +174,7 @@ TEST(ServerLibSessions, KeyedBySenderAndSessionIdDroppedWhenSilentOrBeyondTheCap
         lib.now = s.now;
         ASSERT_EQ(mvs_tick(lib.s.get(), lib.now), 1);
         lib.drain();
-        EXPECT_EQ(lib.outcomes(), s.ended) << s.now;
+        EXPECT_EQ(lib.said, s.ended) << s.now;
         EXPECT_EQ(mvs_next_deadline(lib.s.get()), s.next) << s.now;
     }
 }
