@@ -24,17 +24,14 @@ struct Input {
 using Memory = test::FakeMemory;
 
 // Pieces until the input ends: an 8-byte address (modulo range, so pieces
-// meet; aligned down to 8), a 2-byte length, the bytes. Overlaps are dropped.
+// meet; aligned down to 8), a 2-byte length, the bytes. Pieces may overlap:
+// a read takes the lowest piece that holds all it asks for.
 inline void fill(Memory& memory, Input& in, std::uint64_t range) {
     while (in.at < in.size && memory.pieces.size() < 64) {
         const std::uint64_t base = (in.take(8) % range) & ~7ull;
         const std::size_t length = std::min<std::size_t>(in.take(2) % 4096, in.size - in.at);
-        std::vector<std::uint8_t> bytes(in.data + in.at, in.data + in.at + length);
+        memory.pieces.emplace(base, std::vector<std::uint8_t>(in.data + in.at, in.data + in.at + length));
         in.at += length;
-        auto next = memory.pieces.lower_bound(base);
-        if (next != memory.pieces.end() && next->first < base + length) continue;
-        if (next != memory.pieces.begin() && std::prev(next)->first + std::prev(next)->second.size() > base) continue;
-        memory.pieces.emplace(base, std::move(bytes));
     }
 }
 

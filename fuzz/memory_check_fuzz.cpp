@@ -58,10 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     findForeignCode(regions, listed, read, width);
     classifyThreads(regions, threads);
     if (!listed.empty() && listed[0].size != 0) {
-        GameView game;
-        game.modules = listed;
-        game.width = width == 8 ? CodeWidth::X64 : CodeWidth::X86;
-        game.read = read;
+        const GameView game{listed, "", width == 8 ? CodeWidth::X64 : CodeWidth::X86, read, {}, {}};
         MemoryScanHit hit;
         patchFinding(game, 0, PatchRun{listed[0].base + patchAt % listed[0].size, 5}, hit);
         dataPatchFinding(game, 0, PatchRun{listed[0].base + patchAt % listed[0].size, 2}, hit);

@@ -1,17 +1,11 @@
 #!/usr/bin/env python3
-"""Applies each fault of mutations.txt to the sources in turn, rebuilds the
-tests, runs the tests named for it and records whether they caught it. The
-tree is restored after every mutation, also on Ctrl-C or a kill.
-
-  tests/mutations/run.py                 every mutation
-  tests/mutations/run.py -k rc4 -k hash  those whose id contains a word
-  tests/mutations/run.py --check         only that every snippet is found once
-
-Native tests build in build/mutations (Debug); win64 tests use build/win64
-and run under Wine (tools/wine-run). Exit status 0 when every mutation ran
-was caught."""
+"""Plants each fault of mutations.txt in turn, rebuilds the tests, runs those named for it and says whether they
+caught it (-k: only the mutations whose id contains a word; --check: only that each snippet is found once); the
+tree is restored after each one, also on Ctrl-C or a kill. Native tests build in build/mutations (Debug), win64
+ones in build/win64 and run under Wine (tools/wine-run). Exit status 0 when every mutation run was caught."""
 import argparse
 import os
+import re
 import signal
 import subprocess
 import sys
@@ -25,23 +19,15 @@ KEYS = ("id", "file", "find", "replace", "tests", "why")
 
 def parse(path):
     """Blocks of 'key: value' lines separated by blank lines; '#' lines are comments."""
-    mutations, block = [], {}
-    with open(path, encoding="utf-8") as f:
-        for number, line in enumerate(list(f) + [""], 1):
-            line = line.rstrip("\n")
-            if line.startswith("#"):
-                continue
-            if not line.strip():
-                if block and set(KEYS) - block.keys():
-                    sys.exit(f"{path}:{block['line']}: missing {', '.join(sorted(set(KEYS) - block.keys()))}")
-                mutations += [block] if block else []
-                block = {}
-                continue
-            key, sep, value = line.partition(": ")
-            if not sep or key not in KEYS:
-                sys.exit(f"{path}:{number}: not a 'key: value' line: {line!r}")
-            block.setdefault("line", number)
-            block[key] = value.replace("<NL>", "\n") if key in ("find", "replace") else value
+    mutations = []
+    for block in re.split(r"\n\s*\n", open(path, encoding="utf-8").read()):
+        lines = [line for line in block.splitlines() if line.strip() and not line.startswith("#")]
+        m = {key: value for key, _, value in (line.partition(": ") for line in lines)}
+        if lines and set(m) != set(KEYS):
+            sys.exit(f"{path}: a block needs one line of each of {', '.join(KEYS)}: {lines[0]!r}")
+        mutations += [m] if lines else []
+    for m in mutations:
+        m["find"], m["replace"] = m["find"].replace("<NL>", "\n"), m["replace"].replace("<NL>", "\n")
     return mutations
 
 

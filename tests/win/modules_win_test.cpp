@@ -11,7 +11,6 @@
 #include "checks/checks.h"
 #include "checks/checks_windows.h"
 #include "checks/text_match.h"
-#include "inventory/hash.h"
 #include "support/files.h"
 
 namespace marvik {
@@ -48,11 +47,9 @@ struct StandinGame {
 const std::vector<bool> WIDTHS = sizeof(void*) == 8 ? std::vector<bool>{false, true} : std::vector<bool>{true};
 
 // A game with the system DLLs a Direct3D game loads and the loader-list
-// fixtures no system test sets up, each found once. Then, while it loads and
-// frees DLLs without pause, every module listed before is in every scan, in
-// order (a walk that followed a freed entry would lose or repeat them, or
-// hang), and a DLL caught mid-way is hashed from the file it really is.
-TEST(LoaderListWin32, FixturesFoundAndNoModuleLostInChurnAtEachWidth) {
+// fixtures no system test sets up: each found once, and every module listed
+// as the file it maps.
+TEST(LoaderListWin32, FixturesFoundAndModulesNamedByTheirFilesAtEachWidth) {
     std::istringstream names(
         "d3d9 d3dx9_36 dinput8 dsound winmm ws2_32 wininet opengl32 imm32 version shell32 ole32 oleaut32 setupapi "
         "dbghelp mswsock iphlpapi xinput1_3 d3d8 ddraw dxgi d3d10 d3d11 msacm32 comctl32 comdlg32 crypt32 secur32 "
@@ -70,29 +67,10 @@ TEST(LoaderListWin32, FixturesFoundAndNoModuleLostInChurnAtEachWidth) {
             found.push_back(h.description.substr(0, found.size() < expected.size() ? expected[found.size()].size() : 99));
         EXPECT_EQ(found, expected);
 
-        const std::vector<ModuleInfo> before = scanProcessModules(game.pi.dwProcessId);
-        ASSERT_GE(before.size(), 60u);
-        for (const ModuleInfo& m : before)  // the renamed entry too: listed as the file it maps
+        const std::vector<ModuleInfo> modules = scanProcessModules(game.pi.dwProcessId);
+        ASSERT_GE(modules.size(), 60u);
+        for (const ModuleInfo& m : modules)  // the renamed entry too: listed as the file it maps
             EXPECT_TRUE(equalsIgnoreCase(m.name, fileNameOf(m.path))) << m.name << " for " << m.path;
-        test::writeFile(game.exe + ".cmd", "churn\n");  // the stand-in deletes it once taken
-        for (int i = 0; i < 100 && test::fileExists(game.exe + ".cmd"); ++i) Sleep(50);
-        std::size_t extras = 0;
-        for (int scan = 0; scan < 30; ++scan) {
-            std::size_t next = 0;  // the next module expected of those listed before
-            for (const ModuleInfo& m : scanProcessModules(game.pi.dwProcessId)) {
-                if (next < before.size() && m.path == before[next].path) {
-                    ++next;
-                    continue;
-                }
-                ++extras;
-                // An entry caught while the game frees it is named and
-                // hashed as the file it really is.
-                EXPECT_EQ(m.crc32, fileCRC32(m.path)) << m.path;
-                EXPECT_TRUE(equalsIgnoreCase(m.name, fileNameOf(m.path))) << m.name << " for " << m.path;
-            }
-            EXPECT_EQ(next, before.size()) << "scan " << scan << " lost a module that stayed loaded";
-        }
-        EXPECT_GT(extras, 0u) << "no scan met a churned DLL: the test proves nothing";
     }
 }
 
