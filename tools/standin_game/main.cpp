@@ -18,15 +18,6 @@ bool copyHeadersToRwx() {  // what an injector's first write leaves: PE headers 
     return region != nullptr;
 }
 
-DWORD WINAPI churnModules(void*) {
-    for (;;)
-        for (const char* dll : {"mpr.dll", "wldap32.dll", "cabinet.dll", "riched20.dll", "credui.dll"}) {
-            HMODULE module = LoadLibraryA(dll);
-            Sleep(1);
-            if (module != nullptr) FreeLibrary(module);
-        }
-}
-
 using Run = bool (*)(const std::string& dll);
 const struct Switch {
     const char* name;
@@ -57,9 +48,6 @@ const struct Switch {
     // An external cheat holding a handle to the game (<exe>) with write rights, or a tool with query rights.
     {"hold-write", true, [](const std::string& exe) { return holdProcess(exe, true); }},
     {"hold-query", true, [](const std::string& exe) { return holdProcess(exe, false); }},
-    // Loader lists that change while the client walks them.
-    {"churn", false,
-     [](const std::string&) { return started(CreateThread(nullptr, 0, churnModules, nullptr, 0, nullptr)); }},
     // A clean game as players run it, which must stay silent (realistic.cpp; its DLLs lie beside it).
     {"realistic", false, [](const std::string&) { return startRealistic(); }},
 };
