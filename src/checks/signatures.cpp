@@ -12,9 +12,9 @@ struct Signature {
 };
 
 // Files known by their content. The first entries are the harmless test
-// modules (x86_64 and i686) and test program that tools/fixtures/data
-// holds byte for byte, so a client in the
-// field can be checked end to end without any real cheat.
+// modules (x86_64 and i686) and test program that tools/fixtures/data holds
+// byte for byte, so a client in the field can be checked end to end without
+// any real cheat.
 const Signature CHEAT_MD5[] = {
     {"b525a69694bfb01741d0411ebeb90e79", "Marvik test signature (harmless)"},
     {"3104026b44ace396f2c4eb5e60fe94e2", "Marvik test signature (harmless)"},
